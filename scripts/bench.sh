@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the benchmarks and runs them. Pass the seconds per
+# measurement to shorten the step clock's run (default 30).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh default
+build/default/bench/bench_step_clock "${1:-30}"

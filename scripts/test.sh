@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every test in the normal, the ASan+UBSan and the
+# TSan builds, and runs them: all tests in the first two, the step clock's and the
+# engine's tests under TSan.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=$(nproc)
+status=0
+for preset in default asan tsan; do
+  echo "=== $preset build ==="
+  scripts/build.sh "$preset"
+  echo "=== $preset tests ==="
+  if ! ctest --preset "$preset" -j "$jobs"; then
+    status=1
+  fi
+done
+exit $status

@@ -1,0 +1,253 @@
+#include "engine/Sequencer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/PrecisionTimer.h"
+#include "model/Setup.h"
+
+namespace mb {
+
+namespace {
+
+constexpr double kMinBpm = 0.5;
+constexpr double kMaxBpm = 10000000.0;
+// Quarter beats per second per BPM, as a single-precision constant (bits 0x3D888889).
+constexpr float kStepsPerMsPerBpm = 0.06666667f;
+// Above 1500 BPM the step light moves only every few steps.
+constexpr double kLightStepsPerBpm = 1.0 / 1500.0;
+constexpr uint32_t kTimerPeriodMs = 1;
+
+int ValidLoop(int n) {
+    return std::clamp(n, 0, kLoopCount - 1);
+}
+
+int ValidStepCount(int n) {
+    return std::clamp(n, 1, kStepsPerLoop);
+}
+
+} // namespace
+
+Sequencer::~Sequencer() {
+    if (timer_)
+        timer_->Stop();
+}
+
+double Sequencer::PeriodFromTempo(double bpm) {
+    double limited = bpm;
+    if (!(limited >= kMinBpm)) // also catches NaN
+        limited = kMinBpm;
+    if (limited > kMaxBpm)
+        limited = kMaxBpm;
+    const auto b = static_cast<float>(limited);
+    const long double stepsPerMs = static_cast<long double>(b) * kStepsPerMsPerBpm;
+    return static_cast<double>(1000.0L / stepsPerMs);
+}
+
+void Sequencer::Init(const SequencerPorts& ports, Setup* setup, std::unique_ptr<StepClock> clock) {
+    panel_ = ports.face;
+    window_ = ports.window;
+    sound_ = ports.sound;
+    keys_ = ports.keys;
+    instances_ = ports.instances;
+    setup_ = setup;
+    timer_ = clock ? std::move(clock) : std::make_unique<PrecisionTimer>();
+    timer_->Configure(kTimerPeriodMs, &Sequencer::TickThunk, this);
+}
+
+void Sequencer::TickThunk(void* user) {
+    static_cast<Sequencer*>(user)->Tick();
+}
+
+void Sequencer::StartClock() {
+    period_ = PeriodFromTempo(setup_->bpm);
+    stepNumber_ = 1;
+    running_ = 1;
+    timer_->Start();
+    startTime_ = static_cast<uint32_t>(timer_->ElapsedMs());
+}
+
+void Sequencer::StopClock() {
+    timer_->Stop();
+    running_ = 0;
+}
+
+void Sequencer::Start() {
+    Setup& s = *setup_;
+    // The origin is taken and the first step sounds before the periodic event starts,
+    // so the step-clock thread never runs a step while this thread takes one.
+    tempoApplied_ = tempoChanges_.load(std::memory_order_acquire);
+    period_ = PeriodFromTempo(s.bpm);
+    stepNumber_ = 1;
+    running_ = 1;
+    const int64_t origin = timer_->ElapsedMs();
+    startTime_ = static_cast<uint32_t>(origin);
+
+    s.currentLoop = static_cast<int16_t>(ValidLoop(s.selectedLoop));
+    StepAction(timer_->ToMonotonicNs(static_cast<double>(origin)));
+    window_->PostMessage(MSG_LOOP_STARTED, s.selectedLoop, s.currentLoop);
+    s.passCount = 1;
+    timer_->Start();
+    panel_->SetPlayButton(true);
+}
+
+void Sequencer::Stop() {
+    Setup& s = *setup_;
+    StopClock();
+    if (s.polyphonic == 0)
+        sound_->SilenceAll();
+    s.stepIndex = 0;
+    if (stepLight_ >= 0)
+        panel_->SetStepLit(stepLight_, false);
+    window_->PostMessage(MSG_LOOP_STARTED, s.currentLoop, -1);
+    panel_->SetPlayButton(false);
+}
+
+void Sequencer::Toggle() {
+    int message;
+    if (!running()) {
+        Start();
+        message = MSG_REMOTE_START;
+    } else {
+        Stop();
+        message = MSG_REMOTE_STOP;
+    }
+    const bool ctrl = keys_ != nullptr && keys_->IsCtrlDown();
+    if (!ctrl && instances_ != nullptr)
+        instances_->Broadcast(message, 0, 0);
+}
+
+void Sequencer::Tick() {
+    const int64_t now = timer_->ElapsedMs();
+    const uint32_t elapsed = static_cast<uint32_t>(now) - startTime_.load();
+    const uint32_t changes = tempoChanges_.load(std::memory_order_acquire);
+    const bool pending = changes != tempoApplied_;
+    const double newPeriod = newPeriod_;
+    double due = stepNumber_ * period_;
+    if (pending)
+        due += newPeriod - period_;
+    if (std::trunc(static_cast<double>(elapsed) / due) == 0)
+        return;
+
+    const double originMs = static_cast<double>(now - static_cast<int64_t>(elapsed));
+    StepAction(timer_->ToMonotonicNs(originMs + due));
+    stepNumber_ += 1;
+
+    if (pending) {
+        // The origin moves to this step; the steps after it keep the new period.
+        StopClock();
+        StartClock();
+        period_ = newPeriod;
+        tempoApplied_ = changes;
+    }
+}
+
+void Sequencer::StepAction(DueTimeNs due) {
+    Setup& s = *setup_;
+    int loopIndex = s.currentLoop;
+    if (loopIndex != ValidLoop(loopIndex)) {
+        loopIndex = ValidLoop(loopIndex);
+        s.currentLoop = static_cast<int16_t>(loopIndex);
+    }
+    int index = s.stepIndex;
+    if (index < 0 || index >= kStepsPerLoop) {
+        index = 0;
+        s.stepIndex = 0;
+    }
+    const Loop& loop = s.loop(loopIndex);
+
+    if (loop.steps[static_cast<size_t>(index)].on != 0) {
+        if (s.polyphonic == 0)
+            sound_->SilenceStep(lastLoop_, lastStep_, due);
+        sound_->PlayStep(loopIndex, index, due);
+        lastLoop_ = static_cast<int16_t>(loopIndex);
+        lastStep_ = static_cast<int16_t>(index);
+    }
+    window_->PostMessage(MSG_STEP_PLAYED, 0, 0);
+    if (index == 0) {
+        s.passCount += 1;
+        window_->PostMessage(MSG_LOOP_STARTED, loopIndex, 0);
+    }
+
+    s.stepIndex = static_cast<int16_t>(index + 1);
+    if (index < ValidStepCount(s.stepCount) - 1)
+        return;
+
+    // End of a pass. A repeat count of 0 or 1 plays one pass.
+    if (s.passCount < loop.repeatCount) {
+        s.stepIndex = 0;
+    } else {
+        s.currentLoop = static_cast<int16_t>(ValidLoop(loop.nextLoop));
+        s.passCount = 0;
+        s.stepIndex = 0;
+    }
+}
+
+void Sequencer::TempoChanged() {
+    newPeriod_ = PeriodFromTempo(setup_->bpm);
+    tempoChanges_.fetch_add(1, std::memory_order_release);
+}
+
+void Sequencer::LoopSelected(int n) {
+    if (!running())
+        return;
+    if (keys_ != nullptr && keys_->IsCtrlDown())
+        return; // the new selection waits for the next start
+    Setup& s = *setup_;
+    if (s.selectedLoop != s.currentLoop)
+        s.passCount = 0;
+    s.currentLoop = static_cast<int16_t>(ValidLoop(s.selectedLoop));
+    panel_->SetPlayingLoop(n);
+}
+
+void Sequencer::MuteToggled() {
+    Setup& s = *setup_;
+    s.muted = panel_->IsSoundOn() ? 0 : 1;
+    if (s.muted != 0)
+        sound_->MuteAll();
+    else
+        sound_->UnmuteAll();
+    s.modified = 1;
+}
+
+bool Sequencer::OnWindowMessage(int message, intptr_t wParam, intptr_t lParam) {
+    switch (message) {
+    case MSG_STEP_PLAYED:
+        StepLight();
+        return true;
+    case MSG_REMOTE_START:
+        if (!running())
+            Start();
+        return true;
+    case MSG_REMOTE_STOP:
+        if (running())
+            Stop();
+        return true;
+    case MSG_LOOP_STARTED:
+        panel_->SetPlayingLoop(lParam == -1 ? -1 : static_cast<int>(wParam));
+        return true;
+    default:
+        return false;
+    }
+}
+
+void Sequencer::StepLight() {
+    // A step message still queued when the clock stopped must not light a column again.
+    if (!running())
+        return;
+    const Setup& s = *setup_;
+    lightCounter_ += 1;
+    if (s.bpm * kLightStepsPerBpm > lightCounter_)
+        return;
+    lightCounter_ = 0;
+    const int index = s.stepIndex;
+    int column = index != 0 ? index - 1 : ValidStepCount(s.stepCount) - 1;
+    column = std::clamp(column, 0, kStepsPerLoop - 1);
+    panel_->SetStepLit(column, true);
+    // With one step per pass the same column lights every time: keep it lit.
+    if (stepLight_ >= 0 && stepLight_ != column)
+        panel_->SetStepLit(stepLight_, false);
+    stepLight_ = column;
+}
+
+} // namespace mb

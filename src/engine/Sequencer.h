@@ -1,0 +1,98 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "engine/SequencerPorts.h"
+#include "engine/StepClock.h"
+#include "model/Relaxed.h"
+
+namespace mb {
+
+class Setup;
+
+// The step clock: while it runs, a 1 ms timer callback (Tick, on the timer's own
+// thread) checks whether the next step is due; at each due step it plays the current
+// step of the current loop, tells the window, advances the position kept in the Setup
+// and follows the loop chain at the end of a pass.
+//
+// Threads: Tick and the step action it takes run on the step-clock thread. It never
+// touches a widget: it reaches the window only by posting messages, and display changes
+// are made on the window thread when they arrive (OnWindowMessage). Every other method
+// runs on the window thread. The two threads share the Setup's playback fields and the
+// members below through relaxed atomics; Stop waits for a running Tick to finish.
+class Sequencer {
+public:
+    Sequencer() = default;
+    Sequencer(const Sequencer&) = delete;
+    Sequencer& operator=(const Sequencer&) = delete;
+    virtual ~Sequencer();
+
+    // Binds the sequencer to its setup and ports and creates its timer (the real
+    // PrecisionTimer unless one is given), configured for a 1 ms period.
+    void Init(const SequencerPorts& ports, Setup* setup, std::unique_ptr<StepClock> clock = {});
+
+    // Starts when stopped, stops when running, and tells the other instances unless
+    // Ctrl is held.
+    void Toggle();
+    void Start();
+    void Stop();
+    // A new bpm was stored while running: the new period takes effect at the next step.
+    void TempoChanged();
+    // The loop strip changed selectedLoop to n.
+    void LoopSelected(int n);
+    // The sound toggle changed state.
+    void MuteToggled();
+    // Handles the four step-clock messages; returns false for any other message.
+    bool OnWindowMessage(int message, intptr_t wParam, intptr_t lParam);
+
+    // The timer callback. Public so that tests can drive the clock by hand.
+    void Tick();
+
+    bool running() const { return running_.load() != 0; }
+    double period() const { return period_; }
+    StepClock* clock() const { return timer_.get(); }
+
+    // Step period in milliseconds for a tempo: one quarter beat, computed from the
+    // tempo in single precision and limited to 0.5 to 10 000 000 BPM.
+    static double PeriodFromTempo(double bpm);
+
+private:
+    static void TickThunk(void* user);
+    void StartClock();
+    void StopClock();
+    void StepAction(DueTimeNs due);
+    void StepLight();
+
+    PlaybackFace* panel_ = nullptr;
+    MessagePoster* window_ = nullptr;
+    // A tempo change waits for the next step when tempoChanges_ differs from
+    // tempoApplied_. A counter rather than a flag, so that a second change arriving
+    // while the step clock applies the first is never lost.
+    std::atomic<uint32_t> tempoChanges_{0};
+    uint32_t tempoApplied_ = 0;
+    Relaxed<int32_t> running_{0};
+    Relaxed<double> period_{0.0};
+    Relaxed<double> newPeriod_{0.0};
+    // Clock origin: the low 32 bits of the timer's reading at the last (re)start.
+    Relaxed<uint32_t> startTime_{0};
+    // Number of the next due step counted from the origin.
+    Relaxed<int32_t> stepNumber_{0};
+    std::unique_ptr<StepClock> timer_;
+
+    Setup* setup_ = nullptr;
+    StepSound* sound_ = nullptr;
+    KeyboardState* keys_ = nullptr;
+    InstanceLink* instances_ = nullptr;
+
+    // Loop and step of the last step whose sound was started.
+    Relaxed<int16_t> lastLoop_{0};
+    Relaxed<int16_t> lastStep_{0};
+    // Column whose light was last switched on; -1: none. Window thread.
+    int stepLight_ = -1;
+    // Steps since the last light update. Window thread.
+    int32_t lightCounter_ = 0;
+};
+
+} // namespace mb

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+
+namespace mb {
+
+// Window messages the step clock posts to the main window, and that other instances
+// post to start and stop together.
+inline constexpr int MSG_STEP_PLAYED = 1074;
+inline constexpr int MSG_REMOTE_START = 1124;
+inline constexpr int MSG_REMOTE_STOP = 1224;
+inline constexpr int MSG_LOOP_STARTED = 1524;
+
+// The sequencer reaches the window, the face, the sound and the keyboard only through
+// these interfaces, so that it runs headless; the application implements them with the
+// real window, panel and sound engine, and the tests with recorders.
+
+// Posts a message to the main window's queue. Any thread; never blocks on the window.
+class MessagePoster {
+public:
+    virtual ~MessagePoster() = default;
+    virtual void PostMessage(int message, intptr_t wParam, intptr_t lParam) = 0;
+};
+
+// The parts of the face the sequencer sets. Window thread only.
+class PlaybackFace {
+public:
+    virtual ~PlaybackFace() = default;
+    // The play button's state.
+    virtual void SetPlayButton(bool state) = 0;
+    // True when the sound toggle shows "sound on".
+    virtual bool IsSoundOn() const = 0;
+    // Lights (or darkens) step column k, 0 to 15.
+    virtual void SetStepLit(int column, bool lit) = 0;
+    // The loop strip marks loop n (0 to 7) as playing; -1 marks none.
+    virtual void SetPlayingLoop(int loop) = 0;
+};
+
+// Time of a step on the grid: CLOCK_MONOTONIC nanoseconds of the moment the step is
+// due (origin + k x period), not of the moment its callback noticed it.
+using DueTimeNs = int64_t;
+
+// The sound engine as the step clock sees it. PlayStep and SilenceStep run on the
+// step-clock thread (and once on the window thread at a start); the others on the
+// window thread.
+class StepSound {
+public:
+    virtual ~StepSound() = default;
+    virtual void PlayStep(int loop, int step, DueTimeNs due) = 0;
+    virtual void SilenceStep(int loop, int step, DueTimeNs due) = 0;
+    virtual void SilenceAll() = 0;
+    virtual void MuteAll() = 0;
+    virtual void UnmuteAll() = 0;
+};
+
+// The state of the keyboard at this moment (not of the message being handled). Any
+// thread.
+class KeyboardState {
+public:
+    virtual ~KeyboardState() = default;
+    virtual bool IsCtrlDown() const = 0;
+};
+
+// Posts a message to every running instance of the program, this one included.
+// Window thread.
+class InstanceLink {
+public:
+    virtual ~InstanceLink() = default;
+    // Returns how many windows the message was posted to.
+    virtual unsigned Broadcast(int message, intptr_t wParam, intptr_t lParam) = 0;
+};
+
+struct SequencerPorts {
+    MessagePoster* window = nullptr;
+    PlaybackFace* face = nullptr;
+    StepSound* sound = nullptr;
+    KeyboardState* keys = nullptr;
+    InstanceLink* instances = nullptr;
+};
+
+} // namespace mb

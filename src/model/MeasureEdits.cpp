@@ -1,0 +1,110 @@
+#include "model/MeasureEdits.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace mb {
+
+namespace {
+
+Loop& SelectedLoop(Setup& setup) {
+    int n = setup.selectedLoop;
+    return setup.loop(std::clamp(n, 0, kLoopCount - 1));
+}
+
+int Draw(const RandomSource& random, int m) {
+    if (m <= 0)
+        return 0;
+    return random() % m;
+}
+
+} // namespace
+
+void TakeUndoSnapshot(Setup& setup) {
+    Loop& selected = SelectedLoop(setup);
+    Loop& undo = setup.undoBuffer();
+    for (int i = 0; i < kStepsPerLoop; ++i)
+        undo.steps[static_cast<size_t>(i)].CopyValues(selected.steps[static_cast<size_t>(i)]);
+    setup.undoBpm = setup.bpm;
+    setup.undoMasterVolume = setup.masterVolume;
+    setup.undoEValue = setup.eValue;
+    setup.undoMuted = setup.muted;
+    setup.undoLoop = setup.selectedLoop;
+    setup.modified = 1;
+}
+
+bool ExchangeWithUndo(Setup& setup) {
+    if (setup.undoLoop < 0)
+        return false;
+    bool exchanged = false;
+    if (setup.undoLoop == setup.selectedLoop) {
+        Loop& selected = SelectedLoop(setup);
+        Loop& undo = setup.undoBuffer();
+        for (int i = 0; i < kStepsPerLoop; ++i) {
+            const auto k = static_cast<size_t>(i);
+            Step temporary;
+            temporary.CopyValues(undo.steps[k]);
+            undo.steps[k].CopyValues(selected.steps[k]);
+            selected.steps[k].CopyValues(temporary);
+        }
+        exchanged = true;
+    }
+    const double bpm = setup.bpm;
+    const int32_t masterVolume = setup.masterVolume;
+    const int32_t eValue = setup.eValue;
+    const int32_t muted = setup.muted;
+    setup.bpm = setup.undoBpm;
+    setup.masterVolume = static_cast<int16_t>(setup.undoMasterVolume);
+    setup.eValue = static_cast<int16_t>(setup.undoEValue);
+    setup.muted = setup.undoMuted;
+    setup.undoBpm = bpm;
+    setup.undoMasterVolume = masterVolume;
+    setup.undoEValue = eValue;
+    setup.undoMuted = muted;
+    return exchanged;
+}
+
+void ShiftSteps(Setup& setup, bool right) {
+    Loop& l = SelectedLoop(setup);
+    const int n = std::clamp(static_cast<int>(setup.stepCount), 1, kStepsPerLoop);
+    auto step = [&l](int j) -> Step& { return l.steps[static_cast<size_t>(j)]; };
+    Step temporary;
+    if (right) {
+        temporary.CopyValues(step(n - 1));
+        for (int j = n - 1; j >= 1; --j)
+            step(j).CopyValues(step(j - 1));
+        step(0).CopyValues(temporary);
+    } else {
+        temporary.CopyValues(step(0));
+        for (int j = 0; j <= n - 2; ++j)
+            step(j).CopyValues(step(j + 1));
+        step(n - 1).CopyValues(temporary);
+    }
+}
+
+void RandomizeSteps(Setup& setup, int soundCount, const RandomSource& random) {
+    Loop& l = SelectedLoop(setup);
+    for (Step& s : l.steps) {
+        s.pitch = static_cast<int16_t>(Draw(random, 128) - 60);
+        s.sound = static_cast<int16_t>(Draw(random, soundCount));
+        s.volume = static_cast<int16_t>(Draw(random, 128));
+        s.pan = static_cast<int16_t>(Draw(random, 128));
+        s.dValue = static_cast<int16_t>(Draw(random, 128));
+    }
+}
+
+std::vector<uint8_t> EncodeMeasure(const Loop& loop) {
+    ByteWriter out;
+    loop.WriteValues(out);
+    return out.Take();
+}
+
+bool DecodeMeasure(std::span<const uint8_t> block, Loop& loop) {
+    if (block.size() < static_cast<size_t>(Loop::kRecordBytes))
+        return false;
+    ByteReader in(block.first(Loop::kRecordBytes));
+    loop.ReadValues(in);
+    return true;
+}
+
+} // namespace mb

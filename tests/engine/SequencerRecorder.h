@@ -1,0 +1,88 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/SequencerPorts.h"
+
+namespace mb::test {
+
+struct Posted {
+    int message;
+    intptr_t wParam;
+    intptr_t lParam;
+    bool operator==(const Posted&) const = default;
+};
+
+struct SoundCall {
+    std::string what; // "play" or "silence"
+    int loop;
+    int step;
+    DueTimeNs due;
+};
+
+// Records everything the sequencer does to the window, the face, the sound and the
+// other instances.
+class SequencerRecorder : public MessagePoster,
+                          public PlaybackFace,
+                          public StepSound,
+                          public KeyboardState,
+                          public InstanceLink {
+public:
+    SequencerPorts Ports() { return {this, this, this, this, this}; }
+
+    void PostMessage(int message, intptr_t wParam, intptr_t lParam) override {
+        posted.push_back({message, wParam, lParam});
+    }
+    void SetPlayButton(bool state) override { playButton = state; }
+    bool IsSoundOn() const override { return soundOn; }
+    void SetStepLit(int column, bool lit) override {
+        litCalls.push_back(lit ? column : -1 - column);
+        if (column >= 0 && column < 16)
+            this->lit[column] = lit;
+    }
+    void SetPlayingLoop(int loop) override { playingLoop = loop; }
+    void PlayStep(int loop, int step, DueTimeNs due) override {
+        sound.push_back({"play", loop, step, due});
+    }
+    void SilenceStep(int loop, int step, DueTimeNs due) override {
+        sound.push_back({"silence", loop, step, due});
+    }
+    void SilenceAll() override { ++silenceAll; }
+    void MuteAll() override { ++muteAll; }
+    void UnmuteAll() override { ++unmuteAll; }
+    bool IsCtrlDown() const override { return ctrlDown; }
+    unsigned Broadcast(int message, intptr_t wParam, intptr_t lParam) override {
+        broadcasts.push_back({message, wParam, lParam});
+        return 1;
+    }
+
+    std::vector<SoundCall> Plays() const {
+        std::vector<SoundCall> out;
+        for (const SoundCall& c : sound)
+            if (c.what == "play")
+                out.push_back(c);
+        return out;
+    }
+    int CountPosted(int message) const {
+        int n = 0;
+        for (const Posted& p : posted)
+            n += p.message == message ? 1 : 0;
+        return n;
+    }
+
+    std::vector<Posted> posted;
+    std::vector<Posted> broadcasts;
+    std::vector<SoundCall> sound;
+    std::vector<int> litCalls;
+    bool lit[16] = {};
+    bool playButton = false;
+    bool soundOn = true;
+    bool ctrlDown = false;
+    int playingLoop = -2;
+    int silenceAll = 0;
+    int muteAll = 0;
+    int unmuteAll = 0;
+};
+
+} // namespace mb::test

@@ -1,0 +1,363 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+
+#include "ManualClock.h"
+#include "SequencerRecorder.h"
+#include "engine/Sequencer.h"
+#include "model/Setup.h"
+
+namespace mb {
+namespace {
+
+using test::ManualClock;
+using test::Posted;
+using test::SequencerRecorder;
+
+class SequencerTest : public ::testing::Test {
+protected:
+    SequencerTest() {
+        auto owned = std::make_unique<ManualClock>();
+        clock = owned.get();
+        sequencer.Init(recorder.Ports(), &setup, std::move(owned));
+        origin = clock->now;
+    }
+
+    // Advances the clock one millisecond at a time up to `ms` after the origin, firing
+    // the callback at each, and returns the milliseconds at which steps were taken.
+    std::vector<int64_t> RunUntil(int64_t ms) {
+        std::vector<int64_t> times;
+        while (clock->now < origin + ms) {
+            ++clock->now;
+            const int before = recorder.CountPosted(MSG_STEP_PLAYED);
+            clock->Fire();
+            if (recorder.CountPosted(MSG_STEP_PLAYED) != before)
+                times.push_back(clock->now - origin);
+        }
+        return times;
+    }
+
+    mb::Setup setup;
+    SequencerRecorder recorder;
+    Sequencer sequencer;
+    ManualClock* clock = nullptr;
+    int64_t origin = 0;
+};
+
+TEST(SequencerPeriod, QuarterBeatFromSinglePrecisionTempo) {
+    EXPECT_EQ(std::bit_cast<uint32_t>(0.06666667f), 0x3D888889u);
+    EXPECT_NEAR(Sequencer::PeriodFromTempo(126.0), 119.047613, 1e-6);
+    EXPECT_NEAR(Sequencer::PeriodFromTempo(120.0), 124.999994, 1e-6);
+    EXPECT_NEAR(Sequencer::PeriodFromTempo(240.0), 62.499997, 1e-6);
+}
+
+TEST(SequencerPeriod, TempoIsLimitedSoThePeriodIsAlwaysFiniteAndPositive) {
+    const double slowest = Sequencer::PeriodFromTempo(0.5);
+    const double fastest = Sequencer::PeriodFromTempo(1e7);
+    for (double bpm : {0.0, -5.0, 0.1, std::numeric_limits<double>::quiet_NaN(),
+                       -std::numeric_limits<double>::infinity()})
+        EXPECT_EQ(Sequencer::PeriodFromTempo(bpm), slowest) << bpm;
+    for (double bpm : {1e9, std::numeric_limits<double>::infinity()})
+        EXPECT_EQ(Sequencer::PeriodFromTempo(bpm), fastest) << bpm;
+    EXPECT_GT(fastest, 0.0);
+    EXPECT_TRUE(std::isfinite(slowest));
+}
+
+TEST_F(SequencerTest, StartPlaysStepZeroAtOnceAndTheNextStepsOnTheGrid) {
+    sequencer.Start();
+    EXPECT_TRUE(sequencer.running());
+    EXPECT_TRUE(recorder.playButton);
+    EXPECT_EQ(clock->configuredPeriod, 1u);
+    ASSERT_EQ(recorder.Plays().size(), 1u);
+    EXPECT_EQ(recorder.Plays()[0].due, origin * 1000000);
+    EXPECT_EQ(recorder.posted[0], (Posted{MSG_STEP_PLAYED, 0, 0}));
+    EXPECT_EQ(recorder.posted[1], (Posted{MSG_LOOP_STARTED, 0, 0}));
+    EXPECT_EQ(recorder.posted[2], (Posted{MSG_LOOP_STARTED, 0, 0}));
+    EXPECT_EQ(setup.passCount, 1);
+
+    // 126 BPM: step k is taken at k x 119.047... ms rounded up.
+    EXPECT_EQ(RunUntil(480), (std::vector<int64_t>{120, 239, 358, 477}));
+
+    // The sound carries the exact due time, not the millisecond that noticed it.
+    const auto plays = recorder.Plays();
+    const double period = Sequencer::PeriodFromTempo(126.0);
+    for (size_t k = 0; k < plays.size(); ++k) {
+        EXPECT_EQ(plays[k].step, static_cast<int>(k));
+        EXPECT_EQ(plays[k].due, std::llround((origin + k * period) * 1e6)) << k;
+    }
+}
+
+TEST_F(SequencerTest, ALateCallbackIsFollowedByOneStepPerCallbackUntilCaughtUp) {
+    sequencer.Start();
+    clock->now = origin + 500; // four steps are due at once
+    for (int i = 0; i < 6; ++i)
+        clock->Fire();
+    const auto plays = recorder.Plays();
+    ASSERT_EQ(plays.size(), 5u);
+    // Each carries its own place on the grid.
+    EXPECT_EQ(plays[4].due, std::llround((origin + 4 * Sequencer::PeriodFromTempo(126.0)) * 1e6));
+}
+
+TEST_F(SequencerTest, TempoChangeTakesEffectAtTheNextStepAndMovesTheOrigin) {
+    setup.bpm = 120.0;
+    sequencer.Start();
+    EXPECT_EQ(RunUntil(630), (std::vector<int64_t>{125, 250, 375, 500, 625}));
+    setup.bpm = 240.0;
+    sequencer.TempoChanged();
+    const int startsBefore = clock->starts;
+    // Step 6 one new period (62.5 ms) after step 5; the origin moves to step 6.
+    EXPECT_EQ(RunUntil(820), (std::vector<int64_t>{688, 751, 813}));
+    EXPECT_EQ(clock->starts, startsBefore + 1);
+    EXPECT_NEAR(sequencer.period(), 62.5, 1e-4);
+}
+
+TEST_F(SequencerTest, RepeatCountThenChainToTheNextLoop) {
+    setup.loop(0).repeatCount = 3;
+    setup.loop(0).nextLoop = 2;
+    setup.stepCount = 4;
+    sequencer.Start();
+    RunUntil(1311); // steps 0 to 11: three passes of loop 0
+    EXPECT_EQ(setup.currentLoop, 2);
+    EXPECT_EQ(setup.passCount, 0);
+    RunUntil(1430); // step 12
+    EXPECT_EQ(setup.currentLoop, 2);
+    EXPECT_EQ(setup.passCount, 1);
+    EXPECT_EQ(recorder.posted.back(), (Posted{MSG_LOOP_STARTED, 2, 0}));
+    const auto plays = recorder.Plays();
+    ASSERT_EQ(plays.size(), 13u);
+    for (size_t k = 0; k < 12; ++k)
+        EXPECT_EQ(plays[k].loop, 0);
+    EXPECT_EQ(plays[12].loop, 2);
+    EXPECT_EQ(plays[12].step, 0);
+}
+
+TEST_F(SequencerTest, RepeatCountZeroPlaysOnePass) {
+    setup.loop(0).repeatCount = 0;
+    setup.loop(0).nextLoop = 1;
+    setup.stepCount = 2;
+    sequencer.Start();
+    RunUntil(240);
+    const auto plays = recorder.Plays();
+    ASSERT_EQ(plays.size(), 3u);
+    EXPECT_EQ(plays[1].loop, 0);
+    EXPECT_EQ(plays[2].loop, 1);
+}
+
+TEST_F(SequencerTest, NonPolyphonicStepsCutThePreviousOneAcrossLoopsButOffStepsDoNot) {
+    setup.stepCount = 2;
+    setup.loop(0).nextLoop = 1;
+    setup.loop(1).steps[0].on = 0;
+    sequencer.Start();
+    RunUntil(360); // loop 0 steps 0, 1, then loop 1 step 0 (off), step 1
+    std::vector<std::string> calls;
+    for (const auto& c : recorder.sound)
+        calls.push_back(c.what + " " + std::to_string(c.loop) + "." + std::to_string(c.step));
+    EXPECT_EQ(calls, (std::vector<std::string>{"silence 0.0", "play 0.0", "silence 0.0", "play 0.1",
+                                               "silence 0.1", "play 1.1"}));
+    // The cut carries the new step's due time, so it happens in the same instant.
+    EXPECT_EQ(recorder.sound[4].due, recorder.sound[5].due);
+}
+
+TEST_F(SequencerTest, PolyphonicStepsNeverCut) {
+    setup.polyphonic = 1;
+    sequencer.Start();
+    RunUntil(400);
+    for (const auto& c : recorder.sound)
+        EXPECT_EQ(c.what, "play");
+}
+
+TEST_F(SequencerTest, StopSilencesAllOnlyWhenNotPolyphonic) {
+    sequencer.Start();
+    RunUntil(250);
+    const int16_t loop = setup.currentLoop;
+    sequencer.Stop();
+    EXPECT_FALSE(sequencer.running());
+    EXPECT_FALSE(clock->active);
+    EXPECT_FALSE(recorder.playButton);
+    EXPECT_EQ(recorder.silenceAll, 1);
+    EXPECT_EQ(setup.stepIndex, 0);
+    EXPECT_EQ(recorder.posted.back(), (Posted{MSG_LOOP_STARTED, loop, -1}));
+
+    setup.polyphonic = 1;
+    sequencer.Start();
+    sequencer.Stop();
+    EXPECT_EQ(recorder.silenceAll, 1); // the last sounds ring on
+}
+
+TEST_F(SequencerTest, StopKeepsLoopAndPassAndTheLightGoesOut) {
+    setup.loop(0).repeatCount = 4;
+    sequencer.Start();
+    RunUntil(250);
+    for (const Posted& p : recorder.posted)
+        sequencer.OnWindowMessage(p.message, p.wParam, p.lParam);
+    EXPECT_TRUE(recorder.lit[2]);
+    const int16_t pass = setup.passCount;
+    sequencer.Stop();
+    EXPECT_FALSE(recorder.lit[2]);
+    EXPECT_EQ(setup.passCount, pass);
+    // A step message still queued at the stop does not light a column again.
+    sequencer.OnWindowMessage(MSG_STEP_PLAYED, 0, 0);
+    for (bool l : recorder.lit)
+        EXPECT_FALSE(l);
+}
+
+TEST_F(SequencerTest, LoopSelectionWhilePlayingSwitchesAtOnceUnlessCtrlIsHeld) {
+    setup.loop(0).repeatCount = 5;
+    sequencer.Start();
+    RunUntil(250); // at step 3 of loop 0, pass 1
+
+    recorder.ctrlDown = true;
+    setup.selectedLoop = 3;
+    sequencer.LoopSelected(3);
+    EXPECT_EQ(setup.currentLoop, 0);
+    RunUntil(360);
+    EXPECT_EQ(recorder.Plays().back().loop, 0);
+
+    recorder.ctrlDown = false;
+    setup.selectedLoop = 4;
+    sequencer.LoopSelected(4);
+    EXPECT_EQ(setup.currentLoop, 4);
+    EXPECT_EQ(setup.passCount, 0);
+    EXPECT_EQ(recorder.playingLoop, 4);
+    RunUntil(480);
+    EXPECT_EQ(recorder.Plays().back().loop, 4);
+    EXPECT_EQ(recorder.Plays().back().step, 4); // same position, new loop
+
+    sequencer.Stop();
+    recorder.ctrlDown = true;
+    setup.selectedLoop = 6;
+    sequencer.LoopSelected(6); // stopped: nothing here
+    recorder.ctrlDown = false;
+    sequencer.Start();
+    EXPECT_EQ(recorder.Plays().back().loop, 6);
+}
+
+TEST_F(SequencerTest, OneStepPerPassCountsEveryStepAsAPassAndKeepsTheLightOn) {
+    setup.stepCount = 1;
+    sequencer.Start();
+    RunUntil(400);
+    EXPECT_EQ(recorder.CountPosted(MSG_STEP_PLAYED), 4);
+    // The start's own step 0, plus one per step, plus the start's announcement.
+    EXPECT_EQ(recorder.CountPosted(MSG_LOOP_STARTED), 5);
+    for (const auto& p : recorder.Plays())
+        EXPECT_EQ(p.step, 0);
+    for (const Posted& p : recorder.posted)
+        sequencer.OnWindowMessage(p.message, p.wParam, p.lParam);
+    EXPECT_TRUE(recorder.lit[0]);
+    for (int c : recorder.litCalls)
+        EXPECT_EQ(c, 0); // never switched off
+}
+
+TEST_F(SequencerTest, StepLightFollowsThePlayedStepAndThinsOutAbove1500Bpm) {
+    sequencer.Start();
+    RunUntil(250);
+    for (const Posted& p : recorder.posted)
+        sequencer.OnWindowMessage(p.message, p.wParam, p.lParam);
+    EXPECT_TRUE(recorder.lit[2]);
+    EXPECT_FALSE(recorder.lit[1]);
+    EXPECT_EQ(recorder.playingLoop, 0);
+
+    recorder.litCalls.clear();
+    setup.bpm = 4500.0; // bpm / 1500 = 3: the light moves every third step message
+    for (int i = 0; i < 6; ++i)
+        sequencer.OnWindowMessage(MSG_STEP_PLAYED, 0, 0);
+    EXPECT_EQ(std::count_if(recorder.litCalls.begin(), recorder.litCalls.end(),
+                            [](int c) { return c >= 0; }),
+              2);
+}
+
+TEST_F(SequencerTest, LoopStartedMessageMarksThePlayingLoopOrNone) {
+    sequencer.OnWindowMessage(MSG_LOOP_STARTED, 5, 0);
+    EXPECT_EQ(recorder.playingLoop, 5);
+    sequencer.OnWindowMessage(MSG_LOOP_STARTED, 5, -1);
+    EXPECT_EQ(recorder.playingLoop, -1);
+    EXPECT_FALSE(sequencer.OnWindowMessage(0x0200, 1, 2));
+}
+
+TEST_F(SequencerTest, ToggleBroadcastsUnlessCtrlAndRemoteMessagesOnlyChangeState) {
+    sequencer.Toggle();
+    EXPECT_TRUE(sequencer.running());
+    EXPECT_EQ(recorder.broadcasts, (std::vector<Posted>{{MSG_REMOTE_START, 0, 0}}));
+
+    // The broadcast's own copy arrives here too and changes nothing.
+    const size_t plays = recorder.Plays().size();
+    sequencer.OnWindowMessage(MSG_REMOTE_START, 0, 0);
+    EXPECT_EQ(recorder.Plays().size(), plays);
+
+    recorder.ctrlDown = true;
+    sequencer.Toggle();
+    EXPECT_FALSE(sequencer.running());
+    EXPECT_EQ(recorder.broadcasts.size(), 1u);
+    sequencer.OnWindowMessage(MSG_REMOTE_STOP, 0, 0);
+    EXPECT_FALSE(sequencer.running());
+    sequencer.OnWindowMessage(MSG_REMOTE_START, 0, 0);
+    EXPECT_TRUE(sequencer.running());
+    sequencer.OnWindowMessage(MSG_REMOTE_STOP, 0, 0);
+    EXPECT_FALSE(sequencer.running());
+}
+
+TEST_F(SequencerTest, MuteToggledFollowsTheSoundToggle) {
+    recorder.soundOn = false;
+    sequencer.MuteToggled();
+    EXPECT_EQ(setup.muted, 1);
+    EXPECT_EQ(recorder.muteAll, 1);
+    EXPECT_EQ(setup.modified, 1);
+    recorder.soundOn = true;
+    sequencer.MuteToggled();
+    EXPECT_EQ(setup.muted, 0);
+    EXPECT_EQ(recorder.unmuteAll, 1);
+}
+
+TEST_F(SequencerTest, StepCountLoweredBelowThePositionEndsThePassAtTheNextStep) {
+    sequencer.Start();
+    RunUntil(1200); // steps 0..10 taken, stepIndex 11
+    EXPECT_EQ(setup.stepIndex, 11);
+    setup.stepCount = 8;
+    RunUntil(1320);
+    EXPECT_EQ(recorder.Plays().back().step, 11);
+    EXPECT_EQ(setup.stepIndex, 0);
+}
+
+TEST_F(SequencerTest, DamagedValuesNeverIndexOutsideTheLoops) {
+    setup.stepCount = 400;
+    setup.loop(0).nextLoop = 12;
+    setup.loop(7).nextLoop = -3;
+    sequencer.Start();
+    RunUntil(3000); // more than a pass of sixteen steps
+    for (const auto& p : recorder.Plays()) {
+        EXPECT_GE(p.loop, 0);
+        EXPECT_LT(p.loop, 8);
+        EXPECT_LT(p.step, 16);
+    }
+    EXPECT_EQ(setup.currentLoop, 7); // 12 brought into range
+
+    sequencer.Stop();
+    setup.stepCount = -5;
+    setup.selectedLoop = 9;
+    setup.stepIndex = 99;
+    setup.currentLoop = 40;
+    sequencer.Start();
+    RunUntil(3500);
+    for (const auto& p : recorder.Plays()) {
+        EXPECT_LT(p.step, 16);
+        EXPECT_GE(p.step, 0);
+        EXPECT_LT(p.loop, 8);
+    }
+}
+
+TEST_F(SequencerTest, ATempoOfZeroOrNaNNeitherDividesByZeroNorStalls) {
+    for (double bpm : {0.0, std::numeric_limits<double>::quiet_NaN()}) {
+        setup.bpm = bpm;
+        sequencer.Start();
+        const size_t before = recorder.Plays().size();
+        RunUntil(clock->now - origin + 30001); // 0.5 BPM: one step every 30 s
+        EXPECT_EQ(recorder.Plays().size(), before + 1) << bpm;
+        sequencer.Stop();
+    }
+}
+
+} // namespace
+} // namespace mb
