@@ -1,0 +1,62 @@
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "platform/Prompts.h"
+
+namespace mb {
+
+// Prompts answered from a script, for tests and for running without a window: every
+// call is recorded, and each dialog takes the next queued answer of its kind (Cancel
+// when none is queued).
+class ScriptedPrompts : public Prompts {
+public:
+    void ShowNote(const std::string& text) override { notes.push_back(text); }
+    int SaveChanges(const std::string& message) override {
+        asked.push_back("SaveChanges: " + message);
+        return Next(saveChangesAnswers, static_cast<int>(kCancel));
+    }
+    bool OkCancel(const std::string& message) override {
+        asked.push_back("OkCancel: " + message);
+        return Next(okCancelAnswers, false);
+    }
+    std::optional<std::string> OpenSetupPath() override {
+        asked.push_back("OpenSetupPath");
+        return Next(openPaths, std::optional<std::string>{});
+    }
+    std::optional<std::string> SaveSetupPath(const std::string& proposed) override {
+        asked.push_back("SaveSetupPath: " + proposed);
+        return Next(savePaths, std::optional<std::string>{});
+    }
+    std::optional<std::string> ImportSoundFile() override {
+        asked.push_back("ImportSoundFile");
+        return Next(importPaths, std::optional<std::string>{});
+    }
+    std::optional<uint32_t> PickColor(uint32_t current) override {
+        asked.push_back("PickColor: " + std::to_string(current));
+        return Next(colors, std::optional<uint32_t>{});
+    }
+
+    std::vector<std::string> notes;
+    std::vector<std::string> asked;
+    std::deque<int> saveChangesAnswers;
+    std::deque<bool> okCancelAnswers;
+    std::deque<std::optional<std::string>> openPaths;
+    std::deque<std::optional<std::string>> savePaths;
+    std::deque<std::optional<std::string>> importPaths;
+    std::deque<std::optional<uint32_t>> colors;
+
+private:
+    template <typename Queue, typename T>
+    static T Next(Queue& queue, T fallback) {
+        if (queue.empty())
+            return fallback;
+        T answer = queue.front();
+        queue.pop_front();
+        return answer;
+    }
+};
+
+} // namespace mb
