@@ -11,7 +11,7 @@
 
 namespace mb {
 
-OwnerWindow::OwnerWindow(QWidget& window) : window_(window) {
+OwnerWindow::OwnerWindow(QWidget* window) : window_(*window) {
     window_.setMouseTracking(true);
 }
 

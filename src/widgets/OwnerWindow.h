@@ -11,13 +11,15 @@ class QWidget;
 namespace mb {
 
 // The window side of a widget owner for a QWidget: a window that hosts widgets derives
-// from its QWidget class first and then from OwnerWindow (constructed with *this),
+// from its QWidget class first and then from OwnerWindow (constructed with this),
 // implements OnWidgetEvent, and calls PaintWidgets from paintEvent and ForwardMouse from
 // its mouse handlers. The window gets mouse moves without a button held.
 // Window thread only.
 class OwnerWindow : public WidgetOwner {
 public:
-    explicit OwnerWindow(QWidget& window);
+    explicit OwnerWindow(QWidget* window);
+    OwnerWindow(const OwnerWindow&) = delete;
+    OwnerWindow& operator=(const OwnerWindow&) = delete;
 
     QWidget* NativeWindow() override { return &window_; }
     void Invalidate(const Rect& rect) override;

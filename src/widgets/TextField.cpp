@@ -21,7 +21,12 @@ static constexpr int kLineEditMargin = 2;
 // A text that is already too wide (set by the program) may still get shorter.
 class WidthLimit : public QValidator {
 public:
-    explicit WidthLimit(QLineEdit& edit) : QValidator(&edit), edit_(edit) {}
+    explicit WidthLimit(QLineEdit& edit) : QValidator(&edit), edit_(edit) {
+        // The edit's text is already the new one while it is validated; remember the last
+        // accepted one to compare against.
+        connect(&edit, &QLineEdit::textChanged, this,
+                [this](const QString& text) { last_ = text; });
+    }
 
     State validate(QString& input, int&) const override {
         const QFontMetrics metrics(edit_.font());
@@ -29,13 +34,14 @@ public:
         const int room = edit_.contentsRect().width() - margins.left() - margins.right() -
                          2 * kLineEditMargin - 1;
         const int wanted = metrics.horizontalAdvance(input);
-        if (wanted > room && wanted > metrics.horizontalAdvance(edit_.text()))
+        if (wanted > room && wanted > metrics.horizontalAdvance(last_))
             return Invalid;
         return Acceptable;
     }
 
 private:
     QLineEdit& edit_;
+    QString last_;
 };
 
 } // namespace

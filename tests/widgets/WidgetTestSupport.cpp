@@ -1,0 +1,62 @@
+#include "WidgetTestSupport.h"
+
+#include <QApplication>
+#include <QPainter>
+
+#include "widgets/Canvas.h"
+#include "widgets/WidgetRegistry.h"
+
+namespace mb::test {
+
+void EnsureApplication() {
+    static int argc = 1;
+    static char name[] = "widget_tests";
+    static char* argv[] = {name, nullptr};
+    if (QApplication::instance() == nullptr) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static QApplication app(argc, argv);
+    }
+}
+
+TestOwner::TestOwner() : OwnerWindow(this) {
+    resize(707, 166);
+}
+
+void TestOwner::OnWidgetEvent(int event, int x, int y, int id) {
+    const int taken = RouteEvent(event, x, y, id, nullptr);
+    if (taken != 0)
+        reports.push_back({event, taken});
+}
+
+void TestOwner::Invalidate(const Rect& rect) {
+    invalidated.push_back(rect);
+    OwnerWindow::Invalidate(rect);
+}
+
+void TestOwner::RepaintNow(const Rect& rect) {
+    repainted.push_back(rect);
+    OwnerWindow::RepaintNow(rect);
+}
+
+QImage TestOwner::Render(int width, int height, Color background) const {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(ToQColor(background));
+    QPainter painter(&image);
+    Canvas canvas(painter, QRegion(0, 0, width, height));
+    WidgetRegistry::Instance().PaintAll(canvas, this);
+    return image;
+}
+
+Color PixelAt(const QImage& image, int x, int y) {
+    return FromQColor(image.pixelColor(x, y));
+}
+
+bool AllPixels(const QImage& image, const Rect& rect, Color c) {
+    for (int y = rect.top; y < rect.bottom; ++y)
+        for (int x = rect.left; x < rect.right; ++x)
+            if (PixelAt(image, x, y) != c)
+                return false;
+    return true;
+}
+
+} // namespace mb::test
