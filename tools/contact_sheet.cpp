@@ -102,11 +102,11 @@ int main(int argc, char** argv) {
     const std::vector<std::pair<mb::Color, mb::Color>> inks = {
         {dark.GetColor(5), dark.GetColor(7)}, {light.GetColor(5), light.GetColor(7)}};
 
-    QImage image(1400, 1500, QImage::Format_RGB32);
+    QImage image(1400, 3000, QImage::Format_RGB32);
     image.fill(qRgb(128, 128, 136));
     int top = 0;
     for (int scale : {1, 2}) {
-        QImage part(1400, 700, QImage::Format_RGB32);
+        QImage part(1400, 1400, QImage::Format_RGB32);
         part.fill(qRgb(128, 128, 136));
         Sheet sheet(part, scale);
         for (const auto& [ink, paper] : inks) {

@@ -11,7 +11,7 @@ pixel (drawn in a widget's ink), 0 a light one (drawn in its paper)."""
 import os
 import sys
 
-from pixelfont import FONT_3X5, FONT_5X7
+from pixelfont import FONT_3X5, FONT_5X7, LETTERS_5X5
 
 
 class Pic:
@@ -69,16 +69,17 @@ class Pic:
                 y0 += sy
 
     def disk(self, cx, cy, r, v=1):
+        # The extra 0.3 rounds the four extreme points into the outline.
         for y in range(self.h):
             for x in range(self.w):
-                if (x - cx) ** 2 + (y - cy) ** 2 <= r * r:
+                if (x - cx) ** 2 + (y - cy) ** 2 <= (r + 0.3) ** 2:
                     self.set(x, y, v)
 
     def ring(self, cx, cy, r, thickness=1, v=1):
         for y in range(self.h):
             for x in range(self.w):
                 d = (x - cx) ** 2 + (y - cy) ** 2
-                if (r - thickness) ** 2 < d <= r * r:
+                if (r + 0.3 - thickness) ** 2 < d <= (r + 0.3) ** 2:
                     self.set(x, y, v)
 
     def text(self, x, y, s, font=FONT_5X7, v=1, scale=1, spacing=1):
@@ -132,12 +133,10 @@ def play_up():
     p = Pic(24, 24)
     p.rounded(0, 0, 24, 24)
     p.rounded(1, 1, 22, 22)
-    # A solid triangle pointing right, 11 wide and 13 high, visually centred.
-    for i in range(7):
-        p.vline(9 + i * 3 // 2, 5 + i, 18 - i) if False else None
-    for x in range(8, 18):
-        half = (17 - x) * 6 // 9
-        p.vline(x, 12 - half, 11 + half + 1)
+    # A triangle pointing right with a 1:2 slope, its weight centred in the button.
+    for i, x in enumerate(range(9, 17)):
+        half = 8 - i
+        p.vline(x, 12 - half, 11 + half)
     return p
 
 
@@ -175,17 +174,14 @@ def arrow_up(pointing_up, pressed):
 def loop_button(n, down):
     p = Pic(10, 18)
     if down:
+        # Pressed in: filled, the number one pixel lower and to the right.
         p.rect(0, 0, 10, 18)
-        p.set(0, 0, 0)
-        p.set(0, 17, 0)
-        p.text(3, 6, str(n), FONT_3X5, 0)
-        # A notch on the left edge marks the selected loop.
-        p.rect(0, 7, 2, 4, 0)
+        p.text(4, 7, str(n), FONT_3X5, 0)
     else:
         p.frame(0, 0, 10, 18)
-        p.set(0, 0, 0)
-        p.set(0, 17, 0)
         p.text(3, 6, str(n), FONT_3X5)
+    for cx, cy in ((0, 0), (9, 0), (0, 17), (9, 17)):
+        p.set(cx, cy, 0)
     return p
 
 
@@ -206,16 +202,15 @@ def global_bmp():
     p = Pic(79, 166)
     p.frame(0, 0, 79, 166)
     # Frames around the two master sliders (the sliders cover 2..7 and 10..15, 2..136).
-    p.frame(1, 1, 8, 137)
-    p.frame(9, 1, 8, 137)
-    # Letters above the three arrow pairs.
-    p.text(2, 139, "M", FONT_5X7 if False else FONT_3X5)
-    p.text(10, 139, "E", FONT_3X5)
-    p.text(19, 139, "T", FONT_3X5)
-    p.text(1, 139, "", FONT_3X5)
+    p.frame(1, 1, 17, 137)
+    p.vline(9, 1, 137)
+    # Letters above the three arrow pairs (7 wide at x 2, 10 and 18).
+    p.text(3, 139, "M", LETTERS_5X5)
+    p.text(11, 139, "E", LETTERS_5X5)
+    p.text(19, 139, "T", LETTERS_5X5)
     # Menu strip: the three buttons sit at (22, 4), (40, 4), (58, 4).
-    p.hline(19, 77, 21)
-    p.vline(19, 1, 164)
+    p.hline(17, 77, 21)
+    p.vline(17, 1, 164)
     # Title.
     centred_text(p, 48, 26, "MARROW", FONT_5X7)
     centred_text(p, 48, 35, "BEAT", FONT_5X7)
@@ -227,16 +222,14 @@ def global_bmp():
             p.rect(x, 46, 3, 5)
         else:
             p.frame(x, 46, 3, 5)
-    # Play button at (36, 60), 24 x 24; its caption below.
-    p.frame(34, 58, 28, 28)
-    centred_text(p, 48, 88, "PLAY", FONT_3X5)
-    # Mute button at (40, 92), 17 x 17; its caption below.
-    centred_text(p, 48, 112, "SOUND", FONT_3X5)
+    # Play button at (36, 60), 24 x 24, and mute at (40, 92), 17 x 17: captions on the left.
+    centred_text(p, 27, 70, "PLAY", FONT_3X5)
+    centred_text(p, 28, 98, "SOUND", FONT_3X5)
     p.hline(22, 75, 120)
     # Tempo: the field at (25, 149) 53 x 13, arrows at (18, 146) and (18, 155).
     p.text(26, 141, "TEMPO", FONT_3X5)
     p.frame(24, 148, 55, 15)
-    p.hline(20, 77, 137)
+    p.hline(17, 77, 137)
     return p
 
 
@@ -245,12 +238,9 @@ def note_bmp():
     p.frame(0, 0, 37, 162)
     # The step number label sits at (12, 2), 23 x 16; the on/off toggle at (12, 30).
     p.hline(1, 28, 19)
-    p.text(3, 3, "N", FONT_3X5) if False else None
-    for y in (4, 8, 12):
-        p.hline(3, 8, y)
     # Volume slider column: (30, 19) 6 x 115, arrows at (30, 134) and (30, 143).
-    p.vline(29, 1, 152)
-    p.text(31, 12, "V", FONT_3X5)
+    p.vline(29, 1, 161)
+    p.text(31, 154, "V", FONT_3X5)
     # Pitch: arrows at (1, 63) and (1, 72), field at (8, 65) 21 x 15.
     p.hline(1, 28, 55)
     p.text(3, 57, "P", FONT_3X5)
@@ -265,7 +255,7 @@ def note_bmp():
     p.vline(15, 127, 129)
     p.frame(1, 129, 29, 9)
     # D: slider at (2, 153) 27 x 7.
-    p.hline(1, 35, 144)
+    p.hline(1, 28, 144)
     p.text(3, 146, "D", FONT_3X5)
     p.frame(1, 152, 29, 9)
     return p
@@ -292,7 +282,6 @@ def loop_background():
     p.set(34, 13)
     w = text_width("repeat", FONT_3X5)
     p.text(93 - w, 4, "repeat", FONT_3X5)
-    p.hline(93 - w, 93 - w + 14 if False else 92, 11) if False else None
     p.hline(93 - 15, 92, 11)
     p.set(92, 10)
     p.set(92, 12)
@@ -311,45 +300,46 @@ def plain():
 # ---------------------------------------------------------------- cursors
 
 ARROW = [
-    "#          ",
-    "##         ",
-    "#.#        ",
-    "#..#       ",
-    "#...#      ",
-    "#....#     ",
-    "#.....#    ",
-    "#......#   ",
-    "#.......#  ",
-    "#........# ",
-    "#.....#####",
-    "#..#..#    ",
-    "#.# #..#   ",
-    "##  #..#   ",
-    "#    #..#  ",
-    "     #..#  ",
-    "      ##   ",
+    "#           ",
+    "##          ",
+    "#.#         ",
+    "#..#        ",
+    "#...#       ",
+    "#....#      ",
+    "#.....#     ",
+    "#......#    ",
+    "#.......#   ",
+    "#........#  ",
+    "#.........# ",
+    "#......#####",
+    "#...#..#    ",
+    "#..##..#    ",
+    "#.#  #..#   ",
+    "##   #..#   ",
+    "#     #..#  ",
+    "      #..#  ",
+    "       ##   ",
 ]
 
 HAND = [
-    "    ##          ",
-    "   #..#         ",
-    "   #..#         ",
-    "   #..#         ",
-    "   #..###       ",
-    "   #..#..###    ",
-    "   #..#..#..##  ",
-    "## #..#..#..#.# ",
-    "#..#........#..#",
-    "#...#..........#",
-    " #.............#",
-    "  #............#",
-    "  #...........# ",
-    "   #..........# ",
-    "   #.........#  ",
-    "    #........#  ",
-    "    ##########  ",
+    "     ##         ",
+    "    #..#        ",
+    "    #..#        ",
+    "    #..#        ",
+    "    #..###      ",
+    "    #..#..##    ",
+    "    #..#..#.##  ",
+    " ## #..#..#..#  ",
+    "#..##........#  ",
+    "#...#........#  ",
+    " #...........#  ",
+    "  #..........#  ",
+    "  #.........#   ",
+    "   #........#   ",
+    "   #.......#    ",
+    "    #......#    ",
+    "    ########    ",
 ]
-
 
 def from_rows(rows):
     w = max(len(r) for r in rows)
@@ -367,19 +357,19 @@ def arrow_cursor():
     return p
 
 
+
+
 def arrow_with_letter(letter):
-    base = from_rows(ARROW)
-    p = Pic(20, 20)
-    p.blit(base, 0, 0)
-    # A boxed letter to the lower right of the pointer, closed so that it fills white.
-    p.frame(12, 12, 8, 9 if False else 8)
-    p.rect(12, 12, 8, 8, 1)
-    p.rect(13, 13, 6, 6, 0)
-    glyph = FONT_3X5[letter]
-    for gy, row in enumerate(glyph):
+    p = Pic(21, 21)
+    p.blit(from_rows(ARROW), 0, 0)
+    # The menu's letter in a box to the lower right of the pointer; the box is closed, so
+    # its inside is white.
+    p.rect(12, 12, 9, 9, 0)
+    p.frame(12, 12, 9, 9)
+    for gy, row in enumerate(LETTERS_5X5[letter]):
         for gx, c in enumerate(row):
             if c == '#':
-                p.set(14 + gx, 14 + gy - 1 + (1 if False else 0))
+                p.set(14 + gx, 14 + gy)
     p.hotspot = (0, 0)
     return p
 
@@ -391,14 +381,11 @@ def hand_cursor():
 
 
 def push_cursor():
-    # The hand pressing a key: a short bar under the fingertip.
-    base = from_rows(HAND)
+    # The hand with two short strokes beside the fingertip: it is pressing.
     p = Pic(16, 20)
-    p.blit(base, 0, 3)
-    p.hline(1, 10, 0)
-    p.hline(1, 10, 1)
-    p.set(1, 0, 0)
-    p.set(10, 0, 0)
+    p.blit(from_rows(HAND), 0, 3)
+    p.line(1, 1, 3, 3)
+    p.line(10, 1, 8, 3)
     p.hotspot = (5, 3)
     return p
 

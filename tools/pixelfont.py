@@ -1,5 +1,5 @@
-"""Pixel fonts for the program's one-bit pictures: 5 x 7 capitals and digits, and a
-3 x 5 face for small captions. '#' is a dark pixel."""
+"""Pixel fonts for the program's one-bit pictures: 5 x 7 capitals and digits, a few 5 x 5
+capitals, and a 3 x 5 face for small captions. '#' is a dark pixel."""
 
 FONT_5X7 = {
     'A': [" ### ", "#   #", "#   #", "#####", "#   #", "#   #", "#   #"],
@@ -39,6 +39,14 @@ FONT_5X7 = {
     '.': ["     ", "     ", "     ", "     ", "     ", " ##  ", " ##  "],
     ',': ["     ", "     ", "     ", "     ", " ##  ", "  #  ", " #   "],
     ' ': ["     "] * 7,
+}
+
+# Capitals for the control area and the menu pointers, 5 x 5.
+LETTERS_5X5 = {
+    'E': ["#####", "#    ", "#### ", "#    ", "#####"],
+    'F': ["#####", "#    ", "#### ", "#    ", "#    "],
+    'M': ["#   #", "## ##", "# # #", "#   #", "#   #"],
+    'T': ["#####", "  #  ", "  #  ", "  #  ", "  #  "],
 }
 
 FONT_3X5 = {
