@@ -1,5 +1,8 @@
 #include "WidgetTestSupport.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <QApplication>
 #include <QPainter>
 
@@ -9,12 +12,10 @@
 namespace mb::test {
 
 void EnsureApplication() {
-    static int argc = 1;
-    static char name[] = "widget_tests";
-    static char* argv[] = {name, nullptr};
+    // WidgetTestMain makes the application; a test run without it has nothing to paint on.
     if (QApplication::instance() == nullptr) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static QApplication app(argc, argv);
+        std::fprintf(stderr, "widget tests need the QApplication of WidgetTestMain\n");
+        std::abort();
     }
 }
 

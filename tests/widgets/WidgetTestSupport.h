@@ -10,7 +10,7 @@
 
 namespace mb::test {
 
-// The offscreen application every widget test needs; made on first use.
+// Stops the run when the offscreen application of WidgetTestMain is missing.
 void EnsureApplication();
 
 // One report that reached an owner.
@@ -20,7 +20,7 @@ struct Report {
     bool operator==(const Report&) const = default;
 };
 
-// Makes the application before anything else of the object that derives from it.
+// Checks for the application before anything else of the object that derives from it.
 struct ApplicationFirst {
     ApplicationFirst() { EnsureApplication(); }
 };
