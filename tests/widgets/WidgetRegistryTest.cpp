@@ -2,6 +2,7 @@
 // input alike.
 #include <memory>
 
+#include <QMouseEvent>
 #include <gtest/gtest.h>
 
 #include "WidgetTestSupport.h"
@@ -178,6 +179,40 @@ TEST_F(WidgetRegistryTest, CaptionIsDrawnInInkInsideTheWidget) {
             inked += PixelAt(image, x, y) != kRed;
     EXPECT_GT(inked, 10);
     EXPECT_TRUE(AllPixels(image, {60, 0, 80, 30}, kBackground));
+}
+
+TEST_F(WidgetRegistryTest, OwnerTurnsQtMouseEventsIntoEventCodes) {
+    struct Case {
+        QEvent::Type type;
+        Qt::MouseButton button;
+        bool forwardRight;
+        int code; // -1: not forwarded
+    };
+    const Case cases[] = {
+        {QEvent::MouseButtonPress, Qt::LeftButton, true, WidgetEvent::kLeftPress},
+        {QEvent::MouseButtonDblClick, Qt::LeftButton, true, WidgetEvent::kLeftPress},
+        {QEvent::MouseButtonRelease, Qt::LeftButton, true, WidgetEvent::kLeftRelease},
+        {QEvent::MouseButtonPress, Qt::RightButton, true, WidgetEvent::kRightPress},
+        {QEvent::MouseButtonPress, Qt::RightButton, false, -1},
+        {QEvent::MouseButtonDblClick, Qt::RightButton, true, -1},
+        {QEvent::MouseButtonRelease, Qt::RightButton, true, -1},
+        {QEvent::MouseButtonPress, Qt::MiddleButton, true, -1},
+        {QEvent::MouseMove, Qt::NoButton, true, WidgetEvent::kMove},
+    };
+    for (const Case& c : cases) {
+        owner.heard.clear();
+        QMouseEvent event(c.type, QPointF(3, 4), QPointF(3, 4), c.button, c.button, Qt::NoModifier);
+        EXPECT_EQ(owner.ForwardMouse(&event, c.forwardRight), c.code >= 0);
+        EXPECT_EQ(owner.heard, c.code >= 0 ? std::vector<int>{c.code} : std::vector<int>{});
+    }
+}
+
+TEST_F(WidgetRegistryTest, OwnerShowsItsDefaultPointerWhereNoWidgetSetsOne) {
+    auto button = Button(5, 0, 0, 10, 10, owner);
+    owner.Mouse(WidgetEvent::kMove, 5, 5);
+    EXPECT_EQ(owner.cursor().shape(), Qt::BitmapCursor);
+    owner.Mouse(WidgetEvent::kMove, 50, 50);
+    EXPECT_EQ(owner.cursor().shape(), Qt::ForbiddenCursor);
 }
 
 } // namespace

@@ -24,7 +24,8 @@ TestOwner::TestOwner() : OwnerWindow(this) {
 }
 
 void TestOwner::OnWidgetEvent(int event, int x, int y, int id) {
-    const int taken = RouteEvent(event, x, y, id, nullptr);
+    heard.push_back(event);
+    const int taken = RouteEvent(event, x, y, id, &defaultCursor);
     if (taken != 0)
         reports.push_back({event, taken});
 }

@@ -39,9 +39,12 @@ public:
 
     // Runs the owner's handling of a mouse event at (x, y), as its mouse handlers do.
     void Mouse(int event, int x, int y) { OnWidgetEvent(event, x, y, 0); }
+    // The pointer shown where no widget sets one.
+    QCursor defaultCursor{Qt::ForbiddenCursor};
     // Every widget of this owner painted into an image of the given size over background.
     QImage Render(int width, int height, Color background = 0x00808080) const;
 
+    std::vector<int> heard; // every event code, taken or not
     std::vector<Report> reports;
     std::vector<Rect> invalidated;
     std::vector<Rect> repainted;
