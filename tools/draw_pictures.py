@@ -273,20 +273,17 @@ def measures_bmp():
 def loop_background():
     p = Pic(125, 20)
     p.frame(0, 0, 125, 20)
-    # The next dial covers 1..29, the repeat dial 96..124; the words sit between them.
+    # The next dial covers 1..29, the repeat dial 96..124; each word sits between them with
+    # an arrow underneath that points at its dial.
     p.text(33, 4, "next", FONT_3X5)
-    p.hline(33, 47, 11)
-    p.set(33, 10)
-    p.set(33, 12)
-    p.set(34, 9)
-    p.set(34, 13)
+    p.hline(33, 47, 13)
+    p.line(33, 13, 35, 11)
+    p.line(33, 13, 35, 15)
     w = text_width("repeat", FONT_3X5)
     p.text(93 - w, 4, "repeat", FONT_3X5)
-    p.hline(93 - 15, 92, 11)
-    p.set(92, 10)
-    p.set(92, 12)
-    p.set(91, 9)
-    p.set(91, 13)
+    p.hline(93 - 15, 92, 13)
+    p.line(92, 13, 90, 11)
+    p.line(92, 13, 90, 15)
     # Dots between the words.
     for x in range(50, 93 - w - 2, 3):
         p.set(x, 8)
