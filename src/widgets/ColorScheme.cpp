@@ -100,38 +100,13 @@ Color ColorScheme::FromHsv(int hue, int saturation, int value) {
         const double p = v * (1.0 - s);
         const double q = v * (1.0 - s * f);
         const double t = v * (1.0 - s * (1.0 - f));
-        switch (i) {
-        case 0:
-            red = v;
-            green = t;
-            blue = p;
-            break;
-        case 1:
-            red = q;
-            green = v;
-            blue = p;
-            break;
-        case 2:
-            red = p;
-            green = v;
-            blue = t;
-            break;
-        case 3:
-            red = p;
-            green = q;
-            blue = v;
-            break;
-        case 4:
-            red = t;
-            green = p;
-            blue = v;
-            break;
-        default:
-            red = v;
-            green = p;
-            blue = q;
-            break;
-        }
+        // (red, green, blue) of the six sextants of the colour wheel.
+        const double sextants[6][3] = {{v, t, p}, {q, v, p}, {p, v, t},
+                                       {p, q, v}, {t, p, v}, {v, p, q}};
+        const int k = std::clamp(i, 0, 5);
+        red = sextants[k][0];
+        green = sextants[k][1];
+        blue = sextants[k][2];
     }
     return MakeColor(static_cast<int>(red * 255.0), static_cast<int>(green * 255.0),
                      static_cast<int>(blue * 255.0));

@@ -1,5 +1,7 @@
 #include "widgets/TextField.h"
 
+#include <algorithm>
+
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QValidator>
@@ -14,6 +16,8 @@ namespace {
 
 // Size used for a requested size of 0, in tenths of a point.
 static constexpr int kFallbackSize = 90;
+// A font size in tenths of a point becomes pixels as dpi * size / 720.
+static constexpr int kTenthPointsPerInch = 720;
 // QLineEdit keeps this many pixels free on each side of the text.
 static constexpr int kLineEditMargin = 2;
 
@@ -118,8 +122,7 @@ void TextField::ApplyPalette() {
 void TextField::SetFont(const std::string& name, int size) {
     const int tenths = size == 0 ? kFallbackSize : size;
     QFont font(QString::fromStdString(name.empty() ? kDefaultFace : name));
-    // The same conversion the desktop uses for a point size: pixels = dpi * points / 72.
-    font.setPixelSize(std::max(1, logicalDpiY() * tenths / 720));
+    font.setPixelSize(std::max(1, logicalDpiY() * tenths / kTenthPointsPerInch));
     setFont(font);
     sharedFont_ = false;
 }
