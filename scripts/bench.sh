@@ -6,3 +6,4 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh default
 build/default/bench/bench_step_clock "${1:-30}"
+build/default/bench/bench_widget_paint

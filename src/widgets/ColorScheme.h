@@ -1,0 +1,44 @@
+#pragma once
+
+#include <array>
+
+#include "widgets/Color.h"
+
+namespace mb {
+
+class Prompts;
+
+// The seven colours of the window, all derived from one base colour: a dark base
+// (value up to 70 %) gets light widgets, a light base dark ones. Window thread only.
+class ColorScheme {
+public:
+    static constexpr int kColorCount = 7;
+    // The colour the picker opens on and returns when cancelled.
+    static constexpr int kPickerColor = 5;
+
+    // Starts with the desktop's colours.
+    ColorScheme();
+
+    // Derives all seven colours from base; the base itself is not kept.
+    void SetBase(Color base);
+    // Colour n, 1 to 7.
+    Color GetColor(int n) const { return colors_.at(static_cast<size_t>(n - 1)); }
+    // Asks for a new base colour, opened on colour 5; colour 5 when the user cancels.
+    Color PickColor(Prompts& prompts) const;
+
+    // Hue in whole degrees (0 to 359), saturation and value in whole percent.
+    struct Hsv {
+        int hue;
+        int saturation;
+        int value;
+    };
+    static Hsv ToHsv(Color c);
+    // Hue in degrees (wrapped once into 0..360), saturation and value in percent (limited
+    // to 0..100).
+    static Color FromHsv(int hue, int saturation, int value);
+
+private:
+    std::array<Color, kColorCount> colors_;
+};
+
+} // namespace mb
