@@ -102,16 +102,24 @@ TEST(PeriodicTimer, StartReplacesThePreviousEvent) {
     EXPECT_GE(second.calls, 5);
 }
 
-TEST(PeriodicTimer, RestartInsideTheCallbackGivesExactlyOneNextCallbackAPeriodLater) {
+// Deadlines are absolute and a callback never comes before its deadline, so after a
+// restart callback j comes at least j periods after the restart: an extra callback, or
+// one from the old schedule, would come earlier than its place.
+TEST(PeriodicTimer, RestartInsideTheCallbackFollowsTheNewScheduleOnly) {
     struct Restart {
         PeriodicTimer* timer;
         std::vector<int64_t> times; // written by the timer thread only, read after Stop
+        int64_t restartAt = 0;
         std::atomic<int> calls{0};
         static void Record(void* user) {
             auto* s = static_cast<Restart*>(user);
             s->times.push_back(MonotonicNs());
-            if (++s->calls == 2)
+            if (++s->calls == 2) {
+                // Two milliseconds off the old schedule, so the two cannot be confused.
+                std::this_thread::sleep_for(2ms);
+                s->restartAt = MonotonicNs();
                 s->timer->Start(5, &Record, s);
+            }
         }
     } state;
     PeriodicTimer timer;
@@ -120,8 +128,10 @@ TEST(PeriodicTimer, RestartInsideTheCallbackGivesExactlyOneNextCallbackAPeriodLa
     WaitFor(state.calls, 6);
     timer.Stop();
     ASSERT_GE(state.times.size(), 6u);
-    for (size_t i = 1; i < state.times.size(); ++i)
-        EXPECT_GE(state.times[i] - state.times[i - 1], 4000000) << i; // none doubled
+    for (size_t i = 2; i < state.times.size(); ++i) {
+        const auto periods = static_cast<int64_t>(i - 1);
+        EXPECT_GE(state.times[i] - state.restartAt, periods * 5000000) << i;
+    }
 }
 
 } // namespace
