@@ -243,6 +243,12 @@ void MDial::SetImmediate(bool flag) {
     field_.SetImmediate(flag);
 }
 
+void MDial::SetDisplayOffset(int n) {
+    displayOffset_ = n;
+    if (created_)
+        SetValue(value_);
+}
+
 void MDial::ShowField() {
     field_.ShowIfRedraw();
 }

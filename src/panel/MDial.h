@@ -98,8 +98,9 @@ public:
     void SetTransparent(bool flag);
     // Clamp while typing; also whether the field commits every keystroke.
     void SetImmediate(bool flag);
-    // Added to the value for display, subtracted from typed numbers.
-    void SetDisplayOffset(int n) { displayOffset_ = n; }
+    // Added to the value for display, subtracted from typed numbers; the field shows the
+    // value with the new offset at once.
+    void SetDisplayOffset(int n);
 
     void ShowField();
     void HideField();
