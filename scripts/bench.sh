@@ -7,3 +7,4 @@ scripts/install-deps.sh
 scripts/build.sh default
 build/default/bench/bench_step_clock "${1:-30}"
 build/default/bench/bench_widget_paint
+build/default/bench/bench_panel_paint

@@ -1,0 +1,160 @@
+#include "panel/LoopPopup.h"
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+
+#include "model/Setup.h"
+#include "widgets/MonoPicture.h"
+#include "widgets/WidgetEvent.h"
+
+namespace mb {
+
+namespace {
+
+static constexpr int kNextCtrlStep = 1;
+static constexpr int kRepeatCtrlStep = 4;
+// Colour n of the scheme as an index into the stored colours.
+constexpr size_t Index(int n) {
+    return static_cast<size_t>(n - 1);
+}
+
+} // namespace
+
+LoopPopup::LoopPopup() : OwnerWindow(this) {}
+
+LoopPopup::~LoopPopup() = default;
+
+void LoopPopup::Create(QWidget* parent, Setup& setup) {
+    // A borderless tool window stays above its owner and has no task bar entry.
+    setParent(parent, Qt::Tool | Qt::FramelessWindowHint);
+    placeX_ = 0;
+    placeY_ = 0;
+    loop_ = 0;
+    setup_ = &setup;
+    setGeometry(placeX_, placeY_, kWidth, kHeight);
+    setFixedSize(kWidth, kHeight);
+    defaultCursor_ = MonoPicture::LoadCursor(kCursorName);
+
+    background_.Create(0, kBackgroundName, 0, 0, this, kBackgroundName);
+
+    MDial::Layout next;
+    next.fieldDy = 3;
+    next.fieldWidth = 21;
+    next.fieldHeight = 15;
+    next.upName = "UPARROW";
+    next.upDx = 21;
+    next.downName = "DNARROW";
+    next.downDx = 21;
+    next.downDy = 9;
+    next.minimum = 1;
+    next.maximum = kNextMaximum;
+    next.ctrlStep = kNextCtrlStep;
+    nextDial_.Create(kNextDialId, 1, 1, next, this);
+    nextDial_.SetTransparent(false);
+    nextDial_.SetImmediate(true);
+
+    MDial::Layout repeat;
+    repeat.upName = "UPARROW";
+    repeat.downName = "DNARROW";
+    repeat.downDy = 9;
+    repeat.fieldDx = 7;
+    repeat.fieldDy = 3;
+    repeat.fieldWidth = 21;
+    repeat.fieldHeight = 15;
+    repeat.minimum = 1;
+    repeat.maximum = kRepeatMaximum;
+    repeat.ctrlStep = kRepeatCtrlStep;
+    repeatDial_.Create(kRepeatDialId, 96, 1, repeat, this);
+    repeatDial_.SetTransparent(false);
+    repeatDial_.SetImmediate(true);
+
+    DropFocus();
+}
+
+void LoopPopup::SetScheme(const ColorScheme& scheme) {
+    for (int n = 1; n <= ColorScheme::kColorCount; ++n)
+        colors_[Index(n)] = scheme.GetColor(n);
+    backgroundColor_ = colors_[Index(1)];
+    nextDial_.SetColors(colors_[Index(6)], colors_[Index(4)], colors_[Index(4)], colors_[Index(6)],
+                        0, 0, 0);
+    repeatDial_.SetColors(colors_[Index(6)], colors_[Index(4)], colors_[Index(4)],
+                          colors_[Index(6)], 0, 0, 0);
+    background_.SetColors(colors_[Index(5)], colors_[Index(7)]);
+    update();
+}
+
+void LoopPopup::ShowFor(int x, int y, int loop) {
+    if (setup_ == nullptr || loop < 0 || loop >= kLoopCount)
+        return;
+    placeX_ = x;
+    placeY_ = y;
+    loop_ = loop;
+    move(x, y);
+    const Loop& edited = setup_->loop(loop);
+    nextDial_.SetValue(edited.nextLoop + 1);
+    repeatDial_.SetValue(edited.repeatCount);
+    show();
+    DropFocus();
+}
+
+void LoopPopup::DropFocus() {
+    if (QWidget* focused = QApplication::focusWidget())
+        focused->clearFocus();
+}
+
+void LoopPopup::OnWidgetEvent(int event, int x, int y, int id) {
+    id = RouteEvent(event, x, y, id, defaultCursor_ ? &*defaultCursor_ : nullptr);
+    if (event != WidgetEvent::kLeftRelease && event != WidgetEvent::kMove &&
+        event != WidgetEvent::kFieldCommit)
+        return;
+    if (setup_ == nullptr)
+        return;
+    Loop& edited = setup_->loop(loop_);
+    if (id >= kNextDialId && id <= kNextDialId + MDial::kIdSpan) {
+        nextDial_.OnChild(id);
+        // The dial keeps its number within 1 to 8; the clamp guards the loop chain
+        // against any text that slipped past it.
+        const int next = std::clamp(nextDial_.ReadValue() - 1, 0, kLoopCount - 1);
+        if (next != edited.nextLoop)
+            setup_->modified = 1;
+        edited.nextLoop = static_cast<int16_t>(next);
+    } else if (id >= kRepeatDialId && id <= kRepeatDialId + MDial::kIdSpan) {
+        repeatDial_.OnChild(id);
+        const int repeat = std::clamp(repeatDial_.ReadValue(), 1, kRepeatMaximum);
+        if (repeat != edited.repeatCount)
+            setup_->modified = 1;
+        edited.repeatCount = static_cast<int16_t>(repeat);
+    }
+}
+
+void LoopPopup::paintEvent(QPaintEvent* event) {
+    {
+        QPainter painter(this);
+        painter.fillRect(event->rect(), ToQColor(backgroundColor_));
+    }
+    PaintWidgets(event);
+}
+
+void LoopPopup::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        DropFocus();
+    ForwardMouse(event, false);
+}
+
+void LoopPopup::mouseReleaseEvent(QMouseEvent* event) {
+    ForwardMouse(event, false);
+}
+
+void LoopPopup::mouseDoubleClickEvent(QMouseEvent* event) {
+    ForwardMouse(event, false);
+}
+
+void LoopPopup::mouseMoveEvent(QMouseEvent* event) {
+    ForwardMouse(event, false);
+}
+
+} // namespace mb

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <string>
+
+#include "panel/MDial.h"
+
+namespace mb {
+
+// The tempo: a dial whose arrows and field edit a floating-point number of beats per
+// minute, shown either in beats per minute or in samples per measure (5292000 / bpm).
+// The dial's integer value, range and slider are not used. Window thread only.
+class MTempoField : public MDial {
+public:
+    // Samples per measure times beats per minute: 44100 samples a second, four beats a
+    // measure, sixty seconds a minute.
+    static constexpr double kConversion = 5292000.0;
+    static constexpr double kSemitoneRatio = 1.0594630943592953;
+    static constexpr double kOctaveRatio = 2.0;
+    static constexpr double kMaximum = 10000000.0;
+    static constexpr double kMinimum = 0.5;
+    static constexpr double kDefaultTempo = 126.0;
+    // The unit that shows samples per measure; any other shows beats per minute.
+    static constexpr int kSamplesPerMeasure = 1;
+    static constexpr int kBeatsPerMinute = 0;
+
+    ~MTempoField() override;
+    // Leaving the field takes the typed number as the tempo, unless the text is the one
+    // last shown.
+    void OnFieldLeave() override;
+    // Multiplies (+1) or divides (-1) the tempo by a semitone, or by an octave with Ctrl.
+    void StepBy(int delta) override;
+
+    using MDial::Create;
+    // The arrows at (x, y) and (x, y + 9), the number field at (x + 7, y + 3); 126 bpm.
+    void Create(int id, int x, int y, WidgetOwner* owner);
+
+    void SetTempo(double bpm);
+    double GetTempo() const { return tempo_; }
+    void SetUnit(int unit);
+    int GetUnit() const { return unit_; }
+    // Writes the tempo in the current unit into the field.
+    void ShowTempo();
+
+private:
+    double tempo_ = kDefaultTempo;
+    double shown_ = 0.0;
+    std::string text_;
+    int unit_ = kBeatsPerMinute;
+};
+
+} // namespace mb

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <string>
+
+#include <QPoint>
+#include <QWidget>
+
+#include "widgets/ColorScheme.h"
+#include "widgets/MBmpButton.h"
+#include "widgets/Rect.h"
+
+namespace mb {
+
+class MenuCommandHandler;
+class Setup;
+class WidgetOwner;
+
+// The three menu buttons (File, Edit and the third menu) and the invisible child window
+// behind them that every menu command and accelerator is sent to. The window neither
+// paints nor takes the mouse, so the buttons the owner paints beneath it stay visible and
+// clickable. Window thread only.
+class MenuBar : public QWidget {
+public:
+    static constexpr int kFileButtonId = 1002;
+    static constexpr int kEditButtonId = 1003;
+    static constexpr int kThirdButtonId = 1004;
+    static constexpr int kFileMenuId = 161;
+    static constexpr int kEditMenuId = 162;
+    static constexpr int kThirdMenuId = 163;
+    static constexpr int kButtonSpacing = 18;
+
+    // Creates the window as a child of the owner's window and the three buttons, the
+    // first at (x, y). The owner's window must outlive the bar.
+    MenuBar(const std::string& text, int x, int y, WidgetOwner* owner);
+    ~MenuBar() override;
+
+    // The setup the command handlers read.
+    void SetSetup(Setup* setup) { setup_ = setup; }
+    Setup* GetSetup() const { return setup_; }
+    // Where menus are shown and commands run; nullptr drops them. Must outlive the bar.
+    void SetCommandHandler(MenuCommandHandler* handler) { handler_ = handler; }
+    void ApplyColor(Color base);
+
+    void ShowFileMenu();
+    void ShowEditMenu();
+    void ShowThirdMenu();
+    // Every command that reaches the bar: the three button ids open their menus, anything
+    // else goes to the command handler.
+    void OnCommand(int command);
+    // The bottom-left corner of a button in screen pixels: where its menu opens.
+    QPoint MenuPoint(const MBmpButton& button) const;
+
+    MBmpButton& FileButton() { return fileButton_; }
+    MBmpButton& EditButton() { return editButton_; }
+    MBmpButton& ThirdButton() { return thirdButton_; }
+    // The step whose sound list menu was opened last.
+    int GetSoundStep() const { return soundStep_; }
+    void SetSoundStep(int step) { soundStep_ = step; }
+    const ColorScheme& Scheme() const { return scheme_; }
+    Rect GetBarRect() const { return rect_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void ShowMenuBelow(int menuId, const MBmpButton& button);
+
+    Setup* setup_ = nullptr;
+    std::string text_;
+    Rect rect_;
+    int x_ = 0;
+    int y_ = 0;
+    ColorScheme scheme_;
+    MBmpButton fileButton_;
+    MBmpButton editButton_;
+    MBmpButton thirdButton_;
+    WidgetOwner* owner_ = nullptr;
+    int soundStep_ = 0;
+    MenuCommandHandler* handler_ = nullptr;
+};
+
+} // namespace mb
