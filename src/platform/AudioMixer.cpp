@@ -1,0 +1,309 @@
+#include "platform/AudioMixer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/SoundData.h"
+
+namespace mb {
+
+namespace {
+
+constexpr uint64_t kOne = uint64_t{1} << 32;
+constexpr uint64_t kFractionMask = kOne - 1;
+constexpr float kFractionScale = 1.0f / 4294967296.0f;
+constexpr int32_t kMinVolume = -10000;
+constexpr int32_t kMaxPan = 10000;
+// Attenuation in hundredths of a decibel: 2000 of them are a factor of ten in amplitude.
+constexpr double kHundredthsPerDecade = 2000.0;
+// How the anchor follows the callbacks: closely while the stream settles, then by a
+// slow average that moves the anchor one frame at a time, at most once every so many
+// callbacks, when it has wandered off by more than a few frames.
+constexpr double kSettleWeight = 0.1;
+constexpr double kDriftWeight = 1.0 / 256.0;
+constexpr double kDriftThresholdFrames = 8.0;
+constexpr int kCallbacksPerNudge = 32;
+// A jump this large (an interrupted stream, a suspended machine) is taken at once.
+constexpr double kJumpSeconds = 0.25;
+
+float Gain(int32_t hundredthsOfDb) {
+    return static_cast<float>(std::pow(10.0, hundredthsOfDb / kHundredthsPerDecade));
+}
+
+// 4-point cubic (Catmull-Rom) through y0..y3, at t from y1 (0) to y2 (1). At t = 0 it
+// returns y1 exactly, so a voice at its file's own rate plays the samples unchanged.
+inline float Cubic(float y0, float y1, float y2, float y3, float t) {
+    const float c1 = 0.5f * (y2 - y0);
+    const float c2 = y0 - 2.5f * y1 + 2.0f * y2 - 0.5f * y3;
+    const float c3 = 0.5f * (y3 - y0) + 1.5f * (y1 - y2);
+    return ((c3 * t + c2) * t + c1) * t + y1;
+}
+
+} // namespace
+
+AudioMixer::AudioMixer(const Config& config) : config_(config) {
+    if (config_.rate == 0)
+        config_.rate = 44100;
+}
+
+bool AudioMixer::Send(Lane lane, const MixerCommand& command) {
+    return lanes_[static_cast<size_t>(lane)].Push(command);
+}
+
+bool AudioMixer::IsPlaying(int slot) const {
+    if (slot < 0 || slot >= kMaxVoices)
+        return false;
+    const auto s = static_cast<size_t>(slot);
+    return sounding_[s].load(std::memory_order_acquire) != 0 ||
+           pendingPlays_[s].load(std::memory_order_acquire) > 0;
+}
+
+void AudioMixer::PlayAnnounced(int slot) {
+    pendingPlays_[static_cast<size_t>(slot)].fetch_add(1, std::memory_order_acq_rel);
+}
+
+void AudioMixer::PlayNotSent(int slot) {
+    pendingPlays_[static_cast<size_t>(slot)].fetch_sub(1, std::memory_order_acq_rel);
+}
+
+void AudioMixer::UpdateAnchor(int64_t nowNs) {
+    const double rate = config_.rate;
+    if (!anchored_) {
+        anchored_ = true;
+        anchorNs_ = nowNs;
+        anchorFrame_ = static_cast<double>(rendered_);
+        averageFrame_ = anchorFrame_;
+        settledAtNs_ = nowNs + config_.settleNs;
+        return;
+    }
+    // The frame at the anchor time, as this callback's frame count and time imply it.
+    const double implied =
+        static_cast<double>(rendered_) - static_cast<double>(nowNs - anchorNs_) * rate / 1e9;
+    if (nowNs < settledAtNs_) {
+        averageFrame_ += kSettleWeight * (implied - averageFrame_);
+        anchorFrame_ = averageFrame_;
+        return;
+    }
+    if (std::abs(implied - anchorFrame_) > kJumpSeconds * rate) {
+        anchorFrame_ = implied;
+        averageFrame_ = implied;
+        callbacksSinceNudge_ = 0;
+        return;
+    }
+    averageFrame_ += kDriftWeight * (implied - averageFrame_);
+    if (++callbacksSinceNudge_ < kCallbacksPerNudge)
+        return;
+    const double off = averageFrame_ - anchorFrame_;
+    if (std::abs(off) > kDriftThresholdFrames) {
+        anchorFrame_ += off > 0 ? 1.0 : -1.0;
+        callbacksSinceNudge_ = 0;
+    }
+}
+
+int64_t AudioMixer::FrameOf(int64_t whenNs) const {
+    const double frames = static_cast<double>(whenNs - anchorNs_) * config_.rate / 1e9;
+    return std::llround(anchorFrame_ + frames) + config_.latencyFrames;
+}
+
+void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
+    std::memset(out, 0, sizeof(float) * 2 * static_cast<size_t>(std::max(frames, 0)));
+    if (frames <= 0)
+        return;
+    UpdateAnchor(nowNs);
+    const int64_t blockStart = rendered_;
+    // The step clock's lane first: a Play it sent can only name a voice whose Attach the
+    // window thread sent before, so that Attach is visible when the window lane is read.
+    Drain(kStepClockLane, blockStart);
+    Drain(kWindowLane, blockStart);
+
+    int cursor = 0;
+    while (pendingCount_ > 0 && pending_[0].frame < blockStart + frames) {
+        const int at = static_cast<int>(std::max<int64_t>(pending_[0].frame - blockStart, 0));
+        if (at > cursor) {
+            MixVoices(out, cursor, at);
+            cursor = at;
+        }
+        const MixerCommand command = pending_[0].command;
+        --pendingCount_;
+        std::memmove(static_cast<void*>(&pending_[0]), &pending_[1],
+                     sizeof(Timed) * static_cast<size_t>(pendingCount_));
+        Apply(command);
+    }
+    MixVoices(out, cursor, frames);
+    rendered_ += frames;
+    renderedOut_.store(rendered_, std::memory_order_relaxed);
+}
+
+void AudioMixer::Drain(Lane lane, int64_t blockStart) {
+    auto& queue = lanes_[static_cast<size_t>(lane)];
+    MixerCommand command;
+    while (queue.Pop(command)) {
+        if (command.kind == MixerCommand::kAttach || command.kind == MixerCommand::kRelease)
+            Apply(command);
+        else
+            Schedule(command, blockStart);
+    }
+    drained_[static_cast<size_t>(lane)].store(queue.Popped(), std::memory_order_release);
+}
+
+void AudioMixer::Schedule(const MixerCommand& command, int64_t blockStart) {
+    const int64_t frame = FrameOf(command.when);
+    if (frame < blockStart)
+        late_.fetch_add(1, std::memory_order_relaxed);
+    if (pendingCount_ == kMaxPending) {
+        Apply(command);
+        return;
+    }
+    // After every command of the same frame: equal times keep their order of arrival.
+    Timed* begin = pending_.data();
+    Timed* end = begin + pendingCount_;
+    Timed* at =
+        std::upper_bound(begin, end, frame, [](int64_t f, const Timed& t) { return f < t.frame; });
+    std::memmove(static_cast<void*>(at + 1), at, sizeof(Timed) * static_cast<size_t>(end - at));
+    at->frame = frame;
+    at->command = command;
+    ++pendingCount_;
+}
+
+void AudioMixer::Apply(const MixerCommand& c) {
+    if (c.slot >= kMaxVoices)
+        return;
+    Voice& v = voices_[c.slot];
+    if (c.kind == MixerCommand::kAttach) {
+        StopVoice(c.slot);
+        v = Voice{};
+        v.data = c.data;
+        v.generation = c.generation;
+        if (v.data != nullptr)
+            v.step = (static_cast<uint64_t>(v.data->sampleRate()) << 32) / config_.rate;
+        return;
+    }
+    const bool current = v.data != nullptr && v.generation == c.generation;
+    if (c.kind == MixerCommand::kPlay)
+        pendingPlays_[c.slot].fetch_sub(1, std::memory_order_acq_rel);
+    if (!current)
+        return;
+    switch (c.kind) {
+    case MixerCommand::kRelease:
+        StopVoice(c.slot);
+        v.data = nullptr;
+        break;
+    case MixerCommand::kSetPosition: {
+        const int64_t frame = std::clamp<int64_t>(c.value, 0, v.data->frames());
+        v.position = static_cast<uint64_t>(frame) << 32;
+        break;
+    }
+    case MixerCommand::kSetFrequency: {
+        const auto hz = static_cast<uint64_t>(
+            std::clamp<int64_t>(c.value, SoundData::kMinRate, SoundData::kMaxRate));
+        v.step = (hz << 32) / config_.rate;
+        break;
+    }
+    case MixerCommand::kSetPan:
+        v.pan = static_cast<int32_t>(std::clamp<int64_t>(c.value, -kMaxPan, kMaxPan));
+        UpdateGains(v);
+        break;
+    case MixerCommand::kSetVolume:
+        v.volume = static_cast<int32_t>(std::clamp<int64_t>(c.value, kMinVolume, 0));
+        UpdateGains(v);
+        break;
+    case MixerCommand::kPlay:
+        StartVoice(c.slot);
+        break;
+    case MixerCommand::kStop:
+        StopVoice(c.slot);
+        break;
+    case MixerCommand::kAttach:
+        break;
+    }
+}
+
+void AudioMixer::UpdateGains(Voice& v) {
+    // The pan attenuates the other channel by |pan| hundredths of a decibel.
+    const float volume = Gain(v.volume);
+    v.gainLeft = v.pan > 0 ? volume * Gain(-v.pan) : volume;
+    v.gainRight = v.pan < 0 ? volume * Gain(v.pan) : volume;
+}
+
+void AudioMixer::StartVoice(int slot) {
+    Voice& v = voices_[static_cast<size_t>(slot)];
+    if (v.playing)
+        return;
+    if ((v.position >> 32) >= static_cast<uint64_t>(v.data->frames()))
+        return; // already at its end: nothing to play
+    v.playing = true;
+    active_[static_cast<size_t>(activeCount_++)] = static_cast<uint16_t>(slot);
+    sounding_[static_cast<size_t>(slot)].store(1, std::memory_order_release);
+}
+
+void AudioMixer::StopVoice(int slot) {
+    Voice& v = voices_[static_cast<size_t>(slot)];
+    if (!v.playing)
+        return;
+    v.playing = false;
+    for (int i = 0; i < activeCount_; ++i) {
+        if (active_[static_cast<size_t>(i)] == slot) {
+            active_[static_cast<size_t>(i)] = active_[static_cast<size_t>(--activeCount_)];
+            break;
+        }
+    }
+    sounding_[static_cast<size_t>(slot)].store(0, std::memory_order_release);
+}
+
+void AudioMixer::MixVoices(float* out, int from, int to) {
+    if (to <= from)
+        return;
+    for (int i = activeCount_ - 1; i >= 0; --i) {
+        const uint16_t slot = active_[static_cast<size_t>(i)];
+        if (!MixVoice(voices_[slot], out + 2 * from, to - from))
+            StopVoice(slot);
+    }
+}
+
+bool AudioMixer::MixVoice(Voice& v, float* out, int frames) {
+    const SoundData& d = *v.data;
+    const uint64_t end = static_cast<uint64_t>(d.frames()) << 32;
+    const float* base = d.Frame(0);
+    const float gl = v.gainLeft;
+    const float gr = v.gainRight;
+    uint64_t pos = v.position;
+    const uint64_t step = v.step;
+    int k = 0;
+    if (d.channels() == 1) {
+        if (step == kOne && (pos & kFractionMask) == 0) {
+            for (; k < frames && pos < end; ++k, pos += kOne) {
+                const float s = base[pos >> 32];
+                out[2 * k] += s * gl;
+                out[2 * k + 1] += s * gr;
+            }
+        } else {
+            for (; k < frames && pos < end; ++k, pos += step) {
+                const float* y = base + (pos >> 32);
+                const float t = static_cast<float>(pos & kFractionMask) * kFractionScale;
+                const float s = Cubic(y[-1], y[0], y[1], y[2], t);
+                out[2 * k] += s * gl;
+                out[2 * k + 1] += s * gr;
+            }
+        }
+    } else {
+        if (step == kOne && (pos & kFractionMask) == 0) {
+            for (; k < frames && pos < end; ++k, pos += kOne) {
+                const float* y = base + 2 * (pos >> 32);
+                out[2 * k] += y[0] * gl;
+                out[2 * k + 1] += y[1] * gr;
+            }
+        } else {
+            for (; k < frames && pos < end; ++k, pos += step) {
+                const float* y = base + 2 * (pos >> 32);
+                const float t = static_cast<float>(pos & kFractionMask) * kFractionScale;
+                out[2 * k] += Cubic(y[-2], y[0], y[2], y[4], t) * gl;
+                out[2 * k + 1] += Cubic(y[-1], y[1], y[3], y[5], t) * gr;
+            }
+        }
+    }
+    v.position = pos;
+    return pos < end;
+}
+
+} // namespace mb
