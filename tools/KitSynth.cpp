@@ -51,6 +51,9 @@ std::vector<float> Make(double seconds, const std::function<double(double)>& f, 
             g *= static_cast<double>(frames - 1 - i) / static_cast<double>(fade);
         out[i] = static_cast<float>(raw[i] * g);
     }
+    // The onset is the first sample, at full peak.
+    if (!out.empty())
+        out[0] = static_cast<float>(raw[0] < 0.0 ? -peak : peak);
     return out;
 }
 

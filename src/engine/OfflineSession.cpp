@@ -22,7 +22,6 @@ OfflineSession::OfflineSession(Setup& setup, Prompts& prompts) {
         AudioDevice::Config config;
         config.mixer.rate = kRate;
         config.mixer.latencyFrames = 0;
-        config.mixer.settleNs = 0;
         config.clock = [this] { return nowNs_; };
         return std::make_unique<AudioDevice>(std::move(config));
     });

@@ -17,15 +17,17 @@ constexpr int32_t kMinVolume = -10000;
 constexpr int32_t kMaxPan = 10000;
 // Attenuation in hundredths of a decibel: 2000 of them are a factor of ten in amplitude.
 constexpr double kHundredthsPerDecade = 2000.0;
-// How the anchor follows the callbacks: closely while the stream settles, then by a
-// slow average that moves the anchor one frame at a time, at most once every so many
-// callbacks, when it has wandered off by more than a few frames.
-constexpr double kSettleWeight = 0.1;
-constexpr double kDriftWeight = 1.0 / 256.0;
-constexpr double kDriftThresholdFrames = 8.0;
+// How the mapping comes back when the stream falls behind it: over windows of this many
+// callbacks, when the stream's furthest frame stayed more than the headroom and this
+// slack behind, by at most a few frames per window, one frame every so many callbacks.
+constexpr int kWindowCallbacks = 256;
+constexpr double kSlackFrames = 1024.0;
+constexpr int kMaxLowerPerWindow = 8;
 constexpr int kCallbacksPerNudge = 32;
-// A jump this large (an interrupted stream, a suspended machine) is taken at once.
+// A gap this large (an interrupted stream, a suspended machine) is closed at once.
 constexpr double kJumpSeconds = 0.25;
+// Below this the stream is not ahead of the mapping (rounding of the offline clock).
+constexpr double kAheadFrames = 0.5;
 
 float Gain(int32_t hundredthsOfDb) {
     return static_cast<float>(std::pow(10.0, hundredthsOfDb / kHundredthsPerDecade));
@@ -72,31 +74,32 @@ void AudioMixer::UpdateAnchor(int64_t nowNs) {
     if (!anchored_) {
         anchored_ = true;
         anchorNs_ = nowNs;
-        anchorFrame_ = static_cast<double>(rendered_);
-        averageFrame_ = anchorFrame_;
-        settledAtNs_ = nowNs + config_.settleNs;
+        anchorFrame_ = static_cast<double>(rendered_) + config_.headroomFrames;
+        windowMax_ = static_cast<double>(rendered_);
         return;
     }
     // The frame at the anchor time, as this callback's frame count and time imply it.
     const double implied =
         static_cast<double>(rendered_) - static_cast<double>(nowNs - anchorNs_) * rate / 1e9;
-    if (nowNs < settledAtNs_) {
-        averageFrame_ += kSettleWeight * (implied - averageFrame_);
-        anchorFrame_ = averageFrame_;
+    if (implied > anchorFrame_ + kAheadFrames ||
+        anchorFrame_ - implied > kJumpSeconds * rate + config_.headroomFrames) {
+        anchorFrame_ = implied + config_.headroomFrames;
+        windowMax_ = implied;
+        windowCallbacks_ = 0;
+        framesToLower_ = 0;
         return;
     }
-    if (std::abs(implied - anchorFrame_) > kJumpSeconds * rate) {
-        anchorFrame_ = implied;
-        averageFrame_ = implied;
-        callbacksSinceNudge_ = 0;
-        return;
+    windowMax_ = std::max(windowMax_, implied);
+    if (++windowCallbacks_ == kWindowCallbacks) {
+        const double behind = anchorFrame_ - windowMax_ - config_.headroomFrames - kSlackFrames;
+        framesToLower_ =
+            behind > 0 ? static_cast<int>(std::min<double>(behind, kMaxLowerPerWindow)) : 0;
+        windowMax_ = implied;
+        windowCallbacks_ = 0;
     }
-    averageFrame_ += kDriftWeight * (implied - averageFrame_);
-    if (++callbacksSinceNudge_ < kCallbacksPerNudge)
-        return;
-    const double off = averageFrame_ - anchorFrame_;
-    if (std::abs(off) > kDriftThresholdFrames) {
-        anchorFrame_ += off > 0 ? 1.0 : -1.0;
+    if (framesToLower_ > 0 && ++callbacksSinceNudge_ >= kCallbacksPerNudge) {
+        anchorFrame_ -= 1.0;
+        --framesToLower_;
         callbacksSinceNudge_ = 0;
     }
 }

@@ -24,12 +24,14 @@ class SoundData;
 // thread has received the command that released it.
 //
 // Time. Every command carries the time at which it should sound. Render maps that time
-// to a frame of the stream: frame = (the stream's frame at an anchor time) + (time -
-// anchor) x rate + latency. The anchor is measured from the callbacks' own frame count
-// and arrival times and then only nudged by one frame at a time, so that successive
-// steps stay exactly their period apart in the sound while a device clock that drifts
-// against the system clock is followed slowly. A command whose frame has already passed
-// sounds at the start of the block being rendered.
+// to a frame of the stream with the stream's own frame count: frame = anchorFrame +
+// (time - anchor time) x rate + latency. The mapping stays fixed while the frames the
+// stream has taken stay behind it, so successive steps are exactly their period apart in
+// the sound whatever the callbacks' jitter (a sound server may take several buffers in
+// a burst). It moves only when the stream gets ahead of it (at once, with some headroom,
+// so that no command comes too late) or falls far behind it, as a device clock that is
+// slower than the system clock makes it do (slowly, one frame at a time). A command whose
+// frame has already been rendered sounds at the start of the block being rendered.
 class AudioMixer {
 public:
     enum Lane : int {
@@ -48,9 +50,9 @@ public:
         // Frames between a command's time and the frame it sounds on: 0 offline, one
         // buffer plus the device's own latency (and the step clock's allowance) live.
         int64_t latencyFrames = 0;
-        // While the stream settles after its start, the anchor follows the callbacks
-        // closely; after that it only drifts by single frames.
-        int64_t settleNs = 1000000000;
+        // Frames of room the mapping keeps ahead of the stream's frame count when it has
+        // to move forward: 0 offline; live, enough for the bursts of a sound server.
+        double headroomFrames = 0.0;
     };
 
     explicit AudioMixer(const Config& config);
@@ -132,8 +134,11 @@ private:
     bool anchored_ = false;
     int64_t anchorNs_ = 0;
     double anchorFrame_ = 0.0;
-    double averageFrame_ = 0.0;
-    int64_t settledAtNs_ = 0;
+    // The stream's furthest frame (as implied at the anchor time) over the current
+    // window of callbacks, and the frames the mapping still means to come back by.
+    double windowMax_ = 0.0;
+    int windowCallbacks_ = 0;
+    int framesToLower_ = 0;
     int callbacksSinceNudge_ = 0;
 };
 

@@ -74,6 +74,7 @@ std::unique_ptr<AudioDevice> RtAudioOutput::Open() {
             config.mixer.latencyFrames = static_cast<int64_t>(bufferFrames) +
                                          (deviceLatency > 0 ? deviceLatency : 0) +
                                          kStepClockAllowanceFrames;
+            config.mixer.headroomFrames = kHeadroomFrames;
             auto device = std::make_unique<AudioDevice>(std::move(config));
             output->device_ = device.get();
             output->description_ =

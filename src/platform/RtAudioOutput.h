@@ -21,6 +21,8 @@ public:
     // What the step clock may be late by, on top of one buffer and the device's own
     // latency, before a step would miss its frame.
     static constexpr int64_t kStepClockAllowanceFrames = 220;
+    // Room kept for a sound server that takes its buffers in bursts.
+    static constexpr double kHeadroomFrames = 2048.0;
 
     // Window thread: a device whose stream is running, or nothing when no output opens.
     static std::unique_ptr<AudioDevice> Open();
