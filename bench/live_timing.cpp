@@ -11,17 +11,10 @@
 
 #include "LiveCapture.h"
 
-int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: bench_live_timing KIT_DIR [seconds]\n");
-        return 2;
-    }
-    const double seconds = argc > 2 ? std::atof(argv[2]) : 20.0;
-    if (!mb::test::PulseServerReachable()) {
-        std::fprintf(stderr, "bench_live_timing: no PulseAudio server answers\n");
-        return 1;
-    }
-    const auto capture = mb::test::PlayAndRecord(argv[1], seconds);
+namespace {
+
+int Measure(const char* kit, double seconds, bool cpuClock) {
+    const auto capture = mb::test::PlayAndRecord(kit, seconds, cpuClock);
     if (!capture.error.empty()) {
         std::fprintf(stderr, "bench_live_timing: %s\n", capture.error.c_str());
         return 1;
@@ -43,11 +36,29 @@ int main(int argc, char** argv) {
     }
     const double mean = sum / static_cast<double>(n);
     const double sd = std::sqrt(std::max(0.0, squares / static_cast<double>(n) - mean * mean));
-    std::printf("Live timing, %.0f s at 126 BPM through the sound server: %zu onsets, period "
-                "%.4f samples\n",
-                seconds, on.size(), capture.periodFrames);
-    std::printf("onset interval minus period: mean %+.3f  sd %.3f  max |%.3f| samples; late "
-                "commands %llu\n",
-                mean, sd, worst, static_cast<unsigned long long>(capture.lateCommands));
+    std::printf("%-20s %4zu onsets  interval - period: mean %+7.3f  sd %6.3f  max |%6.3f| "
+                "samples  (late commands %llu)\n",
+                cpuClock ? "time-stamp counter" : "monotonic clock", on.size(), mean, sd, worst,
+                static_cast<unsigned long long>(capture.lateCommands));
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: bench_live_timing KIT_DIR [seconds]\n");
+        return 2;
+    }
+    const double seconds = argc > 2 ? std::atof(argv[2]) : 20.0;
+    if (!mb::test::PulseServerReachable()) {
+        std::fprintf(stderr, "bench_live_timing: no PulseAudio server answers\n");
+        return 1;
+    }
+    std::printf("Live timing: the kit at 126 BPM (period %.4f samples) for %.0f s per step-clock "
+                "source, recorded from the sound server\n",
+                mb::Sequencer::PeriodFromTempo(126.0) * 44.1, seconds);
+    const int a = Measure(argv[1], seconds, true);
+    const int b = Measure(argv[1], seconds, false);
+    return a != 0 || b != 0 ? 1 : 0;
 }

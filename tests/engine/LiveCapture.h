@@ -45,11 +45,11 @@ inline bool PulseServerReachable() {
 }
 
 // The first frame of each sound: a sample above `threshold` after at least `quiet`
-// frames at (or within one step of) silence.
-inline std::vector<int64_t> FindOnsets(const std::vector<int16_t>& x, int threshold = 1500,
-                                       int quiet = 200) {
+// frames at (or within two steps of) silence.
+inline std::vector<int64_t>
+FindOnsets(const std::vector<int16_t>& x, int threshold = 1500, int quiet = 200) {
     std::vector<int64_t> onsets;
-    int silent = 0;
+    int silent = quiet; // before the recording: silence
     for (size_t i = 0; i < x.size(); ++i) {
         const int a = x[i] < 0 ? -x[i] : x[i];
         if (a > threshold && silent >= quiet)
@@ -60,8 +60,8 @@ inline std::vector<int64_t> FindOnsets(const std::vector<int16_t>& x, int thresh
 }
 
 // Plays the kit (sound j on step j, polyphonic off, 126 BPM) for `seconds` while parec
-// records the default sink's monitor.
-inline LiveCapture PlayAndRecord(const std::string& kitDir, double seconds) {
+// records the default sink's monitor. cpuClock chooses the step clock's time source.
+inline LiveCapture PlayAndRecord(const std::string& kitDir, double seconds, bool cpuClock) {
     LiveCapture result;
     char path[] = "/tmp/marrowbeat-capture-XXXXXX";
     const int fd = mkstemp(path);
@@ -100,6 +100,7 @@ inline LiveCapture PlayAndRecord(const std::string& kitDir, double seconds) {
             } face;
             Sequencer sequencer;
             sequencer.Init({&face, &face, &engine, nullptr, nullptr}, &setup);
+            sequencer.clock()->SetUseCpuClock(cpuClock);
             // Let the stream settle before the first step.
             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
             sequencer.Start();

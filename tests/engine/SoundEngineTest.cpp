@@ -21,7 +21,7 @@ TEST(SoundEngineLaws, VolumeInHundredthsOfADecibel) {
         int32_t expected;
     };
     const Case cases[] = {
-        {127, 100, 0}, {110, 80, -876}, {1, 100, -7021}, {0, 100, -10000},
+        {127, 100, 0},    {110, 80, -876},  {1, 100, -7021},  {0, 100, -10000},
         {127, 0, -10000}, {64, 100, -1574}, {-5, 80, -10000}, {200, 100, 0},
     };
     for (const Case& c : cases)
@@ -31,9 +31,8 @@ TEST(SoundEngineLaws, VolumeInHundredthsOfADecibel) {
 
 TEST(SoundEngineLaws, PanFromLeftToRight) {
     const std::pair<int, int32_t> cases[] = {
-        {63, 0},      {64, 0},     {62, -100},   {65, 100},   {32, -2858},
-        {1, -8585},   {0, -10000}, {127, 10000}, {96, 3000},  {126, 8585},
-        {-40, -10000}, {300, 10000},
+        {63, 0},     {64, 0},      {62, -100}, {65, 100},   {32, -2858},   {1, -8585},
+        {0, -10000}, {127, 10000}, {96, 3000}, {126, 8585}, {-40, -10000}, {300, 10000},
     };
     for (const auto& [pan, expected] : cases)
         EXPECT_EQ(SoundEngine::PanFor(pan), expected) << pan;
@@ -109,7 +108,8 @@ TEST_F(SoundEngineTest, NoteFrequenciesAreBuiltNeighbourByNeighbour) {
     for (int p = 1; p <= SoundEngine::kMaxPitch; ++p)
         ASSERT_EQ(engine.noteFrequency(p), engine.noteFrequency(p - 1) * SoundEngine::kSemitoneUp);
     for (int p = -1; p >= SoundEngine::kMinPitch; --p)
-        ASSERT_EQ(engine.noteFrequency(p), engine.noteFrequency(p + 1) * SoundEngine::kSemitoneDown);
+        ASSERT_EQ(engine.noteFrequency(p),
+                  engine.noteFrequency(p + 1) * SoundEngine::kSemitoneDown);
 }
 
 TEST_F(SoundEngineTest, StepFrequencyFromPitchAndStepIndex) {
@@ -119,9 +119,9 @@ TEST_F(SoundEngineTest, StepFrequencyFromPitchAndStepIndex) {
         int32_t hz;
     };
     const Case cases[] = {
-        {0, 0, 44100},    {12, 0, 88200},   {-12, 0, 22049},  {24, 0, 100000},
-        {-60, 0, 1378},   {0, 1, 44126},    {0, 15, 44493},   {-12, 3, 22089},
-        {0, -1, 44075},   {200, 0, 100000}, {-300, 0, 1378},
+        {0, 0, 44100},  {12, 0, 88200},   {-12, 0, 22049}, {24, 0, 100000},
+        {-60, 0, 1378}, {0, 1, 44126},    {0, 15, 44493},  {-12, 3, 22089},
+        {0, -1, 44075}, {200, 0, 100000}, {-300, 0, 1378},
     };
     for (const Case& c : cases)
         EXPECT_EQ(engine.StepFrequency(c.pitch, c.fine), c.hz) << c.pitch << "/" << c.fine;

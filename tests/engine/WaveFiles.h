@@ -4,8 +4,8 @@
 // the ways real files are, in a temporary folder that is removed afterwards.
 
 #include <cstdint>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -36,8 +36,8 @@ inline std::vector<uint8_t> Chunk(const std::string& id, const std::vector<uint8
 }
 
 // A "fmt " body: the sixteen bytes, then (when given) the extra size and extra bytes.
-inline std::vector<uint8_t> FormatBody(uint16_t tag, uint16_t channels, uint32_t rate,
-                                       uint16_t bits, int extraSize = -1) {
+inline std::vector<uint8_t>
+FormatBody(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits, int extraSize = -1) {
     std::vector<uint8_t> out;
     const uint16_t align = static_cast<uint16_t>(channels * bits / 8);
     Put(out, tag, 2);

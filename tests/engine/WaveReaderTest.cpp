@@ -59,8 +59,8 @@ TEST_P(WaveFormats, LoadAndDecodeToTheSamplesWritten) {
     samples.push_back(-1.0f);
     samples.push_back(0.0f);
     TempFolder folder;
-    const std::string path =
-        folder.Write("s.wav", WaveWriter::Encode(samples, c.channels, 22050, c.encoding, c.extensible));
+    const std::string path = folder.Write(
+        "s.wav", WaveWriter::Encode(samples, c.channels, 22050, c.encoding, c.extensible));
 
     const ReadResult r = ReadAll(path);
     ASSERT_EQ(r.open, 0u);
@@ -81,7 +81,8 @@ TEST_P(WaveFormats, LoadAndDecodeToTheSamplesWritten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    EveryFormat, WaveFormats,
+    EveryFormat,
+    WaveFormats,
     ::testing::Values(FormatCase{"pcm8", WaveWriter::Encoding::kPcm8, 1, false, 1.0 / 127},
                       FormatCase{"pcm16", WaveWriter::Encoding::kPcm16, 2, false, 0.0},
                       FormatCase{"pcm24", WaveWriter::Encoding::kPcm24, 1, false, 0.0},
@@ -90,7 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FormatCase{"float64", WaveWriter::Encoding::kFloat64, 2, false, 0.0},
                       FormatCase{"extensible_pcm16", WaveWriter::Encoding::kPcm16, 2, true, 0.0},
                       FormatCase{"extensible_pcm24", WaveWriter::Encoding::kPcm24, 1, true, 0.0},
-                      FormatCase{"extensible_float32", WaveWriter::Encoding::kFloat32, 2, true, 0.0}),
+                      FormatCase{"extensible_float32", WaveWriter::Encoding::kFloat32, 2, true,
+                                 0.0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct BrokenCase {
@@ -156,9 +158,10 @@ TEST(WaveReader, BrokenFilesGiveTheirErrorCodes) {
 
 TEST(WaveReader, ChunksBetweenFormatAndDataAreSkipped) {
     const auto samples = test::Pcm16({1, -2, 3, -4, 5});
-    const auto file = Riff({Chunk("fmt ", FormatBody(1, 1, 44100, 16)),
-                            Chunk("LIST", {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 1, 0, 0, 0, 'x'}),
-                            Chunk("fact", {1, 2, 3}), Chunk("data", samples)});
+    const auto file =
+        Riff({Chunk("fmt ", FormatBody(1, 1, 44100, 16)),
+              Chunk("LIST", {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 1, 0, 0, 0, 'x'}),
+              Chunk("fact", {1, 2, 3}), Chunk("data", samples)});
     TempFolder folder;
     const ReadResult r = ReadAll(folder.Write("x.wav", file));
     ASSERT_EQ(r.open, 0u);
@@ -171,7 +174,8 @@ TEST(WaveReader, TheExtraSizeIsReadOnlyWhereTheFormatChunkHoldsIt) {
     TempFolder folder;
     const auto data = Chunk("data", std::vector<uint8_t>(8, 0));
     // PCM with a 16-byte chunk: no extra size.
-    ReadResult r = ReadAll(folder.Write("a.wav", Riff({Chunk("fmt ", FormatBody(1, 1, 44100, 16)), data})));
+    ReadResult r =
+        ReadAll(folder.Write("a.wav", Riff({Chunk("fmt ", FormatBody(1, 1, 44100, 16)), data})));
     EXPECT_EQ(r.open, 0u);
     EXPECT_EQ(r.format.extraSize, 0);
     // Float with an 18-byte chunk: the extra size (0) is read.
@@ -208,10 +212,10 @@ TEST(WaveReader, FormatsTheDeviceCannotPlayOpenButAreRefused) {
     WaveFormat badAlign = f(1, 2, 16);
     badAlign.blockAlign = 3;
     const Case cases[] = {
-        {"ADPCM", f(2, 1, 4)},         {"mu-law", f(7, 1, 8)},
-        {"PCM 12-bit", f(1, 1, 12)},   {"float 16-bit", f(3, 1, 16)},
-        {"six channels", f(1, 6, 16)}, {"no channels", f(1, 0, 16)},
-        {"bad block align", badAlign}, {"extensible, unknown sub-format", extensibleUnknown},
+        {"ADPCM", f(2, 1, 4)},           {"mu-law", f(7, 1, 8)},
+        {"PCM 12-bit", f(1, 1, 12)},     {"float 16-bit", f(3, 1, 16)},
+        {"six channels", f(1, 6, 16)},   {"no channels", f(1, 0, 16)},
+        {"bad block align", badAlign},   {"extensible, unknown sub-format", extensibleUnknown},
         {"rate 50 Hz", f(1, 1, 16, 50)},
     };
     for (const Case& c : cases)
@@ -227,8 +231,7 @@ TEST(SoundData, FloatSamplesThatAreNotNumbersBecomeSilence) {
     w.bitsPerSample = 32;
     w.blockAlign = 4;
     const float values[] = {NAN, INFINITY, 0.5f, 1e30f};
-    const auto data =
-        SoundData::Decode(w, reinterpret_cast<const uint8_t*>(values), sizeof values);
+    const auto data = SoundData::Decode(w, reinterpret_cast<const uint8_t*>(values), sizeof values);
     ASSERT_EQ(data->frames(), 4);
     EXPECT_EQ(data->Frame(0)[0], 0.0f);
     EXPECT_EQ(data->Frame(1)[0], 0.0f);

@@ -20,9 +20,9 @@ std::string CurrentDirectory() {
 
 class SoundFolderTest : public ::testing::Test {
 protected:
-    SoundFolderTest()
-        : folder(setup, engine, prompts, [this] { ++captionUpdates; }) {
-        engine.Init(&setup, &prompts, [] { return std::make_unique<AudioDevice>(AudioDevice::Config{}); });
+    SoundFolderTest() : folder(setup, engine, prompts, [this] { ++captionUpdates; }) {
+        engine.Init(&setup, &prompts,
+                    [] { return std::make_unique<AudioDevice>(AudioDevice::Config{}); });
     }
 
     std::vector<uint8_t> Sound() const { return test::MonoFile({1000, 2000, 3000}); }
@@ -139,11 +139,11 @@ TEST(SoundFolderOrder, NamesCompareByUpperCasedUtf16CodeUnits) {
     const Case cases[] = {
         {"a.wav", "B.wav"},
         {"B.wav", "c.wav"},
-        {"Z.wav", "_.wav"},         // upper-case letters sort before the underscore
-        {"10.wav", "9.wav"},        // no numeric sorting
-        {"a.wav", "a.wav.wav"},     // a prefix first
-        {"f.wav", "\xC3\xA9.wav"},  // é (U+00E9, upper case U+00C9) after f
-        {"\xC3\xA9.wav", "\xC3\xBF.wav"},  // É before ÿ (upper case U+0178)
+        {"Z.wav", "_.wav"},               // upper-case letters sort before the underscore
+        {"10.wav", "9.wav"},              // no numeric sorting
+        {"a.wav", "a.wav.wav"},           // a prefix first
+        {"f.wav", "\xC3\xA9.wav"},        // é (U+00E9, upper case U+00C9) after f
+        {"\xC3\xA9.wav", "\xC3\xBF.wav"}, // É before ÿ (upper case U+0178)
         // U+1F600 is stored as the surrogates D83D DE00, before U+FFFD.
         {"\xF0\x9F\x98\x80.wav", "\xEF\xBF\xBD.wav"},
         // Equal but for case: the bytes decide, so the order is always the same.

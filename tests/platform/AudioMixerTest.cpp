@@ -36,8 +36,8 @@ protected:
 
     static int64_t TimeOf(double frame) { return std::llround(frame * 1e9 / 44100.0); }
 
-    AudioDevice::BufferId Buffer(const std::vector<int16_t>& samples, uint16_t channels = 1,
-                                 uint32_t rate = 44100) {
+    AudioDevice::BufferId
+    Buffer(const std::vector<int16_t>& samples, uint16_t channels = 1, uint32_t rate = 44100) {
         AudioDevice::BufferId id = 0;
         EXPECT_EQ(device->CreateSoundBuffer(Pcm16Format(channels, rate), samples.size() * 2, &id),
                   AudioDevice::DS_OK);
@@ -255,8 +255,9 @@ TEST_F(MixerTest, BuffersRefuseBadFormatsAndSizes) {
     EXPECT_EQ(id, 0u);
     EXPECT_EQ(device->CreateSoundBuffer(Pcm16Format(1, 44100), 0, &id),
               AudioDevice::DSERR_INVALIDPARAM);
-    EXPECT_EQ(device->CreateSoundBuffer(Pcm16Format(1, 44100), AudioDevice::kMaxBufferBytes + 1, &id),
-              AudioDevice::DSERR_OUTOFMEMORY);
+    EXPECT_EQ(
+        device->CreateSoundBuffer(Pcm16Format(1, 44100), AudioDevice::kMaxBufferBytes + 1, &id),
+        AudioDevice::DSERR_OUTOFMEMORY);
     AudioDevice::VoiceId v = 0;
     EXPECT_EQ(device->DuplicateSoundBuffer(12345, &v), AudioDevice::DSERR_INVALIDPARAM);
 }
