@@ -113,10 +113,12 @@ private:
     void StartVoice(int slot);
     void StopVoice(int slot);
     void MixVoices(float* out, int from, int to);
-    // Mixes one voice; false when it reached its end.
-    static bool MixVoice(Voice& v, float* out, int frames);
+    // Mixes one voice; false when it reached its end. wide: with AVX2 and FMA.
+    static bool MixVoice(Voice& v, float* out, int frames, bool wide);
 
     Config config_;
+    // The processor has AVX2 and FMA: eight frames at a time.
+    bool wide_ = false;
     std::array<SpscQueue<MixerCommand, kLaneCapacity>, kLaneCount> lanes_;
     std::array<std::atomic<size_t>, kLaneCount> drained_{};
     std::array<std::atomic<uint8_t>, kMaxVoices> sounding_{};
