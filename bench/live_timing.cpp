@@ -37,9 +37,10 @@ int Measure(const char* kit, double seconds, bool cpuClock) {
     const double mean = sum / static_cast<double>(n);
     const double sd = std::sqrt(std::max(0.0, squares / static_cast<double>(n) - mean * mean));
     std::printf("%-20s %4zu onsets  interval - period: mean %+7.3f  sd %6.3f  max |%6.3f| "
-                "samples  (late commands %llu)\n",
+                "samples  (late commands %llu, mapping moves %llu)\n",
                 cpuClock ? "time-stamp counter" : "monotonic clock", on.size(), mean, sd, worst,
-                static_cast<unsigned long long>(capture.lateCommands));
+                static_cast<unsigned long long>(capture.lateCommands),
+                static_cast<unsigned long long>(capture.mappingMoves));
     return 0;
 }
 

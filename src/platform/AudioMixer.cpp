@@ -338,6 +338,7 @@ void AudioMixer::UpdateAnchor(int64_t nowNs) {
     if (implied > anchorFrame_ + kAheadFrames ||
         anchorFrame_ - implied > kJumpSeconds * rate + config_.headroomFrames) {
         anchorFrame_ = implied + config_.headroomFrames;
+        moves_.fetch_add(1, std::memory_order_relaxed);
         windowMax_ = implied;
         windowCallbacks_ = 0;
         framesToLower_ = 0;

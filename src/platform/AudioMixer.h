@@ -83,6 +83,9 @@ public:
     uint32_t rate() const { return config_.rate; }
     // Any thread: timed commands that arrived after their frame had been rendered.
     uint64_t lateCommands() const { return late_.load(std::memory_order_relaxed); }
+    // Any thread: how often the stream got ahead of the time-to-frame mapping, which then
+    // moved forward (each move shifts the sounds that follow it).
+    uint64_t mappingMoves() const { return moves_.load(std::memory_order_relaxed); }
     // Any thread: frames rendered so far.
     int64_t framesRendered() const { return renderedOut_.load(std::memory_order_relaxed); }
 
@@ -124,6 +127,7 @@ private:
     std::array<std::atomic<uint8_t>, kMaxVoices> sounding_{};
     std::array<std::atomic<int32_t>, kMaxVoices> pendingPlays_{};
     std::atomic<uint64_t> late_{0};
+    std::atomic<uint64_t> moves_{0};
     std::atomic<int64_t> renderedOut_{0};
 
     // Audio thread only from here on.

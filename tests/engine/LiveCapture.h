@@ -36,6 +36,9 @@ struct LiveCapture {
     double periodFrames = 0.0;
     // Commands that reached the mixer after their frame had been played.
     uint64_t lateCommands = 0;
+    // Moves of the mapping from the step clock's time to the stream's frames during the
+    // playback.
+    uint64_t mappingMoves = 0;
     std::string output;
 };
 
@@ -57,6 +60,22 @@ FindOnsets(const std::vector<int16_t>& x, int threshold = 1500, int quiet = 200)
         silent = a <= 2 ? silent + 1 : 0;
     }
     return onsets;
+}
+
+// Waits until the stream takes frames at the real-time rate: a new stream on a sound
+// server may block for a second or two before it starts flowing. False when it never
+// does (within ten seconds).
+inline bool WaitForSteadyStream(const AudioMixer& mixer) {
+    constexpr int kWindowMs = 250;
+    constexpr double kExpected = 44100.0 * kWindowMs / 1000.0;
+    int steady = 0;
+    for (int i = 0; i < 40 && steady < 3; ++i) {
+        const int64_t before = mixer.framesRendered();
+        std::this_thread::sleep_for(std::chrono::milliseconds(kWindowMs));
+        const auto taken = static_cast<double>(mixer.framesRendered() - before);
+        steady = taken > 0.8 * kExpected && taken < 1.2 * kExpected ? steady + 1 : 0;
+    }
+    return steady >= 3;
 }
 
 // Plays the kit (sound j on step j, polyphonic off, 126 BPM) for `seconds` while parec
@@ -101,14 +120,16 @@ inline LiveCapture PlayAndRecord(const std::string& kitDir, double seconds, bool
             Sequencer sequencer;
             sequencer.Init({&face, &face, &engine, nullptr, nullptr}, &setup);
             sequencer.clock()->SetUseCpuClock(cpuClock);
-            // Let the stream settle before the first step.
-            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            if (!WaitForSteadyStream(engine.device()->mixer()))
+                result.error = "the output stream never ran steadily";
+            const uint64_t movesBefore = engine.device()->mixer().mappingMoves();
             sequencer.Start();
             std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
             sequencer.Stop();
             result.periodFrames = sequencer.period() * 44.1;
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
             result.lateCommands = engine.device()->mixer().lateCommands();
+            result.mappingMoves = engine.device()->mixer().mappingMoves() - movesBefore;
         }
     }
     kill(recorder, SIGINT);

@@ -25,7 +25,9 @@ TEST(LivePlayback, StepsSoundOnePeriodApartThroughTheSoundServer) {
     ASSERT_GE(capture.onsets.size(), 15u) << "recorded " << capture.left.size() << " frames";
     for (size_t i = 1; i < capture.onsets.size(); ++i) {
         const double interval = static_cast<double>(capture.onsets[i] - capture.onsets[i - 1]);
-        EXPECT_LE(std::abs(interval - capture.periodFrames), 2.0) << "onset " << i;
+        EXPECT_LE(std::abs(interval - capture.periodFrames), 2.0)
+            << "onset " << i << "; late commands " << capture.lateCommands << ", mapping moves "
+            << capture.mappingMoves;
     }
     EXPECT_EQ(capture.lateCommands, 0u);
 }
