@@ -228,6 +228,9 @@ MixMonoAvx(const float* base, uint64_t pos, uint64_t step, float gl, float gr, f
     return k;
 }
 
+// Stereo: each frame's four taps of both channels are one 256-bit load (left and right
+// interleaved); an 8 x 8 transpose of eight frames gives every tap of every channel
+// across the eight frames.
 MB_AVX2 int MixStereoAvx(
     const float* base, uint64_t pos, uint64_t step, float gl, float gr, float* out, int n) {
     const __m256 gainLeft = _mm256_set1_ps(gl);
@@ -236,27 +239,40 @@ MB_AVX2 int MixStereoAvx(
     const __m256i advance = _mm256_set1_epi32(static_cast<int>(8 * static_cast<uint32_t>(step)));
     int k = 0;
     for (; k + 8 <= n; k += 8) {
-        uint64_t p[8];
-        p[0] = pos;
-        for (int i = 1; i < 8; ++i)
-            p[i] = p[i - 1] + step;
-        __m256 l[4];
-        __m256 r[4];
-        for (int i = 0; i < 4; ++i) {
-            const float* a = base + 2 * (p[i] >> 32) - 2;
-            const float* b = base + 2 * (p[i + 4] >> 32) - 2;
-            const __m256 lo = Pair(a, b);
-            const __m256 hi = Pair(a + 4, b + 4);
-            l[i] = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
-            r[i] = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+        __m256 r[8];
+        for (int i = 0; i < 8; ++i) {
+            r[i] = _mm256_loadu_ps(base + 2 * (pos >> 32) - 2);
+            pos += step;
         }
-        Transpose(l[0], l[1], l[2], l[3]);
-        Transpose(r[0], r[1], r[2], r[3]);
+        const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]);
+        const __m256 t1 = _mm256_unpackhi_ps(r[0], r[1]);
+        const __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]);
+        const __m256 t3 = _mm256_unpackhi_ps(r[2], r[3]);
+        const __m256 t4 = _mm256_unpacklo_ps(r[4], r[5]);
+        const __m256 t5 = _mm256_unpackhi_ps(r[4], r[5]);
+        const __m256 t6 = _mm256_unpacklo_ps(r[6], r[7]);
+        const __m256 t7 = _mm256_unpackhi_ps(r[6], r[7]);
+        const __m256 s0 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 1, 0));
+        const __m256 s1 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 2, 3, 2));
+        const __m256 s2 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 1, 0));
+        const __m256 s3 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 2, 3, 2));
+        const __m256 s4 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(1, 0, 1, 0));
+        const __m256 s5 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(3, 2, 3, 2));
+        const __m256 s6 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(1, 0, 1, 0));
+        const __m256 s7 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(3, 2, 3, 2));
+        // Columns: left and right of taps -1, 0, 1 and 2.
+        const __m256 l0 = _mm256_permute2f128_ps(s0, s4, 0x20);
+        const __m256 r0 = _mm256_permute2f128_ps(s1, s5, 0x20);
+        const __m256 l1 = _mm256_permute2f128_ps(s2, s6, 0x20);
+        const __m256 r1 = _mm256_permute2f128_ps(s3, s7, 0x20);
+        const __m256 l2 = _mm256_permute2f128_ps(s0, s4, 0x31);
+        const __m256 r2 = _mm256_permute2f128_ps(s1, s5, 0x31);
+        const __m256 l3 = _mm256_permute2f128_ps(s2, s6, 0x31);
+        const __m256 r3 = _mm256_permute2f128_ps(s3, s7, 0x31);
         const __m256 t = FractionsAsFloatAvx(fractions);
-        AddFramesAvx(out + 2 * k, _mm256_mul_ps(CubicAvx(l[0], l[1], l[2], l[3], t), gainLeft),
-                     _mm256_mul_ps(CubicAvx(r[0], r[1], r[2], r[3], t), gainRight));
+        AddFramesAvx(out + 2 * k, _mm256_mul_ps(CubicAvx(l0, l1, l2, l3, t), gainLeft),
+                     _mm256_mul_ps(CubicAvx(r0, r1, r2, r3, t), gainRight));
         fractions = _mm256_add_epi32(fractions, advance);
-        pos = p[7] + step;
     }
     return k;
 }
@@ -297,7 +313,7 @@ int MixStereoWide(const float*, uint64_t, uint64_t, float, float, float*, int) {
 
 AudioMixer::AudioMixer(const Config& config) : config_(config) {
 #ifdef MB_MIXER_AVX2
-    wide_ = HasAvx2();
+    wide_ = config_.wideKernels && HasAvx2();
 #endif
     if (config_.rate == 0)
         config_.rate = 44100;

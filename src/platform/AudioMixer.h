@@ -53,6 +53,9 @@ public:
         // Frames of room the mapping keeps ahead of the stream's frame count when it has
         // to move forward: 0 offline; live, enough for the bursts of a sound server.
         double headroomFrames = 0.0;
+        // Mix eight frames at a time where the processor has AVX2 and FMA (false: always
+        // the baseline four-frame kernels).
+        bool wideKernels = true;
     };
 
     explicit AudioMixer(const Config& config);

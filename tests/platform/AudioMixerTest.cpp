@@ -26,10 +26,12 @@ WaveFormat Pcm16Format(uint16_t channels, uint32_t rate) {
 
 // An offline device rendered block by block; its clock is the time of the next frame
 // to render, so "now" commands sound on that frame.
-class MixerTest : public ::testing::Test {
+class MixerTest : public ::testing::TestWithParam<bool> {
 protected:
     MixerTest() {
         AudioDevice::Config config;
+        // Both the eight-frame kernels (where the processor has them) and the baseline.
+        config.mixer.wideKernels = GetParam();
         config.clock = [this] { return nowNs; };
         device = std::make_unique<AudioDevice>(std::move(config));
     }
@@ -90,7 +92,7 @@ protected:
     std::unique_ptr<AudioDevice> device;
 };
 
-TEST_F(MixerTest, AVoiceAtItsFilesRatePlaysTheSamplesBitForBit) {
+TEST_P(MixerTest, AVoiceAtItsFilesRatePlaysTheSamplesBitForBit) {
     const auto mono = Ramp(300);
     const auto voice = Voice(Buffer(mono));
     device->Play(kWindow, voice);
@@ -110,7 +112,7 @@ TEST_F(MixerTest, AVoiceAtItsFilesRatePlaysTheSamplesBitForBit) {
         ASSERT_EQ(out2[i], stereo[i] / 32768.0f) << i;
 }
 
-TEST_F(MixerTest, TimedCommandsSoundOnTheirFrameWhateverTheBlockSize) {
+TEST_P(MixerTest, TimedCommandsSoundOnTheirFrameWhateverTheBlockSize) {
     const auto voice = Voice(Buffer(std::vector<int16_t>(5000, 10000)));
     for (int block : {1, 64, 256, 1000}) {
         const int64_t base = rendered;
@@ -125,7 +127,7 @@ TEST_F(MixerTest, TimedCommandsSoundOnTheirFrameWhateverTheBlockSize) {
     EXPECT_EQ(device->mixer().lateCommands(), 0u);
 }
 
-TEST_F(MixerTest, ACommandThatArrivesLateSoundsAtTheStartOfTheNextBlock) {
+TEST_P(MixerTest, ACommandThatArrivesLateSoundsAtTheStartOfTheNextBlock) {
     const auto voice = Voice(Buffer(std::vector<int16_t>(500, 10000)));
     Render(1000);
     device->Play(kClock, voice, TimeOf(900));
@@ -134,7 +136,7 @@ TEST_F(MixerTest, ACommandThatArrivesLateSoundsAtTheStartOfTheNextBlock) {
     EXPECT_EQ(device->mixer().lateCommands(), 1u);
 }
 
-TEST_F(MixerTest, TheFrequencySetsThePlaybackSpeedAgainstTheOutputRate) {
+TEST_P(MixerTest, TheFrequencySetsThePlaybackSpeedAgainstTheOutputRate) {
     // A 22 050 Hz sound lasts twice its frames at its own rate, and plays its samples
     // unchanged (an octave high) at 44 100 Hz.
     const auto samples = Ramp(100);
@@ -156,7 +158,7 @@ TEST_F(MixerTest, TheFrequencySetsThePlaybackSpeedAgainstTheOutputRate) {
     EXPECT_EQ(out[2 * 100], 0.0f);
 }
 
-TEST_F(MixerTest, PitchShiftingInterpolatesBetweenSamples) {
+TEST_P(MixerTest, PitchShiftingInterpolatesBetweenSamples) {
     // A straight line stays a straight line through the cubic.
     std::vector<int16_t> line;
     for (int i = 0; i < 64; ++i)
@@ -167,9 +169,27 @@ TEST_F(MixerTest, PitchShiftingInterpolatesBetweenSamples) {
     const auto out = Render(100);
     for (int k = 2; k < 100; ++k)
         ASSERT_NEAR(out[2 * static_cast<size_t>(k)], (k * 0.5) * 256 / 32768.0, 1e-6) << k;
+
+    device->Stop(kWindow, voice);
+    // Stereo, each channel its own line, at a speed that is no simple fraction.
+    std::vector<int16_t> lines;
+    for (int i = 0; i < 200; ++i) {
+        lines.push_back(static_cast<int16_t>(i * 128));
+        lines.push_back(static_cast<int16_t>(-i * 64));
+    }
+    const auto stereo = Voice(Buffer(lines, 2));
+    device->SetFrequency(kWindow, stereo, 30011);
+    device->Play(kWindow, stereo);
+    const auto out2 = Render(120);
+    const double speed = 30011.0 / 44100.0;
+    for (int k = 2; k < 120; ++k) {
+        const double x = k * speed;
+        ASSERT_NEAR(out2[2 * static_cast<size_t>(k)], x * 128 / 32768.0, 2e-5) << k;
+        ASSERT_NEAR(out2[2 * static_cast<size_t>(k) + 1], -x * 64 / 32768.0, 2e-5) << k;
+    }
 }
 
-TEST_F(MixerTest, VolumeAndPanAttenuateInHundredthsOfADecibel) {
+TEST_P(MixerTest, VolumeAndPanAttenuateInHundredthsOfADecibel) {
     struct Case {
         int32_t volume;
         int32_t pan;
@@ -199,7 +219,7 @@ TEST_F(MixerTest, VolumeAndPanAttenuateInHundredthsOfADecibel) {
     }
 }
 
-TEST_F(MixerTest, StatusFollowsAVoiceFromPlayToItsEnd) {
+TEST_P(MixerTest, StatusFollowsAVoiceFromPlayToItsEnd) {
     const auto voice = Voice(Buffer(std::vector<int16_t>(100, 1)));
     uint32_t status = 9;
     EXPECT_EQ(device->GetStatus(voice, &status), AudioDevice::DS_OK);
@@ -215,7 +235,7 @@ TEST_F(MixerTest, StatusFollowsAVoiceFromPlayToItsEnd) {
     EXPECT_EQ(status, 0u);
 }
 
-TEST_F(MixerTest, AReleasedVoiceIsRefusedAndItsSlotsNextVoiceIgnoresOldCommands) {
+TEST_P(MixerTest, AReleasedVoiceIsRefusedAndItsSlotsNextVoiceIgnoresOldCommands) {
     const auto buffer = Buffer(std::vector<int16_t>(1000, 8000));
     const auto old = Voice(buffer);
     device->Play(kClock, old, TimeOf(500));
@@ -231,7 +251,7 @@ TEST_F(MixerTest, AReleasedVoiceIsRefusedAndItsSlotsNextVoiceIgnoresOldCommands)
     EXPECT_EQ(FirstNonZero(out), -1) << "the old voice's Play must not start the new voice";
 }
 
-TEST_F(MixerTest, SampleDataIsFreedOnlyOnceTheAudioThreadHasLetGoOfIt) {
+TEST_P(MixerTest, SampleDataIsFreedOnlyOnceTheAudioThreadHasLetGoOfIt) {
     const auto buffer = Buffer(std::vector<int16_t>(1000, 8000));
     const auto voice = Voice(buffer);
     device->Play(kWindow, voice);
@@ -247,7 +267,7 @@ TEST_F(MixerTest, SampleDataIsFreedOnlyOnceTheAudioThreadHasLetGoOfIt) {
     EXPECT_EQ(device->dataCount(), 0u);
 }
 
-TEST_F(MixerTest, BuffersRefuseBadFormatsAndSizes) {
+TEST_P(MixerTest, BuffersRefuseBadFormatsAndSizes) {
     AudioDevice::BufferId id = 7;
     WaveFormat adpcm = Pcm16Format(1, 44100);
     adpcm.formatTag = 2;
@@ -261,6 +281,10 @@ TEST_F(MixerTest, BuffersRefuseBadFormatsAndSizes) {
     AudioDevice::VoiceId v = 0;
     EXPECT_EQ(device->DuplicateSoundBuffer(12345, &v), AudioDevice::DSERR_INVALIDPARAM);
 }
+
+INSTANTIATE_TEST_SUITE_P(Kernels, MixerTest, ::testing::Values(true, false), [](const auto& info) {
+    return info.param ? "Wide" : "Baseline";
+});
 
 TEST(SpscQueue, CarriesEveryItemInOrderBetweenTwoThreads) {
     static SpscQueue<uint64_t, 64> queue;
