@@ -12,6 +12,11 @@ namespace {
 
 constexpr int kCallbackPriority = 70;
 
+// Errors that RtAudio meets once a stream is open (on its own thread, too) come here
+// instead of being thrown where nothing could catch them. A stream that fails plays
+// nothing more; the program goes on.
+void IgnoreStreamError(RtAudioError::Type /*type*/, const std::string& /*text*/) {}
+
 } // namespace
 
 int RtAudioOutput::Callback(void* out,
@@ -63,7 +68,9 @@ std::unique_ptr<AudioDevice> RtAudioOutput::Open() {
             options.streamName = "Marrowbeat";
             unsigned bufferFrames = kBufferFrames;
             audio.openStream(&params, nullptr, RTAUDIO_FLOAT32, kRate, &bufferFrames,
-                             &RtAudioOutput::Callback, output.get(), &options);
+                             &RtAudioOutput::Callback, output.get(), &options, &IgnoreStreamError);
+            if (!audio.isStreamOpen())
+                continue;
             if (audio.getStreamSampleRate() != kRate) {
                 audio.closeStream();
                 continue;
@@ -80,6 +87,8 @@ std::unique_ptr<AudioDevice> RtAudioOutput::Open() {
             output->description_ =
                 RtAudio::getApiDisplayName(api) + ", " + std::to_string(bufferFrames) + " frames";
             audio.startStream();
+            if (!audio.isStreamRunning())
+                continue;
             device->AttachOutput(std::move(output));
             return device;
         } catch (const std::exception&) {
