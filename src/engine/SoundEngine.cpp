@@ -89,6 +89,8 @@ void SoundEngine::ReleaseAll() {
 }
 
 bool SoundEngine::LoadSound(const std::string& path, int index) {
+    if (!device_ || index < 0 || index >= static_cast<int>(masterBuffers_.size()))
+        return false;
     AudioDevice::BufferId& master = masterBuffers_[static_cast<size_t>(index)];
     WaveReader reader;
     if (reader.Open(path) != 0)

@@ -63,7 +63,8 @@ public:
     // every step its voice. Says "Could not load sound:..." for a format the device
     // refuses and "Failed to load some sounds." once when any sound failed.
     void LoadAll();
-    // One file into the master buffer of sound `index`; false when it did not load.
+    // One file into the master buffer of sound `index` (0 to soundCount - 1); false when
+    // it did not load.
     bool LoadSound(const std::string& path, int index);
     // Stores sound in the step and gives the step a fresh voice (none when the sound
     // is not loaded); nothing for a negative sound. The device's result.
