@@ -119,7 +119,7 @@ private:
     void StartVoice(int slot);
     void StopVoice(int slot);
     void MixVoices(float* out, int from, int to);
-    // Mixes one voice; false when it reached its end. wide: with AVX2 and FMA.
+    // Mixes one voice; false when it reached its end. wide: with the eight-frame kernels.
     static bool MixVoice(Voice& v, float* out, int frames, bool wide);
 
     Config config_;
