@@ -8,3 +8,9 @@ scripts/build.sh default
 build/default/bench/bench_step_clock "${1:-30}"
 build/default/bench/bench_widget_paint
 build/default/bench/bench_panel_paint
+build/default/bench/bench_mixer_throughput 60
+build/default/bench/bench_sound_loading
+# Live timing through a real sound server with a null sink, 20 s per clock source.
+source scripts/sound-server.sh
+start_sound_server
+build/default/bench/bench_live_timing build/default/kit 20

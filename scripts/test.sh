@@ -5,6 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+# A sound server with a null sink for the end-to-end sound test (CI has no sound card).
+source scripts/sound-server.sh
+start_sound_server
 
 jobs=$(nproc)
 status=0

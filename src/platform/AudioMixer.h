@@ -1,0 +1,154 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/MixerCommand.h"
+#include "platform/SpscQueue.h"
+
+namespace mb {
+
+class SoundData;
+
+// The software mixer: a fixed set of voice slots, each playing decoded sound data at its
+// own position, speed, pan and volume, summed into a stereo float stream.
+//
+// Threads. Audio thread (Render): never locks, allocates, frees, logs or waits; it reads
+// commands from one fixed-size lock-free queue per producing thread, applies them on the
+// output frame that matches their time stamp, and publishes each slot's status through
+// atomics. Producers: the window thread sends on kWindowLane, the step-clock thread on
+// kStepClockLane; each lane has exactly one producing thread at a time. Sound data is
+// allocated and freed by the window thread only, once Drained() shows that the audio
+// thread has received the command that released it.
+//
+// Time. Every command carries the time at which it should sound. Render maps that time
+// to a frame of the stream with the stream's own frame count: frame = anchorFrame +
+// (time - anchor time) x rate + latency. The mapping stays fixed while the frames the
+// stream has taken stay behind it, so successive steps are exactly their period apart in
+// the sound whatever the callbacks' jitter (a sound server may take several buffers in
+// a burst). It moves only when the stream gets ahead of it (at once, with some headroom,
+// so that no command comes too late) or falls far behind it, as a device clock that is
+// slower than the system clock makes it do (slowly, one frame at a time). A command whose
+// frame has already been rendered sounds at the start of the block being rendered.
+class AudioMixer {
+public:
+    enum Lane : int {
+        kWindowLane = 0,
+        kStepClockLane = 1,
+        kLaneCount = 2,
+    };
+
+    static constexpr int kMaxVoices = 1024;
+    static constexpr size_t kLaneCapacity = 8192;
+    static constexpr int kMaxPending = 4096;
+
+    struct Config {
+        // Output frames per second.
+        uint32_t rate = 44100;
+        // Frames between a command's time and the frame it sounds on: 0 offline, one
+        // buffer plus the device's own latency (and the step clock's allowance) live.
+        int64_t latencyFrames = 0;
+        // Frames of room the mapping keeps ahead of the stream's frame count when it has
+        // to move forward: 0 offline; live, enough for the bursts of a sound server.
+        double headroomFrames = 0.0;
+        // Mix eight frames at a time where the processor has AVX2 and FMA (false: always
+        // the baseline four-frame kernels).
+        bool wideKernels = true;
+    };
+
+    explicit AudioMixer(const Config& config);
+    AudioMixer(const AudioMixer&) = delete;
+    AudioMixer& operator=(const AudioMixer&) = delete;
+
+    // Producer thread of `lane`. False when the lane is full (the command is dropped).
+    bool Send(Lane lane, const MixerCommand& command);
+    // Producer thread of `lane`: commands sent so far.
+    size_t Sent(Lane lane) const { return lanes_[static_cast<size_t>(lane)].Pushed(); }
+    // Any thread: commands of `lane` the audio thread has received and acted on.
+    size_t Drained(Lane lane) const {
+        return drained_[static_cast<size_t>(lane)].load(std::memory_order_acquire);
+    }
+
+    // Any thread: whether the slot's voice is sounding, or has a Play waiting for its
+    // frame.
+    bool IsPlaying(int slot) const;
+    // Producer threads: a Play is about to be sent for the slot (undone with
+    // PlayNotSent when the lane was full).
+    void PlayAnnounced(int slot);
+    void PlayNotSent(int slot);
+
+    // Audio thread: mixes `frames` stereo frames into `out` (interleaved, overwritten).
+    // nowNs is the time, on the producers' clock, of this callback.
+    void Render(float* out, int frames, int64_t nowNs);
+
+    uint32_t rate() const { return config_.rate; }
+    // Any thread: timed commands that arrived after their frame had been rendered.
+    uint64_t lateCommands() const { return late_.load(std::memory_order_relaxed); }
+    // Any thread: how often the stream got ahead of the time-to-frame mapping, which then
+    // moved forward (each move shifts the sounds that follow it).
+    uint64_t mappingMoves() const { return moves_.load(std::memory_order_relaxed); }
+    // Any thread: frames rendered so far.
+    int64_t framesRendered() const { return renderedOut_.load(std::memory_order_relaxed); }
+
+private:
+    struct Voice {
+        const SoundData* data = nullptr;
+        uint32_t generation = 0;
+        // Position and step per output frame in frames, fixed point 32.32.
+        uint64_t position = 0;
+        uint64_t step = uint64_t{1} << 32;
+        float gainLeft = 1.0f;
+        float gainRight = 1.0f;
+        int32_t volume = 0;
+        int32_t pan = 0;
+        bool playing = false;
+    };
+    struct Timed {
+        int64_t frame;
+        MixerCommand command;
+    };
+
+    void UpdateAnchor(int64_t nowNs);
+    int64_t FrameOf(int64_t whenNs) const;
+    void Drain(Lane lane, int64_t blockStart);
+    void Schedule(const MixerCommand& command, int64_t blockStart);
+    void Apply(const MixerCommand& command);
+    void UpdateGains(Voice& v);
+    void StartVoice(int slot);
+    void StopVoice(int slot);
+    void MixVoices(float* out, int from, int to);
+    // Mixes one voice; false when it reached its end. wide: with the eight-frame kernels.
+    static bool MixVoice(Voice& v, float* out, int frames, bool wide);
+
+    Config config_;
+    // The processor has AVX2 and FMA: eight frames at a time.
+    bool wide_ = false;
+    std::array<SpscQueue<MixerCommand, kLaneCapacity>, kLaneCount> lanes_;
+    std::array<std::atomic<size_t>, kLaneCount> drained_{};
+    std::array<std::atomic<uint8_t>, kMaxVoices> sounding_{};
+    std::array<std::atomic<int32_t>, kMaxVoices> pendingPlays_{};
+    std::atomic<uint64_t> late_{0};
+    std::atomic<uint64_t> moves_{0};
+    std::atomic<int64_t> renderedOut_{0};
+
+    // Audio thread only from here on.
+    std::array<Voice, kMaxVoices> voices_{};
+    std::array<uint16_t, kMaxVoices> active_{};
+    int activeCount_ = 0;
+    std::array<Timed, kMaxPending> pending_{};
+    int pendingCount_ = 0;
+    int64_t rendered_ = 0;
+    bool anchored_ = false;
+    int64_t anchorNs_ = 0;
+    double anchorFrame_ = 0.0;
+    // The stream's furthest frame (as implied at the anchor time) over the current
+    // window of callbacks, and the frames the mapping still means to come back by.
+    double windowMax_ = 0.0;
+    int windowCallbacks_ = 0;
+    int framesToLower_ = 0;
+    int callbacksSinceNudge_ = 0;
+};
+
+} // namespace mb

@@ -1,0 +1,152 @@
+#pragma once
+
+// Plays the demo kit live through the real output (RtAudio) and records what the sound
+// server plays, from the monitor of its default sink, with parec. Shared by the
+// end-to-end test and the live timing benchmark.
+
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "engine/Sequencer.h"
+#include "engine/SoundEngine.h"
+#include "files/SoundFolder.h"
+#include "model/Setup.h"
+#include "platform/RtAudioOutput.h"
+#include "platform/ScriptedPrompts.h"
+
+namespace mb::test {
+
+struct LiveCapture {
+    // Empty when the capture worked.
+    std::string error;
+    // Left channel of the recording.
+    std::vector<int16_t> left;
+    // Frames of the recording at which a step's sound begins.
+    std::vector<int64_t> onsets;
+    // The step period in frames.
+    double periodFrames = 0.0;
+    // Commands that reached the mixer after their frame had been played.
+    uint64_t lateCommands = 0;
+    // Moves of the mapping from the step clock's time to the stream's frames during the
+    // playback.
+    uint64_t mappingMoves = 0;
+    std::string output;
+};
+
+// Whether a PulseAudio (or PipeWire) server answers.
+inline bool PulseServerReachable() {
+    return std::system("pactl info >/dev/null 2>&1") == 0;
+}
+
+// The first frame of each sound: a sample above `threshold` after at least `quiet`
+// frames at (or within two steps of) silence.
+inline std::vector<int64_t>
+FindOnsets(const std::vector<int16_t>& x, int threshold = 1500, int quiet = 200) {
+    std::vector<int64_t> onsets;
+    int silent = quiet; // before the recording: silence
+    for (size_t i = 0; i < x.size(); ++i) {
+        const int a = x[i] < 0 ? -x[i] : x[i];
+        if (a > threshold && silent >= quiet)
+            onsets.push_back(static_cast<int64_t>(i));
+        silent = a <= 2 ? silent + 1 : 0;
+    }
+    return onsets;
+}
+
+// Waits until the stream takes frames at the real-time rate: a new stream on a sound
+// server may block for a second or two before it starts flowing. False when it never
+// does (within ten seconds).
+inline bool WaitForSteadyStream(const AudioMixer& mixer) {
+    constexpr int kWindowMs = 250;
+    constexpr double kExpected = 44100.0 * kWindowMs / 1000.0;
+    int steady = 0;
+    for (int i = 0; i < 40 && steady < 3; ++i) {
+        const int64_t before = mixer.framesRendered();
+        std::this_thread::sleep_for(std::chrono::milliseconds(kWindowMs));
+        const auto taken = static_cast<double>(mixer.framesRendered() - before);
+        steady = taken > 0.8 * kExpected && taken < 1.2 * kExpected ? steady + 1 : 0;
+    }
+    return steady >= 3;
+}
+
+// Plays the kit (sound j on step j, polyphonic off, 126 BPM) for `seconds` while parec
+// records the default sink's monitor. cpuClock chooses the step clock's time source.
+inline LiveCapture PlayAndRecord(const std::string& kitDir, double seconds, bool cpuClock) {
+    LiveCapture result;
+    char path[] = "/tmp/marrowbeat-capture-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) {
+        result.error = "cannot make a temporary file";
+        return result;
+    }
+    const pid_t recorder = fork();
+    if (recorder == 0) {
+        dup2(fd, STDOUT_FILENO);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDERR_FILENO);
+        execlp("parec", "parec", "--device=@DEFAULT_MONITOR@", "--format=s16le", "--rate=44100",
+               "--channels=2", "--raw", "--latency-msec=20", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fd);
+
+    {
+        Setup setup;
+        ScriptedPrompts prompts;
+        SoundEngine engine;
+        engine.Init(&setup, &prompts);
+        SoundFolder folder(setup, engine, prompts, {});
+        if (engine.device() == nullptr) {
+            result.error = "no audio output opened";
+        } else if (!folder.ScanSoundFolder(kitDir) || !prompts.notes.empty()) {
+            result.error = "the kit did not load from " + kitDir;
+        } else {
+            struct NullFace : MessagePoster, PlaybackFace {
+                void PostMessage(int, intptr_t, intptr_t) override {}
+                void SetPlayButton(bool) override {}
+                bool IsSoundOn() const override { return true; }
+                void SetStepLit(int, bool) override {}
+                void SetPlayingLoop(int) override {}
+            } face;
+            Sequencer sequencer;
+            sequencer.Init({&face, &face, &engine, nullptr, nullptr}, &setup);
+            sequencer.clock()->SetUseCpuClock(cpuClock);
+            if (!WaitForSteadyStream(engine.device()->mixer()))
+                result.error = "the output stream never ran steadily";
+            const uint64_t movesBefore = engine.device()->mixer().mappingMoves();
+            sequencer.Start();
+            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+            sequencer.Stop();
+            result.periodFrames = sequencer.period() * 44.1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            result.lateCommands = engine.device()->mixer().lateCommands();
+            result.mappingMoves = engine.device()->mixer().mappingMoves() - movesBefore;
+        }
+    }
+    kill(recorder, SIGINT);
+    int status = 0;
+    waitpid(recorder, &status, 0);
+
+    if (std::FILE* f = std::fopen(path, "rb")) {
+        int16_t frame[2];
+        while (std::fread(frame, sizeof frame, 1, f) == 1)
+            result.left.push_back(frame[0]);
+        std::fclose(f);
+    }
+    unlink(path);
+    if (result.error.empty() && result.left.empty())
+        result.error = "parec recorded nothing";
+    result.onsets = FindOnsets(result.left);
+    return result;
+}
+
+} // namespace mb::test

@@ -1,0 +1,404 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+#include "WaveFiles.h"
+#include "engine/SoundEngine.h"
+#include "model/Setup.h"
+#include "platform/ScriptedPrompts.h"
+
+namespace mb {
+namespace {
+
+using test::TempFolder;
+
+TEST(SoundEngineLaws, VolumeInHundredthsOfADecibel) {
+    struct Case {
+        int volume;
+        int master;
+        int32_t expected;
+    };
+    const Case cases[] = {
+        {127, 100, 0},    {110, 80, -876},  {1, 100, -7021},  {0, 100, -10000},
+        {127, 0, -10000}, {64, 100, -1574}, {-5, 80, -10000}, {200, 100, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(SoundEngine::VolumeFor(c.volume, c.master), c.expected)
+            << c.volume << " at " << c.master;
+}
+
+TEST(SoundEngineLaws, PanFromLeftToRight) {
+    const std::pair<int, int32_t> cases[] = {
+        {63, 0},     {64, 0},      {62, -100}, {65, 100},   {32, -2858},   {1, -8585},
+        {0, -10000}, {127, 10000}, {96, 3000}, {126, 8585}, {-40, -10000}, {300, 10000},
+    };
+    for (const auto& [pan, expected] : cases)
+        EXPECT_EQ(SoundEngine::PanFor(pan), expected) << pan;
+}
+
+class SoundEngineTest : public ::testing::Test {
+protected:
+    SoundEngineTest() {
+        engine.Init(&setup, &prompts, [this] {
+            AudioDevice::Config config;
+            config.clock = [this] { return nowNs; };
+            return std::make_unique<AudioDevice>(std::move(config));
+        });
+    }
+
+    static int64_t TimeOf(double frame) { return std::llround(frame * 1e9 / 44100.0); }
+
+    // Makes the files the sound folder's sounds and loads them.
+    void Load(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& files) {
+        setup.soundFolder = folder.path();
+        setup.soundNames.clear();
+        for (const auto& [name, bytes] : files) {
+            folder.Write(name, bytes);
+            setup.soundNames.push_back(name);
+        }
+        engine.ReleaseAll();
+        engine.LoadAll();
+    }
+
+    std::vector<float> Render(int frames) {
+        std::vector<float> out(static_cast<size_t>(frames) * 2);
+        for (int at = 0; at < frames; at += 64) {
+            const int n = std::min(64, frames - at);
+            nowNs = TimeOf(static_cast<double>(rendered));
+            engine.device()->Render(out.data() + 2 * at, n, nowNs);
+            rendered += n;
+        }
+        nowNs = TimeOf(static_cast<double>(rendered));
+        return out;
+    }
+
+    Step& StepAt(int loop, int step) { return setup.loop(loop).steps[static_cast<size_t>(step)]; }
+
+    // Full volume, centre pan, pitch 0 on every step.
+    void Plain() {
+        setup.masterVolume = 100;
+        for (int l = 0; l < kLoopCount; ++l) {
+            for (int s = 0; s < kStepsPerLoop; ++s) {
+                StepAt(l, s).volume = 127;
+                StepAt(l, s).pan = 64;
+                StepAt(l, s).pitch = 0;
+            }
+        }
+    }
+
+    static std::vector<int16_t> Ramp(int n) {
+        std::vector<int16_t> v;
+        for (int i = 0; i < n; ++i)
+            v.push_back(static_cast<int16_t>(100 + i * 7));
+        return v;
+    }
+
+    mb::Setup setup;
+    ScriptedPrompts prompts;
+    SoundEngine engine;
+    TempFolder folder;
+    int64_t nowNs = 0;
+    int64_t rendered = 0;
+};
+
+TEST_F(SoundEngineTest, NoteFrequenciesAreBuiltNeighbourByNeighbour) {
+    EXPECT_EQ(engine.noteFrequency(0), 44100.0);
+    for (int p = 1; p <= SoundEngine::kMaxPitch; ++p)
+        ASSERT_EQ(engine.noteFrequency(p), engine.noteFrequency(p - 1) * SoundEngine::kSemitoneUp);
+    for (int p = -1; p >= SoundEngine::kMinPitch; --p)
+        ASSERT_EQ(engine.noteFrequency(p),
+                  engine.noteFrequency(p + 1) * SoundEngine::kSemitoneDown);
+}
+
+TEST_F(SoundEngineTest, StepFrequencyFromPitchAndStepIndex) {
+    struct Case {
+        int pitch;
+        int fine;
+        int32_t hz;
+    };
+    const Case cases[] = {
+        {0, 0, 44100},  {12, 0, 88200},   {-12, 0, 22049}, {24, 0, 100000},
+        {-60, 0, 1378}, {0, 1, 44126},    {0, 15, 44493},  {-12, 3, 22089},
+        {0, -1, 44075}, {200, 0, 100000}, {-300, 0, 1378},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(engine.StepFrequency(c.pitch, c.fine), c.hz) << c.pitch << "/" << c.fine;
+}
+
+TEST_F(SoundEngineTest, LoadAllGivesEveryStepOfALoadedSoundItsOwnVoice) {
+    Load({{"a.wav", test::MonoFile(Ramp(100))}, {"b.wav", test::MonoFile(Ramp(50))}});
+    EXPECT_TRUE(prompts.notes.empty());
+    EXPECT_EQ(engine.soundCount(), 2);
+    // The new setup names sound j on step j: steps 0 and 1 have voices, the rest none.
+    for (int l = 0; l < kLoopCount; ++l) {
+        for (int s = 0; s < kStepsPerLoop; ++s) {
+            const Step& step = StepAt(l, s);
+            EXPECT_EQ(step.playback.voice != 0, s < 2) << l << "/" << s;
+            EXPECT_EQ(step.playback.ready != 0, s < 2) << l << "/" << s;
+            EXPECT_EQ(step.sound, s);
+        }
+    }
+    EXPECT_NE(StepAt(0, 0).playback.voice, StepAt(1, 0).playback.voice);
+}
+
+TEST_F(SoundEngineTest, TheSameSoundOnTwoStepsSoundsTwiceEachFromItsOwnStart) {
+    Plain();
+    Load({{"dc.wav", test::MonoFile(std::vector<int16_t>(2000, 4096))}});
+    engine.AssignVoice(0, 1, 0);
+    engine.AssignVoice(0, 2, 0);
+    engine.PlayStep(0, 1, TimeOf(100));
+    engine.PlayStep(0, 2, TimeOf(600));
+    const auto out = Render(3000);
+    const float one = 4096 / 32768.0f;
+    EXPECT_EQ(out[2 * 99], 0.0f);
+    EXPECT_NEAR(out[2 * 300], one, 1e-5);
+    EXPECT_NEAR(out[2 * 1000], 2 * one, 1e-5);
+    EXPECT_NEAR(out[2 * 2300], one, 1e-5);
+}
+
+TEST_F(SoundEngineTest, AStepFiredAgainRestartsFromTheBeginning) {
+    Plain();
+    const auto ramp = Ramp(1000);
+    Load({{"ramp.wav", test::MonoFile(ramp)}});
+    engine.PlayStep(0, 0, TimeOf(0));
+    engine.PlayStep(0, 0, TimeOf(300));
+    const auto out = Render(1400);
+    EXPECT_EQ(out[2 * 299], ramp[299] / 32768.0f);
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_EQ(out[2 * static_cast<size_t>(300 + i)], ramp[static_cast<size_t>(i)] / 32768.0f)
+            << i;
+    EXPECT_EQ(out[2 * 1300], 0.0f);
+}
+
+TEST_F(SoundEngineTest, A22050HzFilePlaysAnOctaveHighAtPitchZero) {
+    Plain();
+    const auto ramp = Ramp(400);
+    Load({{"low.wav", test::MonoFile(ramp, 22050)}});
+    engine.PlayStep(0, 0, TimeOf(0));
+    const auto out = Render(1000);
+    for (size_t i = 0; i < ramp.size(); ++i)
+        ASSERT_EQ(out[2 * i], ramp[i] / 32768.0f) << i;
+    EXPECT_EQ(out[2 * 400], 0.0f) << "400 frames at twice the file's rate";
+}
+
+TEST_F(SoundEngineTest, PanAndVolumeOfTheStepReachTheVoice) {
+    Load({{"dc.wav", test::MonoFile(std::vector<int16_t>(500, 16384))}});
+    setup.masterVolume = 80;
+    StepAt(0, 0).volume = 110;
+    StepAt(0, 0).pan = 32;
+    engine.PlayStep(0, 0, TimeOf(0));
+    const auto out = Render(100);
+    const double gain = std::pow(10.0, -876 / 2000.0);
+    EXPECT_NEAR(out[2 * 50], 0.5 * gain, 1e-6);
+    EXPECT_NEAR(out[2 * 50 + 1], 0.5 * gain * std::pow(10.0, -2858 / 2000.0), 1e-6);
+}
+
+TEST_F(SoundEngineTest, MutingWhileThreeStepsSoundSilencesThemAtOnce) {
+    Plain();
+    setup.polyphonic = 1;
+    Load({{"dc.wav", test::MonoFile(std::vector<int16_t>(20000, 16384))}});
+    for (int s : {3, 4, 5})
+        engine.AssignVoice(0, s, 0);
+    for (int s : {3, 4, 5})
+        engine.PlayStep(0, s, TimeOf(10 * s));
+    auto out = Render(500);
+    EXPECT_NEAR(out[2 * 400], 1.5, 1e-3);
+    EXPECT_TRUE(engine.IsPlaying(0, 3) && engine.IsPlaying(0, 4) && engine.IsPlaying(0, 5));
+    EXPECT_FALSE(engine.IsPlaying(0, 6));
+
+    setup.muted = 1;
+    engine.MuteAll();
+    out = Render(500);
+    EXPECT_LT(std::abs(out[2 * 10]), 1e-4);
+    // A step started while muted plays silenced.
+    engine.AssignVoice(0, 6, 0);
+    engine.PlayStep(0, 6, nowNs);
+    out = Render(500);
+    EXPECT_LT(std::abs(out[2 * 10]), 1e-4);
+
+    setup.muted = 0;
+    engine.UnmuteAll();
+    out = Render(500);
+    EXPECT_NEAR(out[2 * 10], 2.0, 1e-3) << "four steps sound again";
+}
+
+TEST_F(SoundEngineTest, SilenceStepAndSilenceAllStopVoices) {
+    Plain();
+    setup.polyphonic = 1;
+    Load({{"dc.wav", test::MonoFile(std::vector<int16_t>(20000, 8192))}});
+    engine.AssignVoice(1, 7, 0);
+    engine.PlayStep(0, 0, TimeOf(0));
+    engine.PlayStep(1, 7, TimeOf(0));
+    engine.SilenceStep(0, 0, TimeOf(200));
+    auto out = Render(400);
+    EXPECT_NEAR(out[2 * 199], 0.5, 1e-4);
+    EXPECT_NEAR(out[2 * 200], 0.25, 1e-4);
+    EXPECT_FALSE(engine.IsPlaying(0, 0));
+    engine.SilenceAll();
+    out = Render(100);
+    EXPECT_EQ(out[0], 0.0f);
+    EXPECT_FALSE(engine.IsPlaying(1, 7));
+}
+
+TEST_F(SoundEngineTest, AClearedHandleKeepsTheStepSilentUntilItGetsANewVoice) {
+    Plain();
+    Load({{"dc.wav", test::MonoFile(std::vector<int16_t>(1000, 8192))}});
+    const uint32_t old = StepAt(0, 0).playback.voice;
+    // Paste, undo and shift copy step values and clear the playback state.
+    StepAt(0, 0).CopyValues(StepAt(0, 1));
+    engine.PlayStep(0, 0, TimeOf(0));
+    EXPECT_EQ(Render(200)[2 * 100], 0.0f);
+    engine.AssignVoice(0, 0, 0);
+    EXPECT_FALSE(engine.device()->IsVoice(old)) << "the slot's old voice is released";
+    engine.PlayStep(0, 0, nowNs);
+    EXPECT_NEAR(Render(200)[2 * 100], 0.25, 1e-6);
+}
+
+TEST_F(SoundEngineTest, AVoiceReplacedWhileItsStepPlaysStops) {
+    Plain();
+    Load({{"a.wav", test::MonoFile(std::vector<int16_t>(5000, 8192))},
+          {"b.wav", test::MonoFile(std::vector<int16_t>(5000, 4096))}});
+    engine.PlayStep(0, 0, TimeOf(0));
+    Render(100);
+    engine.AssignVoice(0, 0, 1);
+    auto out = Render(100);
+    EXPECT_EQ(out[2 * 50], 0.0f);
+    engine.PlayStep(0, 0, nowNs);
+    out = Render(100);
+    EXPECT_NEAR(out[2 * 50], 0.125, 1e-6);
+}
+
+TEST_F(SoundEngineTest, ReleaseAllReleasesEveryVoiceWhateverItsStepNamesNow) {
+    Load({{"a.wav", test::MonoFile(Ramp(100))}, {"b.wav", test::MonoFile(Ramp(100))}});
+    const uint32_t voice = StepAt(2, 1).playback.voice;
+    ASSERT_NE(voice, 0u);
+    // A setup load stores sound indexes without assigning voices.
+    StepAt(2, 1).sound = 9;
+    engine.ReleaseAll();
+    EXPECT_FALSE(engine.device()->IsVoice(voice));
+    EXPECT_EQ(StepAt(2, 1).playback.voice, 0u);
+    Render(64);
+    engine.device()->Collect();
+    EXPECT_EQ(engine.device()->dataCount(), 0u);
+}
+
+TEST_F(SoundEngineTest, AssignVoiceBeyondTheSoundListLeavesTheStepSilent) {
+    Load({{"a.wav", test::MonoFile(Ramp(100))}});
+    EXPECT_EQ(engine.AssignVoice(0, 4, 3), AudioDevice::DS_OK);
+    EXPECT_EQ(StepAt(0, 4).sound, 3);
+    EXPECT_EQ(StepAt(0, 4).playback.voice, 0u);
+    EXPECT_EQ(StepAt(0, 4).playback.ready, 0);
+    // A negative sound changes nothing.
+    EXPECT_EQ(engine.AssignVoice(0, 4, -1), AudioDevice::DS_OK);
+    EXPECT_EQ(StepAt(0, 4).sound, 3);
+    EXPECT_EQ(engine.AssignVoice(9, 0, 0), AudioDevice::DSERR_INVALIDPARAM);
+}
+
+TEST_F(SoundEngineTest, LoadFailuresAreReportedAndTheirStepsStaySilent) {
+    auto adpcm = test::Riff({test::Chunk("fmt ", test::FormatBody(2, 1, 44100, 4, 0)),
+                             test::Chunk("data", std::vector<uint8_t>(100, 0))});
+    Load({{"good.wav", test::MonoFile(Ramp(100))},
+          {"adpcm.wav", adpcm},
+          {"broken.wav", {'R', 'I', 'F', 'F', 0, 0}}});
+    ASSERT_EQ(prompts.notes.size(), 2u);
+    EXPECT_EQ(prompts.notes[0],
+              "Could not load sound:\n" + folder.path() + "/adpcm.wav\nError: -2005401500");
+    EXPECT_EQ(prompts.notes[1], "Failed to load some sounds.");
+    EXPECT_TRUE(engine.IsLoaded(0));
+    EXPECT_FALSE(engine.IsLoaded(1));
+    EXPECT_FALSE(engine.IsLoaded(2));
+    EXPECT_NE(StepAt(0, 0).playback.voice, 0u);
+    EXPECT_EQ(StepAt(0, 1).playback.voice, 0u);
+    EXPECT_EQ(StepAt(0, 2).playback.voice, 0u);
+    EXPECT_EQ(StepAt(0, 2).sound, 2) << "the step keeps its sound index";
+}
+
+TEST_F(SoundEngineTest, TruncatedDataLeavesNoHalfLoadedSound) {
+    std::vector<uint8_t> data;
+    test::PutId(data, "data");
+    test::Put(data, 1000, 4);
+    data.insert(data.end(), 300, 9);
+    Load({{"cut.wav", test::Riff({test::Chunk("fmt ", test::FormatBody(1, 1, 44100, 16)), data})}});
+    EXPECT_EQ(prompts.notes, std::vector<std::string>{"Failed to load some sounds."});
+    EXPECT_FALSE(engine.IsLoaded(0));
+    EXPECT_EQ(StepAt(0, 0).playback.voice, 0u);
+}
+
+TEST_F(SoundEngineTest, TheBufferHoldsTheDataAndNothingMore) {
+    Plain();
+    // 1000 bytes of data: 500 frames; the buffer's one extra byte is not a sample.
+    Load({{"a.wav", test::MonoFile(std::vector<int16_t>(500, 8192))}});
+    engine.PlayStep(0, 0, TimeOf(0));
+    const auto out = Render(600);
+    EXPECT_NE(out[2 * 499], 0.0f);
+    EXPECT_EQ(out[2 * 500], 0.0f);
+}
+
+TEST(SoundEngineWithoutDevice, SaysSoAndDoesNothingElse) {
+    mb::Setup setup;
+    ScriptedPrompts prompts;
+    SoundEngine engine;
+    engine.Init(&setup, &prompts, [] { return std::unique_ptr<AudioDevice>(); });
+    EXPECT_EQ(prompts.notes, std::vector<std::string>{"Failed to initialize DirectX."});
+    setup.soundNames = {"a.wav", "b.wav"};
+    setup.soundFolder = "/nonexistent";
+    engine.ReleaseAll();
+    engine.LoadAll();
+    EXPECT_EQ(engine.soundCount(), 2);
+    EXPECT_EQ(engine.AssignVoice(0, 0, 1), AudioDevice::DS_OK);
+    engine.PlayStep(0, 0, 0);
+    engine.SilenceStep(0, 0, 0);
+    engine.SilenceAll();
+    engine.MuteAll();
+    engine.UnmuteAll();
+    EXPECT_FALSE(engine.IsPlaying(0, 0));
+    EXPECT_EQ(prompts.notes.size(), 1u);
+    EXPECT_EQ(engine.StepFrequency(12, 0), 88200);
+}
+
+// The window thread reassigns voices while the step-clock thread plays and silences
+// steps and the audio thread renders: every handle that crosses is checked, nothing is
+// freed under the audio thread.
+TEST_F(SoundEngineTest, VoicesMayBeReplacedWhileTheStepClockPlaysThem) {
+    Plain();
+    setup.polyphonic = 1;
+    Load({{"a.wav", test::MonoFile(Ramp(3000))}, {"b.wav", test::MonoFile(Ramp(2000))}});
+    std::atomic<bool> done{false};
+    std::atomic<int64_t> clockNs{0};
+    std::thread audio([&] {
+        std::vector<float> out(2 * 128);
+        int64_t frames = 0;
+        while (!done.load()) {
+            engine.device()->Render(out.data(), 128, TimeOf(static_cast<double>(frames)));
+            frames += 128;
+            clockNs.store(TimeOf(static_cast<double>(frames)));
+            std::this_thread::yield();
+        }
+    });
+    std::thread stepClock([&] {
+        for (int i = 0; i < 3000; ++i) {
+            const int step = i % 4;
+            engine.SilenceStep(0, (step + 3) % 4, clockNs.load());
+            engine.PlayStep(0, step, clockNs.load());
+            std::this_thread::yield();
+        }
+    });
+    for (int i = 0; i < 1500; ++i) {
+        engine.AssignVoice(0, i % 4, i % 2);
+        if (i % 100 == 0)
+            engine.MuteAll();
+        engine.device()->Collect();
+        std::this_thread::yield();
+    }
+    stepClock.join();
+    done.store(true);
+    audio.join();
+    engine.SilenceAll();
+    for (int s = 0; s < 4; ++s)
+        EXPECT_TRUE(engine.device()->IsVoice(StepAt(0, s).playback.voice)) << s;
+}
+
+} // namespace
+} // namespace mb
