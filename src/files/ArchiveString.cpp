@@ -59,7 +59,7 @@ ArchiveString::Status ArchiveString::Read(ByteReader& in, std::string& text) {
     // damaged length cannot ask for gigabytes.
     const uint64_t bytes = unicode ? length * 2 : length;
     if (bytes > in.remaining()) {
-        in.Bytes(in.remaining() + 1);
+        in.Bytes(in.remaining() + 1); // marks the reader failed, as any read past the end
         return Status::kTruncated;
     }
     const auto raw = in.Bytes(static_cast<size_t>(bytes));

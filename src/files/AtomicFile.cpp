@@ -127,11 +127,15 @@ std::string AtomicFile::Replace(const std::string& path, std::span<const uint8_t
         return Cause(errno);
     }
 
+    // A short name of its own, so that a file name near the system's length limit
+    // still gets a temporary file.
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     std::string tempPath;
     int fdNum = -1;
     for (int attempt = 0; attempt < kTempNameAttempts && fdNum < 0; ++attempt) {
-        tempPath = target.string() + ".~" + std::to_string(::getpid()) + "-" +
-                   std::to_string(attempt) + ".tmp";
+        tempPath = (folder / (".marrowbeat-" + std::to_string(::getpid()) + "-" +
+                              std::to_string(attempt) + ".tmp"))
+                       .string();
         fdNum = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
         if (fdNum < 0 && errno != EEXIST)
             return Cause(errno);
@@ -156,7 +160,6 @@ std::string AtomicFile::Replace(const std::string& path, std::span<const uint8_t
         return fail(errno);
 
     // Make the rename itself durable; a failure here does not undo the save.
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0)
         ::fsync(dir.get());

@@ -43,4 +43,15 @@ std::vector<std::string> PathNames::SoundFolderCandidates(const std::string& sou
     return out;
 }
 
+std::optional<std::string> PathNames::ExistingSoundFolder(const std::string& soundFolder,
+                                                          const std::string& setupPath) {
+    std::error_code ec;
+    for (const std::string& folder :
+         SoundFolderCandidates(soundFolder, DisplayTitle(soundFolder), setupPath)) {
+        if (std::filesystem::is_directory(folder, ec))
+            return folder;
+    }
+    return std::nullopt;
+}
+
 } // namespace mb

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,11 @@ public:
     // that a sound folder moved together with the setup file it holds is found again.
     static std::vector<std::string> SoundFolderCandidates(const std::string& soundFolder,
                                                           const std::string& soundFolderTitle,
+                                                          const std::string& setupPath);
+
+    // The first of those folders that exists, for opening a setup without a window (no
+    // scan, no prompt); nothing when none does.
+    static std::optional<std::string> ExistingSoundFolder(const std::string& soundFolder,
                                                           const std::string& setupPath);
 
 private:

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "files/SetupDocument.h"
 #include "files/TextCodec.h"
 #include "model/Setup.h"
 
@@ -103,6 +104,15 @@ std::string SetupJson::Write(const Setup& setup, const SetupFace& face) {
     AppendString(out, setup.soundFolder);
     out += "\n}\n";
     return out;
+}
+
+SetupJson::FileResult SetupJson::FromFile(const std::string& path) {
+    SetupDocument::ReadOutcome outcome = SetupDocument::ReadFile(path);
+    if (!outcome.error.empty())
+        return {std::move(outcome.error), {}};
+    Setup setup;
+    outcome.record.ApplyTo(setup);
+    return {{}, Write(setup, outcome.record.face)};
 }
 
 } // namespace mb

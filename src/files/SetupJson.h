@@ -16,6 +16,15 @@ class SetupJson {
 public:
     static std::string Write(const Setup& setup, const SetupFace& face);
 
+    struct FileResult {
+        // Empty on success; otherwise a message naming the file and the cause.
+        std::string error;
+        std::string json;
+    };
+    // Reads a setup file into a new setup, as opening it would (indexes brought into
+    // range, values of a new setup where an old file stores none), and writes it.
+    static FileResult FromFile(const std::string& path);
+
 private:
     static void AppendString(std::string& out, const std::string& text);
     static void AppendNumber(std::string& out, double value);

@@ -5,6 +5,7 @@
 #include "FakeDocumentWindow.h"
 #include "FakeSoundFolder.h"
 #include "TempFolder.h"
+#include "files/PathNames.h"
 #include "files/SetupDocument.h"
 #include "files/SetupFileFormat.h"
 #include "model/Setup.h"
@@ -183,6 +184,12 @@ TEST_F(SetupDocumentTest, SaveReplacesAnExistingFileKeepingItsPermissions) {
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
 }
 
+TEST_F(SetupDocumentTest, SaveWorksForANameAtTheLengthLimit) {
+    const std::string path = dir / (std::string(251, 'n') + ".mbx");
+    ASSERT_TRUE(doc.Save(path));
+    EXPECT_EQ(TempFolder::ReadBytes(path).size(), 1619u);
+}
+
 TEST_F(SetupDocumentTest, SoundFolderMovedWithTheSetupFileIsFoundWithoutAPrompt) {
     // Saved on another machine with the sounds in C:\Beats\Kit; the file now lies in a
     // folder named Kit.
@@ -203,6 +210,15 @@ TEST_F(SetupDocumentTest, RelativeSoundFolderIsFoundNextToTheSetupFile) {
     ASSERT_TRUE(doc.Load(path));
     EXPECT_EQ(setup.soundFolder, (dir.path() / "sounds" / "kit").string());
     EXPECT_TRUE(prompts.asked.empty());
+}
+
+TEST_F(SetupDocumentTest, WithoutAWindowTheFirstExistingCandidateIsTheSoundFolder) {
+    fs::create_directories(dir.path() / "Kit");
+    const std::string setupPath = dir / "Kit/song.mbx";
+    EXPECT_EQ(PathNames::ExistingSoundFolder("C:\\Beats\\Kit", setupPath), dir / "Kit");
+    EXPECT_EQ(PathNames::ExistingSoundFolder(dir / "Kit", "/elsewhere/x.mbx"), dir / "Kit");
+    EXPECT_EQ(PathNames::ExistingSoundFolder("D:\\Other", setupPath), std::nullopt);
+    EXPECT_EQ(PathNames::ExistingSoundFolder("", setupPath), std::nullopt);
 }
 
 TEST_F(SetupDocumentTest, MissingSoundFolderAsksAndImportEndsClean) {

@@ -202,6 +202,10 @@ struct VersionCase {
     bool folder;
 };
 
+void PrintTo(const VersionCase& c, std::ostream* os) {
+    *os << "version " << c.version << ", old right edge " << c.right;
+}
+
 class SetupFileVersions : public ::testing::TestWithParam<VersionCase> {};
 
 TEST_P(SetupFileVersions, ReadsTheLayoutOfItsVersion) {
@@ -263,7 +267,16 @@ INSTANTIATE_TEST_SUITE_P(
         VersionCase{2.5f, 0, 0, true, true, 9, 1, int16_t{55}, int16_t{66}, false},
         VersionCase{9000.99f, 0, 0, true, true, 9, 1, int16_t{55}, int16_t{66}, false},
         VersionCase{9001.0f, 0, 0, true, true, 9, 1, int16_t{55}, int16_t{66}, true},
-        VersionCase{12345.0f, 0, 0, true, true, 9, 1, int16_t{55}, int16_t{66}, true}));
+        VersionCase{12345.0f, 0, 0, true, true, 9, 1, int16_t{55}, int16_t{66}, true}),
+    [](const ::testing::TestParamInfo<VersionCase>& info) {
+        std::string name =
+            "v" + std::to_string(info.param.version) + "_" + std::to_string(info.index);
+        for (char& c : name) {
+            if (c == '.')
+                c = '_';
+        }
+        return name;
+    });
 
 TEST(SetupFileFormat, FilesOlderThanTwoKeepTheMasterVolumeAndSoundFolder) {
     mb::Setup setup;

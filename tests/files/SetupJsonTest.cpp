@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "TempFolder.h"
+#include "files/SetupDocument.h"
 #include "files/SetupJson.h"
 #include "model/Setup.h"
 
@@ -45,6 +47,21 @@ TEST(SetupJson, TextsAreEscapedAndNonFiniteTemposAreNull) {
     EXPECT_NE(json.find("\"soundFolder\": \"C:\\\\Kits\\\\\\\"Q\\\"\\u000a\\u0001\uFFFD\u00E9\""),
               std::string::npos)
         << json;
+}
+
+TEST(SetupJson, FromFileShowsTheSetupAsOpenedOrTheError) {
+    TempFolder dir;
+    mb::Setup setup;
+    setup.selectedLoop = 12; // out of range in the file, 7 once opened
+    ASSERT_EQ(SetupDocument::WriteFile(dir / "a.mbx", setup, {7, 8, 9}), "");
+    const auto result = SetupJson::FromFile(dir / "a.mbx");
+    EXPECT_EQ(result.error, "");
+    EXPECT_NE(result.json.find("\"selectedLoop\": 7,"), std::string::npos);
+    EXPECT_NE(result.json.find("\"windowY\": 9,"), std::string::npos);
+
+    const auto missing = SetupJson::FromFile(dir / "b.mbx");
+    EXPECT_EQ(missing.json, "");
+    EXPECT_NE(missing.error.find("b.mbx"), std::string::npos);
 }
 
 } // namespace
