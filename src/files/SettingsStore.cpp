@@ -119,7 +119,13 @@ std::string SettingsStore::ReadString(const std::string& key, const std::string&
     if (section == values.end())
         return {};
     const auto value = section->second.find(name);
-    return value == section->second.end() ? std::string{} : value->second;
+    if (value == section->second.end())
+        return {};
+    // A text may have been stored with its terminating zero; it is not part of it.
+    std::string text = value->second;
+    if (!text.empty() && text.back() == '\0')
+        text.pop_back();
+    return text;
 }
 
 } // namespace mb

@@ -20,7 +20,8 @@ public:
 
     // Sets a value, creating its key and the file (and its folder) as needed.
     void WriteString(const std::string& key, const std::string& name, const std::string& text);
-    // A value's text; empty when the file, the key or the value is missing.
+    // A value's text, without a terminating zero; empty when the file, the key or the
+    // value is missing.
     std::string ReadString(const std::string& key, const std::string& name) const;
 
     const std::string& filePath() const { return filePath_; }

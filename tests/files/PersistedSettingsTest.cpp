@@ -41,7 +41,7 @@ TEST_F(PersistedSettingsTest, OnlyLowerCaseOffTurnsTheTimerOff) {
     };
     const Case cases[] = {
         {std::nullopt, true}, {"off", false}, {"Off", true},  {"OFF", true},
-        {"", true},           {"on", true},   {"off ", true},
+        {"", true},           {"on", true},   {"off ", true}, {std::string("off\0", 4), false},
     };
     for (const Case& c : cases) {
         TempFolder fresh;
