@@ -83,6 +83,9 @@ SEEDS = {
     "v9001_long_folder": setup(9001.0, ansi(b"/k" * 150)),
     "v9001_utf16_folder": setup(9001.0, utf16("/home/me/\u97f3/\U0001F941 kit")),
     "v9001_truncated_folder": setup(9001.0, b"\xff\x2c\x01/short"),
+    "v9001_double_utf16_marker": setup(9001.0, b"\xff\xfe\xff\xff\xfe\xff\x00"),
+    "v9001_huge_length": setup(9001.0, b"\xff\xff\xff\xff\xff\xff\x7f/kit"),
+    "nan_version": struct.pack("<f", float("nan")) + setup(2.5)[4:],
 }
 
 os.makedirs(OUT, exist_ok=True)
