@@ -19,4 +19,10 @@ for preset in default asan tsan; do
     status=1
   fi
 done
+
+echo "=== fuzz targets: replay the seed corpora ==="
+scripts/build.sh fuzz
+if ! ctest --preset fuzz; then
+  status=1
+fi
 exit $status

@@ -1,0 +1,38 @@
+#include "files/PersistedSettings.h"
+
+#include <filesystem>
+
+#include "engine/StepClock.h"
+#include "files/SettingsStore.h"
+#include "model/Setup.h"
+
+namespace mb {
+
+std::string PersistedSettings::ModulePath() {
+    std::error_code ec;
+    const std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string{} : path.string();
+}
+
+void PersistedSettings::RegisterFileType(SettingsStore& store, const std::string& modulePath) {
+    store.WriteString(kOpenCommandKey, SettingsStore::kDefaultValue, modulePath + kOpenArgument);
+    store.WriteString(kTypeKey, SettingsStore::kDefaultValue, kTypeDescription);
+    store.WriteString(kIconKey, SettingsStore::kDefaultValue, modulePath + kIconIndex);
+    store.WriteString(kExtensionKey, SettingsStore::kDefaultValue, kTypeName);
+}
+
+bool PersistedSettings::ReadHighResSetting(const SettingsStore& store,
+                                           Setup& setup,
+                                           StepClock* clock) {
+    const bool on = store.ReadString(kSettingsKey, kHighResValue) != kOff;
+    setup.highResTimer = on ? 1 : 0;
+    if (clock)
+        clock->SetUseCpuClock(on);
+    return on;
+}
+
+void PersistedSettings::WriteHighResSetting(SettingsStore& store, const Setup& setup) {
+    store.WriteString(kSettingsKey, kHighResValue, setup.highResTimer ? kOn : kOff);
+}
+
+} // namespace mb

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+
+namespace mb {
+
+class Setup;
+class SettingsStore;
+class StepClock;
+
+// The program's entries in the settings store: the association of setup files with
+// the program, and the one user setting, whether the step clock uses the processor's
+// time-stamp counter. Every failure is silent. Window thread.
+class PersistedSettings {
+public:
+    // Writes the four association entries, each independently of the others' success.
+    // modulePath is the program file (ModulePath() unless a test gives one).
+    static void RegisterFileType(SettingsStore& store, const std::string& modulePath);
+    // Sets setup.highResTimer, and the clock's flag when a clock is given: off only
+    // when the stored text is exactly "off"; anything else, or nothing, means on.
+    // Returns the flag.
+    static bool ReadHighResSetting(const SettingsStore& store, Setup& setup, StepClock* clock);
+    // Stores setup.highResTimer as "on" or "off".
+    static void WriteHighResSetting(SettingsStore& store, const Setup& setup);
+
+    // The running program's file, read from /proc/self/exe; empty when unreadable.
+    static std::string ModulePath();
+
+    static constexpr const char* kExtensionKey = ".mbx";
+    static constexpr const char* kTypeKey = "Marrowbeat";
+    static constexpr const char* kTypeName = "Marrowbeat";
+    static constexpr const char* kTypeDescription = "Marrowbeat Settings File";
+    static constexpr const char* kOpenCommandKey = "Marrowbeat\\shell\\open\\command";
+    static constexpr const char* kIconKey = "Marrowbeat\\DefaultIcon";
+    static constexpr const char* kSettingsKey = "Marrowbeat\\data\\8";
+    static constexpr const char* kHighResValue = "highResTimer";
+    // The program path is not quoted in the command.
+    static constexpr const char* kOpenArgument = " %1";
+    static constexpr const char* kIconIndex = ",1";
+    static constexpr const char* kOn = "on";
+    static constexpr const char* kOff = "off";
+};
+
+} // namespace mb

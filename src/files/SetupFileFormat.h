@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "files/SetupRecord.h"
+
+namespace mb {
+
+// The binary setup file: little-endian, one sequential pass, no offsets or padding.
+// Writes version 9001.0; reads every older version.
+class SetupFileFormat {
+public:
+    // Versions whose layouts differ, compared in single precision.
+    static constexpr float kVersionWithLoopLinks = 1.003f;
+    static constexpr float kVersionWithNarrowColumns = 1.1f;
+    static constexpr float kVersionWithPolyphonic = 1.5f;
+    static constexpr float kVersionWithWideSteps = 2.0f;
+    static constexpr float kVersionWithSoundFolder = 9001.0f;
+    static constexpr float kWrittenVersion = kVersionWithSoundFolder;
+
+    // A new setup saved at once: every field plus the one-byte empty sound folder.
+    static constexpr size_t kFixedBytes = 1618;
+    static constexpr size_t kLoopRecordBytes = 196;
+
+    // Files from 2.0 on that do not store the master volume and E value get these.
+    static constexpr int16_t kDefaultMasterVolume = 80;
+    static constexpr int16_t kDefaultEValue = 0;
+    // In files before 2.0 the step's d value 1 meant 0, anything else 127.
+    static constexpr int16_t kOldDValueLow = 0;
+    static constexpr int16_t kOldDValueHigh = 127;
+
+    enum class Status {
+        kOk,
+        // A value or the sound folder's characters run past the end of the data.
+        kTruncated,
+        // The sound folder's length prefix is malformed.
+        kBadString,
+    };
+
+    struct ReadResult {
+        Status status = Status::kOk;
+        // Where reading stopped: the size of the data when truncated.
+        size_t offset = 0;
+        SetupRecord record;
+    };
+
+    static std::vector<uint8_t> Write(const SetupRecord& record);
+    // Reads a whole file. The version alone decides the layout, so every version is
+    // accepted; bytes after the last field are ignored.
+    static ReadResult Read(std::span<const uint8_t> data);
+
+private:
+    static void ReadOldTrailer(ByteReader& in, SetupRecord& r);
+};
+
+} // namespace mb

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+
+#include "files/SetupRecord.h"
+
+namespace mb {
+
+class Setup;
+
+// The stored fields of a setup as JSON text, under their field names and in file
+// order, preceded by the version of the file it came from: what `marrowbeat-cli info`
+// prints. Numbers are written exactly (the shortest text that reads back as the same
+// value); a tempo that is not a finite number is written as null.
+class SetupJson {
+public:
+    static std::string Write(const Setup& setup, const SetupFace& face);
+
+    struct FileResult {
+        // Empty on success; otherwise a message naming the file and the cause.
+        std::string error;
+        std::string json;
+    };
+    // Reads a setup file into a new setup, as opening it would (indexes brought into
+    // range, values of a new setup where an old file stores none), and writes it.
+    static FileResult FromFile(const std::string& path);
+
+private:
+    static void AppendString(std::string& out, const std::string& text);
+    static void AppendNumber(std::string& out, double value);
+    static void AppendNumber(std::string& out, float value);
+};
+
+} // namespace mb

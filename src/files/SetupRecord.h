@@ -1,0 +1,69 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "model/Loop.h"
+
+namespace mb {
+
+class Setup;
+
+// The colour and window position a setup file stores with the setup; they belong to
+// the window, not to the Setup.
+struct SetupFace {
+    // The colour scheme's colour 5, 0x00BBGGRR.
+    uint32_t color = 0;
+    // Left and top edge of the main window, screen pixels.
+    int32_t windowX = 0;
+    int32_t windowY = 0;
+};
+
+// Everything one setup file holds, as plain values. A file is read completely into a
+// record before anything of the open setup changes, so that a damaged file changes
+// nothing.
+struct SetupRecord {
+    struct StepValues {
+        int16_t on = 1;
+        int16_t pitch = 0;
+        int16_t sound = 0;
+        int16_t volume = 100;
+        int16_t pan = 64;
+        int16_t dValue = 30;
+    };
+    struct LoopValues {
+        int16_t nextLoop = 0;
+        int16_t repeatCount = 1;
+        std::array<StepValues, kStepsPerLoop> steps;
+    };
+
+    float version = 0.0f;
+    int16_t tempoUnit = 0;
+    double bpm = 126.0;
+    int32_t legacyA = 0;
+    int16_t legacyB = 1;
+    int16_t selectedLoop = 0;
+    int32_t muted = 0;
+    std::array<LoopValues, kLoopCount> loops;
+    SetupFace face;
+    int32_t stepCount = 16;
+    int32_t polyphonic = 0;
+    // Absent in files older than 2.0: the open setup keeps its values.
+    std::optional<int16_t> masterVolume;
+    std::optional<int16_t> eValue;
+    // Absent in files older than 9001.0: the open setup keeps its sound folder.
+    std::optional<std::string> soundFolder;
+
+    // The stored fields of setup, with the window's colour and position.
+    static SetupRecord FromSetup(const Setup& setup, const SetupFace& face);
+
+    // Overwrites the stored fields of setup with this record; fields the file did not
+    // hold stay. The loop indexes are brought into 0 to 7 and stepCount into 1 to 16
+    // here, because the window and the step clock index arrays with them; every other
+    // value is kept as read.
+    void ApplyTo(Setup& setup) const;
+};
+
+} // namespace mb
