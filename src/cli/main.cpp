@@ -1,11 +1,19 @@
 // marrowbeat-cli: the program's engine without its window.
 //
-//   marrowbeat-cli render --sounds DIR -o OUT.wav [--seconds S] [--bpm B] [--float]
+//   marrowbeat-cli render [SETUP.mbx] [--sounds DIR] -o OUT.wav [--seconds S] [--bpm B]
+//                         [--float]
 //
-// plays the new setup (sound j on step j, every step on) with the sounds of DIR through
+// plays a setup (without one, the new setup: sound j on step j, every step on) through
 // the same sequencer, sound engine and mixer as live playback, driven by a virtual
 // clock, and writes the result as a 44 100 Hz stereo WAV file (16-bit, or 32-bit float
-// with --float), faster than real time.
+// with --float), faster than real time. A setup plays from its selected loop through
+// its loop chain with its own tempo, step count, mute, master volume and polyphonic
+// mode, with the sounds of its sound folder found as opening it finds them (without
+// asking: --sounds names the folder when it cannot be found).
+//
+//   marrowbeat-cli info SETUP.mbx
+//
+// prints the setup as JSON, as the program holds it after opening it.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +23,9 @@
 
 #include "engine/OfflineSession.h"
 #include "engine/WaveWriter.h"
+#include "files/PathNames.h"
+#include "files/SetupDocument.h"
+#include "files/SetupJson.h"
 #include "files/SoundFolder.h"
 #include "model/Setup.h"
 #include "platform/Prompts.h"
@@ -28,7 +39,8 @@ constexpr double kMaxSeconds = 3600.0;
 constexpr double kMinBpm = 1.0;
 constexpr double kMaxBpm = 10000.0;
 constexpr const char* kUsage =
-    "usage: marrowbeat-cli render --sounds DIR -o OUT.wav [--seconds S] [--bpm B] [--float]";
+    "usage: marrowbeat-cli render [SETUP.mbx] [--sounds DIR] -o OUT.wav [--seconds S] "
+    "[--bpm B] [--float] | marrowbeat-cli info SETUP.mbx";
 
 // Without a window, a message is one line on standard error and every dialog is
 // cancelled.
@@ -50,6 +62,7 @@ public:
 };
 
 struct RenderOptions {
+    std::string setupPath;
     std::string sounds;
     std::string output;
     double seconds = kDefaultSeconds;
@@ -79,6 +92,10 @@ std::optional<std::string> ParseRender(const std::vector<std::string>& args, Ren
             o.floatOutput = true;
             continue;
         }
+        if (!a.starts_with("-") && o.setupPath.empty()) {
+            o.setupPath = a;
+            continue;
+        }
         if (a != "--sounds" && a != "-o" && a != "--output" && a != "--seconds" && a != "--bpm")
             return "unknown argument '" + a + "'";
         if (i + 1 >= args.size())
@@ -95,7 +112,7 @@ std::optional<std::string> ParseRender(const std::vector<std::string>& args, Ren
             return "--bpm must be a number from 1 to 10000, not '" + v + "'";
         }
     }
-    if (o.sounds.empty())
+    if (o.sounds.empty() && o.setupPath.empty())
         return std::string("--sounds DIR is missing");
     if (o.output.empty())
         return std::string("-o OUT.wav is missing");
@@ -104,13 +121,27 @@ std::optional<std::string> ParseRender(const std::vector<std::string>& args, Ren
 
 int Render(const RenderOptions& o) {
     mb::Setup setup;
+    std::string sounds = o.sounds;
+    if (!o.setupPath.empty()) {
+        const auto read = mb::SetupDocument::ReadFile(o.setupPath);
+        if (!read.error.empty())
+            return Fail(kExitFailure, read.error);
+        read.record.ApplyTo(setup);
+        if (sounds.empty()) {
+            const auto found = mb::PathNames::ExistingSoundFolder(setup.soundFolder, o.setupPath);
+            if (!found)
+                return Fail(kExitFailure, "cannot find the sound folder '" + setup.soundFolder +
+                                              "' of '" + o.setupPath + "' (name one with --sounds)");
+            sounds = *found;
+        }
+    }
     if (o.bpm > 0.0)
         setup.bpm = o.bpm;
     ConsolePrompts prompts;
     mb::OfflineSession session(setup, prompts);
     mb::SoundFolder folder(setup, session.engine(), prompts, {});
-    if (!folder.ScanSoundFolder(o.sounds))
-        return Fail(kExitFailure, "cannot read the sound folder '" + o.sounds + "'");
+    if (!folder.ScanSoundFolder(sounds))
+        return Fail(kExitFailure, "cannot read the sound folder '" + sounds + "'");
 
     const auto frames = static_cast<int64_t>(std::llround(o.seconds * mb::OfflineSession::kRate));
     const std::vector<float> samples = session.Render(frames);
@@ -133,10 +164,22 @@ int Render(const RenderOptions& o) {
     return 0;
 }
 
+int Info(const std::vector<std::string>& args) {
+    if (args.size() != 1 || args[0].starts_with("-"))
+        return Fail(kExitUsage, std::string("info takes one setup file; ") + kUsage);
+    const auto result = mb::SetupJson::FromFile(args[0]);
+    if (!result.error.empty())
+        return Fail(kExitFailure, result.error);
+    std::printf("%s\n", result.json.c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "info")
+        return Info({args.begin() + 1, args.end()});
     if (args.empty() || args[0] != "render")
         return Fail(kExitUsage, args.empty() ? std::string(kUsage)
                                              : "unknown command '" + args[0] + "'; " + kUsage);

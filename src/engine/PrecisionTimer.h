@@ -61,7 +61,6 @@ private:
     int32_t cpuTicksPerMs_ = 0;
     Callback callback_ = nullptr;
     void* userValue_ = nullptr;
-    uint32_t resolution_ = 2;
     std::atomic<bool> active_{false};
     TimerCaps caps_;
     uint32_t eventPeriod_ = 1;

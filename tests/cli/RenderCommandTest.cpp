@@ -10,6 +10,8 @@
 
 #include "../engine/WaveFiles.h"
 #include "engine/WaveReader.h"
+#include "files/SetupDocument.h"
+#include "model/Setup.h"
 
 namespace mb {
 namespace {
@@ -116,6 +118,101 @@ TEST(RenderCommand, RendersTheKitOnTheGridAsA16BitOrFloatFile) {
             EXPECT_GT(std::abs(left), 0.1f) << "step " << k;
             EXPECT_LT(std::abs(before), 0.001f) << "step " << k;
         }
+    }
+}
+
+// Left-channel samples of a 16-bit stereo WAV file.
+std::vector<float> LeftChannel(const std::string& path) {
+    WaveReader reader;
+    std::vector<float> left;
+    if (reader.Open(path) != 0 || reader.StartData() != 0)
+        return left;
+    std::vector<uint8_t> bytes(reader.dataChunk().size);
+    uint64_t got = 0;
+    if (reader.Read(bytes.size(), bytes.data(), &got) != 0)
+        return left;
+    for (size_t i = 0; i + 3 < got; i += 4) {
+        int16_t v = 0;
+        std::memcpy(&v, bytes.data() + i, 2);
+        left.push_back(v / 32768.0f);
+    }
+    return left;
+}
+
+// A setup whose selected loop 3 plays only its step 0 (sound 0), four steps per pass,
+// chained to itself.
+void WriteSparseSetup(const std::string& path, const std::string& soundFolder) {
+    mb::Setup setup;
+    setup.selectedLoop = 3;
+    setup.stepCount = 4;
+    for (Step& step : setup.loop(3).steps)
+        step.on = 0;
+    setup.loop(3).steps[0].on = 1;
+    setup.loop(3).steps[0].sound = 0;
+    setup.loop(3).steps[0].volume = 127;
+    setup.masterVolume = 100;
+    setup.soundFolder = soundFolder;
+    ASSERT_EQ(SetupDocument::WriteFile(path, setup, {}), "");
+}
+
+TEST(RenderCommand, RendersASetupFromItsSelectedLoopWithItsStepCount) {
+    test::TempFolder dir;
+    const std::string setupPath = dir.path() + "/sparse.mbx";
+    // The kit's folder stored relative to the setup file, as a setup moved with its
+    // sounds would hold it.
+    WriteSparseSetup(setupPath,
+                     std::filesystem::relative(MB_KIT_DIR, dir.path()).string());
+    const std::string out = dir.path() + "/out.wav";
+    const CliRun run = Cli("render " + setupPath + " -o " + out + " --seconds 1.5");
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::vector<float> left = LeftChannel(out);
+    ASSERT_EQ(left.size(), 66150u);
+    // One onset per pass of four steps: frames 0 and 21000 sound, the steps between
+    // are off.
+    EXPECT_GT(std::abs(left[0]), 0.1f);
+    EXPECT_GT(std::abs(left[21000]), 0.1f);
+    EXPECT_LT(std::abs(left[20999]), 0.001f);
+    for (size_t frame : {5250u, 10500u, 15750u})
+        EXPECT_LT(std::abs(left[frame]), 0.001f) << frame;
+}
+
+TEST(RenderCommand, ASetupWhoseSoundFolderIsGoneNeedsSounds) {
+    test::TempFolder dir;
+    const std::string setupPath = dir.path() + "/gone.mbx";
+    WriteSparseSetup(setupPath, dir.path() + "/nowhere");
+    const std::string out = dir.path() + "/out.wav";
+    CliRun run = Cli("render " + setupPath + " -o " + out);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(Lines(run.output), 1) << run.output;
+    EXPECT_NE(run.output.find("--sounds"), std::string::npos) << run.output;
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    run = Cli("render " + setupPath + " --sounds " + std::string(MB_KIT_DIR) + " -o " + out +
+              " --seconds 0.5");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_TRUE(std::filesystem::exists(out));
+
+    run = Cli("render " + dir.path() + "/missing.mbx -o " + out);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("missing.mbx"), std::string::npos) << run.output;
+}
+
+TEST(InfoCommand, PrintsTheSetupAsJsonOrOneLineOfError) {
+    test::TempFolder dir;
+    const std::string setupPath = dir.path() + "/sparse.mbx";
+    WriteSparseSetup(setupPath, "C:\\Beats\\Kit");
+    CliRun run = Cli("info " + setupPath);
+    ASSERT_EQ(run.status, 0) << run.output;
+    for (const char* expected : {"\"version\": 9001", "\"selectedLoop\": 3", "\"stepCount\": 4",
+                                 "\"masterVolume\": 100", "\"loops\": ["})
+        EXPECT_NE(run.output.find(expected), std::string::npos) << expected << "\n" << run.output;
+
+    std::ofstream(dir.path() + "/short.mbx", std::ios::binary).write("\x00\xA4\x0C\x46\x00", 5);
+    for (const std::string& args : {"info " + dir.path() + "/short.mbx",
+                                    "info " + dir.path() + "/missing.mbx", std::string("info")}) {
+        run = Cli(args);
+        EXPECT_NE(run.status, 0) << args;
+        EXPECT_EQ(Lines(run.output), 1) << args << ": " << run.output;
     }
 }
 

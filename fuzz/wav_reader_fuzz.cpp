@@ -1,0 +1,60 @@
+// Feeds arbitrary bytes to sound loading as a WAV file of the sound folder: the reader,
+// the format check, the decoder, and a few blocks of playback of whatever loaded. No
+// input may crash, hang, leak or read out of bounds.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+#include "engine/OfflineSession.h"
+#include "model/Setup.h"
+#include "platform/Prompts.h"
+
+namespace {
+
+class QuietPrompts : public mb::Prompts {
+public:
+    void ShowNote(const std::string&) override {}
+    int SaveChanges(const std::string&) override { return kCancel; }
+    bool OkCancel(const std::string&) override { return false; }
+    std::optional<std::string> OpenSetupPath() override { return std::nullopt; }
+    std::optional<std::string> SaveSetupPath(const std::string&) override { return std::nullopt; }
+    std::optional<std::string> ImportSoundFile() override { return std::nullopt; }
+    std::optional<uint32_t> PickColor(uint32_t) override { return std::nullopt; }
+};
+
+const std::string& Folder() {
+    static const std::string folder = [] {
+        const auto path = std::filesystem::temp_directory_path() /
+                          ("marrowbeat-wav-fuzz-" + std::to_string(getpid()));
+        std::filesystem::create_directories(path);
+        return path.string();
+    }();
+    return folder;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string file = Folder() + "/sound.wav";
+    FILE* out = std::fopen(file.c_str(), "wb");
+    if (out == nullptr)
+        return 0;
+    std::fwrite(data, 1, size, out);
+    std::fclose(out);
+
+    mb::Setup setup;
+    setup.soundFolder = Folder();
+    setup.soundNames = {"sound.wav"};
+    setup.polyphonic = 1;
+    for (mb::Step& step : setup.loop(0).steps)
+        step.sound = 0;
+    setup.loop(0).steps[1].pitch = 67;
+    setup.loop(0).steps[2].pitch = -60;
+    QuietPrompts prompts;
+    mb::OfflineSession session(setup, prompts);
+    session.engine().LoadAll();
+    session.Render(3 * 5250);
+    return 0;
+}
