@@ -54,9 +54,13 @@ bool LocalInstanceLink::HasCaptionMark(const std::string& title) {
     return QString::fromStdString(title).startsWith(mark);
 }
 
-bool LocalInstanceLink::Listen(TitleSource title, Poster poster, const std::string& folder) {
+bool LocalInstanceLink::Listen(TitleSource title,
+                               Poster poster,
+                               PlayingSource playing,
+                               const std::string& folder) {
     title_ = std::move(title);
     poster_ = std::move(poster);
+    playing_ = std::move(playing);
     if (!folder.empty()) {
         folder_ = folder;
     } else {
@@ -98,10 +102,15 @@ void LocalInstanceLink::OnConnection() {
                 return;
             }
             const QByteArray line = socket->readLine(kMaxRequest).trimmed();
-            bool ok = false;
-            const int message = line.toInt(&ok);
-            const bool posted = ok && Deliver(message);
-            socket->write(QByteArray(1, posted ? kAnswerPosted : kAnswerIgnored));
+            bool yes = false;
+            if (line == kPlayingQuery) {
+                yes = playing_ && playing_();
+            } else {
+                bool ok = false;
+                const int message = line.toInt(&ok);
+                yes = ok && Deliver(message);
+            }
+            socket->write(QByteArray(1, yes ? kAnswerPosted : kAnswerIgnored));
             socket->flush();
             socket->disconnectFromServer();
         });

@@ -30,13 +30,19 @@ public:
     using TitleSource = std::function<std::string()>;
     // Queues a message for the window.
     using Poster = std::function<void(int message)>;
+    // Whether this instance is playing now.
+    using PlayingSource = std::function<bool()>;
+    // The request that asks an instance whether it is playing (for tools and tests); the
+    // answer is '1' or '0'.
+    static constexpr const char* kPlayingQuery = "?";
 
     LocalInstanceLink();
     ~LocalInstanceLink() override;
 
     // Starts listening. folder empty: the user's runtime directory. False when the socket
     // could not be opened (the instance then neither hears nor is counted by others).
-    bool Listen(TitleSource title, Poster poster, const std::string& folder = {});
+    bool
+    Listen(TitleSource title, Poster poster, PlayingSource playing, const std::string& folder = {});
     unsigned Broadcast(int message, intptr_t wParam, intptr_t lParam) override;
 
     // Whether a title carries the program's caption mark.
@@ -53,6 +59,7 @@ private:
     std::string ownPath_;
     TitleSource title_;
     Poster poster_;
+    PlayingSource playing_;
 };
 
 } // namespace mb

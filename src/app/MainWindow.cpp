@@ -160,7 +160,8 @@ void MainWindow::Start(const std::string& commandLinePath) {
 
     if (options_.linkInstances) {
         instances_.Listen([this] { return windowTitle().toStdString(); },
-                          [this](int message) { PostMessage(message, 0, 0); });
+                          [this](int message) { PostMessage(message, 0, 0); },
+                          [this] { return sequencer_.running(); });
     }
     qApp->installEventFilter(this);
     filterInstalled_ = true;
