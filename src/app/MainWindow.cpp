@@ -112,6 +112,9 @@ void MainWindow::Start(const std::string& commandLinePath) {
 
     focusSink_ = new QPushButton(kFocusSinkText, this);
     focusSink_->setFlat(true);
+    // It only takes the focus: the face beneath it stays visible.
+    focusSink_->setStyleSheet(
+        "QPushButton { border: none; background: transparent; color: transparent; }");
     focusSink_->setAutoDefault(false);
     focusSink_->setGeometry(kFocusSinkX, kFocusSinkY, kFocusSinkSize, kFocusSinkSize * 2 / 3);
 
