@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
+#include "app/AboutBox.h"
 #include "files/SetupDocument.h"
 #include "model/Setup.h"
 #include "model/StepParam.h"
@@ -266,6 +267,33 @@ TEST_F(WindowTest, APositionOffEveryScreenComesBackOntoTheNearest) {
     EXPECT_GE(away.x(), area.left());
     EXPECT_LE(away.y() + size.height() - 1,
               std::max(area.bottom(), area.top() + size.height() - 1));
+}
+
+TEST_F(WindowTest, AnyKeyOrClickClosesTheLoopPopup) {
+    Start();
+    const Rect loop3 = panel().LoopStrip().ButtonRect(2);
+    QTest::mouseClick(window.get(), Qt::RightButton, Qt::NoModifier, Centre(loop3));
+    LoopPopup& popup = panel().GetLoopPopup();
+    ASSERT_TRUE(popup.isVisible());
+    EXPECT_EQ(popup.GetLoop(), 2);
+    Key(Qt::Key_A);
+    EXPECT_FALSE(popup.isVisible());
+
+    QTest::mouseClick(window.get(), Qt::RightButton, Qt::NoModifier, Centre(loop3));
+    ASSERT_TRUE(popup.isVisible());
+    Click(panel().Column(8).Label().GetRect());
+    EXPECT_FALSE(popup.isVisible());
+}
+
+TEST_F(WindowTest, TheSoundToggleMutesAndTheManualIsAFileAddress) {
+    Start();
+    Click(panel().MuteButton().GetRect());
+    EXPECT_EQ(setup().muted, 1);
+    EXPECT_EQ(setup().modified, 1);
+    EXPECT_TRUE(Find(Menu(CommandTable::kThirdMenu), CommandTable::kMute)->checked);
+    const QUrl manual(QString::fromStdString(AboutBox::ManualAddress()));
+    EXPECT_TRUE(manual.isLocalFile());
+    EXPECT_TRUE(fs::exists(manual.toLocalFile().toStdString()));
 }
 
 TEST_F(WindowTest, LooksLikeTheReferencePicture) {
