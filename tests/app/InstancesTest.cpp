@@ -109,6 +109,17 @@ protected:
         programs.push_back(std::move(program));
     }
 
+    // Gives window the keyboard focus, and waits until the display says it has it, then
+    // sends the xdotool commands given.
+    void KeysTo(const QString& window, const QStringList& keys) {
+        EXPECT_TRUE(WaitFor([&] {
+            Xdotool({"windowraise", window});
+            Xdotool({"windowfocus", "--sync", window});
+            return Xdotool({"getwindowfocus"}) == window;
+        })) << "the window did not take the focus";
+        Xdotool(keys);
+    }
+
     // Dismisses any note (there is no sound card on the virtual display).
     void DismissNotes() {
         const QString notes = Xdotool({"search", "--name", "^NOTE!$"});
@@ -132,7 +143,7 @@ protected:
 
     // The main window of the instance with process id pid.
     QString WindowOf(qint64 pid) {
-        return Xdotool({"search", "--sync", "--onlyvisible", "--pid", QString::number(pid),
+        return Xdotool({"search", "--all", "--sync", "--onlyvisible", "--pid", QString::number(pid),
                         "--name", "Untitled"})
             .split('\n', Qt::SkipEmptyParts)
             .value(0);
@@ -159,23 +170,24 @@ TEST_F(InstancesTest, SpaceStartsAndStopsBothAndCtrlSpaceStartsOneAlone) {
     const QString windowB = WindowOf(b);
     ASSERT_FALSE(windowA.isEmpty());
     ASSERT_FALSE(windowB.isEmpty());
+    ASSERT_NE(windowA, windowB);
     EXPECT_FALSE(Playing(a));
     EXPECT_FALSE(Playing(b));
 
-    Xdotool({"windowfocus", "--sync", windowA, "key", "space"});
+    KeysTo(windowA, {"key", "space"});
     EXPECT_TRUE(WaitFor([&] { return Playing(a) && Playing(b); }));
 
-    Xdotool({"windowfocus", "--sync", windowA, "key", "space"});
+    KeysTo(windowA, {"key", "space"});
     EXPECT_TRUE(WaitFor([&] { return !Playing(a) && !Playing(b); }));
 
     // Ctrl held while Space is handled: only this instance starts.
-    Xdotool({"windowfocus", "--sync", windowB, "keydown", "ctrl", "key", "space"});
+    KeysTo(windowB, {"keydown", "ctrl", "key", "space"});
     EXPECT_TRUE(WaitFor([&] { return Playing(b); }));
     Xdotool({"keyup", "ctrl"});
     EXPECT_FALSE(Playing(a));
 
     // Space in it now stops it and tells the other, already stopped, to stop.
-    Xdotool({"windowfocus", "--sync", windowB, "key", "space"});
+    KeysTo(windowB, {"key", "space"});
     EXPECT_TRUE(WaitFor([&] { return !Playing(b); }));
     EXPECT_FALSE(Playing(a));
 }

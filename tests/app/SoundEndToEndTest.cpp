@@ -113,7 +113,7 @@ TEST(SoundEndToEnd, TheProgramPlaysTheDemoAsTheOfflineRendererDoes) {
     program.setProcessEnvironment(env);
     program.start(MARROWBEAT_PROGRAM, {QString::fromStdString(demo)});
     ASSERT_TRUE(program.waitForStarted());
-    const QString window = xdotool({"search", "--sync", "--onlyvisible", "--pid",
+    const QString window = xdotool({"search", "--all", "--sync", "--onlyvisible", "--pid",
                                     QString::number(program.processId()), "--name", "demo"})
                                .split('\n', Qt::SkipEmptyParts)
                                .value(0);
