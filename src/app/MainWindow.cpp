@@ -152,7 +152,6 @@ void MainWindow::Start(const std::string& commandLinePath) {
     panel_->FitColumnsToWidth();
 
     PersistedSettings::RegisterFileType(*settings_, PersistedSettings::ModulePath());
-    controller_.Document().UpdateCaption();
     if (!commandLinePath.empty()) {
         controller_.OpenPath(commandLinePath);
     } else {

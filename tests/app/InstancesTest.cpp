@@ -144,7 +144,7 @@ protected:
     // The main window of the instance with process id pid.
     QString WindowOf(qint64 pid) {
         return Xdotool({"search", "--all", "--sync", "--onlyvisible", "--pid", QString::number(pid),
-                        "--name", "Untitled"})
+                        "--name", "\\+"})
             .split('\n', Qt::SkipEmptyParts)
             .value(0);
     }
