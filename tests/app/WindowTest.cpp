@@ -248,6 +248,21 @@ TEST_F(WindowTest, ClosingAsksOnlyWithChangesAndCancelKeepsTheWindow) {
     EXPECT_FALSE(window->isVisible());
 }
 
+TEST_F(WindowTest, SaveInTheCloseCheckSavesFirstAndACancelledSaveAsKeepsTheWindow) {
+    Start();
+    setup().modified = 1;
+    prompts.saveChangesAnswers.push_back(Prompts::kSave);
+    window->close();
+    EXPECT_TRUE(window->isVisible());
+
+    prompts.saveChangesAnswers.push_back(Prompts::kSave);
+    prompts.savePaths.push_back(Scratch("closing.mbx"));
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(fs::exists(Scratch("closing.mbx")));
+    EXPECT_EQ(setup().modified, 0);
+}
+
 TEST_F(WindowTest, OnlyTheWidthResizesAndAResizeMarksTheSetupModified) {
     Start();
     EXPECT_EQ(window->minimumSize(), QSize(MainWindow::kMinClientWidth, MainWindow::kClientHeight));
