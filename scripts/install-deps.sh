@@ -22,6 +22,7 @@ packages=(
   pulseaudio
   pulseaudio-utils
   xvfb
+  xdotool
   xauth
   clang
   libclang-rt-14-dev

@@ -1,0 +1,512 @@
+#include "app/MainWindow.h"
+
+#include <chrono>
+#include <cstdlib>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QUrl>
+
+#include "app/AboutBox.h"
+#include "app/QtPrompts.h"
+#include "files/PersistedSettings.h"
+#include "files/SettingsStore.h"
+#include "files/SetupDocument.h"
+#include "model/StepParam.h"
+#include "panel/WidgetPanel.h"
+#include "widgets/MonoPicture.h"
+#include "widgets/WidgetEvent.h"
+
+namespace mb {
+
+namespace {
+
+// A message of the step clock or of another instance, queued for the window thread. The
+// event type is the message's own number.
+class StepClockEvent : public QEvent {
+public:
+    StepClockEvent(int message, intptr_t wParam, intptr_t lParam)
+        : QEvent(static_cast<QEvent::Type>(message)), wParam(wParam), lParam(lParam) {}
+    const intptr_t wParam;
+    const intptr_t lParam;
+};
+
+bool IsStepClockMessage(int type) {
+    return type == MSG_STEP_PLAYED || type == MSG_REMOTE_START || type == MSG_REMOTE_STOP ||
+           type == MSG_LOOP_STARTED;
+}
+
+// The accelerators: with Ctrl unless noted, each sends its command to the menu bar.
+struct Accelerator {
+    int key;
+    bool ctrl;
+    int command;
+};
+
+constexpr Accelerator kAccelerators[] = {
+    {Qt::Key_C, true, CommandTable::kCopyMeasure},
+    {Qt::Key_I, true, CommandTable::kImportSounds},
+    {Qt::Key_K, true, CommandTable::kKillAllSound},
+    {Qt::Key_M, true, CommandTable::kMute},
+    {Qt::Key_O, true, CommandTable::kOpenSetup},
+    {Qt::Key_P, true, CommandTable::kPolyphonic},
+    {Qt::Key_Q, true, CommandTable::kExit},
+    {Qt::Key_R, true, CommandTable::kRandomize},
+    {Qt::Key_S, true, CommandTable::kSaveSetup},
+    {Qt::Key_V, true, CommandTable::kPasteMeasure},
+    {Qt::Key_Left, true, CommandTable::kShiftLeft},
+    {Qt::Key_Right, true, CommandTable::kShiftRight},
+    {Qt::Key_Z, true, CommandTable::kUndo},
+    {Qt::Key_F12, false, CommandTable::kChangeColor},
+};
+
+constexpr int kLoopKeyCount = 8;
+// A window counts as visible at a place when at least this much of it is on a screen.
+constexpr int kVisibleWidth = 64;
+constexpr int kVisibleHeight = 32;
+constexpr int kColorChannel = 256;
+
+} // namespace
+
+MainWindow::MainWindow(Options options)
+    : QDialog(nullptr,
+              Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      OwnerWindow(this), ownPrompts_(options.prompts ? nullptr : std::make_unique<QtPrompts>(this)),
+      prompts_(options.prompts ? *options.prompts : *ownPrompts_), options_(std::move(options)),
+      settings_(options_.settingsPath.empty()
+                    ? std::make_unique<SettingsStore>()
+                    : std::make_unique<SettingsStore>(options_.settingsPath)),
+      controller_(prompts_), commands_(*this) {
+    setAcceptDrops(true);
+    setWindowTitle(QString::fromUtf8(SetupDocument::kCaptionPrefix).left(kCaptionMarkLength));
+}
+
+MainWindow::~MainWindow() {
+    if (filterInstalled_)
+        qApp->removeEventFilter(this);
+    // The step clock posts to this window and plays through the engine: it stops first.
+    if (sequencer_.running())
+        sequencer_.Stop();
+    MDial::SetKeyboard(nullptr);
+    setup_.ownerWindow = nullptr;
+    // The panel's fields are child windows of this window and it edits the setup.
+    panel_.reset();
+}
+
+void MainWindow::Start(const std::string& commandLinePath) {
+    initialised_ = false;
+    resize(kClientWidth, kClientHeight);
+    setMinimumSize(kMinClientWidth, kClientHeight);
+    setMaximumSize(kClientWidth, kClientHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    focusSink_ = new QPushButton(kFocusSinkText, this);
+    focusSink_->setFlat(true);
+    // It only takes the focus: the face beneath it stays visible.
+    focusSink_->setStyleSheet(
+        "QPushButton { border: none; background: transparent; color: transparent; }");
+    focusSink_->setAutoDefault(false);
+    focusSink_->setGeometry(kFocusSinkX, kFocusSinkY, kFocusSinkSize, kFocusSinkSize * 2 / 3);
+
+    panel_ = std::make_unique<WidgetPanel>(*this, setup_);
+    panel_->GetMenuBar().SetCommandHandler(&commands_);
+    MDial::SetKeyboard(&keyboard_);
+
+    Color base = 0;
+    if (options_.color) {
+        base = *options_.color;
+    } else {
+        const auto tick = std::chrono::steady_clock::now().time_since_epoch();
+        std::srand(static_cast<unsigned>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(tick).count()));
+        const int r1 = std::rand() % kColorChannel;
+        const int r2 = std::rand() % kColorChannel;
+        const int r3 = std::rand() % kColorChannel;
+        base = static_cast<Color>(r1 * kColorChannel * kColorChannel + r2 * kColorChannel + r3);
+    }
+    panel_->ApplyColor(base);
+    TakeColors();
+    setWindowIcon(MonoPicture::ProgramIcon(textColor_, background_));
+
+    noCursor_ = MonoPicture::LoadCursor("NOCUR");
+    sizeCursor_ = MonoPicture::LoadCursor("SIZECUR");
+    ResetFocus();
+
+    controller_.Init(*panel_, setup_, *this, sequencer_, soundEngine_);
+    sequencer_.Init({this, panel_.get(), &soundEngine_, &keyboard_,
+                     options_.linkInstances ? &instances_ : nullptr},
+                    &setup_);
+    soundEngine_.Init(&setup_, &prompts_, options_.audio);
+    panel_->GetMenuBar().SetSetup(&setup_);
+    setup_.modified = 0;
+    panel_->FitColumnsToWidth();
+
+    PersistedSettings::RegisterFileType(*settings_, PersistedSettings::ModulePath());
+    if (!commandLinePath.empty()) {
+        controller_.OpenPath(commandLinePath);
+    } else {
+        controller_.SetMasterVolume(SetupController::kDefaultMasterVolume);
+        controller_.SetEValue(SetupController::kDefaultEValue);
+    }
+    PersistedSettings::ReadHighResSetting(*settings_, setup_, sequencer_.clock());
+
+    if (options_.linkInstances) {
+        instances_.Listen([this] { return windowTitle().toStdString(); },
+                          [this](int message) { PostMessage(message, 0, 0); },
+                          [this] { return sequencer_.running(); });
+    }
+    qApp->installEventFilter(this);
+    filterInstalled_ = true;
+    lastSize_ = size();
+    initialised_ = true;
+}
+
+void MainWindow::TakeColors() {
+    const ColorScheme& scheme = panel_->Column(0).Scheme();
+    background_ = scheme.GetColor(2);
+    textColor_ = scheme.GetColor(5);
+}
+
+// ---- The widgets' owner ----
+
+void MainWindow::OnWidgetEvent(int event, int x, int y, int id) {
+    const QCursor* fallback = noCursor_ ? &*noCursor_ : nullptr;
+    if (event == WidgetEvent::kRightPress) {
+        const int taken = RouteEvent(event, x, y, 0, fallback);
+        if (taken != 0)
+            controller_.OnWidgetRightClick(taken);
+        return;
+    }
+    if (event == WidgetEvent::kFieldRightClick)
+        controller_.OnWidgetRightClick(id);
+    id = RouteEvent(event, x, y, id, fallback);
+    if (id == 0)
+        return;
+    if (event == WidgetEvent::kLeftPress || event == WidgetEvent::kFieldCommit) {
+        controller_.OnWidgetPress(id);
+        if (event == WidgetEvent::kFieldCommit)
+            controller_.OnWidgetChange(id);
+        return;
+    }
+    if (event == WidgetEvent::kLeftRelease || event == WidgetEvent::kMove)
+        controller_.OnWidgetChange(id);
+}
+
+void MainWindow::paintEvent(QPaintEvent* event) {
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), ToQColor(background_));
+    }
+    if (panel_)
+        PaintWidgets(event);
+}
+
+void MainWindow::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        ResetFocus();
+    ForwardMouse(event);
+}
+
+void MainWindow::mouseReleaseEvent(QMouseEvent* event) {
+    ForwardMouse(event);
+}
+
+void MainWindow::mouseDoubleClickEvent(QMouseEvent* event) {
+    ForwardMouse(event);
+}
+
+void MainWindow::mouseMoveEvent(QMouseEvent* event) {
+    ForwardMouse(event);
+}
+
+// ---- Window behaviour ----
+
+bool MainWindow::event(QEvent* event) {
+    const int type = static_cast<int>(event->type());
+    if (IsStepClockMessage(type)) {
+        const auto* message = static_cast<StepClockEvent*>(event);
+        sequencer_.OnWindowMessage(type, message->wParam, message->lParam);
+        return true;
+    }
+    return QDialog::event(event);
+}
+
+void MainWindow::PostMessage(int message, intptr_t wParam, intptr_t lParam) {
+    QCoreApplication::postEvent(this, new StepClockEvent(message, wParam, lParam));
+}
+
+bool MainWindow::BelongsHere(QObject* watched) const {
+    const auto* widget = qobject_cast<const QWidget*>(watched);
+    return widget != nullptr && widget->window() == this;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (!initialised_)
+        return false;
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::NonClientAreaMouseButtonPress: {
+        // Any key or click outside the loop popup closes it.
+        LoopPopup& popup = panel_->GetLoopPopup();
+        const auto* widget = qobject_cast<const QWidget*>(watched);
+        if (popup.isVisible() && widget != nullptr && widget->window() != &popup)
+            popup.hide();
+        if (event->type() == QEvent::KeyPress && BelongsHere(watched))
+            return PreTranslateKey(watched, static_cast<QKeyEvent*>(event));
+        break;
+    }
+    default:
+        break;
+    }
+    return false;
+}
+
+bool MainWindow::PreTranslateKey(QObject* watched, QKeyEvent* key) {
+    const Qt::KeyboardModifiers mods =
+        key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    const int k = key->key();
+    if (k == Qt::Key_Space) {
+        if (!key->isAutoRepeat())
+            TogglePlayback();
+        return true;
+    }
+    if (k >= Qt::Key_1 && k < Qt::Key_1 + kLoopKeyCount && !(mods & Qt::ControlModifier) &&
+        !(mods & Qt::AltModifier))
+        return JumpToLoop(k - Qt::Key_1);
+    for (const Accelerator& a : kAccelerators) {
+        const bool ctrl = (mods & Qt::ControlModifier) != 0;
+        if (a.key == k && a.ctrl == ctrl && !(mods & Qt::AltModifier)) {
+            panel_->GetMenuBar().OnCommand(a.command);
+            return true;
+        }
+    }
+    // Enter outside a text field asks for a new colour; in a field it commits the value.
+    if ((k == Qt::Key_Return || k == Qt::Key_Enter) && mods == Qt::NoModifier &&
+        qobject_cast<QLineEdit*>(watched) == nullptr) {
+        ChangeColour();
+        return true;
+    }
+    return false;
+}
+
+void MainWindow::TogglePlayback() {
+    MToggleButton& play = panel_->PlayButton();
+    play.SetState(!play.GetState());
+    sequencer_.Toggle();
+}
+
+bool MainWindow::JumpToLoop(int n) {
+    if (!sequencer_.running())
+        return false;
+    // A text field being edited keeps its digits.
+    if (focusWidget() != focusSink_)
+        return false;
+    setup_.currentLoop = static_cast<int16_t>(n);
+    setup_.passCount = 0;
+    panel_->LoopStrip().SetPlaying(n);
+    return true;
+}
+
+void MainWindow::ResetFocus() {
+    if (!panel_ || !panel_->IsReady())
+        return;
+    const int last = std::clamp<int>(setup_.stepCount, 1, WidgetPanel::kColumnCount) - 1;
+    if (MDial* pitch = panel_->Column(last).Dial(kParamPitch))
+        pitch->Field().deselect();
+    focusSink_->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    // Qt reports the first showing as a resize too; only a real change counts.
+    if (size() == lastSize_ || !lastSize_.isValid())
+        return;
+    lastSize_ = size();
+    if (initialised_)
+        panel_->FitColumnsToWidth();
+    setup_.modified = 1;
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized())
+        setup_.modified = 1;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (setup_.modified && !controller_.ConfirmDiscard()) {
+        event->ignore();
+        return;
+    }
+    if (sequencer_.running())
+        sequencer_.Stop();
+    event->accept();
+}
+
+void MainWindow::reject() {
+    // Escape closes through the same save-changes check as the close box.
+    close();
+}
+
+void MainWindow::accept() {
+    // Enter is handled with the keys; the dialog has no default button to accept.
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty() || !urls.first().isLocalFile())
+        return;
+    event->acceptProposedAction();
+    const std::string path = urls.first().toLocalFile().toStdString();
+    // Opened once the drop is over, so that the save-changes prompt does not hold up the
+    // program the file came from. Further files are ignored.
+    QTimer::singleShot(0, this, [this, path] { controller_.OpenPath(path); });
+}
+
+void MainWindow::ChangeColour() {
+    const std::optional<uint32_t> chosen = prompts_.PickColor(background_);
+    if (!chosen || *chosen == background_)
+        return;
+    ApplyColor(*chosen);
+    setup_.modified = 1;
+}
+
+void MainWindow::ShowAbout() {
+    AboutBox box(this, textColor_, background_);
+    box.exec();
+    RestoreFocus();
+}
+
+void MainWindow::ShowSoundMenu(int k) {
+    MenuBar& bar = panel_->GetMenuBar();
+    bar.SetSoundStep(k);
+    commands_.ShowMenu(CommandTable::kSoundMenu, QCursor::pos(), bar);
+}
+
+QPoint MainWindow::VisiblePosition(const QPoint& wanted, const QSize& size) {
+    const QRect window(wanted, size);
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    for (const QScreen* screen : screens) {
+        const QRect on = screen->availableGeometry().intersected(window);
+        if (on.width() >= std::min(kVisibleWidth, size.width()) &&
+            on.height() >= std::min(kVisibleHeight, size.height()))
+            return wanted;
+    }
+    if (screens.isEmpty())
+        return wanted;
+    // The nearest screen, measured from the window's centre, and the nearest place on it.
+    const QPoint centre = window.center();
+    const QScreen* nearest = screens.first();
+    long long best = -1;
+    for (const QScreen* screen : screens) {
+        const QRect area = screen->availableGeometry();
+        const long long dx = std::max({area.left() - centre.x(), 0, centre.x() - area.right()});
+        const long long dy = std::max({area.top() - centre.y(), 0, centre.y() - area.bottom()});
+        const long long d = dx * dx + dy * dy;
+        if (best < 0 || d < best) {
+            best = d;
+            nearest = screen;
+        }
+    }
+    const QRect area = nearest->availableGeometry();
+    const int x =
+        std::clamp(wanted.x(), area.left(), std::max(area.left(), area.right() - size.width() + 1));
+    const int y =
+        std::clamp(wanted.y(), area.top(), std::max(area.top(), area.bottom() - size.height() + 1));
+    return {x, y};
+}
+
+// ---- DocumentWindow ----
+
+void MainWindow::SetTitle(const std::string& title) {
+    setWindowTitle(QString::fromStdString(title));
+}
+
+uint32_t MainWindow::SchemeColor5() const {
+    return panel_->Scheme().GetColor(5);
+}
+
+void MainWindow::ApplyColor(uint32_t color) {
+    panel_->ApplyColor(color);
+    TakeColors();
+    update();
+    panel_->FitColumnsToWidth();
+}
+
+int32_t MainWindow::WindowX() const {
+    return frameGeometry().x();
+}
+
+int32_t MainWindow::WindowY() const {
+    return frameGeometry().y();
+}
+
+void MainWindow::MoveTo(int32_t x, int32_t y) {
+    move(VisiblePosition(QPoint(x, y), frameGeometry().size()));
+}
+
+void MainWindow::Hide() {
+    // Hiding the window while a setup is applied would end its event loop; it only
+    // stops painting until Show.
+    setUpdatesEnabled(false);
+}
+
+void MainWindow::Show() {
+    setUpdatesEnabled(true);
+    update();
+}
+
+void MainWindow::ResizeToColumns(int n) {
+    panel_->ResizeToColumns(n);
+}
+
+void MainWindow::FitColumnsToWidth() {
+    panel_->FitColumnsToWidth();
+}
+
+void MainWindow::SetTempoUnit(int unit) {
+    panel_->TempoField().SetUnit(unit);
+}
+
+void MainWindow::SetTempo(double bpm) {
+    controller_.SetTempo(bpm);
+}
+
+void MainWindow::SetMasterVolume(int volume) {
+    controller_.SetMasterVolume(volume);
+}
+
+void MainWindow::SetEValue(int value) {
+    controller_.SetEValue(value);
+}
+
+void MainWindow::SelectLoop(int n) {
+    controller_.SelectLoop(n);
+}
+
+void MainWindow::SetSoundToggle(bool on) {
+    panel_->MuteButton().SetState(on);
+}
+
+void MainWindow::RestoreFocus() {
+    ResetFocus();
+}
+
+} // namespace mb

@@ -1,0 +1,172 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <QCursor>
+#include <QDialog>
+
+#include "app/CommandTable.h"
+#include "app/LocalInstanceLink.h"
+#include "app/SetupController.h"
+#include "engine/Sequencer.h"
+#include "engine/SoundEngine.h"
+#include "files/DocumentWindow.h"
+#include "model/Setup.h"
+#include "panel/KeyboardStateQt.h"
+#include "widgets/Color.h"
+#include "widgets/OwnerWindow.h"
+
+class QPushButton;
+class QSize;
+
+namespace mb {
+
+class Prompts;
+class SettingsStore;
+class WidgetPanel;
+
+// The program's one window: it owns the setup, the controller that edits it, the step
+// clock and the sound engine, and the panel that draws the whole face. It takes the
+// keys first (an event filter on the application), routes the mouse to the widgets, and
+// hands the step clock's posted messages to the sequencer before anything else.
+//
+// Threads: everything here runs on the window thread, except PostMessage, which the
+// step-clock thread calls to queue a message for the window thread.
+class MainWindow : public QDialog, public OwnerWindow, public DocumentWindow, public MessagePoster {
+public:
+    static constexpr int kClientWidth = 707;
+    static constexpr int kClientHeight = 166;
+    static constexpr int kMinClientWidth = 133;
+    // The focus sink: a flat button that takes the keyboard focus back, so that keys reach
+    // the window's own handling and not a text field.
+    static constexpr int kFocusSinkId = 1;
+    static constexpr const char* kFocusSinkText = "C";
+    static constexpr int kFocusSinkX = 4;
+    static constexpr int kFocusSinkY = 144;
+    static constexpr int kFocusSinkSize = 27;
+    static constexpr const char* kNoSound = "Failed to initialize DirectX.";
+    // The window's own title before a setup names it; instances recognise each other by
+    // its first eleven characters.
+    static constexpr int kCaptionMarkLength = 11;
+
+    struct Options {
+        // Where every prompt goes; nullptr: the desktop's dialogs.
+        Prompts* prompts = nullptr;
+        // Opens the audio output; empty: the real one.
+        SoundEngine::DeviceOpener audio;
+        // Listen for and talk to the other instances.
+        bool linkInstances = true;
+        // A fixed base colour instead of a random one.
+        std::optional<Color> color;
+        // The settings file; empty: the user's.
+        std::string settingsPath;
+    };
+
+    explicit MainWindow(Options options);
+    ~MainWindow() override;
+
+    // The start-up proper, in order: size, face, colour, controller, step clock, sound,
+    // file type, the setup named on the command line (when not empty), timer setting.
+    void Start(const std::string& commandLinePath);
+
+    // OwnerWindow.
+    void OnWidgetEvent(int event, int x, int y, int id) override;
+
+    // DocumentWindow.
+    void SetTitle(const std::string& title) override;
+    uint32_t SchemeColor5() const override;
+    void ApplyColor(uint32_t color) override;
+    int32_t WindowX() const override;
+    int32_t WindowY() const override;
+    void MoveTo(int32_t x, int32_t y) override;
+    void Hide() override;
+    void Show() override;
+    void ResizeToColumns(int n) override;
+    void FitColumnsToWidth() override;
+    void SetTempoUnit(int unit) override;
+    void SetTempo(double bpm) override;
+    void SetMasterVolume(int volume) override;
+    void SetEValue(int value) override;
+    void SelectLoop(int n) override;
+    void SetSoundToggle(bool on) override;
+    void RestoreFocus() override;
+
+    // MessagePoster: any thread.
+    void PostMessage(int message, intptr_t wParam, intptr_t lParam) override;
+
+    // Asks for a colour and applies it; choosing the current colour changes nothing.
+    void ChangeColour();
+    void ShowAbout();
+    // The focus reset of every left press: the last column's pitch field loses its
+    // selection and the focus sink takes the focus.
+    void ResetFocus();
+    // Digits 1 to 8 while playing: loop n plays from the next step on. False when the key
+    // is not taken (stopped, or a text field has the focus).
+    bool JumpToLoop(int n);
+    // Space: flips the play button and starts or stops playback.
+    void TogglePlayback();
+    // The sound list of step k at the pointer.
+    void ShowSoundMenu(int k);
+
+    Setup& GetSetup() { return setup_; }
+    SetupController& Controller() { return controller_; }
+    Sequencer& GetSequencer() { return sequencer_; }
+    SoundEngine& GetSoundEngine() { return soundEngine_; }
+    WidgetPanel& Panel() { return *panel_; }
+    CommandTable& Commands() { return commands_; }
+    Prompts& GetPrompts() { return prompts_; }
+    SettingsStore& Settings() { return *settings_; }
+    QPushButton& FocusSink() { return *focusSink_; }
+    Color Background() const { return background_; }
+    bool IsInitialised() const { return initialised_; }
+
+    // The window in which a point of a file's window position would be visible, or the
+    // nearest place on the nearest screen.
+    static QPoint VisiblePosition(const QPoint& wanted, const QSize& size);
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void reject() override;
+    void accept() override;
+
+private:
+    bool PreTranslateKey(QObject* watched, QKeyEvent* key);
+    bool BelongsHere(QObject* watched) const;
+    void TakeColors();
+
+    std::unique_ptr<Prompts> ownPrompts_;
+    Prompts& prompts_;
+    Options options_;
+    std::unique_ptr<SettingsStore> settings_;
+    std::unique_ptr<WidgetPanel> panel_;
+    Setup setup_;
+    SetupController controller_;
+    Sequencer sequencer_;
+    SoundEngine soundEngine_;
+    KeyboardStateQt keyboard_;
+    LocalInstanceLink instances_;
+    CommandTable commands_;
+    Color background_ = 0;
+    Color textColor_ = 0;
+    std::optional<QCursor> noCursor_;
+    std::optional<QCursor> sizeCursor_;
+    QPushButton* focusSink_ = nullptr;
+    QSize lastSize_;
+    bool initialised_ = false;
+    bool filterInstalled_ = false;
+};
+
+} // namespace mb

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+
+#include "platform/Prompts.h"
+
+class QWidget;
+
+namespace mb {
+
+// The prompts as desktop dialogs. Messages of the program's own have no owner window;
+// the file dialogs, the save-changes dialog and the colour picker are owned by the main
+// window. Window thread only.
+class QtPrompts : public Prompts {
+public:
+    static constexpr const char* kNoteCaption = "NOTE!";
+    static constexpr const char* kOkCancelCaption = "NOTE:";
+    static constexpr const char* kSaveChangesCaption =
+        "      \u20AC \u00A7 \u00B6 \u00B0 \u00A4 \u00B0 \u00A4 \u00B0 ";
+    static constexpr const char* kSaveText = "&Save";
+    static constexpr const char* kCancelText = "&Cancel";
+    static constexpr const char* kDontSaveText = "&Don't Save";
+    static constexpr const char* kWaveFilter = "WAV files (*.wav *.WAV *.Wav)";
+
+    explicit QtPrompts(QWidget* owner = nullptr) : owner_(owner) {}
+    void SetOwner(QWidget* owner) { owner_ = owner; }
+
+    void ShowNote(const std::string& text) override;
+    int SaveChanges(const std::string& message) override;
+    bool OkCancel(const std::string& message) override;
+    std::optional<std::string> OpenSetupPath() override;
+    std::optional<std::string> SaveSetupPath(const std::string& proposed) override;
+    std::optional<std::string> ImportSoundFile() override;
+    std::optional<uint32_t> PickColor(uint32_t current) override;
+
+    // The setup files' filter ("text|pattern|..." pairs) in the file dialogs' form.
+    static QString FileDialogFilter();
+
+private:
+    QWidget* owner_;
+};
+
+} // namespace mb

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "model/MeasureEdits.h"
+
+class QWidget;
+
+namespace mb {
+
+class MainWindow;
+class Prompts;
+class Sequencer;
+class Setup;
+class SetupDocument;
+class SoundEngine;
+class SoundFolder;
+class WidgetPanel;
+
+// Applies the widgets' edits to the setup: step edits with the Shift and Shift+Alt group
+// edits, the master dials, the tempo and the loop strip; one level of undo; the measure
+// clipboard; randomising and rotating the steps; and the file commands, which it hands to
+// the setup document. Window thread only.
+class SetupController {
+public:
+    // The modifier keys held right now, as the group edits see them.
+    struct Modifiers {
+        bool shift = false;
+        bool alt = false;
+    };
+    using ModifierSource = std::function<Modifiers()>;
+
+    // The clipboard format of one measure (Qt's name for a registered format, so that it
+    // is exchanged between instances) and the block's length.
+    static constexpr const char* kMeasureMimeType =
+        "application/x-qt-windows-mime;value=\"HexwrightLoopv2\"";
+    static constexpr int kMeasureBytes = 192;
+    static constexpr const char* kCouldNotCopy = "Could not copy to the clipboard...";
+    static constexpr const char* kMeasureTooShort =
+        "The measure on the clipboard is damaged: it holds fewer than 192 bytes. "
+        "Nothing was pasted.";
+
+    static constexpr int kDefaultMasterVolume = 80;
+    static constexpr int kDefaultEValue = 0;
+    static constexpr int kCentrePan = 64;
+
+    explicit SetupController(Prompts& prompts);
+    ~SetupController();
+    SetupController(const SetupController&) = delete;
+    SetupController& operator=(const SetupController&) = delete;
+
+    // Binds the controller to the face, the setup and the window's parts, and shows loop 0
+    // in the columns.
+    void Init(WidgetPanel& panel,
+              Setup& setup,
+              MainWindow& window,
+              Sequencer& sequencer,
+              SoundEngine& soundEngine);
+    // Replaces where the group edits read Shift and Alt (tests).
+    void SetModifierSource(ModifierSource source) { modifiers_ = std::move(source); }
+    // Replaces the random source of Randomize (tests).
+    void SetRandomSource(RandomSource source) { random_ = std::move(source); }
+
+    void LoadLoopIntoColumns(int n);
+    void SelectLoop(int n);
+    void SetTempo(double bpm);
+    void SetMasterVolume(int v);
+    void SetEValue(int v);
+    void ShowValue(int n);
+
+    void OnWidgetPress(int id);
+    void OnWidgetChange(int id);
+    void OnWidgetRightClick(int id);
+    void ApplyStepEdit(int k, int code);
+
+    void TakeUndoSnapshot();
+    void UndoEdit();
+    void CopyMeasure();
+    void PasteMeasure();
+    void Randomize();
+    void ShiftSteps(bool right);
+    // The sound list's command: step k of the selected loop plays sound i.
+    void ChooseSound(int k, int i);
+
+    // File commands.
+    bool ConfirmDiscard();
+    void OpenPath(const std::string& path);
+    void OpenSetup();
+    void SaveSetup();
+    void SaveSetupAs();
+    void ImportSounds();
+
+    SetupDocument& Document() { return *document_; }
+    SoundFolder& Sounds() { return *sounds_; }
+    bool IsInitialised() const { return initialised_; }
+
+private:
+    // Column k whose id range holds id, or -1.
+    static int ColumnOf(int id);
+    void AssignVoice(int loop, int step, int sound);
+    void AssignAllVoices();
+    void ShowGlobalValues();
+
+    Prompts& prompts_;
+    WidgetPanel* panel_ = nullptr;
+    Setup* setup_ = nullptr;
+    MainWindow* window_ = nullptr;
+    Sequencer* sequencer_ = nullptr;
+    SoundEngine* soundEngine_ = nullptr;
+    std::unique_ptr<SoundFolder> sounds_;
+    std::unique_ptr<SetupDocument> document_;
+    ModifierSource modifiers_;
+    RandomSource random_;
+    bool initialised_ = false;
+};
+
+} // namespace mb
