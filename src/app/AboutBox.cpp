@@ -131,8 +131,10 @@ void AboutBox::Press(Qt::MouseButton button, const QPoint& global) {
         done(kResult);
         return;
     }
+    // A failed open explains itself in a message box, which must get its own clicks; the
+    // box takes the mouse back afterwards.
+    releaseMouse();
     link_->Click();
-    // Opening the link may have shown a message box, which takes the mouse for itself.
     if (isVisible())
         grabMouse();
 }

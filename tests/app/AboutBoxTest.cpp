@@ -76,6 +76,23 @@ TEST_F(AboutBoxTest, APressOnTheLinkOpensItAndKeepsTheBox) {
     EXPECT_EQ(QWidget::mouseGrabber(), box.get());
 }
 
+TEST_F(AboutBoxTest, AFailedOpenIsExplainedWithTheMouseFreeAndTheBoxStays) {
+    box->Link().SetOpener([](const std::string&) { return LinkOpener::kFileNotFound; });
+    std::vector<std::string> reports;
+    QWidget* grabberDuringReport = box.get();
+    box->Link().SetFailureReport([&](const std::string& message) {
+        reports.push_back(message);
+        grabberDuringReport = QWidget::mouseGrabber();
+    });
+    QTest::mouseClick(box.get(), Qt::LeftButton, Qt::NoModifier, LinkCentre());
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], LinkOpener::FailureMessage(LinkOpener::kFileNotFound));
+    EXPECT_EQ(grabberDuringReport, nullptr);
+    EXPECT_FALSE(box->Link().IsVisited());
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(QWidget::mouseGrabber(), box.get());
+}
+
 TEST_F(AboutBoxTest, APressThatReachesTheLinkItselfOpensItOnce) {
     // Without the mouse held, the press lands on the label; the box still decides.
     box->releaseMouse();
