@@ -46,7 +46,6 @@ QPushButton* PromptDialog::AddButton(
     auto* button = new QPushButton(text, this);
     button->setObjectName(QString::number(id));
     button->setGeometry(units_.Rect(x, y, width, height));
-    button->setAutoDefault(false);
     button->setDefault(isDefault);
     if (isDefault)
         button->setFocus();
