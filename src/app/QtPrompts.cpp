@@ -2,8 +2,9 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QPushButton>
 
+#include "app/OkCancelDialog.h"
+#include "app/SaveChangesDialog.h"
 #include "files/SetupDocument.h"
 #include "widgets/ColorDialog.h"
 
@@ -37,26 +38,20 @@ void QtPrompts::ShowNote(const std::string& text) {
 }
 
 int QtPrompts::SaveChanges(const std::string& message) {
-    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kSaveChangesCaption),
-                    QString::fromStdString(message), QMessageBox::NoButton, owner_);
-    QPushButton* save = box.addButton(kSaveText, QMessageBox::AcceptRole);
-    QPushButton* cancel = box.addButton(kCancelText, QMessageBox::RejectRole);
-    QPushButton* dontSave = box.addButton(kDontSaveText, QMessageBox::DestructiveRole);
-    box.setDefaultButton(save);
-    box.setEscapeButton(cancel);
-    box.exec();
-    if (box.clickedButton() == save)
+    SaveChangesDialog dialog(owner_, message);
+    switch (dialog.exec()) {
+    case PromptDialog::kOkResult:
         return kSave;
-    if (box.clickedButton() == dontSave)
+    case PromptDialog::kDontSaveResult:
         return kDontSave;
-    return kCancel;
+    default:
+        return kCancel;
+    }
 }
 
 bool QtPrompts::OkCancel(const std::string& message) {
-    QMessageBox box(QMessageBox::Warning, kOkCancelCaption, QString::fromStdString(message),
-                    QMessageBox::Ok | QMessageBox::Cancel, owner_);
-    box.setDefaultButton(QMessageBox::Ok);
-    return box.exec() == QMessageBox::Ok;
+    OkCancelDialog dialog(owner_, message);
+    return dialog.exec() == PromptDialog::kOkResult;
 }
 
 std::optional<std::string> QtPrompts::OpenSetupPath() {

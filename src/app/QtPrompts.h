@@ -9,17 +9,11 @@ class QWidget;
 namespace mb {
 
 // The prompts as desktop dialogs. Messages of the program's own have no owner window;
-// the file dialogs, the save-changes dialog and the colour picker are owned by the main
-// window. Window thread only.
+// the file dialogs, the save-changes and OK/Cancel dialogs and the colour picker are owned
+// by the main window. Window thread only.
 class QtPrompts : public Prompts {
 public:
     static constexpr const char* kNoteCaption = "NOTE!";
-    static constexpr const char* kOkCancelCaption = "NOTE:";
-    static constexpr const char* kSaveChangesCaption =
-        "      \u20AC \u00A7 \u00B6 \u00B0 \u00A4 \u00B0 \u00A4 \u00B0 ";
-    static constexpr const char* kSaveText = "&Save";
-    static constexpr const char* kCancelText = "&Cancel";
-    static constexpr const char* kDontSaveText = "&Don't Save";
     static constexpr const char* kWaveFilter = "WAV files (*.wav *.WAV *.Wav)";
 
     explicit QtPrompts(QWidget* owner = nullptr) : owner_(owner) {}

@@ -1,0 +1,220 @@
+// The save-changes and OK/Cancel dialogs: their texts, their buttons' results, Escape and
+// Enter, their faces, and QtPrompts driving them modally.
+#include <functional>
+#include <memory>
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "WidgetTestSupport.h"
+#include "app/OkCancelDialog.h"
+#include "app/QtPrompts.h"
+#include "app/SaveChangesDialog.h"
+
+namespace mb {
+namespace {
+
+constexpr const char* kMessage = "Save changes to\n\" Untitled Settings.mbx \"?";
+constexpr Color kWhite = 0x00FFFFFF;
+
+enum class Kind { kSaveChanges, kOkCancel };
+
+std::unique_ptr<PromptDialog> Make(Kind kind, const std::string& message = kMessage) {
+    if (kind == Kind::kSaveChanges)
+        return std::make_unique<SaveChangesDialog>(nullptr, message);
+    return std::make_unique<OkCancelDialog>(nullptr, message);
+}
+
+struct ButtonCase {
+    Kind kind;
+    int id;
+    int result;
+};
+
+class PromptDialogButtonTest : public ::testing::TestWithParam<ButtonCase> {
+protected:
+    void SetUp() override { test::EnsureApplication(); }
+};
+
+TEST_P(PromptDialogButtonTest, EachButtonEndsTheDialogWithItsResult) {
+    const ButtonCase c = GetParam();
+    std::unique_ptr<PromptDialog> dialog = Make(c.kind);
+    QSignalSpy finished(dialog.get(), &QDialog::finished);
+    dialog->open();
+    ASSERT_TRUE(dialog->isVisible());
+    QPushButton* button = dialog->Button(c.id);
+    ASSERT_NE(button, nullptr);
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_FALSE(dialog->isVisible());
+    ASSERT_EQ(finished.count(), 1);
+    EXPECT_EQ(finished.at(0).at(0).toInt(), c.result);
+    EXPECT_EQ(dialog->result(), c.result);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Buttons,
+    PromptDialogButtonTest,
+    ::testing::Values(ButtonCase{Kind::kSaveChanges, PromptDialog::kOkId, 1},
+                      ButtonCase{Kind::kSaveChanges, PromptDialog::kCancelId, 0},
+                      ButtonCase{Kind::kSaveChanges, PromptDialog::kDontSaveId, 2},
+                      ButtonCase{Kind::kOkCancel, PromptDialog::kOkId, 1},
+                      ButtonCase{Kind::kOkCancel, PromptDialog::kCancelId, 0}));
+
+struct KeyCase {
+    Kind kind;
+    Qt::Key key;
+    int result;
+};
+
+class PromptDialogKeyTest : public ::testing::TestWithParam<KeyCase> {
+protected:
+    void SetUp() override { test::EnsureApplication(); }
+};
+
+TEST_P(PromptDialogKeyTest, EscapeCancelsAndEnterPressesTheDefault) {
+    const KeyCase c = GetParam();
+    std::unique_ptr<PromptDialog> dialog = Make(c.kind);
+    QSignalSpy finished(dialog.get(), &QDialog::finished);
+    dialog->open();
+    QTest::keyClick(dialog.get(), c.key);
+    ASSERT_EQ(finished.count(), 1);
+    EXPECT_EQ(finished.at(0).at(0).toInt(), c.result);
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys,
+                         PromptDialogKeyTest,
+                         ::testing::Values(KeyCase{Kind::kSaveChanges, Qt::Key_Escape, 0},
+                                           KeyCase{Kind::kSaveChanges, Qt::Key_Return, 1},
+                                           KeyCase{Kind::kOkCancel, Qt::Key_Escape, 0},
+                                           KeyCase{Kind::kOkCancel, Qt::Key_Return, 1}));
+
+struct TextCase {
+    Kind kind;
+    const char* caption;
+    std::vector<std::pair<int, const char*>> buttons;
+};
+
+TEST(PromptDialogTest, CaptionMessageAndButtonTextsAreExact) {
+    test::EnsureApplication();
+    const std::vector<TextCase> cases = {
+        {Kind::kSaveChanges,
+         "      \u20AC \u00A7 \u00B6 \u00B0 \u00A4 \u00B0 \u00A4 \u00B0 ",
+         {{1, "&Save"}, {2, "&Cancel"}, {201, "&Don't Save"}}},
+        {Kind::kOkCancel, "NOTE:", {{1, "OK"}, {2, "Cancel"}}},
+    };
+    for (const TextCase& c : cases) {
+        std::unique_ptr<PromptDialog> dialog = Make(c.kind);
+        EXPECT_EQ(dialog->windowTitle(), QString::fromUtf8(c.caption));
+        ASSERT_NE(dialog->Message(), nullptr);
+        EXPECT_EQ(dialog->Message()->text(), QString::fromUtf8(kMessage));
+        // Markup in a message is shown as it is, not interpreted.
+        EXPECT_EQ(dialog->Message()->textFormat(), Qt::PlainText);
+        EXPECT_EQ(dialog->findChildren<QPushButton*>().size(), c.buttons.size());
+        for (const auto& [id, text] : c.buttons) {
+            QPushButton* button = dialog->Button(id);
+            ASSERT_NE(button, nullptr) << id;
+            EXPECT_EQ(button->text(), QString::fromUtf8(text));
+            EXPECT_EQ(button->isDefault(), id == PromptDialog::kOkId) << text;
+        }
+    }
+}
+
+// Where the rendered dialogs go for a look, when asked for.
+void WriteForViewing(QWidget& dialog, const char* name) {
+    const QString folder = qEnvironmentVariable("MARROWBEAT_DIALOG_PICTURES");
+    if (!folder.isEmpty())
+        dialog.grab().save(QDir(folder).filePath(QString::fromUtf8(name)));
+}
+
+bool AnyPixel(const QImage& image, const QRect& rect, const std::function<bool(Color)>& test) {
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            if (test(test::PixelAt(image, x, y)))
+                return true;
+    return false;
+}
+
+TEST(PromptDialogTest, SaveChangesHasAWhiteFrameAndBandUnderTheButtons) {
+    test::EnsureApplication();
+    SaveChangesDialog dialog(nullptr, kMessage);
+    dialog.open();
+    const QImage image = dialog.grab().toImage();
+    WriteForViewing(dialog, "SaveChangesDialog.png");
+    const DialogUnits units(dialog.font());
+    ASSERT_EQ(image.size(), units.Size(SaveChangesDialog::kWidth, SaveChangesDialog::kHeight));
+    const int w = image.width();
+    const int h = image.height();
+    // The frame: every pixel of the outermost ring.
+    for (const Rect& edge :
+         {Rect{0, 0, w, 1}, Rect{0, h - 1, w, h}, Rect{0, 0, 1, h}, Rect{w - 1, 0, w, h}})
+        EXPECT_TRUE(test::AllPixels(image, edge, kWhite));
+    // The band behind the buttons, left of the first button.
+    const QRect band = units.Rect(0, SaveChangesDialog::kBandY, SaveChangesDialog::kWidth,
+                                  SaveChangesDialog::kBandHeight);
+    const QRect save = dialog.Button(PromptDialog::kOkId)->geometry();
+    EXPECT_TRUE(band.contains(save));
+    EXPECT_TRUE(band.contains(dialog.Button(PromptDialog::kDontSaveId)->geometry()));
+    EXPECT_TRUE(
+        test::AllPixels(image, Rect{1, band.top(), save.left(), band.bottom() + 1}, kWhite));
+    // Above the band the dialog keeps its own background.
+    EXPECT_NE(test::PixelAt(image, w / 2, band.top() - 2), kWhite);
+    // The icon's dark pixels at the top left, the message right of it.
+    const QRect icon(units.X(PromptDialog::kIconX), units.Y(PromptDialog::kIconY), 32, 32);
+    EXPECT_TRUE(AnyPixel(image, icon, [](Color c) { return c == 0; }));
+    EXPECT_GT(dialog.Message()->geometry().left(), icon.left());
+    dialog.done(PromptDialog::kCancelResult);
+}
+
+TEST(PromptDialogTest, OkCancelButtonsSitLeftAndRightBelowTheMessage) {
+    test::EnsureApplication();
+    OkCancelDialog dialog(nullptr, "Randomize all steps?");
+    dialog.open();
+    WriteForViewing(dialog, "OkCancelDialog.png");
+    const QRect ok = dialog.Button(PromptDialog::kOkId)->geometry();
+    const QRect cancel = dialog.Button(PromptDialog::kCancelId)->geometry();
+    const QRect message = dialog.Message()->geometry();
+    EXPECT_EQ(ok.height(), cancel.height());
+    EXPECT_EQ(ok.top(), cancel.top());
+    EXPECT_LT(ok.right(), cancel.left());
+    EXPECT_LT(message.bottom(), ok.top());
+    EXPECT_TRUE(dialog.rect().contains(cancel));
+    EXPECT_TRUE(dialog.rect().contains(message));
+    dialog.done(PromptDialog::kCancelResult);
+}
+
+// Presses a button of the modal dialog that QtPrompts shows, once it is up.
+void PressLater(int id) {
+    QTimer::singleShot(0, [id] {
+        auto* dialog = dynamic_cast<PromptDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        QTest::mouseClick(dialog->Button(id), Qt::LeftButton);
+    });
+}
+
+TEST(PromptDialogTest, QtPromptsAnswersWithTheButtonPressed) {
+    test::EnsureApplication();
+    QtPrompts prompts;
+    const std::vector<std::pair<int, int>> saveCases = {
+        {PromptDialog::kOkId, Prompts::kSave},
+        {PromptDialog::kCancelId, Prompts::kCancel},
+        {PromptDialog::kDontSaveId, Prompts::kDontSave},
+    };
+    for (const auto& [id, answer] : saveCases) {
+        PressLater(id);
+        EXPECT_EQ(prompts.SaveChanges(kMessage), answer) << id;
+    }
+    PressLater(PromptDialog::kOkId);
+    EXPECT_TRUE(prompts.OkCancel("Randomize all steps?"));
+    PressLater(PromptDialog::kCancelId);
+    EXPECT_FALSE(prompts.OkCancel("Randomize all steps?"));
+}
+
+} // namespace
+} // namespace mb
