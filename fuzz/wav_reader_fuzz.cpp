@@ -9,20 +9,9 @@
 
 #include "engine/OfflineSession.h"
 #include "model/Setup.h"
-#include "platform/Prompts.h"
+#include "platform/ScriptedPrompts.h"
 
 namespace {
-
-class QuietPrompts : public mb::Prompts {
-public:
-    void ShowNote(const std::string&) override {}
-    int SaveChanges(const std::string&) override { return kCancel; }
-    bool OkCancel(const std::string&) override { return false; }
-    std::optional<std::string> OpenSetupPath() override { return std::nullopt; }
-    std::optional<std::string> SaveSetupPath(const std::string&) override { return std::nullopt; }
-    std::optional<std::string> ImportSoundFile() override { return std::nullopt; }
-    std::optional<uint32_t> PickColor(uint32_t) override { return std::nullopt; }
-};
 
 const std::string& Folder() {
     static const std::string folder = [] {
@@ -52,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         step.sound = 0;
     setup.loop(0).steps[1].pitch = 67;
     setup.loop(0).steps[2].pitch = -60;
-    QuietPrompts prompts;
+    mb::ScriptedPrompts prompts; // every message is recorded, every dialog cancelled
     mb::OfflineSession session(setup, prompts);
     session.engine().LoadAll();
     session.Render(3 * 5250);
