@@ -50,7 +50,8 @@ LocalInstanceLink::~LocalInstanceLink() {
 }
 
 bool LocalInstanceLink::HasCaptionMark(const std::string& title) {
-    const QString mark = QString::fromUtf8(SetupDocument::kCaptionPrefix).left(11);
+    const QString mark =
+        QString::fromUtf8(SetupDocument::kCaptionPrefix).left(SetupDocument::kCaptionMarkLength);
     return QString::fromStdString(title).startsWith(mark);
 }
 

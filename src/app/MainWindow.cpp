@@ -87,7 +87,8 @@ MainWindow::MainWindow(Options options)
                     : std::make_unique<SettingsStore>(options_.settingsPath)),
       controller_(prompts_), commands_(*this) {
     setAcceptDrops(true);
-    setWindowTitle(QString::fromUtf8(SetupDocument::kCaptionPrefix).left(kCaptionMarkLength));
+    setWindowTitle(
+        QString::fromUtf8(SetupDocument::kCaptionPrefix).left(SetupDocument::kCaptionMarkLength));
 }
 
 MainWindow::~MainWindow() {

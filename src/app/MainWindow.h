@@ -47,9 +47,6 @@ public:
     static constexpr int kFocusSinkY = 144;
     static constexpr int kFocusSinkSize = 27;
     static constexpr const char* kNoSound = "Failed to initialize DirectX.";
-    // The window's own title before a setup names it; instances recognise each other by
-    // its first eleven characters.
-    static constexpr int kCaptionMarkLength = 11;
 
     struct Options {
         // Where every prompt goes; nullptr: the desktop's dialogs.

@@ -10,8 +10,6 @@ namespace mb {
 
 namespace {
 
-constexpr double kMinBpm = 0.5;
-constexpr double kMaxBpm = 10000000.0;
 // Quarter beats per second per BPM, as a single-precision constant (bits 0x3D888889).
 constexpr float kStepsPerMsPerBpm = 0.06666667f;
 // Above 1500 BPM the step light moves only every few steps.

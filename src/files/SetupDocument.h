@@ -61,6 +61,7 @@ public:
     // The window title begins with these characters; instances recognise each other
     // by its first eleven.
     static constexpr const char* kCaptionPrefix = " -  +  \u00F7  x :   ";
+    static constexpr int kCaptionMarkLength = 11;
     static constexpr const char* kUntitledName = "Untitled";
     static constexpr const char* kCaptionUsing = " using: ";
     // The name the save-changes prompt gives an untitled setup.

@@ -30,17 +30,7 @@ void SetupJson::AppendString(std::string& out, const std::string& text) {
     out += '"';
 }
 
-void SetupJson::AppendNumber(std::string& out, double value) {
-    if (!std::isfinite(value)) {
-        out += "null";
-        return;
-    }
-    char text[64];
-    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-    out.append(text, end);
-}
-
-void SetupJson::AppendNumber(std::string& out, float value) {
+template <typename T> void SetupJson::AppendNumber(std::string& out, T value) {
     if (!std::isfinite(value)) {
         out += "null";
         return;

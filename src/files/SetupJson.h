@@ -27,8 +27,8 @@ public:
 
 private:
     static void AppendString(std::string& out, const std::string& text);
-    static void AppendNumber(std::string& out, double value);
-    static void AppendNumber(std::string& out, float value);
+    // The shortest text that reads back as the same value; null when not finite.
+    template <typename T> static void AppendNumber(std::string& out, T value);
 };
 
 } // namespace mb

@@ -15,6 +15,9 @@ inline constexpr int kCopyBufferSlot = 8;
 inline constexpr int kUndoBufferSlot = 9;
 inline constexpr int kLoopSlots = 10;
 inline constexpr int kMaxStepCount = 16;
+// The tempo range, in beats per minute, that playback and the tempo field keep to.
+inline constexpr double kMinBpm = 0.5;
+inline constexpr double kMaxBpm = 10000000.0;
 
 // The document: everything a user arranges and everything a setup file stores. There
 // is one Setup for the whole run; opening a file overwrites its fields in place.

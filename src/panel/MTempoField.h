@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "model/Setup.h"
 #include "panel/MDial.h"
 
 namespace mb {
@@ -16,8 +17,8 @@ public:
     static constexpr double kConversion = 5292000.0;
     static constexpr double kSemitoneRatio = 1.0594630943592953;
     static constexpr double kOctaveRatio = 2.0;
-    static constexpr double kMaximum = 10000000.0;
-    static constexpr double kMinimum = 0.5;
+    static constexpr double kMaximum = kMaxBpm;
+    static constexpr double kMinimum = kMinBpm;
     static constexpr double kDefaultTempo = 126.0;
     // The unit that shows samples per measure; any other shows beats per minute.
     static constexpr int kSamplesPerMeasure = 1;
