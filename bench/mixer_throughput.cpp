@@ -55,16 +55,14 @@ void Measure(double seconds, bool someStereo) {
         device.Unlock(id, size);
         buffers.push_back(id);
     }
-    std::vector<mb::AudioDevice::VoiceId> voices;
+    std::vector<mb::AudioDevice::VoiceStart> starts;
     for (int v = 0; v < kVoices; ++v) {
-        mb::AudioDevice::VoiceId id = 0;
-        device.DuplicateSoundBuffer(buffers[static_cast<size_t>(v % 8)], &id);
+        mb::AudioDevice::VoiceStart start;
         // Pitches from about an octave down to an octave up, none at the file's rate.
-        const auto hz = static_cast<uint32_t>(22050 + 345 * v + 7);
-        device.SetFrequency(mb::AudioMixer::kWindowLane, id, hz);
-        device.SetVolume(mb::AudioMixer::kWindowLane, id, -1200);
-        device.SetPan(mb::AudioMixer::kWindowLane, id, (v % 21 - 10) * 500);
-        voices.push_back(id);
+        start.hz = 22050 + 345 * v + 7;
+        start.volume = -1200;
+        start.pan = (v % 21 - 10) * 500;
+        starts.push_back(start);
     }
 
     std::vector<float> out(2 * kBlock);
@@ -76,10 +74,9 @@ void Measure(double seconds, bool someStereo) {
     const std::clock_t cpuStart = std::clock();
     for (int64_t frame = 0; frame < totalFrames; frame += kBlock) {
         if (frame % restartFrames < kBlock) {
-            for (auto id : voices) {
-                device.SetCurrentPosition(mb::AudioMixer::kWindowLane, id, 0);
-                device.Play(mb::AudioMixer::kWindowLane, id);
-            }
+            for (int v = 0; v < kVoices; ++v)
+                device.Trigger(mb::AudioMixer::kWindowLane, v, buffers[static_cast<size_t>(v % 8)],
+                               starts[static_cast<size_t>(v)], device.Now());
         }
         now = frame * 1000000000 / kRate;
         device.Render(out.data(), kBlock, now);
@@ -89,11 +86,8 @@ void Measure(double seconds, bool someStereo) {
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     int playing = 0;
-    for (auto id : voices) {
-        uint32_t status = 0;
-        device.GetStatus(id, &status);
-        playing += status != 0 ? 1 : 0;
-    }
+    for (int v = 0; v < kVoices; ++v)
+        playing += device.IsPlaying(v) ? 1 : 0;
     std::printf("Mixer: %d pitched voices, %s (%d still playing at the end): %.0f s of audio in "
                 "%.3f s of processor time (%.3f s wall): %.0fx real time (checksum %.3f)\n",
                 kVoices, someStereo ? "half of them stereo" : "all mono", playing, seconds, cpu,

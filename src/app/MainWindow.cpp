@@ -94,9 +94,11 @@ MainWindow::MainWindow(Options options)
 MainWindow::~MainWindow() {
     if (filterInstalled_)
         qApp->removeEventFilter(this);
-    // The step clock posts to this window and plays through the engine: it stops first.
+    // The step clock posts to this window and plays through the engine: it stops first,
+    // and its thread ends before the engine (a later member) is destroyed.
     if (sequencer_.running())
         sequencer_.Stop();
+    sequencer_.Shutdown();
     MDial::SetKeyboard(nullptr);
     setup_.ownerWindow = nullptr;
     // The panel's fields are child windows of this window and it edits the setup.

@@ -1,9 +1,6 @@
 #include "engine/PrecisionTimer.h"
 
-#include <algorithm>
 #include <cmath>
-#include <pthread.h>
-#include <sched.h>
 
 #include "platform/Clocks.h"
 
@@ -11,49 +8,14 @@ namespace mb {
 
 namespace {
 
-constexpr int64_t kPerfFrequency = 1000000000; // CLOCK_MONOTONIC counts nanoseconds
+constexpr int64_t kNsPerMs = 1000000;
 constexpr int kCalibrationMs = 100;
-
-// Spins until `ms` milliseconds of CLOCK_MONOTONIC have passed.
-void BusyWait(int ms) {
-    const int64_t target = (kPerfFrequency / 1000) * ms;
-    const int64_t start = MonotonicNs();
-    while (MonotonicNs() - start < target) {
-    }
-}
-
-// The same preparation and counter reads as BusyWait without the wait: what they cost
-// is subtracted from the measurement.
-void OverheadPass(int ms) {
-    const int64_t target = (kPerfFrequency / 1000) * ms;
-    const int64_t start = MonotonicNs();
-    while (MonotonicNs() - start == target) {
-    }
-}
 
 // Rounds to nearest with exact halves going down.
 int32_t RoundHalfDown(double x) {
     const auto n = static_cast<int32_t>(x);
     return (x - n > 0.5) ? n + 1 : n;
 }
-
-// Raises the calling thread to real-time priority for the duration of a measurement.
-class RaisedPriority {
-public:
-    RaisedPriority() {
-        changed_ = pthread_getschedparam(pthread_self(), &policy_, &param_) == 0 &&
-                   TryRealtimePriority(sched_get_priority_max(SCHED_FIFO));
-    }
-    ~RaisedPriority() {
-        if (changed_)
-            pthread_setschedparam(pthread_self(), policy_, &param_);
-    }
-
-private:
-    bool changed_ = false;
-    int policy_ = SCHED_OTHER;
-    sched_param param_{};
-};
 
 } // namespace
 
@@ -68,64 +30,55 @@ int32_t RoundTicksPerMs(int64_t q) {
 int32_t MeasureCpuTicksPerMs() {
     if (!CpuHasTimeStampCounter())
         return 0;
-    int64_t d1 = 0;
-    int64_t d2 = 0;
-    {
-        RaisedPriority raised;
-        uint64_t t0 = ReadTimeStampCounter();
-        BusyWait(kCalibrationMs);
-        d1 = static_cast<int64_t>(ReadTimeStampCounter() - t0);
-        t0 = ReadTimeStampCounter();
-        OverheadPass(kCalibrationMs);
-        d2 = static_cast<int64_t>(ReadTimeStampCounter() - t0);
-    }
-    return RoundTicksPerMs((d1 - d2) / kCalibrationMs);
+    // Both counters are read at each end of the interval, so its exact length is known:
+    // no busy waiting (which at real-time priority would starve a small machine) and no
+    // allowance for the cost of the reads.
+    const uint64_t tsc0 = ReadTimeStampCounter();
+    const int64_t ns0 = MonotonicNs();
+    SleepUntilNs(ns0 + kCalibrationMs * kNsPerMs);
+    const uint64_t tsc1 = ReadTimeStampCounter();
+    const int64_t ns1 = MonotonicNs();
+    if (ns1 <= ns0)
+        return 0;
+    const double ticks = static_cast<double>(tsc1 - tsc0);
+    const double ms = static_cast<double>(ns1 - ns0) / kNsPerMs;
+    return RoundTicksPerMs(std::llround(ticks / ms));
 }
 
-PrecisionTimer::PrecisionTimer() {
-    hasTsc_ = CpuHasTimeStampCounter();
-    cpuTicksPerMs_ = MeasureCpuTicksPerMs();
-    Init(TimerCaps{});
-}
+PrecisionTimer::PrecisionTimer() : PrecisionTimer(MeasureCpuTicksPerMs()) {}
 
-PrecisionTimer::PrecisionTimer(TimerCaps caps, int32_t cpuTicksPerMs) {
+PrecisionTimer::PrecisionTimer(int32_t cpuTicksPerMs) {
     hasTsc_ = CpuHasTimeStampCounter();
     cpuTicksPerMs_ = cpuTicksPerMs;
-    Init(caps);
-}
-
-void PrecisionTimer::Init(TimerCaps caps) {
-    perfFrequency_ = kPerfFrequency;
-    caps_ = caps;
-    beginPeriod_ = std::max<uint32_t>(1, caps_.wPeriodMin);
-    eventPeriod_ = std::clamp<uint32_t>(1, caps_.wPeriodMin, caps_.wPeriodMax);
 }
 
 PrecisionTimer::~PrecisionTimer() {
-    Stop();
+    Shutdown();
 }
 
-void PrecisionTimer::Configure(uint32_t periodMs, Callback callback, void* user) {
-    if (periodMs < caps_.wPeriodMin)
-        eventPeriod_ = caps_.wPeriodMin;
-    else if (periodMs > caps_.wPeriodMax)
-        eventPeriod_ = caps_.wPeriodMax;
-    else
-        eventPeriod_ = periodMs;
+void PrecisionTimer::Configure(Callback callback, void* user) {
     callback_ = callback;
     userValue_ = user;
 }
 
-void PrecisionTimer::Start() {
-    Stop();
-    event_.Start(eventPeriod_, callback_, userValue_);
-    ++eventId_;
-    active_.store(true, std::memory_order_relaxed);
+void PrecisionTimer::Start(int64_t deadlineNs) {
+    event_.Start(deadlineNs, callback_, userValue_);
 }
 
 void PrecisionTimer::Stop() {
     event_.Stop();
-    active_.store(false, std::memory_order_relaxed);
+}
+
+void PrecisionTimer::Poke() {
+    event_.Poke();
+}
+
+void PrecisionTimer::Shutdown() {
+    event_.Shutdown();
+}
+
+int64_t PrecisionTimer::NowNs() const {
+    return MonotonicNs();
 }
 
 double PrecisionTimer::RawTscMs() const {
@@ -133,7 +86,7 @@ double PrecisionTimer::RawTscMs() const {
 }
 
 double PrecisionTimer::RawMonotonicMs() const {
-    return static_cast<double>(MonotonicNs()) / static_cast<double>(perfFrequency_ / 1000);
+    return static_cast<double>(MonotonicNs()) / static_cast<double>(kNsPerMs);
 }
 
 double PrecisionTimer::PreciseMs(bool tsc) const {
@@ -149,8 +102,7 @@ int64_t PrecisionTimer::ElapsedMs() const {
         return ticks / static_cast<int64_t>(cpuTicksPerMs_) +
                tscOffsetMs_.load(std::memory_order_acquire);
     }
-    return MonotonicNs() / (perfFrequency_ / 1000) +
-           monotonicOffsetMs_.load(std::memory_order_acquire);
+    return MonotonicNs() / kNsPerMs + monotonicOffsetMs_.load(std::memory_order_acquire);
 }
 
 int64_t PrecisionTimer::ToMonotonicNs(double clockMs) const {
@@ -171,7 +123,7 @@ void PrecisionTimer::SetUseCpuClock(bool flag) {
         const auto raw = static_cast<int64_t>(ReadTimeStampCounter()) / cpuTicksPerMs_;
         tscOffsetMs_.store(current - raw, std::memory_order_release);
     } else {
-        const int64_t raw = MonotonicNs() / (perfFrequency_ / 1000);
+        const int64_t raw = MonotonicNs() / kNsPerMs;
         monotonicOffsetMs_.store(current - raw, std::memory_order_release);
     }
     useCpuClock_.store(flag, std::memory_order_release);

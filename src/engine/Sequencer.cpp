@@ -14,7 +14,6 @@ namespace {
 constexpr float kStepsPerMsPerBpm = 0.06666667f;
 // Above 1500 BPM the step light moves only every few steps.
 constexpr double kLightStepsPerBpm = 1.0 / 1500.0;
-constexpr uint32_t kTimerPeriodMs = 1;
 
 int ValidLoop(int n) {
     return std::clamp(n, 0, kLoopCount - 1);
@@ -27,8 +26,7 @@ int ValidStepCount(int n) {
 } // namespace
 
 Sequencer::~Sequencer() {
-    if (timer_)
-        timer_->Stop();
+    Shutdown();
 }
 
 double Sequencer::PeriodFromTempo(double bpm) {
@@ -50,19 +48,19 @@ void Sequencer::Init(const SequencerPorts& ports, Setup* setup, std::unique_ptr<
     instances_ = ports.instances;
     setup_ = setup;
     timer_ = clock ? std::move(clock) : std::make_unique<PrecisionTimer>();
-    timer_->Configure(kTimerPeriodMs, &Sequencer::TickThunk, this);
+    timer_->Configure(&Sequencer::TickThunk, this);
 }
 
-void Sequencer::TickThunk(void* user) {
-    static_cast<Sequencer*>(user)->Tick();
+void Sequencer::Shutdown() {
+    if (!timer_)
+        return;
+    timer_->Stop();
+    running_ = 0;
+    timer_->Shutdown();
 }
 
-void Sequencer::StartClock() {
-    period_ = PeriodFromTempo(setup_->bpm);
-    stepNumber_ = 1;
-    running_ = 1;
-    timer_->Start();
-    startTime_ = static_cast<uint32_t>(timer_->ElapsedMs());
+int64_t Sequencer::TickThunk(void* user) {
+    return static_cast<Sequencer*>(user)->Tick();
 }
 
 void Sequencer::StopClock() {
@@ -70,28 +68,42 @@ void Sequencer::StopClock() {
     running_ = 0;
 }
 
+double Sequencer::NextDueMs(bool pending) const {
+    double due = segmentMs_ + stepNumber_ * period_;
+    // A tempo change takes effect one new period after the previous step.
+    if (pending)
+        due += newPeriod_ - period_;
+    return due;
+}
+
+int64_t Sequencer::DueNs(double offsetMs) const {
+    return originNs_ + std::llround(offsetMs * 1e6);
+}
+
 void Sequencer::Start() {
     Setup& s = *setup_;
-    // The origin is taken and the first step sounds before the periodic event starts,
-    // so the step-clock thread never runs a step while this thread takes one.
+    // The origin is taken and the first step sounds before the timer starts, so the
+    // step-clock thread never takes a step while this thread takes one.
     tempoApplied_ = tempoChanges_.load(std::memory_order_acquire);
     period_ = PeriodFromTempo(s.bpm);
+    segmentMs_ = 0.0;
     stepNumber_ = 1;
+    run_ = run_ + 1;
+    originNs_ = timer_->ToMonotonicNs(static_cast<double>(timer_->ElapsedMs()));
     running_ = 1;
-    const int64_t origin = timer_->ElapsedMs();
-    startTime_ = static_cast<uint32_t>(origin);
 
     s.currentLoop = static_cast<int16_t>(ValidLoop(s.selectedLoop));
-    StepAction(timer_->ToMonotonicNs(static_cast<double>(origin)));
+    StepAction(GridTime{run_, originNs_, 0.0});
     window_->PostMessage(MSG_LOOP_STARTED, s.selectedLoop, s.currentLoop);
     s.passCount = 1;
-    timer_->Start();
+    timer_->Start(DueNs(NextDueMs(false)));
     panel_->SetPlayButton(true);
 }
 
 void Sequencer::Stop() {
     Setup& s = *setup_;
     StopClock();
+    sound_->EndRun(run_);
     if (s.polyphonic == 0)
         sound_->SilenceAll();
     s.stepIndex = 0;
@@ -115,32 +127,31 @@ void Sequencer::Toggle() {
         instances_->Broadcast(message, 0, 0);
 }
 
-void Sequencer::Tick() {
-    const int64_t now = timer_->ElapsedMs();
-    const uint32_t elapsed = static_cast<uint32_t>(now) - startTime_.load();
+int64_t Sequencer::Tick() {
+    if (!running())
+        return StepClock::kNoDeadline;
     const uint32_t changes = tempoChanges_.load(std::memory_order_acquire);
     const bool pending = changes != tempoApplied_;
-    const double newPeriod = newPeriod_;
-    double due = stepNumber_ * period_;
-    if (pending)
-        due += newPeriod - period_;
-    if (std::trunc(static_cast<double>(elapsed) / due) == 0)
-        return;
+    const double dueMs = NextDueMs(pending);
+    const int64_t dueNs = DueNs(dueMs);
+    // Woken before the step is due (a tempo change looks at the new due time): sleep on.
+    if (timer_->NowNs() < dueNs)
+        return dueNs;
 
-    const double originMs = static_cast<double>(now - static_cast<int64_t>(elapsed));
-    StepAction(timer_->ToMonotonicNs(originMs + due));
+    StepAction(GridTime{run_, originNs_, dueMs});
     stepNumber_ += 1;
-
     if (pending) {
-        // The origin moves to this step; the steps after it keep the new period.
-        StopClock();
-        StartClock();
-        period_ = newPeriod;
+        // The stretch of the new tempo starts at this step.
+        segmentMs_ = dueMs;
+        stepNumber_ = 1;
+        period_ = newPeriod_.load();
         tempoApplied_ = changes;
     }
+    const bool again = tempoChanges_.load(std::memory_order_acquire) != tempoApplied_;
+    return DueNs(NextDueMs(again));
 }
 
-void Sequencer::StepAction(DueTimeNs due) {
+void Sequencer::StepAction(GridTime due) {
     Setup& s = *setup_;
     int loopIndex = s.currentLoop;
     if (loopIndex != ValidLoop(loopIndex)) {
@@ -184,6 +195,9 @@ void Sequencer::StepAction(DueTimeNs due) {
 void Sequencer::TempoChanged() {
     newPeriod_ = PeriodFromTempo(setup_->bpm);
     tempoChanges_.fetch_add(1, std::memory_order_release);
+    // The step clock sleeps until the step due at the old tempo: it looks again now.
+    if (running())
+        timer_->Poke();
 }
 
 void Sequencer::LoopSelected(int n) {

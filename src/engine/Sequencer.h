@@ -12,16 +12,19 @@ namespace mb {
 
 class Setup;
 
-// The step clock: while it runs, a 1 ms timer callback (Tick, on the timer's own
-// thread) checks whether the next step is due; at each due step it plays the current
-// step of the current loop, tells the window, advances the position kept in the Setup
-// and follows the loop chain at the end of a pass.
+// The step clock: while it runs, its timer thread sleeps until the next step is due,
+// then (Tick) plays the current step of the current loop, tells the window, advances the
+// position kept in the Setup and follows the loop chain at the end of a pass. Each start
+// begins a new run whose steps lie on an exact grid: step k of a run sounds k periods
+// after the run's origin (with a tempo change the origin moves to the step at which it
+// took effect), placed on the output's own sample clock by the mixer.
 //
 // Threads: Tick and the step action it takes run on the step-clock thread. It never
 // touches a widget: it reaches the window only by posting messages, and display changes
 // are made on the window thread when they arrive (OnWindowMessage). Every other method
-// runs on the window thread. The two threads share the Setup's playback fields and the
-// members below through relaxed atomics; Stop waits for a running Tick to finish.
+// runs on the window thread. The two share the Setup's playback fields and the members
+// below through relaxed atomics. Stop waits for a running Tick to finish and no step is
+// taken after it returns.
 class Sequencer {
 public:
     Sequencer() = default;
@@ -30,8 +33,10 @@ public:
     virtual ~Sequencer();
 
     // Binds the sequencer to its setup and ports and creates its timer (the real
-    // PrecisionTimer unless one is given), configured for a 1 ms period.
+    // PrecisionTimer unless one is given).
     void Init(const SequencerPorts& ports, Setup* setup, std::unique_ptr<StepClock> clock = {});
+    // Stops the clock and ends its thread, before the things it plays through go away.
+    void Shutdown();
 
     // Starts when stopped, stops when running, and tells the other instances unless
     // Ctrl is held.
@@ -47,11 +52,14 @@ public:
     // Handles the four step-clock messages; returns false for any other message.
     bool OnWindowMessage(int message, intptr_t wParam, intptr_t lParam);
 
-    // The timer callback. Public so that tests can drive the clock by hand.
-    void Tick();
+    // The timer callback: takes the step that is due, if any, and returns the time the
+    // next one is due. Public so that tests can drive the clock by hand.
+    int64_t Tick();
 
     bool running() const { return running_.load() != 0; }
     double period() const { return period_; }
+    // The run in progress (or the last one): a new number at every start.
+    uint32_t run() const { return run_; }
     StepClock* clock() const { return timer_.get(); }
 
     // Step period in milliseconds for a tempo: one quarter beat, computed from the
@@ -59,10 +67,13 @@ public:
     static double PeriodFromTempo(double bpm);
 
 private:
-    static void TickThunk(void* user);
-    void StartClock();
+    static int64_t TickThunk(void* user);
     void StopClock();
-    void StepAction(DueTimeNs due);
+    // Due time of the next step on the clock's nanoseconds, with a pending tempo change
+    // taken into account when `pending`.
+    double NextDueMs(bool pending) const;
+    int64_t DueNs(double offsetMs) const;
+    void StepAction(GridTime due);
     void StepLight();
 
     PlaybackFace* panel_ = nullptr;
@@ -75,9 +86,13 @@ private:
     Relaxed<int32_t> running_{0};
     Relaxed<double> period_{0.0};
     Relaxed<double> newPeriod_{0.0};
-    // Clock origin: the low 32 bits of the timer's reading at the last (re)start.
-    Relaxed<uint32_t> startTime_{0};
-    // Number of the next due step counted from the origin.
+    // The run's number and its origin on the clock's nanoseconds, set at each start.
+    Relaxed<uint32_t> run_{0};
+    Relaxed<int64_t> originNs_{0};
+    // Where the current stretch of one tempo begins, in milliseconds after the origin:
+    // 0 at a start, the step at which a tempo change took effect afterwards.
+    Relaxed<double> segmentMs_{0.0};
+    // Number of the next due step counted from the start of the stretch.
     Relaxed<int32_t> stepNumber_{0};
     std::unique_ptr<StepClock> timer_;
 

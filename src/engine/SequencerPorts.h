@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/GridTime.h"
+
 namespace mb {
 
 // Window messages the step clock posts to the main window, and that other instances
@@ -36,18 +38,17 @@ public:
     virtual void SetPlayingLoop(int loop) = 0;
 };
 
-// Time of a step on the grid: CLOCK_MONOTONIC nanoseconds of the moment the step is
-// due (origin + k x period), not of the moment its callback noticed it.
-using DueTimeNs = int64_t;
-
 // The sound engine as the step clock sees it. PlayStep and SilenceStep run on the
-// step-clock thread (and once on the window thread at a start); the others on the
-// window thread.
+// step-clock thread (and once on the window thread at a start, while the step clock is
+// stopped); the others on the window thread. `due` is the step's place on the grid of
+// its run (origin + k x period), not the moment its callback noticed it.
 class StepSound {
 public:
     virtual ~StepSound() = default;
-    virtual void PlayStep(int loop, int step, DueTimeNs due) = 0;
-    virtual void SilenceStep(int loop, int step, DueTimeNs due) = 0;
+    virtual void PlayStep(int loop, int step, GridTime due) = 0;
+    virtual void SilenceStep(int loop, int step, GridTime due) = 0;
+    // The run has stopped: its steps that wait for their frame do not sound.
+    virtual void EndRun(uint32_t run) = 0;
     virtual void SilenceAll() = 0;
     virtual void MuteAll() = 0;
     virtual void UnmuteAll() = 0;

@@ -46,9 +46,6 @@ void SoundEngine::Init(Setup* setup, Prompts* prompts, DeviceOpener opener) {
         noteFrequency_[i] = noteFrequency_[i - 1] * kSemitoneUp;
     for (size_t i = zero; i-- > 0;)
         noteFrequency_[i] = noteFrequency_[i + 1] * kSemitoneDown;
-    for (auto& loop : playing_)
-        for (auto& flag : loop)
-            flag = 0;
 }
 
 bool SoundEngine::ValidSlot(int loop, int step) {
@@ -60,15 +57,14 @@ bool SoundEngine::IsLoaded(int i) const {
            masterBuffers_[static_cast<size_t>(i)] != 0;
 }
 
-void SoundEngine::ReleaseVoice(int loop, int step) {
-    const auto l = static_cast<size_t>(loop);
-    const auto s = static_cast<size_t>(step);
-    StepPlayback& playback = setup_->loop(loop).steps[s].playback;
-    playing_[l][s] = 0;
+void SoundEngine::ClearVoice(int loop, int step) {
+    StepPlayback& playback = setup_->loop(loop).steps[static_cast<size_t>(step)].playback;
     playback.voice = 0;
-    const uint32_t voice = voices_[l][s].exchange(0, std::memory_order_acq_rel);
-    if (voice != 0 && device_)
-        device_->ReleaseVoice(voice);
+    playback.ready = 0;
+    // What the voice plays stops with it, as a released voice would.
+    const int voice = VoiceOf(loop, step);
+    if (device_ && device_->IsPlaying(voice))
+        device_->StopVoice(AudioMixer::kWindowLane, voice, device_->Now());
 }
 
 void SoundEngine::ReleaseAll() {
@@ -79,13 +75,10 @@ void SoundEngine::ReleaseAll() {
             device_->ReleaseBuffer(id);
         id = 0;
     }
-    // Every slot's voice goes, whatever sound its step names now.
-    for (int loop = 0; loop < kLoopCount; ++loop) {
-        for (int step = 0; step < kStepsPerLoop; ++step) {
-            ReleaseVoice(loop, step);
-            setup_->loop(loop).steps[static_cast<size_t>(step)].playback.ready = 0;
-        }
-    }
+    // Every step lets go of its sound, whatever sound it names now.
+    for (int loop = 0; loop < kLoopCount; ++loop)
+        for (int step = 0; step < kStepsPerLoop; ++step)
+            ClearVoice(loop, step);
 }
 
 bool SoundEngine::LoadSound(const std::string& path, int index) {
@@ -123,7 +116,13 @@ bool SoundEngine::LoadSound(const std::string& path, int index) {
         device_->ReleaseBuffer(id);
         return false;
     }
-    device_->Unlock(id, read);
+    const int32_t handedOver = device_->Unlock(id, read);
+    if (handedOver != AudioDevice::DS_OK) {
+        device_->ReleaseBuffer(id);
+        if (prompts_ != nullptr)
+            prompts_->ShowNote(kCouldNotLoadText + path + kErrorText + std::to_string(handedOver));
+        return false;
+    }
     master = id;
     return true;
 }
@@ -169,33 +168,12 @@ int32_t SoundEngine::AssignVoice(int loop, int step, int sound) {
         return AudioDevice::DS_OK;
     Step& s = setup_->loop(loop).steps[static_cast<size_t>(step)];
     s.sound = static_cast<int16_t>(sound);
-    if (sound >= soundCount_) {
-        ReleaseVoice(loop, step);
-        s.playback.ready = 0;
+    ClearVoice(loop, step);
+    if (sound >= soundCount_ || !device_)
         return AudioDevice::DS_OK;
-    }
-    s.playback.ready = 0;
-    ReleaseVoice(loop, step);
-    if (!device_)
-        return AudioDevice::DS_OK;
-    AudioDevice::VoiceId voice = 0;
-    int32_t result = AudioDevice::DSERR_INVALIDPARAM;
-    if (IsLoaded(sound))
-        result = device_->DuplicateSoundBuffer(masterBuffers_[static_cast<size_t>(sound)], &voice);
-    voices_[static_cast<size_t>(loop)][static_cast<size_t>(step)].store(voice,
-                                                                        std::memory_order_release);
-    s.playback.voice = voice;
+    s.playback.voice = IsLoaded(sound) ? masterBuffers_[static_cast<size_t>(sound)] : 0;
     s.playback.ready = 1;
-    return result;
-}
-
-AudioDevice::VoiceId SoundEngine::LiveVoice(int loop, int step) const {
-    const uint32_t handle = setup_->loop(loop).steps[static_cast<size_t>(step)].playback.voice;
-    if (handle == 0)
-        return 0;
-    const uint32_t owned = voices_[static_cast<size_t>(loop)][static_cast<size_t>(step)].load(
-        std::memory_order_acquire);
-    return handle == owned ? handle : 0;
+    return IsLoaded(sound) ? AudioDevice::DS_OK : AudioDevice::DSERR_INVALIDPARAM;
 }
 
 int32_t SoundEngine::VolumeFor(int v, int m) {
@@ -238,89 +216,53 @@ int32_t SoundEngine::StepPan(int loop, int step) const {
     return PanFor(setup_->loop(loop).steps[static_cast<size_t>(step)].pan);
 }
 
-void SoundEngine::ApplyVolume(Lane lane, int loop, int step, int64_t when) {
-    const AudioDevice::VoiceId voice = LiveVoice(loop, step);
-    if (voice != 0)
-        device_->SetVolume(lane, voice, StepVolume(loop, step), when);
-}
-
-void SoundEngine::ApplyPan(Lane lane, int loop, int step, int64_t when) {
-    const AudioDevice::VoiceId voice = LiveVoice(loop, step);
-    if (voice != 0)
-        device_->SetPan(lane, voice, StepPan(loop, step), when);
-}
-
-void SoundEngine::PlayStep(int loop, int step, DueTimeNs due) {
+void SoundEngine::PlayStep(int loop, int step, GridTime due) {
     if (!device_ || setup_ == nullptr || !ValidSlot(loop, step))
         return;
-    const AudioDevice::VoiceId voice = LiveVoice(loop, step);
-    if (voice == 0)
-        return;
-    const Lane lane = AudioMixer::kStepClockLane;
     const Step& s = setup_->loop(loop).steps[static_cast<size_t>(step)];
-    device_->SetCurrentPosition(lane, voice, 0, due);
+    const AudioDevice::BufferId sound = s.playback.voice;
+    if (sound == 0)
+        return;
+    AudioDevice::VoiceStart start;
     // The step's index within its loop is the fine value.
-    device_->SetFrequency(lane, voice, static_cast<uint32_t>(StepFrequency(s.pitch, step)), due);
-    ApplyPan(lane, loop, step, due);
-    device_->Play(lane, voice, due);
-    ApplyVolume(lane, loop, step, due);
-    playing_[static_cast<size_t>(loop)][static_cast<size_t>(step)] = 1;
+    start.hz = StepFrequency(s.pitch, step);
+    start.volume = StepVolume(loop, step);
+    start.pan = StepPan(loop, step);
+    device_->Trigger(AudioMixer::kStepClockLane, VoiceOf(loop, step), sound, start, due);
 }
 
-void SoundEngine::Silence(Lane lane, int loop, int step, int64_t when) {
-    if (!device_ || setup_ == nullptr || !ValidSlot(loop, step))
+void SoundEngine::SilenceStep(int loop, int step, GridTime due) {
+    if (!device_ || !ValidSlot(loop, step))
         return;
-    auto& flag = playing_[static_cast<size_t>(loop)][static_cast<size_t>(step)];
-    // The slot's own voice, even when an edit has cleared the step's handle since.
-    const uint32_t voice = voices_[static_cast<size_t>(loop)][static_cast<size_t>(step)].load(
-        std::memory_order_acquire);
-    if (voice == 0 || flag == 0)
-        return;
-    device_->Stop(lane, voice, when);
-    flag = 0;
+    device_->StopVoice(AudioMixer::kStepClockLane, VoiceOf(loop, step), due);
 }
 
-void SoundEngine::SilenceStep(int loop, int step, DueTimeNs due) {
-    Silence(AudioMixer::kStepClockLane, loop, step, due);
+void SoundEngine::EndRun(uint32_t run) {
+    if (device_)
+        device_->EndRun(run);
 }
 
 void SoundEngine::SilenceAll() {
-    for (int loop = 0; loop < kLoopCount; ++loop)
-        for (int step = 0; step < kStepsPerLoop; ++step)
-            Silence(AudioMixer::kWindowLane, loop, step, AudioDevice::kNow);
+    if (device_)
+        device_->StopAllVoices();
 }
 
 bool SoundEngine::IsPlaying(int loop, int step) const {
-    if (!device_ || setup_ == nullptr || !ValidSlot(loop, step))
-        return false;
-    const uint32_t voice = voices_[static_cast<size_t>(loop)][static_cast<size_t>(step)].load(
-        std::memory_order_acquire);
-    uint32_t status = 0;
-    return voice != 0 && device_->GetStatus(voice, &status) == AudioDevice::DS_OK &&
-           (status & AudioDevice::DSBSTATUS_PLAYING) != 0;
+    return device_ && ValidSlot(loop, step) && device_->IsPlaying(VoiceOf(loop, step));
 }
 
 void SoundEngine::MuteAll() {
-    for (int loop = 0; loop < kLoopCount; ++loop) {
-        for (int step = 0; step < kStepsPerLoop; ++step) {
-            if (!IsPlaying(loop, step))
-                continue;
-            const uint32_t voice = voices_[static_cast<size_t>(loop)][static_cast<size_t>(step)];
-            device_->SetVolume(AudioMixer::kWindowLane, voice, kSilentVolume, AudioDevice::kNow);
-        }
-    }
+    for (int loop = 0; loop < kLoopCount; ++loop)
+        for (int step = 0; step < kStepsPerLoop; ++step)
+            if (IsPlaying(loop, step))
+                device_->SetVoiceVolume(VoiceOf(loop, step), kSilentVolume);
 }
 
 void SoundEngine::UnmuteAll() {
-    for (int loop = 0; loop < kLoopCount; ++loop) {
-        for (int step = 0; step < kStepsPerLoop; ++step) {
-            if (!IsPlaying(loop, step))
-                continue;
-            const uint32_t voice = voices_[static_cast<size_t>(loop)][static_cast<size_t>(step)];
-            device_->SetVolume(AudioMixer::kWindowLane, voice, StepVolume(loop, step),
-                               AudioDevice::kNow);
-        }
-    }
+    for (int loop = 0; loop < kLoopCount; ++loop)
+        for (int step = 0; step < kStepsPerLoop; ++step)
+            if (IsPlaying(loop, step))
+                device_->SetVoiceVolume(VoiceOf(loop, step), StepVolume(loop, step));
 }
 
 } // namespace mb

@@ -19,20 +19,20 @@ class Prompts;
 class Setup;
 
 // Turns steps into sound. Every loaded sound has one master buffer; every step of every
-// loop that names a loaded sound owns a voice duplicated from it, so that steps overlap
-// freely and a step fired again restarts from its beginning.
+// loop has a voice of its own in the device (number loop x 16 + step), so that steps
+// overlap freely and a step fired again restarts from its beginning. Playing a step is
+// one command to the device: the step's sound, pitch, pan and volume and its place on
+// the grid.
 //
-// The engine owns the voices itself, one per (loop, step) slot. The step's playback
-// handle only says whether the step has a valid voice right now: editing operations that
-// clear it (undo, paste, shift) leave the step silent until Assign voice gives it a new
-// one, and the voice the slot held is released then, so nothing leaks.
+// The step's playback handle holds the master buffer its voice plays (0: none), given by
+// Assign voice. Editing operations that clear it (undo, paste, shift) leave the step
+// silent until Assign voice gives it a new one; a handle of a buffer released since is
+// refused by the device.
 //
 // Threads. PlayStep and SilenceStep run on the step-clock thread (and once on the window
 // thread at a start, while the step clock is not running); every other method runs on
-// the window thread. The two share the step values, the slot handles and the playing
-// flags through atomics, and reach the device through separate lanes; a voice may be
-// replaced on the window thread while the step clock plays it (the old handle is then
-// refused).
+// the window thread. The two share the step values and handles through atomics and
+// reach the device through separate lanes.
 class SoundEngine : public StepSound {
 public:
     using DeviceOpener = std::function<std::unique_ptr<AudioDevice>()>;
@@ -66,13 +66,14 @@ public:
     // One file into the master buffer of sound `index` (0 to soundCount - 1); false when
     // it did not load.
     bool LoadSound(const std::string& path, int index);
-    // Stores sound in the step and gives the step a fresh voice (none when the sound
-    // is not loaded); nothing for a negative sound. The device's result.
+    // Stores sound in the step and gives the step's voice that sound (none when it is
+    // not loaded), stopping what the voice played; nothing for a negative sound.
     int32_t AssignVoice(int loop, int step, int sound);
 
     // StepSound.
-    void PlayStep(int loop, int step, DueTimeNs due) override;
-    void SilenceStep(int loop, int step, DueTimeNs due) override;
+    void PlayStep(int loop, int step, GridTime due) override;
+    void SilenceStep(int loop, int step, GridTime due) override;
+    void EndRun(uint32_t run) override;
     void SilenceAll() override;
     void MuteAll() override;
     void UnmuteAll() override;
@@ -98,15 +99,11 @@ public:
     int soundCount() const { return soundCount_; }
     // Whether sound i has a master buffer.
     bool IsLoaded(int i) const;
+    // The device's voice of a step.
+    static int VoiceOf(int loop, int step) { return loop * kStepsPerLoop + step; }
 
 private:
-    using Lane = AudioMixer::Lane;
-
-    AudioDevice::VoiceId LiveVoice(int loop, int step) const;
-    void ApplyVolume(Lane lane, int loop, int step, int64_t when);
-    void ApplyPan(Lane lane, int loop, int step, int64_t when);
-    void Silence(Lane lane, int loop, int step, int64_t when);
-    void ReleaseVoice(int loop, int step);
+    void ClearVoice(int loop, int step);
     static bool ValidSlot(int loop, int step);
 
     Setup* setup_ = nullptr;
@@ -116,10 +113,6 @@ private:
     // Master buffer of each sound; 0 where loading failed. Window thread.
     std::vector<AudioDevice::BufferId> masterBuffers_;
     std::array<double, kMaxPitch - kMinPitch + 1> noteFrequency_{};
-    // The voice each slot owns (0: none), written by the window thread only.
-    std::array<std::array<std::atomic<uint32_t>, kStepsPerLoop>, kLoopCount> voices_{};
-    // Set while the step's voice has been started and not stopped since.
-    std::array<std::array<Relaxed<uint8_t>, kStepsPerLoop>, kLoopCount> playing_{};
 };
 
 } // namespace mb

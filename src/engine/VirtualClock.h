@@ -8,18 +8,24 @@
 namespace mb {
 
 // A step clock whose time moves only when its owner moves it: offline rendering drives
-// the sequencer with it, faster than real time. Its milliseconds are the owner's
-// nanoseconds divided by a million. Single-threaded: the owner fires the callback itself.
+// the sequencer with it, faster than real time, jumping from one deadline to the next.
+// Its milliseconds are the owner's nanoseconds divided by a million. Single-threaded: the
+// owner fires the callback itself.
 class VirtualClock : public StepClock {
 public:
     explicit VirtualClock(const int64_t& nowNs) : nowNs_(nowNs) {}
 
-    void Configure(uint32_t /*periodMs*/, Callback callback, void* user) override {
+    void Configure(Callback callback, void* user) override {
         callback_ = callback;
         user_ = user;
     }
-    void Start() override { active_ = true; }
-    void Stop() override { active_ = false; }
+    void Start(int64_t deadlineNs) override { deadlineNs_ = deadlineNs; }
+    void Stop() override { deadlineNs_ = kNoDeadline; }
+    void Poke() override {
+        if (deadlineNs_ != kNoDeadline)
+            deadlineNs_ = nowNs_;
+    }
+    int64_t NowNs() const override { return nowNs_; }
     int64_t ElapsedMs() const override {
         const int64_t ms = nowNs_ / kNsPerMs;
         return nowNs_ < 0 && ms * kNsPerMs != nowNs_ ? ms - 1 : ms;
@@ -29,10 +35,17 @@ public:
     }
     void SetUseCpuClock(bool /*flag*/) override {}
 
-    // Runs the periodic callback once, when the clock has been started.
-    void Fire() {
-        if (active_ && callback_ != nullptr)
-            callback_(user_);
+    // The next deadline, kNoDeadline when stopped.
+    int64_t deadline() const { return deadlineNs_; }
+    // Runs the callback for every deadline up to `untilNs` (the owner's time is then at
+    // each deadline in turn while it runs).
+    template <typename SetTime> void RunUntil(int64_t untilNs, SetTime setTime) {
+        while (deadlineNs_ != kNoDeadline && deadlineNs_ <= untilNs) {
+            setTime(deadlineNs_);
+            const int64_t next = callback_(user_);
+            if (deadlineNs_ != kNoDeadline)
+                deadlineNs_ = next;
+        }
     }
 
 private:
@@ -40,7 +53,7 @@ private:
     const int64_t& nowNs_;
     Callback callback_ = nullptr;
     void* user_ = nullptr;
-    bool active_ = false;
+    int64_t deadlineNs_ = kNoDeadline;
 };
 
 } // namespace mb

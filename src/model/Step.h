@@ -8,9 +8,10 @@
 
 namespace mb {
 
-// Run-time playback state of one step. Only the sound engine gives it meaning: it
-// holds the handle of the step's voice (0: none), never a pointer, so that the window
-// thread can replace a voice while the step-clock thread plays it.
+// Run-time playback state of one step. Only the sound engine gives it meaning: `voice`
+// holds the handle of the sound buffer the step's voice plays (0: none), never a
+// pointer, so that the window thread can replace a sound while the step-clock thread
+// plays it.
 struct StepPlayback {
     Relaxed<uint32_t> voice{0};
     Relaxed<uint8_t> ready{0};

@@ -27,8 +27,15 @@ constexpr double kJumpSeconds = 0.25;
 // Below this the stream is not ahead of the mapping (rounding of the offline clock).
 constexpr double kAheadFrames = 0.5;
 
+// -10000 hundredths (the bottom of the range) is silence, not a very quiet sound.
 float Gain(int32_t hundredthsOfDb) {
+    if (hundredthsOfDb <= kMinVolume)
+        return 0.0f;
     return static_cast<float>(std::pow(10.0, hundredthsOfDb / kHundredthsPerDecade));
+}
+
+bool IsGridCommand(const MixerCommand& c) {
+    return c.at.run != 0;
 }
 
 } // namespace
@@ -43,20 +50,29 @@ bool AudioMixer::Send(Lane lane, const MixerCommand& command) {
     return lanes_[static_cast<size_t>(lane)].Push(command);
 }
 
-bool AudioMixer::IsPlaying(int slot) const {
-    if (slot < 0 || slot >= kMaxVoices)
+bool AudioMixer::IsPlaying(int voice) const {
+    if (voice < 0 || voice >= kMaxVoices)
         return false;
-    const auto s = static_cast<size_t>(slot);
-    return sounding_[s].load(std::memory_order_acquire) != 0 ||
-           pendingPlays_[s].load(std::memory_order_acquire) > 0;
+    const auto v = static_cast<size_t>(voice);
+    return sounding_[v].load(std::memory_order_acquire) != 0 ||
+           pendingTriggers_[v].load(std::memory_order_acquire) > 0;
 }
 
-void AudioMixer::PlayAnnounced(int slot) {
-    pendingPlays_[static_cast<size_t>(slot)].fetch_add(1, std::memory_order_acq_rel);
+void AudioMixer::TriggerAnnounced(int voice) {
+    pendingTriggers_[static_cast<size_t>(voice)].fetch_add(1, std::memory_order_acq_rel);
 }
 
-void AudioMixer::PlayNotSent(int slot) {
-    pendingPlays_[static_cast<size_t>(slot)].fetch_sub(1, std::memory_order_acq_rel);
+void AudioMixer::TriggerNotSent(int voice) {
+    pendingTriggers_[static_cast<size_t>(voice)].fetch_sub(1, std::memory_order_acq_rel);
+}
+
+void AudioMixer::MappingMoved(int64_t nowNs) {
+    movedNs_ = nowNs;
+    moves_.fetch_add(1, std::memory_order_relaxed);
+}
+
+bool AudioMixer::Settled(int64_t nowNs) const {
+    return anchored_ && nowNs - movedNs_ >= config_.settleNs;
 }
 
 void AudioMixer::UpdateAnchor(int64_t nowNs) {
@@ -66,6 +82,7 @@ void AudioMixer::UpdateAnchor(int64_t nowNs) {
         anchorNs_ = nowNs;
         anchorFrame_ = static_cast<double>(rendered_) + config_.headroomFrames;
         windowMax_ = static_cast<double>(rendered_);
+        movedNs_ = nowNs;
         return;
     }
     // The frame at the anchor time, as this callback's frame count and time imply it.
@@ -74,7 +91,7 @@ void AudioMixer::UpdateAnchor(int64_t nowNs) {
     if (implied > anchorFrame_ + kAheadFrames ||
         anchorFrame_ - implied > kJumpSeconds * rate + config_.headroomFrames) {
         anchorFrame_ = implied + config_.headroomFrames;
-        moves_.fetch_add(1, std::memory_order_relaxed);
+        MappingMoved(nowNs);
         windowMax_ = implied;
         windowCallbacks_ = 0;
         framesToLower_ = 0;
@@ -106,10 +123,14 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
         return;
     UpdateAnchor(nowNs);
     const int64_t blockStart = rendered_;
-    // The step clock's lane first: a Play it sent can only name a voice whose Attach the
-    // window thread sent before, so that Attach is visible when the window lane is read.
-    Drain(kStepClockLane, blockStart);
-    Drain(kWindowLane, blockStart);
+    const bool settled = Settled(nowNs);
+    // The step clock's lane first: a trigger it sent can only name a sound whose addition
+    // the window thread sent before, and a trigger is applied only at its frame, after
+    // both lanes have been read.
+    Drain(kStepClockLane, blockStart, settled);
+    Drain(kWindowLane, blockStart, settled);
+    if (settled)
+        PlaceWaiting(blockStart);
 
     int cursor = 0;
     while (pendingCount_ > 0 && pending_[0].frame < blockStart + frames) {
@@ -129,27 +150,70 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
     renderedOut_.store(rendered_, std::memory_order_relaxed);
 }
 
-void AudioMixer::Drain(Lane lane, int64_t blockStart) {
+void AudioMixer::Drain(Lane lane, int64_t blockStart, bool settled) {
     auto& queue = lanes_[static_cast<size_t>(lane)];
     MixerCommand command;
     while (queue.Pop(command)) {
-        if (command.kind == MixerCommand::kAttach || command.kind == MixerCommand::kRelease)
+        switch (command.kind) {
+        case MixerCommand::kAddSound:
+        case MixerCommand::kRemoveSound:
             Apply(command);
-        else
-            Schedule(command, blockStart);
+            break;
+        case MixerCommand::kEndRun:
+            EndRun(command.at.run);
+            break;
+        default:
+            Schedule(command, blockStart, settled);
+            break;
+        }
     }
     drained_[static_cast<size_t>(lane)].store(queue.Popped(), std::memory_order_release);
 }
 
-void AudioMixer::Schedule(const MixerCommand& command, int64_t blockStart) {
-    const int64_t frame = FrameOf(command.when);
-    if (frame < blockStart)
+int64_t AudioMixer::PlaceOnGrid(const GridTime& at, int64_t blockStart, bool settled) {
+    RunOrigin* origin = nullptr;
+    for (RunOrigin& r : runs_)
+        if (r.run == at.run)
+            origin = &r;
+    bool first = false;
+    if (origin == nullptr) {
+        if (!settled)
+            return kUnplaced;
+        origin = &runs_[static_cast<size_t>(nextRun_)];
+        nextRun_ = (nextRun_ + 1) % kRunOrigins;
+        *origin = RunOrigin{at.run, FrameOf(at.originNs)};
+        first = true;
+    }
+    const int64_t frame = origin->frame + at.OffsetFrames(config_.rate);
+    if (frame >= blockStart)
+        return frame;
+    // Too late for its frame: the run's grid moves so that this step sounds now and the
+    // steps after it keep their spacing. A run placed late from the start only starts
+    // late (its stream was not flowing when it began).
+    if (!first)
         late_.fetch_add(1, std::memory_order_relaxed);
+    origin->frame += blockStart - frame;
+    return blockStart;
+}
+
+void AudioMixer::Schedule(const MixerCommand& command, int64_t blockStart, bool settled) {
+    int64_t frame = 0;
+    if (IsGridCommand(command)) {
+        frame = PlaceOnGrid(command.at, blockStart, settled);
+    } else {
+        frame = FrameOf(command.at.originNs);
+        if (frame < blockStart)
+            late_.fetch_add(1, std::memory_order_relaxed);
+    }
     if (pendingCount_ == kMaxPending) {
         Apply(command);
         return;
     }
-    // After every command of the same frame: equal times keep their order of arrival.
+    Insert(frame, command);
+}
+
+void AudioMixer::Insert(int64_t frame, const MixerCommand& command) {
+    // After every command of the same frame: equal frames keep their order of arrival.
     Timed* begin = pending_.data();
     Timed* end = begin + pendingCount_;
     Timed* at =
@@ -160,89 +224,132 @@ void AudioMixer::Schedule(const MixerCommand& command, int64_t blockStart) {
     ++pendingCount_;
 }
 
+void AudioMixer::PlaceWaiting(int64_t blockStart) {
+    // Commands waiting for their run's origin are the tail of the list, in order of
+    // arrival; each is taken out and put back on its frame.
+    int first = pendingCount_;
+    while (first > 0 && pending_[static_cast<size_t>(first - 1)].frame == kUnplaced)
+        --first;
+    const int count = pendingCount_ - first;
+    pendingCount_ = first;
+    for (int i = 0; i < count; ++i) {
+        const MixerCommand command = pending_[static_cast<size_t>(first + i)].command;
+        Insert(PlaceOnGrid(command.at, blockStart, true), command);
+    }
+}
+
+void AudioMixer::EndRun(uint32_t run) {
+    int kept = 0;
+    for (int i = 0; i < pendingCount_; ++i) {
+        const Timed& t = pending_[static_cast<size_t>(i)];
+        if (t.command.at.run == run)
+            Dropped(t.command);
+        else
+            pending_[static_cast<size_t>(kept++)] = t;
+    }
+    pendingCount_ = kept;
+    for (RunOrigin& r : runs_)
+        if (r.run == run)
+            r = RunOrigin{};
+}
+
+void AudioMixer::Dropped(const MixerCommand& command) {
+    if (command.kind == MixerCommand::kTrigger && command.voice < kMaxVoices)
+        pendingTriggers_[command.voice].fetch_sub(1, std::memory_order_acq_rel);
+}
+
 void AudioMixer::Apply(const MixerCommand& c) {
-    if (c.slot >= kMaxVoices)
-        return;
-    Voice& v = voices_[c.slot];
-    if (c.kind == MixerCommand::kAttach) {
-        StopVoice(c.slot);
-        v = Voice{};
-        v.data = c.data;
-        v.generation = c.generation;
-        if (v.data != nullptr)
-            v.step = (static_cast<uint64_t>(v.data->sampleRate()) << 32) / config_.rate;
-        return;
-    }
-    const bool current = v.data != nullptr && v.generation == c.generation;
-    if (c.kind == MixerCommand::kPlay)
-        pendingPlays_[c.slot].fetch_sub(1, std::memory_order_acq_rel);
-    if (!current)
-        return;
     switch (c.kind) {
-    case MixerCommand::kRelease:
-        StopVoice(c.slot);
-        v.data = nullptr;
-        break;
-    case MixerCommand::kSetPosition: {
-        const int64_t frame = std::clamp<int64_t>(c.value, 0, v.data->frames());
-        v.position = static_cast<uint64_t>(frame) << 32;
+    case MixerCommand::kAddSound:
+    case MixerCommand::kRemoveSound: {
+        if (c.sound >= kMaxSounds)
+            return;
+        Sound& s = sounds_[c.sound];
+        // Voices of the data that goes stop with it.
+        if (s.data != nullptr) {
+            for (int i = activeCount_ - 1; i >= 0; --i) {
+                const uint16_t voice = active_[static_cast<size_t>(i)];
+                if (voices_[voice].data == s.data)
+                    StopVoice(voice);
+            }
+        }
+        s = c.kind == MixerCommand::kAddSound ? Sound{c.data, c.generation} : Sound{};
+        return;
+    }
+    case MixerCommand::kStopAll:
+        while (activeCount_ > 0)
+            StopVoice(active_[0]);
+        return;
+    case MixerCommand::kEndRun:
+        EndRun(c.at.run);
+        return;
+    default:
         break;
     }
-    case MixerCommand::kSetFrequency: {
+    if (c.voice >= kMaxVoices)
+        return;
+    Voice& v = voices_[c.voice];
+    switch (c.kind) {
+    case MixerCommand::kTrigger: {
+        pendingTriggers_[c.voice].fetch_sub(1, std::memory_order_acq_rel);
+        const Sound& s = c.sound < kMaxSounds ? sounds_[c.sound] : Sound{};
+        if (s.data == nullptr || s.generation != c.generation)
+            return; // the sound was replaced or removed since the step named it
+        StopVoice(c.voice);
+        v.data = s.data;
+        v.sound = c.sound;
+        v.position = 0;
         const auto hz = static_cast<uint64_t>(
-            std::clamp<int64_t>(c.value, SoundData::kMinRate, SoundData::kMaxRate));
+            std::clamp<int64_t>(c.hz, SoundData::kMinRate, SoundData::kMaxRate));
         v.step = (hz << 32) / config_.rate;
+        v.volume = std::clamp(c.volume, kMinVolume, 0);
+        v.pan = std::clamp(c.pan, -kMaxPan, kMaxPan);
+        SetGains(v);
+        StartVoice(c.voice);
         break;
     }
-    case MixerCommand::kSetPan:
-        v.pan = static_cast<int32_t>(std::clamp<int64_t>(c.value, -kMaxPan, kMaxPan));
-        UpdateGains(v);
+    case MixerCommand::kStop:
+        StopVoice(c.voice);
         break;
     case MixerCommand::kSetVolume:
-        v.volume = static_cast<int32_t>(std::clamp<int64_t>(c.value, kMinVolume, 0));
-        UpdateGains(v);
+        v.volume = std::clamp(c.volume, kMinVolume, 0);
+        SetGains(v);
         break;
-    case MixerCommand::kPlay:
-        StartVoice(c.slot);
-        break;
-    case MixerCommand::kStop:
-        StopVoice(c.slot);
-        break;
-    case MixerCommand::kAttach:
+    default:
         break;
     }
 }
 
-void AudioMixer::UpdateGains(Voice& v) {
+void AudioMixer::SetGains(Voice& v) {
     // The pan attenuates the other channel by |pan| hundredths of a decibel.
     const float volume = Gain(v.volume);
     v.gainLeft = v.pan > 0 ? volume * Gain(-v.pan) : volume;
     v.gainRight = v.pan < 0 ? volume * Gain(v.pan) : volume;
 }
 
-void AudioMixer::StartVoice(int slot) {
-    Voice& v = voices_[static_cast<size_t>(slot)];
-    if (v.playing)
+void AudioMixer::StartVoice(int voice) {
+    Voice& v = voices_[static_cast<size_t>(voice)];
+    if (v.playing || v.data == nullptr)
         return;
     if ((v.position >> 32) >= static_cast<uint64_t>(v.data->frames()))
         return; // already at its end: nothing to play
     v.playing = true;
-    active_[static_cast<size_t>(activeCount_++)] = static_cast<uint16_t>(slot);
-    sounding_[static_cast<size_t>(slot)].store(1, std::memory_order_release);
+    active_[static_cast<size_t>(activeCount_++)] = static_cast<uint16_t>(voice);
+    sounding_[static_cast<size_t>(voice)].store(1, std::memory_order_release);
 }
 
-void AudioMixer::StopVoice(int slot) {
-    Voice& v = voices_[static_cast<size_t>(slot)];
+void AudioMixer::StopVoice(int voice) {
+    Voice& v = voices_[static_cast<size_t>(voice)];
     if (!v.playing)
         return;
     v.playing = false;
     for (int i = 0; i < activeCount_; ++i) {
-        if (active_[static_cast<size_t>(i)] == slot) {
+        if (active_[static_cast<size_t>(i)] == voice) {
             active_[static_cast<size_t>(i)] = active_[static_cast<size_t>(--activeCount_)];
             break;
         }
     }
-    sounding_[static_cast<size_t>(slot)].store(0, std::memory_order_release);
+    sounding_[static_cast<size_t>(voice)].store(0, std::memory_order_release);
 }
 
 void AudioMixer::MixVoices(float* out, int from, int to) {

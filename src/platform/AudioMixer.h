@@ -12,26 +12,30 @@ namespace mb {
 
 class SoundData;
 
-// The software mixer: a fixed set of voice slots, each playing decoded sound data at its
-// own position, speed, pan and volume, summed into a stereo float stream.
+// The software mixer: a table of sounds (decoded sample data) and a fixed set of voices,
+// each playing one sound at its own position, speed, pan and volume, summed into a
+// stereo float stream.
 //
 // Threads. Audio thread (Render): never locks, allocates, frees, logs or waits; it reads
 // commands from one fixed-size lock-free queue per producing thread, applies them on the
-// output frame that matches their time stamp, and publishes each slot's status through
+// output frame that matches their time, and publishes each voice's status through
 // atomics. Producers: the window thread sends on kWindowLane, the step-clock thread on
 // kStepClockLane; each lane has exactly one producing thread at a time. Sound data is
 // allocated and freed by the window thread only, once Drained() shows that the audio
-// thread has received the command that released it.
+// thread has received the command that removed it.
 //
-// Time. Every command carries the time at which it should sound. Render maps that time
-// to a frame of the stream with the stream's own frame count: frame = anchorFrame +
-// (time - anchor time) x rate + latency. The mapping stays fixed while the frames the
-// stream has taken stay behind it, so successive steps are exactly their period apart in
-// the sound whatever the callbacks' jitter (a sound server may take several buffers in
-// a burst). It moves only when the stream gets ahead of it (at once, with some headroom,
-// so that no command comes too late) or falls far behind it, as a device clock that is
-// slower than the system clock makes it do (slowly, one frame at a time). A command whose
-// frame has already been rendered sounds at the start of the block being rendered.
+// Time. A command for a step carries its place on the grid of one run of the step clock
+// (see GridTime). The first time the mixer sees a run it maps the run's origin to an
+// output frame, through a mapping from the producers' clock to the stream's frame count;
+// every step of the run then sounds on that frame plus round(offset x rate), exactly,
+// whatever the jitter of the callbacks. The mapping is taken at the first callback and
+// moves only when the stream gets ahead of it (at once, with some headroom, so that no
+// command comes too late), when it jumps (an interrupted stream), or, one frame at a
+// time, when the stream stays far behind it. A run that starts while the mapping is not
+// settled yet (the stream has not flowed steadily for `settleNs`) waits for it: its grid
+// then starts when the output flows, a constant latency for the whole run. A step whose
+// frame has already been rendered sounds at the start of the block being rendered, and
+// the rest of its run moves with it, so that the spacing stays exact.
 class AudioMixer {
 public:
     enum Lane : int {
@@ -41,6 +45,7 @@ public:
     };
 
     static constexpr int kMaxVoices = 1024;
+    static constexpr int kMaxSounds = 4096;
     static constexpr size_t kLaneCapacity = 8192;
     static constexpr int kMaxPending = 4096;
 
@@ -53,6 +58,9 @@ public:
         // Frames of room the mapping keeps ahead of the stream's frame count when it has
         // to move forward: 0 offline; live, enough for the bursts of a sound server.
         double headroomFrames = 0.0;
+        // How long the mapping must have stayed put before a new run is placed by it: 0
+        // offline; live, long enough to see a sound server's start-up stall.
+        int64_t settleNs = 0;
         // Mix eight frames at a time where the processor has AVX2 and FMA (false: always
         // the baseline four-frame kernels).
         bool wideKernels = true;
@@ -66,28 +74,27 @@ public:
     bool Send(Lane lane, const MixerCommand& command);
     // Producer thread of `lane`: commands sent so far.
     size_t Sent(Lane lane) const { return lanes_[static_cast<size_t>(lane)].Pushed(); }
-    // Any thread: commands of `lane` the audio thread has received and acted on.
+    // Any thread: commands of `lane` the audio thread has received.
     size_t Drained(Lane lane) const {
         return drained_[static_cast<size_t>(lane)].load(std::memory_order_acquire);
     }
 
-    // Any thread: whether the slot's voice is sounding, or has a Play waiting for its
-    // frame.
-    bool IsPlaying(int slot) const;
-    // Producer threads: a Play is about to be sent for the slot (undone with
-    // PlayNotSent when the lane was full).
-    void PlayAnnounced(int slot);
-    void PlayNotSent(int slot);
+    // Any thread: whether the voice is sounding, or has a trigger waiting for its frame.
+    bool IsPlaying(int voice) const;
+    // Producer threads: a trigger is about to be sent for the voice (undone with
+    // TriggerNotSent when the lane was full).
+    void TriggerAnnounced(int voice);
+    void TriggerNotSent(int voice);
 
     // Audio thread: mixes `frames` stereo frames into `out` (interleaved, overwritten).
     // nowNs is the time, on the producers' clock, of this callback.
     void Render(float* out, int frames, int64_t nowNs);
 
     uint32_t rate() const { return config_.rate; }
-    // Any thread: timed commands that arrived after their frame had been rendered.
+    // Any thread: commands that arrived after their frame had been rendered.
     uint64_t lateCommands() const { return late_.load(std::memory_order_relaxed); }
     // Any thread: how often the stream got ahead of the time-to-frame mapping, which then
-    // moved forward (each move shifts the sounds that follow it).
+    // moved forward.
     uint64_t mappingMoves() const { return moves_.load(std::memory_order_relaxed); }
     // Any thread: frames rendered so far.
     int64_t framesRendered() const { return renderedOut_.load(std::memory_order_relaxed); }
@@ -95,7 +102,7 @@ public:
 private:
     struct Voice {
         const SoundData* data = nullptr;
-        uint32_t generation = 0;
+        uint16_t sound = 0;
         // Position and step per output frame in frames, fixed point 32.32.
         uint64_t position = 0;
         uint64_t step = uint64_t{1} << 32;
@@ -105,19 +112,38 @@ private:
         int32_t pan = 0;
         bool playing = false;
     };
+    struct Sound {
+        const SoundData* data = nullptr;
+        uint32_t generation = 0;
+    };
     struct Timed {
         int64_t frame;
         MixerCommand command;
     };
+    // The output frame of a run's origin.
+    struct RunOrigin {
+        uint32_t run = 0;
+        int64_t frame = 0;
+    };
+    static constexpr int kRunOrigins = 4;
+    // The frame of a grid command whose run has no origin yet: kept at the end.
+    static constexpr int64_t kUnplaced = INT64_MAX;
 
     void UpdateAnchor(int64_t nowNs);
+    void MappingMoved(int64_t nowNs);
+    bool Settled(int64_t nowNs) const;
     int64_t FrameOf(int64_t whenNs) const;
-    void Drain(Lane lane, int64_t blockStart);
-    void Schedule(const MixerCommand& command, int64_t blockStart);
+    int64_t PlaceOnGrid(const GridTime& at, int64_t blockStart, bool settled);
+    void Drain(Lane lane, int64_t blockStart, bool settled);
+    void Schedule(const MixerCommand& command, int64_t blockStart, bool settled);
+    void Insert(int64_t frame, const MixerCommand& command);
+    void PlaceWaiting(int64_t blockStart);
+    void EndRun(uint32_t run);
+    void Dropped(const MixerCommand& command);
     void Apply(const MixerCommand& command);
-    void UpdateGains(Voice& v);
-    void StartVoice(int slot);
-    void StopVoice(int slot);
+    void SetGains(Voice& v);
+    void StartVoice(int voice);
+    void StopVoice(int voice);
     void MixVoices(float* out, int from, int to);
     // Mixes one voice; false when it reached its end. wide: with the eight-frame kernels.
     static bool MixVoice(Voice& v, float* out, int frames, bool wide);
@@ -128,21 +154,27 @@ private:
     std::array<SpscQueue<MixerCommand, kLaneCapacity>, kLaneCount> lanes_;
     std::array<std::atomic<size_t>, kLaneCount> drained_{};
     std::array<std::atomic<uint8_t>, kMaxVoices> sounding_{};
-    std::array<std::atomic<int32_t>, kMaxVoices> pendingPlays_{};
+    std::array<std::atomic<int32_t>, kMaxVoices> pendingTriggers_{};
     std::atomic<uint64_t> late_{0};
     std::atomic<uint64_t> moves_{0};
     std::atomic<int64_t> renderedOut_{0};
 
     // Audio thread only from here on.
     std::array<Voice, kMaxVoices> voices_{};
+    std::array<Sound, kMaxSounds> sounds_{};
     std::array<uint16_t, kMaxVoices> active_{};
     int activeCount_ = 0;
+    // Waiting commands, by frame; equal frames in order of arrival.
     std::array<Timed, kMaxPending> pending_{};
     int pendingCount_ = 0;
+    std::array<RunOrigin, kRunOrigins> runs_{};
+    int nextRun_ = 0;
     int64_t rendered_ = 0;
     bool anchored_ = false;
     int64_t anchorNs_ = 0;
     double anchorFrame_ = 0.0;
+    // When the mapping last moved forward or jumped.
+    int64_t movedNs_ = 0;
     // The stream's furthest frame (as implied at the anchor time) over the current
     // window of callbacks, and the frames the mapping still means to come back by.
     double windowMax_ = 0.0;

@@ -1,7 +1,9 @@
 #include "platform/RtAudioOutput.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <rtaudio/RtAudio.h>
 
 #include "platform/Clocks.h"
@@ -11,11 +13,20 @@ namespace mb {
 namespace {
 
 constexpr int kCallbackPriority = 70;
+// What the callback returns to have RtAudio abort the stream at once.
+constexpr int kAbortStream = 2;
+// A stream that has taken this many seconds more than the time since its first callback
+// is not being played: its writes fail and RtAudio calls back in a tight loop.
+constexpr double kRunawaySeconds = 2.0;
 
 // Errors that RtAudio meets once a stream is open (on its own thread, too) come here
-// instead of being thrown where nothing could catch them. A stream that fails plays
-// nothing more; the program goes on.
-void IgnoreStreamError(RtAudioError::Type /*type*/, const std::string& /*text*/) {}
+// instead of being thrown where nothing could catch them. RtAudio's error callback has no
+// user value: the stream that sees the count change knows it has failed.
+std::atomic<uint32_t> gStreamErrors{0};
+
+void CountStreamError(RtAudioError::Type /*type*/, const std::string& /*text*/) {
+    gStreamErrors.fetch_add(1, std::memory_order_release);
+}
 
 } // namespace
 
@@ -26,7 +37,22 @@ int RtAudioOutput::Callback(void* out,
                             unsigned /*status*/,
                             void* user) {
     auto* self = static_cast<RtAudioOutput*>(user);
-    self->device_->Render(static_cast<float*>(out), static_cast<int>(frames), MonotonicNs());
+    const int64_t now = MonotonicNs();
+    if (self->firstCallbackNs_ == 0)
+        self->firstCallbackNs_ = now;
+    self->framesTaken_ += frames;
+    const double ahead = static_cast<double>(self->framesTaken_) -
+                         static_cast<double>(now - self->firstCallbackNs_) * self->rate_ / 1e9;
+    // After a write error (the sound server went away) RtAudio's thread would call back
+    // without pause, at real-time priority: the stream is aborted instead, and stays
+    // silent until it is opened again.
+    if (gStreamErrors.load(std::memory_order_acquire) != self->errorsAtOpen_ ||
+        ahead > kRunawaySeconds * self->rate_) {
+        self->failed_.store(true, std::memory_order_release);
+        std::memset(out, 0, sizeof(float) * kChannels * frames);
+        return kAbortStream;
+    }
+    self->device_->Render(static_cast<float*>(out), static_cast<int>(frames), now);
     return 0;
 }
 
@@ -68,7 +94,7 @@ std::unique_ptr<AudioDevice> RtAudioOutput::Open() {
             options.streamName = "Marrowbeat";
             unsigned bufferFrames = kBufferFrames;
             audio.openStream(&params, nullptr, RTAUDIO_FLOAT32, kRate, &bufferFrames,
-                             &RtAudioOutput::Callback, output.get(), &options, &IgnoreStreamError);
+                             &RtAudioOutput::Callback, output.get(), &options, &CountStreamError);
             if (!audio.isStreamOpen())
                 continue;
             if (audio.getStreamSampleRate() != kRate) {
@@ -82,10 +108,13 @@ std::unique_ptr<AudioDevice> RtAudioOutput::Open() {
                                          (deviceLatency > 0 ? deviceLatency : 0) +
                                          kStepClockAllowanceFrames;
             config.mixer.headroomFrames = kHeadroomFrames;
+            config.mixer.settleNs = kSettleNs;
             auto device = std::make_unique<AudioDevice>(std::move(config));
             output->device_ = device.get();
             output->description_ =
                 RtAudio::getApiDisplayName(api) + ", " + std::to_string(bufferFrames) + " frames";
+            output->rate_ = static_cast<double>(kRate);
+            output->errorsAtOpen_ = gStreamErrors.load(std::memory_order_acquire);
             audio.startStream();
             if (!audio.isStreamRunning())
                 continue;

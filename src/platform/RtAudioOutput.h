@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,10 @@ public:
     static constexpr int64_t kStepClockAllowanceFrames = 220;
     // Room kept for a sound server that takes its buffers in bursts.
     static constexpr double kHeadroomFrames = 2048.0;
+    // How long the stream's timing must have stayed steady before a new run of the step
+    // clock is placed by it: a sound server may take a first burst and then stall for
+    // most of a second before it plays.
+    static constexpr int64_t kSettleNs = 300000000;
 
     // Window thread: a device whose stream is running, or nothing when no output opens.
     static std::unique_ptr<AudioDevice> Open();
@@ -31,6 +36,8 @@ public:
 
     // The name of the back end and the buffer size in use (for the curious).
     std::string description() const { return description_; }
+    // Any thread: the stream failed (its writes went wrong) and was aborted.
+    bool failed() const { return failed_.load(std::memory_order_acquire); }
 
 private:
     RtAudioOutput() = default;
@@ -40,6 +47,12 @@ private:
     std::unique_ptr<RtAudio> audio_;
     AudioDevice* device_ = nullptr;
     std::string description_;
+    double rate_ = kRate;
+    uint32_t errorsAtOpen_ = 0;
+    std::atomic<bool> failed_{false};
+    // Audio thread only.
+    int64_t firstCallbackNs_ = 0;
+    int64_t framesTaken_ = 0;
 };
 
 } // namespace mb

@@ -10,35 +10,41 @@ namespace mb::test {
 // "monotonic" nanoseconds one to one, so due times can be checked exactly.
 class ManualClock : public StepClock {
 public:
-    void Configure(uint32_t periodMs, Callback callback, void* user) override {
-        configuredPeriod = periodMs;
+    void Configure(Callback callback, void* user) override {
         this->callback = callback;
         this->user = user;
     }
-    void Start() override {
-        active = false; // a start kills the previous event first
+    void Start(int64_t deadlineNs) override {
         ++starts;
-        active = true;
+        deadline = deadlineNs;
     }
     void Stop() override {
         ++stops;
-        active = false;
+        deadline = kNoDeadline;
     }
+    void Poke() override { ++pokes; }
+    int64_t NowNs() const override { return now * 1000000; }
     int64_t ElapsedMs() const override { return now; }
     int64_t ToMonotonicNs(double clockMs) const override { return std::llround(clockMs * 1e6); }
     void SetUseCpuClock(bool flag) override { cpuClock = flag; }
 
-    // Fires the callback the way the periodic event would.
-    void Fire() { callback(user); }
+    bool active() const { return deadline != kNoDeadline; }
+    // Runs the callback the way the timer thread would (also before its deadline, as
+    // after a poke), and keeps the deadline it returns.
+    void Fire() {
+        const int64_t next = callback(user);
+        if (active())
+            deadline = next;
+    }
 
     int64_t now = 1000;
-    uint32_t configuredPeriod = 0;
+    int64_t deadline = kNoDeadline;
     Callback callback = nullptr;
     void* user = nullptr;
-    bool active = false;
     bool cpuClock = true;
     int starts = 0;
     int stops = 0;
+    int pokes = 0;
 };
 
 } // namespace mb::test

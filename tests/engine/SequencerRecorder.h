@@ -18,7 +18,7 @@ struct SoundCall {
     std::string what; // "play" or "silence"
     int loop;
     int step;
-    DueTimeNs due;
+    GridTime due;
 };
 
 // Records everything the sequencer does to the window, the face, the sound and the
@@ -42,12 +42,13 @@ public:
             this->lit[column] = lit;
     }
     void SetPlayingLoop(int loop) override { playingLoop = loop; }
-    void PlayStep(int loop, int step, DueTimeNs due) override {
+    void PlayStep(int loop, int step, GridTime due) override {
         sound.push_back({"play", loop, step, due});
     }
-    void SilenceStep(int loop, int step, DueTimeNs due) override {
+    void SilenceStep(int loop, int step, GridTime due) override {
         sound.push_back({"silence", loop, step, due});
     }
+    void EndRun(uint32_t run) override { endedRuns.push_back(run); }
     void SilenceAll() override { ++silenceAll; }
     void MuteAll() override { ++muteAll; }
     void UnmuteAll() override { ++unmuteAll; }
@@ -75,6 +76,7 @@ public:
     std::vector<Posted> broadcasts;
     std::vector<SoundCall> sound;
     std::vector<int> litCalls;
+    std::vector<uint32_t> endedRuns;
     bool lit[16] = {};
     bool playButton = false;
     bool soundOn = true;

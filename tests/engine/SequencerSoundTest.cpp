@@ -71,7 +71,7 @@ TEST(SequencerWithSound, TheStepClockPlaysThroughTheEngineWhileTheWindowEdits) {
     CountingFace face;
     Sequencer sequencer;
     sequencer.Init({&face, &face, &engine, nullptr, nullptr}, &setup,
-                   std::make_unique<PrecisionTimer>(TimerCaps{}, 0));
+                   std::make_unique<PrecisionTimer>(0));
     sequencer.Start();
     for (int i = 0; i < 300 && (face.steps.load() < 12 || loudFrames.load() == 0); ++i) {
         engine.AssignVoice(i % 2, i % 4, (i / 4) % 5); // sound 4 does not exist

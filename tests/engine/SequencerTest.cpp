@@ -5,10 +5,16 @@
 #include <cmath>
 #include <limits>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "ManualClock.h"
 #include "SequencerRecorder.h"
 #include "engine/Sequencer.h"
+#include "engine/PrecisionTimer.h"
 #include "model/Setup.h"
+#include "platform/Clocks.h"
 
 namespace mb {
 namespace {
@@ -70,9 +76,11 @@ TEST_F(SequencerTest, StartPlaysStepZeroAtOnceAndTheNextStepsOnTheGrid) {
     sequencer.Start();
     EXPECT_TRUE(sequencer.running());
     EXPECT_TRUE(recorder.playButton);
-    EXPECT_EQ(clock->configuredPeriod, 1u);
     ASSERT_EQ(recorder.Plays().size(), 1u);
-    EXPECT_EQ(recorder.Plays()[0].due, origin * 1000000);
+    EXPECT_EQ(recorder.Plays()[0].due.Ns(), origin * 1000000);
+    // The clock sleeps until step 1 is due, not on a millisecond tick.
+    const double period = Sequencer::PeriodFromTempo(126.0);
+    EXPECT_EQ(clock->deadline, std::llround((origin + period) * 1e6));
     EXPECT_EQ(recorder.posted[0], (Posted{MSG_STEP_PLAYED, 0, 0}));
     EXPECT_EQ(recorder.posted[1], (Posted{MSG_LOOP_STARTED, 0, 0}));
     EXPECT_EQ(recorder.posted[2], (Posted{MSG_LOOP_STARTED, 0, 0}));
@@ -81,12 +89,14 @@ TEST_F(SequencerTest, StartPlaysStepZeroAtOnceAndTheNextStepsOnTheGrid) {
     // 126 BPM: step k is taken at k x 119.047... ms rounded up.
     EXPECT_EQ(RunUntil(480), (std::vector<int64_t>{120, 239, 358, 477}));
 
-    // The sound carries the exact due time, not the millisecond that noticed it.
+    // The sound carries its exact place on the run's grid, not the millisecond that
+    // noticed it.
     const auto plays = recorder.Plays();
-    const double period = Sequencer::PeriodFromTempo(126.0);
     for (size_t k = 0; k < plays.size(); ++k) {
         EXPECT_EQ(plays[k].step, static_cast<int>(k));
-        EXPECT_EQ(plays[k].due, std::llround((origin + k * period) * 1e6)) << k;
+        EXPECT_EQ(plays[k].due.run, plays[0].due.run);
+        EXPECT_EQ(plays[k].due.originNs, origin * 1000000);
+        EXPECT_EQ(plays[k].due.offsetMs, static_cast<double>(k) * period) << k;
     }
 }
 
@@ -98,7 +108,7 @@ TEST_F(SequencerTest, ALateCallbackIsFollowedByOneStepPerCallbackUntilCaughtUp) 
     const auto plays = recorder.Plays();
     ASSERT_EQ(plays.size(), 5u);
     // Each carries its own place on the grid.
-    EXPECT_EQ(plays[4].due, std::llround((origin + 4 * Sequencer::PeriodFromTempo(126.0)) * 1e6));
+    EXPECT_EQ(plays[4].due.offsetMs, 4 * Sequencer::PeriodFromTempo(126.0));
 }
 
 TEST_F(SequencerTest, TempoChangeTakesEffectAtTheNextStepAndMovesTheOrigin) {
@@ -107,11 +117,15 @@ TEST_F(SequencerTest, TempoChangeTakesEffectAtTheNextStepAndMovesTheOrigin) {
     EXPECT_EQ(RunUntil(630), (std::vector<int64_t>{125, 250, 375, 500, 625}));
     setup.bpm = 240.0;
     sequencer.TempoChanged();
-    const int startsBefore = clock->starts;
-    // Step 6 one new period (62.5 ms) after step 5; the origin moves to step 6.
-    EXPECT_EQ(RunUntil(820), (std::vector<int64_t>{688, 751, 813}));
-    EXPECT_EQ(clock->starts, startsBefore + 1);
+    EXPECT_EQ(clock->pokes, 1) << "the sleeping clock looks at the new due time";
+    // Step 6 one new period (62.5 ms) after step 5; the origin moves to step 6's exact
+    // place on the grid, not to the millisecond that noticed it.
+    EXPECT_EQ(RunUntil(820), (std::vector<int64_t>{688, 750, 813}));
     EXPECT_NEAR(sequencer.period(), 62.5, 1e-4);
+    const auto plays = recorder.Plays();
+    const double fast = Sequencer::PeriodFromTempo(240.0);
+    EXPECT_EQ(plays[6].due.offsetMs, 5 * Sequencer::PeriodFromTempo(120.0) + fast);
+    EXPECT_EQ(plays[8].due.offsetMs, plays[6].due.offsetMs + 2 * fast);
 }
 
 TEST_F(SequencerTest, RepeatCountThenChainToTheNextLoop) {
@@ -158,7 +172,7 @@ TEST_F(SequencerTest, NonPolyphonicStepsCutThePreviousOneAcrossLoopsButOffStepsD
     EXPECT_EQ(calls, (std::vector<std::string>{"silence 0.0", "play 0.0", "silence 0.0", "play 0.1",
                                                "silence 0.1", "play 1.1"}));
     // The cut carries the new step's due time, so it happens in the same instant.
-    EXPECT_EQ(recorder.sound[4].due, recorder.sound[5].due);
+    EXPECT_EQ(recorder.sound[4].due.Ns(), recorder.sound[5].due.Ns());
 }
 
 TEST_F(SequencerTest, PolyphonicStepsNeverCut) {
@@ -175,8 +189,9 @@ TEST_F(SequencerTest, StopSilencesAllOnlyWhenNotPolyphonic) {
     const int16_t loop = setup.currentLoop;
     sequencer.Stop();
     EXPECT_FALSE(sequencer.running());
-    EXPECT_FALSE(clock->active);
+    EXPECT_FALSE(clock->active());
     EXPECT_FALSE(recorder.playButton);
+    EXPECT_EQ(recorder.endedRuns, std::vector<uint32_t>{sequencer.run()});
     EXPECT_EQ(recorder.silenceAll, 1);
     EXPECT_EQ(setup.stepIndex, 0);
     EXPECT_EQ(recorder.posted.back(), (Posted{MSG_LOOP_STARTED, loop, -1}));
@@ -357,6 +372,106 @@ TEST_F(SequencerTest, ATempoOfZeroOrNaNNeitherDividesByZeroNorStalls) {
         EXPECT_EQ(recorder.Plays().size(), before + 1) << bpm;
         sequencer.Stop();
     }
+}
+
+// The real step clock: a recorder of when each step was taken (CLOCK_MONOTONIC) that can
+// hold the clock thread inside a step.
+class TimedSteps : public SequencerRecorder {
+public:
+    void PlayStep(int loop, int step, GridTime due) override {
+        const int64_t now = MonotonicNs();
+        {
+            std::lock_guard lock(mutex);
+            SequencerRecorder::PlayStep(loop, step, due);
+            takenNs.push_back(now);
+        }
+        if (holdAt >= 0 && ++count > holdAt) {
+            held = true;
+            held.notify_all();
+            release.wait(false); // asleep: this is the real-time clock thread
+        }
+    }
+    void PostMessage(int, intptr_t, intptr_t) override {}
+
+    std::mutex mutex;
+    std::vector<int64_t> takenNs;
+    int holdAt = -1;
+    int count = 0;
+    std::atomic<bool> held{false};
+    std::atomic<bool> release{false};
+};
+
+class RealClockTest : public ::testing::Test {
+protected:
+    void Init(int32_t cpuTicksPerMs) {
+        auto owned = std::make_unique<PrecisionTimer>(cpuTicksPerMs);
+        timer = owned.get();
+        sequencer.Init(steps.Ports(), &setup, std::move(owned));
+    }
+
+    mb::Setup setup;
+    TimedSteps steps;
+    Sequencer sequencer;
+    PrecisionTimer* timer = nullptr;
+};
+
+// With either clock source, even a time-stamp rate that is 1 % off, every step lies
+// exactly k periods after the origin and is never taken before that moment; the clock
+// thread wakes about once per step while playing and not at all while stopped.
+TEST_F(RealClockTest, StepsKeepTheExactGridWithEitherClockAndTheThreadSleepsBetweenThem) {
+    const int32_t measured = MeasureCpuTicksPerMs();
+    Init(measured > 0 ? RoundTicksPerMs(measured * 99 / 100) : 0);
+    setup.bpm = 3000.0; // 5 ms steps
+    setup.polyphonic = 1;
+    const double period = Sequencer::PeriodFromTempo(setup.bpm);
+    for (bool tsc : {true, false}) {
+        timer->SetUseCpuClock(tsc);
+        steps.sound.clear();
+        steps.takenNs.clear();
+        const uint64_t wakeupsBefore = timer->event().wakeups();
+        sequencer.Start();
+        while (true) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::lock_guard lock(steps.mutex);
+            if (steps.takenNs.size() >= 21)
+                break;
+        }
+        sequencer.Stop();
+        const auto plays = steps.Plays();
+        for (size_t k = 0; k < plays.size(); ++k) {
+            EXPECT_EQ(plays[k].due.offsetMs, static_cast<double>(k) * period) << tsc << k;
+            EXPECT_GE(steps.takenNs[k], plays[k].due.Ns()) << tsc << k;
+        }
+        EXPECT_LE(timer->event().wakeups() - wakeupsBefore, 2 * plays.size() + 2) << tsc;
+    }
+    // The Stop itself wakes the thread once; after that it sleeps for good.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const uint64_t stopped = timer->event().wakeups();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(timer->event().wakeups(), stopped);
+}
+
+// A Stop that lands while the clock thread takes the step at which a tempo change
+// applies waits for it, and leaves the clock stopped: no step follows once Stop has
+// returned. The test holds the clock thread inside the step until Stop is waiting.
+TEST_F(RealClockTest, StopWinsOverAStepThatAppliesATempoChange) {
+    Init(0);
+    setup.bpm = 3000.0;
+    steps.holdAt = 1; // hold inside step 1, the first taken by the clock thread
+    sequencer.Start();
+    setup.bpm = 6000.0;
+    sequencer.TempoChanged();
+    steps.held.wait(false);
+    std::thread stopper([this] { sequencer.Stop(); });
+    while (timer->event().stopsWaiting() == 0)
+        std::this_thread::yield();
+    steps.release = true;
+    steps.release.notify_all();
+    stopper.join();
+    EXPECT_FALSE(timer->active());
+    EXPECT_FALSE(sequencer.running());
+    EXPECT_EQ(steps.Plays().size(), 2u);
+    EXPECT_EQ(steps.endedRuns, std::vector<uint32_t>{sequencer.run()});
 }
 
 } // namespace

@@ -49,6 +49,9 @@ protected:
     }
 
     static int64_t TimeOf(double frame) { return std::llround(frame * 1e9 / 44100.0); }
+    // A plain time (no grid) at an output frame.
+    static GridTime At(double frame) { return GridTime{0, TimeOf(frame), 0.0}; }
+    GridTime Now() const { return GridTime{0, nowNs, 0.0}; }
 
     // Makes the files the sound folder's sounds and loads them.
     void Load(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& files) {
@@ -140,7 +143,8 @@ TEST_F(SoundEngineTest, LoadAllGivesEveryStepOfALoadedSoundItsOwnVoice) {
             EXPECT_EQ(step.sound, s);
         }
     }
-    EXPECT_NE(StepAt(0, 0).playback.voice, StepAt(1, 0).playback.voice);
+    // Steps naming one sound play its one buffer, each on its own voice.
+    EXPECT_EQ(StepAt(0, 0).playback.voice, StepAt(1, 0).playback.voice);
 }
 
 TEST_F(SoundEngineTest, TheSameSoundOnTwoStepsSoundsTwiceEachFromItsOwnStart) {
@@ -148,8 +152,8 @@ TEST_F(SoundEngineTest, TheSameSoundOnTwoStepsSoundsTwiceEachFromItsOwnStart) {
     Load({{"dc.wav", test::MonoFile(std::vector<int16_t>(2000, 4096))}});
     engine.AssignVoice(0, 1, 0);
     engine.AssignVoice(0, 2, 0);
-    engine.PlayStep(0, 1, TimeOf(100));
-    engine.PlayStep(0, 2, TimeOf(600));
+    engine.PlayStep(0, 1, At(100));
+    engine.PlayStep(0, 2, At(600));
     const auto out = Render(3000);
     const float one = 4096 / 32768.0f;
     EXPECT_EQ(out[2 * 99], 0.0f);
@@ -162,8 +166,8 @@ TEST_F(SoundEngineTest, AStepFiredAgainRestartsFromTheBeginning) {
     Plain();
     const auto ramp = Ramp(1000);
     Load({{"ramp.wav", test::MonoFile(ramp)}});
-    engine.PlayStep(0, 0, TimeOf(0));
-    engine.PlayStep(0, 0, TimeOf(300));
+    engine.PlayStep(0, 0, At(0));
+    engine.PlayStep(0, 0, At(300));
     const auto out = Render(1400);
     EXPECT_EQ(out[2 * 299], ramp[299] / 32768.0f);
     for (int i = 0; i < 1000; ++i)
@@ -176,7 +180,7 @@ TEST_F(SoundEngineTest, A22050HzFilePlaysAnOctaveHighAtPitchZero) {
     Plain();
     const auto ramp = Ramp(400);
     Load({{"low.wav", test::MonoFile(ramp, 22050)}});
-    engine.PlayStep(0, 0, TimeOf(0));
+    engine.PlayStep(0, 0, At(0));
     const auto out = Render(1000);
     for (size_t i = 0; i < ramp.size(); ++i)
         ASSERT_EQ(out[2 * i], ramp[i] / 32768.0f) << i;
@@ -188,7 +192,7 @@ TEST_F(SoundEngineTest, PanAndVolumeOfTheStepReachTheVoice) {
     setup.masterVolume = 80;
     StepAt(0, 0).volume = 110;
     StepAt(0, 0).pan = 32;
-    engine.PlayStep(0, 0, TimeOf(0));
+    engine.PlayStep(0, 0, At(0));
     const auto out = Render(100);
     const double gain = std::pow(10.0, -876 / 2000.0);
     EXPECT_NEAR(out[2 * 50], 0.5 * gain, 1e-6);
@@ -202,7 +206,7 @@ TEST_F(SoundEngineTest, MutingWhileThreeStepsSoundSilencesThemAtOnce) {
     for (int s : {3, 4, 5})
         engine.AssignVoice(0, s, 0);
     for (int s : {3, 4, 5})
-        engine.PlayStep(0, s, TimeOf(10 * s));
+        engine.PlayStep(0, s, At(10 * s));
     auto out = Render(500);
     EXPECT_NEAR(out[2 * 400], 1.5, 1e-3);
     EXPECT_TRUE(engine.IsPlaying(0, 3) && engine.IsPlaying(0, 4) && engine.IsPlaying(0, 5));
@@ -214,7 +218,7 @@ TEST_F(SoundEngineTest, MutingWhileThreeStepsSoundSilencesThemAtOnce) {
     EXPECT_LT(std::abs(out[2 * 10]), 1e-4);
     // A step started while muted plays silenced.
     engine.AssignVoice(0, 6, 0);
-    engine.PlayStep(0, 6, nowNs);
+    engine.PlayStep(0, 6, Now());
     out = Render(500);
     EXPECT_LT(std::abs(out[2 * 10]), 1e-4);
 
@@ -229,9 +233,9 @@ TEST_F(SoundEngineTest, SilenceStepAndSilenceAllStopVoices) {
     setup.polyphonic = 1;
     Load({{"dc.wav", test::MonoFile(std::vector<int16_t>(20000, 8192))}});
     engine.AssignVoice(1, 7, 0);
-    engine.PlayStep(0, 0, TimeOf(0));
-    engine.PlayStep(1, 7, TimeOf(0));
-    engine.SilenceStep(0, 0, TimeOf(200));
+    engine.PlayStep(0, 0, At(0));
+    engine.PlayStep(1, 7, At(0));
+    engine.SilenceStep(0, 0, At(200));
     auto out = Render(400);
     EXPECT_NEAR(out[2 * 199], 0.5, 1e-4);
     EXPECT_NEAR(out[2 * 200], 0.25, 1e-4);
@@ -248,11 +252,11 @@ TEST_F(SoundEngineTest, AClearedHandleKeepsTheStepSilentUntilItGetsANewVoice) {
     const uint32_t old = StepAt(0, 0).playback.voice;
     // Paste, undo and shift copy step values and clear the playback state.
     StepAt(0, 0).CopyValues(StepAt(0, 1));
-    engine.PlayStep(0, 0, TimeOf(0));
+    engine.PlayStep(0, 0, At(0));
     EXPECT_EQ(Render(200)[2 * 100], 0.0f);
     engine.AssignVoice(0, 0, 0);
-    EXPECT_FALSE(engine.device()->IsVoice(old)) << "the slot's old voice is released";
-    engine.PlayStep(0, 0, nowNs);
+    EXPECT_EQ(StepAt(0, 0).playback.voice, old);
+    engine.PlayStep(0, 0, Now());
     EXPECT_NEAR(Render(200)[2 * 100], 0.25, 1e-6);
 }
 
@@ -260,12 +264,12 @@ TEST_F(SoundEngineTest, AVoiceReplacedWhileItsStepPlaysStops) {
     Plain();
     Load({{"a.wav", test::MonoFile(std::vector<int16_t>(5000, 8192))},
           {"b.wav", test::MonoFile(std::vector<int16_t>(5000, 4096))}});
-    engine.PlayStep(0, 0, TimeOf(0));
+    engine.PlayStep(0, 0, At(0));
     Render(100);
     engine.AssignVoice(0, 0, 1);
     auto out = Render(100);
     EXPECT_EQ(out[2 * 50], 0.0f);
-    engine.PlayStep(0, 0, nowNs);
+    engine.PlayStep(0, 0, Now());
     out = Render(100);
     EXPECT_NEAR(out[2 * 50], 0.125, 1e-6);
 }
@@ -277,7 +281,7 @@ TEST_F(SoundEngineTest, ReleaseAllReleasesEveryVoiceWhateverItsStepNamesNow) {
     // A setup load stores sound indexes without assigning voices.
     StepAt(2, 1).sound = 9;
     engine.ReleaseAll();
-    EXPECT_FALSE(engine.device()->IsVoice(voice));
+    EXPECT_FALSE(engine.device()->IsBuffer(voice));
     EXPECT_EQ(StepAt(2, 1).playback.voice, 0u);
     Render(64);
     engine.device()->Collect();
@@ -330,7 +334,7 @@ TEST_F(SoundEngineTest, TheBufferHoldsTheDataAndNothingMore) {
     Plain();
     // 1000 bytes of data: 500 frames; the buffer's one extra byte is not a sample.
     Load({{"a.wav", test::MonoFile(std::vector<int16_t>(500, 8192))}});
-    engine.PlayStep(0, 0, TimeOf(0));
+    engine.PlayStep(0, 0, At(0));
     const auto out = Render(600);
     EXPECT_NE(out[2 * 499], 0.0f);
     EXPECT_EQ(out[2 * 500], 0.0f);
@@ -348,8 +352,8 @@ TEST(SoundEngineWithoutDevice, SaysSoAndDoesNothingElse) {
     engine.LoadAll();
     EXPECT_EQ(engine.soundCount(), 2);
     EXPECT_EQ(engine.AssignVoice(0, 0, 1), AudioDevice::DS_OK);
-    engine.PlayStep(0, 0, 0);
-    engine.SilenceStep(0, 0, 0);
+    engine.PlayStep(0, 0, GridTime{});
+    engine.SilenceStep(0, 0, GridTime{});
     engine.SilenceAll();
     engine.MuteAll();
     engine.UnmuteAll();
@@ -380,8 +384,9 @@ TEST_F(SoundEngineTest, VoicesMayBeReplacedWhileTheStepClockPlaysThem) {
     std::thread stepClock([&] {
         for (int i = 0; i < 3000; ++i) {
             const int step = i % 4;
-            engine.SilenceStep(0, (step + 3) % 4, clockNs.load());
-            engine.PlayStep(0, step, clockNs.load());
+            const GridTime now{0, clockNs.load(), 0.0};
+            engine.SilenceStep(0, (step + 3) % 4, now);
+            engine.PlayStep(0, step, now);
             std::this_thread::yield();
         }
     });
@@ -397,7 +402,7 @@ TEST_F(SoundEngineTest, VoicesMayBeReplacedWhileTheStepClockPlaysThem) {
     audio.join();
     engine.SilenceAll();
     for (int s = 0; s < 4; ++s)
-        EXPECT_TRUE(engine.device()->IsVoice(StepAt(0, s).playback.voice)) << s;
+        EXPECT_TRUE(engine.device()->IsBuffer(StepAt(0, s).playback.voice)) << s;
 }
 
 } // namespace

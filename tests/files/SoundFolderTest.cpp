@@ -87,7 +87,7 @@ TEST_F(SoundFolderTest, AFolderThatCannotBeEnteredChangesNothing) {
         EXPECT_EQ(setup.soundNames, std::vector<std::string>{"a.wav"});
         EXPECT_EQ(setup.modified, 0);
         EXPECT_EQ(setup.loop(0).steps[0].playback.voice, voice);
-        EXPECT_TRUE(engine.device()->IsVoice(voice));
+        EXPECT_TRUE(engine.device()->IsBuffer(voice));
     }
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -28,10 +29,11 @@ WaveFormat Pcm16Format(uint16_t channels, uint32_t rate) {
 // to render, so "now" commands sound on that frame.
 class MixerTest : public ::testing::TestWithParam<bool> {
 protected:
-    MixerTest() {
+    explicit MixerTest(int64_t settleNs = 0) {
         AudioDevice::Config config;
         // Both the eight-frame kernels (where the processor has them) and the baseline.
         config.mixer.wideKernels = GetParam();
+        config.mixer.settleNs = settleNs;
         config.clock = [this] { return nowNs; };
         device = std::make_unique<AudioDevice>(std::move(config));
     }
@@ -54,10 +56,15 @@ protected:
         return id;
     }
 
-    AudioDevice::VoiceId Voice(AudioDevice::BufferId buffer) {
-        AudioDevice::VoiceId v = 0;
-        EXPECT_EQ(device->DuplicateSoundBuffer(buffer, &v), AudioDevice::DS_OK);
-        return v;
+    // Voice 0 restarts `buffer` now (or at `at`), at `hz`, volume and pan.
+    int32_t Play(AudioDevice::BufferId buffer,
+                 int32_t hz = 44100,
+                 int32_t volume = 0,
+                 int32_t pan = 0,
+                 std::optional<GridTime> at = {},
+                 int voice = 0) {
+        return device->Trigger(at && at->run != 0 ? kClock : kWindow, voice, buffer,
+                               {hz, volume, pan}, at ? *at : device->Now());
     }
 
     // Renders `frames` more frames in blocks of `block` and returns them (stereo).
@@ -80,11 +87,18 @@ protected:
         return v;
     }
 
+    // Frames at which the left channel goes from silence to sound.
+    static std::vector<int> Onsets(const std::vector<float>& out) {
+        std::vector<int> onsets;
+        for (size_t i = 0; i < out.size() / 2; ++i)
+            if (out[2 * i] != 0.0f && (i == 0 || out[2 * i - 2] == 0.0f))
+                onsets.push_back(static_cast<int>(i));
+        return onsets;
+    }
+
     static int FirstNonZero(const std::vector<float>& out) {
-        for (size_t i = 0; i < out.size(); ++i)
-            if (out[i] != 0.0f)
-                return static_cast<int>(i / 2);
-        return -1;
+        const auto onsets = Onsets(out);
+        return onsets.empty() ? -1 : onsets[0];
     }
 
     int64_t nowNs = 0;
@@ -94,8 +108,7 @@ protected:
 
 TEST_P(MixerTest, AVoiceAtItsFilesRatePlaysTheSamplesBitForBit) {
     const auto mono = Ramp(300);
-    const auto voice = Voice(Buffer(mono));
-    device->Play(kWindow, voice);
+    Play(Buffer(mono));
     const auto out = Render(400);
     for (size_t i = 0; i < mono.size(); ++i) {
         ASSERT_EQ(out[2 * i], mono[i] / 32768.0f) << i;
@@ -105,43 +118,69 @@ TEST_P(MixerTest, AVoiceAtItsFilesRatePlaysTheSamplesBitForBit) {
         ASSERT_EQ(out[2 * i], 0.0f);
 
     const auto stereo = Ramp(200);
-    const auto v2 = Voice(Buffer(stereo, 2));
-    device->Play(kWindow, v2);
+    Play(Buffer(stereo, 2), 44100, 0, 0, {}, 1);
     const auto out2 = Render(150);
     for (size_t i = 0; i < stereo.size(); ++i)
         ASSERT_EQ(out2[i], stereo[i] / 32768.0f) << i;
 }
 
-TEST_P(MixerTest, TimedCommandsSoundOnTheirFrameWhateverTheBlockSize) {
-    const auto voice = Voice(Buffer(std::vector<int16_t>(5000, 10000)));
+// Steps of a run sound on origin + round(offset x rate), whatever the block size, and a
+// stop on the grid cuts a voice on its frame.
+TEST_P(MixerTest, GridCommandsSoundOnTheirExactFrameWhateverTheBlockSize) {
+    const auto buffer = Buffer(std::vector<int16_t>(5000, 10000));
+    uint32_t run = 0;
     for (int block : {1, 64, 256, 1000}) {
+        ++run;
+        const int64_t origin = TimeOf(static_cast<double>(rendered) + 1000.3);
+        const double period = 119.04761904761905; // 126 BPM: 5250 frames
+        for (int k = 0; k < 3; ++k)
+            Play(buffer, 44100, 0, 0, GridTime{run, origin, k * period}, k);
+        device->StopVoice(kClock, 2, GridTime{run, origin, 2 * period + 10.0});
         const int64_t base = rendered;
-        device->SetCurrentPosition(kClock, voice, 0, TimeOf(base + 1000.3));
-        device->Play(kClock, voice, TimeOf(base + 1000.3));
-        device->Stop(kClock, voice, TimeOf(base + 1499.6));
-        const auto out = Render(2000, block);
+        const auto out = Render(12000, block);
         EXPECT_EQ(FirstNonZero(out), 1000) << block;
-        EXPECT_NE(out[2 * 1499], 0.0f) << block;
-        EXPECT_EQ(out[2 * 1500], 0.0f) << block;
+        // Voice 2: from 1000 + 10500 to 441 frames later (10 ms), then silent.
+        EXPECT_NE(out[2 * (11500 + 440)], 0.0f) << block;
+        EXPECT_EQ(out[2 * (11500 + 441)], 0.0f) << block;
+        EXPECT_EQ(rendered - base, 12000);
     }
     EXPECT_EQ(device->mixer().lateCommands(), 0u);
 }
 
-TEST_P(MixerTest, ACommandThatArrivesLateSoundsAtTheStartOfTheNextBlock) {
-    const auto voice = Voice(Buffer(std::vector<int16_t>(500, 10000)));
+TEST_P(MixerTest, ALateStepSoundsNowAndTheRestOfItsRunKeepsItsSpacing) {
+    const auto buffer = Buffer(std::vector<int16_t>(10, 10000));
     Render(1000);
-    device->Play(kClock, voice, TimeOf(900));
-    const auto out = Render(100);
-    EXPECT_EQ(FirstNonZero(out), 0);
-    EXPECT_EQ(device->mixer().lateCommands(), 1u);
+    // Step 0 was due at frame 900, already rendered.
+    const int64_t origin = TimeOf(900);
+    Play(buffer, 44100, 0, 0, GridTime{7, origin, 0.0}, 0);
+    Render(64);
+    for (int k = 1; k < 3; ++k)
+        Play(buffer, 44100, 0, 0, GridTime{7, origin, k * 10.0}, k); // 441 frames apart
+    const auto out = Render(1200);
+    EXPECT_EQ(Onsets(out), (std::vector<int>{441 - 64, 882 - 64}));
+    // A plain command that comes late sounds at the start of the next block.
+    Play(buffer, 44100, 0, 0, GridTime{0, TimeOf(static_cast<double>(rendered) - 300), 0.0}, 5);
+    EXPECT_EQ(FirstNonZero(Render(64)), 0);
+    EXPECT_EQ(device->mixer().lateCommands(), 1u) << "the run's late start is no late step";
+}
+
+TEST_P(MixerTest, EndingARunDropsItsWaitingStepsButNotTheNextRuns) {
+    const auto buffer = Buffer(std::vector<int16_t>(100, 10000));
+    Play(buffer, 44100, 0, 0, GridTime{1, TimeOf(500), 0.0}, 0);
+    EXPECT_TRUE(device->IsPlaying(0)) << "a trigger waiting for its frame counts as playing";
+    device->EndRun(1);
+    Play(buffer, 44100, 0, 0, GridTime{2, TimeOf(800), 0.0}, 1);
+    const auto out = Render(1000);
+    EXPECT_EQ(Onsets(out), std::vector<int>{800});
+    EXPECT_FALSE(device->IsPlaying(0));
 }
 
 TEST_P(MixerTest, TheFrequencySetsThePlaybackSpeedAgainstTheOutputRate) {
     // A 22 050 Hz sound lasts twice its frames at its own rate, and plays its samples
     // unchanged (an octave high) at 44 100 Hz.
     const auto samples = Ramp(100);
-    const auto voice = Voice(Buffer(samples, 1, 22050));
-    device->Play(kWindow, voice);
+    const auto buffer = Buffer(samples, 1, 22050);
+    Play(buffer, 22050);
     auto out = Render(300);
     int last = -1;
     for (int i = 0; i < 300; ++i)
@@ -149,9 +188,7 @@ TEST_P(MixerTest, TheFrequencySetsThePlaybackSpeedAgainstTheOutputRate) {
             last = i;
     EXPECT_EQ(last, 199);
 
-    device->SetCurrentPosition(kWindow, voice, 0);
-    device->SetFrequency(kWindow, voice, 44100);
-    device->Play(kWindow, voice);
+    Play(buffer, 44100);
     out = Render(300);
     for (size_t i = 0; i < samples.size(); ++i)
         ASSERT_EQ(out[2 * i], samples[i] / 32768.0f) << i;
@@ -163,23 +200,18 @@ TEST_P(MixerTest, PitchShiftingInterpolatesBetweenSamples) {
     std::vector<int16_t> line;
     for (int i = 0; i < 64; ++i)
         line.push_back(static_cast<int16_t>(i * 256));
-    const auto voice = Voice(Buffer(line));
-    device->SetFrequency(kWindow, voice, 22050);
-    device->Play(kWindow, voice);
+    Play(Buffer(line), 22050);
     const auto out = Render(100);
     for (int k = 2; k < 100; ++k)
         ASSERT_NEAR(out[2 * static_cast<size_t>(k)], (k * 0.5) * 256 / 32768.0, 1e-6) << k;
 
-    device->Stop(kWindow, voice);
     // Stereo, each channel its own line, at a speed that is no simple fraction.
     std::vector<int16_t> lines;
     for (int i = 0; i < 200; ++i) {
         lines.push_back(static_cast<int16_t>(i * 128));
         lines.push_back(static_cast<int16_t>(-i * 64));
     }
-    const auto stereo = Voice(Buffer(lines, 2));
-    device->SetFrequency(kWindow, stereo, 30011);
-    device->Play(kWindow, stereo);
+    Play(Buffer(lines, 2), 30011);
     const auto out2 = Render(120);
     const double speed = 30011.0 / 44100.0;
     for (int k = 2; k < 120; ++k) {
@@ -202,69 +234,85 @@ TEST_P(MixerTest, VolumeAndPanAttenuateInHundredthsOfADecibel) {
         {-600, 0, std::pow(10.0, -0.3), std::pow(10.0, -0.3)},
         {0, -2000, 1.0, 0.1},
         {0, 2000, 0.1, 1.0},
-        {-1000, 10000, std::pow(10.0, -0.5) * 1e-5, std::pow(10.0, -0.5)},
-        {-10000, 0, 1e-5, 1e-5},
+        {-1000, 9999, std::pow(10.0, -0.5) * std::pow(10.0, -9999 / 2000.0), std::pow(10.0, -0.5)},
+        // The bottom of the range is silence, not a very quiet sound.
+        {-10000, 0, 0.0, 0.0},
+        {0, 10000, 0.0, 1.0},
         // Beyond the range: clamped.
-        {500, -20000, 1.0, 1e-5},
+        {500, -20000, 1.0, 0.0},
     };
-    const auto voice = Voice(Buffer(std::vector<int16_t>(4, 16384)));
+    const auto buffer = Buffer(std::vector<int16_t>(4, 16384));
     for (const Case& c : cases) {
-        device->SetCurrentPosition(kWindow, voice, 0);
-        device->SetVolume(kWindow, voice, c.volume);
-        device->SetPan(kWindow, voice, c.pan);
-        device->Play(kWindow, voice);
+        Play(buffer, 44100, c.volume, c.pan);
         const auto out = Render(4);
         EXPECT_NEAR(out[0], 0.5 * c.left, 1e-6) << c.volume << " " << c.pan;
         EXPECT_NEAR(out[1], 0.5 * c.right, 1e-6) << c.volume << " " << c.pan;
     }
+    // A voice's volume changes while it sounds.
+    Play(Buffer(std::vector<int16_t>(200, 16384)));
+    Render(10);
+    device->SetVoiceVolume(0, -2000);
+    EXPECT_NEAR(Render(10)[0], 0.05, 1e-6);
 }
 
-TEST_P(MixerTest, StatusFollowsAVoiceFromPlayToItsEnd) {
-    const auto voice = Voice(Buffer(std::vector<int16_t>(100, 1)));
-    uint32_t status = 9;
-    EXPECT_EQ(device->GetStatus(voice, &status), AudioDevice::DS_OK);
-    EXPECT_EQ(status, 0u);
-    device->Play(kClock, voice, TimeOf(50));
-    device->GetStatus(voice, &status);
-    EXPECT_EQ(status, AudioDevice::DSBSTATUS_PLAYING) << "a Play waiting for its frame counts";
+TEST_P(MixerTest, StatusFollowsAVoiceFromTriggerToItsEndOrAStop) {
+    const auto buffer = Buffer(std::vector<int16_t>(100, 1));
+    EXPECT_FALSE(device->IsPlaying(0));
+    Play(buffer, 44100, 0, 0, GridTime{0, TimeOf(50), 0.0});
+    EXPECT_TRUE(device->IsPlaying(0)) << "a trigger waiting for its frame counts";
     Render(100);
-    device->GetStatus(voice, &status);
-    EXPECT_EQ(status, AudioDevice::DSBSTATUS_PLAYING);
+    EXPECT_TRUE(device->IsPlaying(0));
     Render(100);
-    device->GetStatus(voice, &status);
-    EXPECT_EQ(status, 0u);
+    EXPECT_FALSE(device->IsPlaying(0));
+    Play(buffer);
+    Play(buffer, 44100, 0, 0, {}, 1);
+    device->StopAllVoices();
+    Render(10);
+    EXPECT_FALSE(device->IsPlaying(0));
+    EXPECT_FALSE(device->IsPlaying(1));
 }
 
-TEST_P(MixerTest, AReleasedVoiceIsRefusedAndItsSlotsNextVoiceIgnoresOldCommands) {
-    const auto buffer = Buffer(std::vector<int16_t>(1000, 8000));
-    const auto old = Voice(buffer);
-    device->Play(kClock, old, TimeOf(500));
-    device->ReleaseVoice(old);
-    EXPECT_FALSE(device->IsVoice(old));
-    EXPECT_EQ(device->SetVolume(kWindow, old, 0), AudioDevice::DSERR_INVALIDPARAM);
-    uint32_t status = 0;
-    EXPECT_EQ(device->GetStatus(old, &status), AudioDevice::DSERR_INVALIDPARAM);
-    // The next voice takes the same slot with a new handle.
-    const auto next = Voice(buffer);
+TEST_P(MixerTest, AReleasedBufferIsRefusedAndStopsItsVoices) {
+    const auto old = Buffer(std::vector<int16_t>(1000, 8000));
+    Play(old, 44100, 0, 0, GridTime{0, TimeOf(500), 0.0}, 0);
+    Play(old, 44100, 0, 0, {}, 1);
+    Render(100);
+    device->ReleaseBuffer(old);
+    EXPECT_FALSE(device->IsBuffer(old));
+    EXPECT_EQ(Play(old), AudioDevice::DSERR_INVALIDPARAM);
+    // The next buffer takes the same slot with a new handle.
+    const auto next = Buffer(std::vector<int16_t>(1000, 8000));
     EXPECT_NE(next, old);
     const auto out = Render(1000);
-    EXPECT_EQ(FirstNonZero(out), -1) << "the old voice's Play must not start the new voice";
+    EXPECT_EQ(FirstNonZero(out), -1) << "the old buffer's trigger must not play the new one";
+    EXPECT_FALSE(device->IsPlaying(0));
+    EXPECT_FALSE(device->IsPlaying(1));
 }
 
 TEST_P(MixerTest, SampleDataIsFreedOnlyOnceTheAudioThreadHasLetGoOfIt) {
     const auto buffer = Buffer(std::vector<int16_t>(1000, 8000));
-    const auto voice = Voice(buffer);
-    device->Play(kWindow, voice);
+    Play(buffer);
     Render(100);
     device->Collect();
     EXPECT_EQ(device->dataCount(), 1u);
     device->ReleaseBuffer(buffer);
-    EXPECT_EQ(device->dataCount(), 1u) << "the voice still plays the data";
-    device->ReleaseVoice(voice);
     EXPECT_EQ(device->dataCount(), 1u) << "the audio thread has not seen the release yet";
     Render(64);
     device->Collect();
     EXPECT_EQ(device->dataCount(), 0u);
+}
+
+// With nobody draining the lanes (a stream that stopped), commands are dropped and
+// counted at once, never waited for, and a dropped trigger leaves its voice idle.
+TEST_P(MixerTest, AFullLaneDropsCommandsWithoutWaiting) {
+    const auto buffer = Buffer(std::vector<int16_t>(10, 1)); // one command in the lane
+    for (size_t i = 1; i < AudioMixer::kLaneCapacity; ++i)
+        device->StopVoice(kWindow, 0, device->Now());
+    EXPECT_EQ(device->droppedCommands(), 0u);
+    EXPECT_EQ(Play(buffer, 44100, 0, 0, {}, 3), AudioDevice::DSERR_ALLOCATED);
+    device->SetVoiceVolume(3, 0);
+    EXPECT_EQ(device->droppedCommands(), 2u);
+    EXPECT_FALSE(device->IsPlaying(3));
 }
 
 TEST_P(MixerTest, BuffersRefuseBadFormatsAndSizes) {
@@ -278,13 +326,29 @@ TEST_P(MixerTest, BuffersRefuseBadFormatsAndSizes) {
     EXPECT_EQ(
         device->CreateSoundBuffer(Pcm16Format(1, 44100), AudioDevice::kMaxBufferBytes + 1, &id),
         AudioDevice::DSERR_OUTOFMEMORY);
-    AudioDevice::VoiceId v = 0;
-    EXPECT_EQ(device->DuplicateSoundBuffer(12345, &v), AudioDevice::DSERR_INVALIDPARAM);
+    EXPECT_EQ(Play(12345), AudioDevice::DSERR_INVALIDPARAM);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, MixerTest, ::testing::Values(true, false), [](const auto& info) {
-    return info.param ? "Wide" : "Baseline";
-});
+// A live stream that has not settled yet (here: its first callbacks) holds a new run
+// until it has; the run then starts on the frame being rendered and keeps its spacing.
+class UnsettledMixerTest : public MixerTest {
+protected:
+    UnsettledMixerTest() : MixerTest(TimeOf(2000)) {}
+};
+
+TEST_P(UnsettledMixerTest, ARunStartedBeforeTheStreamSettlesStartsWhenItDoes) {
+    const auto buffer = Buffer(std::vector<int16_t>(10, 10000));
+    for (int k = 0; k < 3; ++k)
+        Play(buffer, 44100, 0, 0, GridTime{1, 0, k * 10.0}, k); // due at 0, 441, 882
+    const auto out = Render(4096, 256);
+    // Settled at the callback of frame 2048 (2000 frames after the first one).
+    EXPECT_EQ(Onsets(out), (std::vector<int>{2048, 2048 + 441, 2048 + 882}));
+    EXPECT_EQ(device->mixer().lateCommands(), 0u);
+}
+
+const auto kKernelName = [](const auto& info) { return info.param ? "Wide" : "Baseline"; };
+INSTANTIATE_TEST_SUITE_P(Kernels, MixerTest, ::testing::Values(true, false), kKernelName);
+INSTANTIATE_TEST_SUITE_P(Kernels, UnsettledMixerTest, ::testing::Values(true, false), kKernelName);
 
 TEST(SpscQueue, CarriesEveryItemInOrderBetweenTwoThreads) {
     static SpscQueue<uint64_t, 64> queue;
