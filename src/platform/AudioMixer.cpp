@@ -124,13 +124,14 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
     UpdateAnchor(nowNs);
     const int64_t blockStart = rendered_;
     const bool settled = Settled(nowNs);
-    // The step clock's lane first: a trigger it sent can only name a sound whose addition
-    // the window thread sent before, and a trigger is applied only at its frame, after
-    // both lanes have been read.
-    Drain(kStepClockLane, blockStart, settled);
-    Drain(kWindowLane, blockStart, settled);
+    // Steps that waited for the stream to settle first, so that the oldest step of each
+    // run places its origin. Then the step clock's lane: a trigger it sent can only name
+    // a sound whose addition the window thread sent before, and a trigger is applied only
+    // at its frame, after both lanes have been read.
     if (settled)
         PlaceWaiting(blockStart);
+    Drain(kStepClockLane, blockStart, settled);
+    Drain(kWindowLane, blockStart, settled);
 
     int cursor = 0;
     while (pendingCount_ > 0 && pending_[0].frame < blockStart + frames) {

@@ -340,9 +340,14 @@ TEST_P(UnsettledMixerTest, ARunStartedBeforeTheStreamSettlesStartsWhenItDoes) {
     const auto buffer = Buffer(std::vector<int16_t>(10, 10000));
     for (int k = 0; k < 3; ++k)
         Play(buffer, 44100, 0, 0, GridTime{1, 0, k * 10.0}, k); // due at 0, 441, 882
-    const auto out = Render(4096, 256);
+    auto out = Render(2048, 256);
+    // A step that arrives with the callback at which the stream settles does not place
+    // the run: its oldest step does.
+    Play(buffer, 44100, 0, 0, GridTime{1, 0, 30.0}, 3);
+    const auto rest = Render(2048, 256);
+    out.insert(out.end(), rest.begin(), rest.end());
     // Settled at the callback of frame 2048 (2000 frames after the first one).
-    EXPECT_EQ(Onsets(out), (std::vector<int>{2048, 2048 + 441, 2048 + 882}));
+    EXPECT_EQ(Onsets(out), (std::vector<int>{2048, 2048 + 441, 2048 + 882, 2048 + 1323}));
     EXPECT_EQ(device->mixer().lateCommands(), 0u);
 }
 
