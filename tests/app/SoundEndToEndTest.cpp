@@ -177,7 +177,9 @@ TEST_P(SoundEndToEnd, TheProgramPlaysTheDemoAsTheOfflineRendererDoes) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(TimerSetting, SoundEndToEnd, ::testing::Values(true, false),
+INSTANTIATE_TEST_SUITE_P(TimerSetting,
+                         SoundEndToEnd,
+                         ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "HighRes" : "Monotonic"; });
 
 } // namespace

@@ -11,8 +11,8 @@
 
 #include "ManualClock.h"
 #include "SequencerRecorder.h"
-#include "engine/Sequencer.h"
 #include "engine/PrecisionTimer.h"
+#include "engine/Sequencer.h"
 #include "model/Setup.h"
 #include "platform/Clocks.h"
 
