@@ -26,6 +26,8 @@ constexpr int kCallbacksPerNudge = 32;
 constexpr double kJumpSeconds = 0.25;
 // Below this the stream is not ahead of the mapping (rounding of the offline clock).
 constexpr double kAheadFrames = 0.5;
+// The limiter's knee: -1 dBFS.
+constexpr float kKnee = 0.8912509f;
 
 // -10000 hundredths (the bottom of the range) is silence, not a very quiet sound.
 float Gain(int32_t hundredthsOfDb) {
@@ -147,8 +149,24 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
         Apply(command);
     }
     MixVoices(out, cursor, frames);
+    if (config_.limitOutput)
+        Limit(out, 2 * static_cast<size_t>(frames));
     rendered_ += frames;
     renderedOut_.store(rendered_, std::memory_order_relaxed);
+}
+
+void AudioMixer::Limit(float* samples, size_t count) {
+    constexpr float kRoom = 1.0f - kKnee;
+    for (size_t i = 0; i < count; ++i) {
+        const float x = samples[i];
+        const float a = std::fabs(x);
+        if (a <= kKnee)
+            continue;
+        // Above the knee the excess goes through tanh, whose slope is 1 at the knee and
+        // which never reaches 1: the curve is smooth and stays below full scale.
+        const float y = kKnee + kRoom * std::tanh((a - kKnee) / kRoom);
+        samples[i] = std::copysign(std::min(y, 1.0f), x);
+    }
 }
 
 void AudioMixer::Drain(Lane lane, int64_t blockStart, bool settled) {

@@ -64,6 +64,9 @@ public:
         // Mix eight frames at a time where the processor has AVX2 and FMA (false: always
         // the baseline four-frame kernels).
         bool wideKernels = true;
+        // Pass the mix through the final limiter (see Limit); false only for parts of a
+        // mix that are summed afterwards.
+        bool limitOutput = true;
     };
 
     explicit AudioMixer(const Config& config);
@@ -91,6 +94,10 @@ public:
     void Render(float* out, int frames, int64_t nowNs);
 
     uint32_t rate() const { return config_.rate; }
+
+    // The final stage of every mix, live and rendered: samples up to -1 dBFS pass
+    // unchanged, louder ones bend smoothly towards full scale and never reach beyond it.
+    static void Limit(float* samples, size_t count);
     // Any thread: commands that arrived after their frame had been rendered.
     uint64_t lateCommands() const { return late_.load(std::memory_order_relaxed); }
     // Any thread: how often the stream got ahead of the time-to-frame mapping, which then

@@ -80,10 +80,11 @@ protected:
         return out;
     }
 
+    // Values up to about -2.4 dBFS: below the limiter's knee.
     static std::vector<int16_t> Ramp(int n) {
         std::vector<int16_t> v;
         for (int i = 0; i < n; ++i)
-            v.push_back(static_cast<int16_t>((i * 997) % 60001 - 30000));
+            v.push_back(static_cast<int16_t>((i * 997) % 50001 - 25000));
         return v;
     }
 
@@ -354,6 +355,26 @@ TEST_P(UnsettledMixerTest, ARunStartedBeforeTheStreamSettlesStartsWhenItDoes) {
 const auto kKernelName = [](const auto& info) { return info.param ? "Wide" : "Baseline"; };
 INSTANTIATE_TEST_SUITE_P(Kernels, MixerTest, ::testing::Values(true, false), kKernelName);
 INSTANTIATE_TEST_SUITE_P(Kernels, UnsettledMixerTest, ::testing::Values(true, false), kKernelName);
+
+TEST(MixerLimit, PassesUpToTheKneeAndBendsLouderSamplesBelowFullScale) {
+    const std::vector<float> in = {0.0f, 0.5f, -0.89f, 0.9f, 0.95f, -1.0f, 1.5f, 3.0f, -3.0f, 1e9f};
+    std::vector<float> out = in;
+    AudioMixer::Limit(out.data(), out.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+        if (std::fabs(in[i]) <= 0.89f) {
+            EXPECT_EQ(out[i], in[i]) << in[i];
+        }
+        EXPECT_LE(std::fabs(out[i]), 1.0f) << in[i];
+        EXPECT_EQ(std::signbit(out[i]), std::signbit(in[i])) << in[i];
+        if (i > 0 && std::fabs(in[i]) > std::fabs(in[i - 1])) {
+            EXPECT_GE(std::fabs(out[i]), std::fabs(out[i - 1])) << in[i];
+        }
+    }
+    // Just above the knee the curve goes on smoothly.
+    std::vector<float> edge = {0.8912509f, 0.8922509f};
+    AudioMixer::Limit(edge.data(), edge.size());
+    EXPECT_NEAR(edge[1] - edge[0], 0.001f, 2e-5f);
+}
 
 TEST(SpscQueue, CarriesEveryItemInOrderBetweenTwoThreads) {
     static SpscQueue<uint64_t, 64> queue;
