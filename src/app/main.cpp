@@ -20,7 +20,11 @@ int main(int argc, char** argv) {
         std::fputs(line.exitText->c_str(), line.exitStatus == 0 ? stdout : stderr);
         return line.exitStatus;
     }
-    mb::MainWindow window({});
+    mb::MainWindow::Options options;
+    options.audioApi = line.audioApi;
+    options.audioDevice = line.audioDevice;
+    options.bufferFrames = line.bufferFrames;
+    mb::MainWindow window(std::move(options));
     window.Start(line.setupPath);
     window.show();
     return QApplication::exec();

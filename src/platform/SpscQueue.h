@@ -37,6 +37,11 @@ public:
         return true;
     }
 
+    // Consumer thread: nothing is waiting.
+    bool Empty() const {
+        return head_.load(std::memory_order_relaxed) == tail_.load(std::memory_order_acquire);
+    }
+
     // Items pushed so far (producer thread) and items popped so far (any thread).
     size_t Pushed() const { return tail_.load(std::memory_order_relaxed); }
     size_t Popped() const { return head_.load(std::memory_order_acquire); }
