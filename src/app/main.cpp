@@ -1,9 +1,15 @@
-// The program: its one window, run until it closes.
+// The program: its one window, run until it closes. Under a session manager (NSM_URL
+// set) the session opens and saves the setup instead of the command line.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <string>
 
 #include <QApplication>
 
 #include "app/MainWindow.h"
+#include "app/NsmClient.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -18,7 +24,24 @@ int main(int argc, char** argv) {
         path += argv[i];
     }
     mb::MainWindow window({});
-    window.Start(path);
+    // Declared after the window, so that it goes first.
+    std::unique_ptr<mb::NsmClient> session;
+    if (const char* url = std::getenv("NSM_URL"); url != nullptr && *url != '\0') {
+        std::string error;
+        session = mb::NsmClient::Connect(url, error);
+        if (!session)
+            std::fprintf(stderr, "marrowbeat: NSM_URL: %s; running without the session manager\n",
+                         error.c_str());
+        else if (!path.empty())
+            std::fprintf(stderr, "marrowbeat: the session manager opens the setup; '%s' is not opened\n",
+                         path.c_str());
+    }
+    window.Start(session ? std::string() : path);
     window.show();
+    if (session) {
+        // The manager starts the program again by this name.
+        session->Announce(window, std::filesystem::path(argv[0]).filename().string(),
+                          [] { QCoreApplication::exit(0); });
+    }
     return QApplication::exec();
 }
