@@ -23,6 +23,12 @@ struct MessageDeleter {
 };
 using LoMessage = std::unique_ptr<std::remove_pointer_t<lo_message>, MessageDeleter>;
 
+template <typename T> T FromBytes(const char* bytes) {
+    T value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
 } // namespace
 
 OscPort::~OscPort() {
@@ -118,18 +124,21 @@ std::optional<OscPort::Message> OscPort::Receive() {
             continue;
         const char* types = lo_message_get_types(message.get());
         Message out{path, types != nullptr ? types : "", {}, from};
+        // liblo's arguments lie 4-byte aligned in its buffer, in host byte order; they are
+        // read as bytes, not through its 8-byte union.
         lo_arg** argv = lo_message_get_argv(message.get());
         bool known = true;
         for (size_t i = 0; i < out.types.size() && known; ++i) {
+            const char* bytes = reinterpret_cast<const char*>(argv[i]);
             switch (out.types[i]) {
             case LO_INT32:
-                out.arguments.emplace_back(argv[i]->i);
+                out.arguments.emplace_back(FromBytes<int32_t>(bytes));
                 break;
             case LO_FLOAT:
-                out.arguments.emplace_back(argv[i]->f);
+                out.arguments.emplace_back(FromBytes<float>(bytes));
                 break;
             case LO_STRING:
-                out.arguments.emplace_back(std::string(&argv[i]->s));
+                out.arguments.emplace_back(std::string(bytes));
                 break;
             default:
                 known = false;

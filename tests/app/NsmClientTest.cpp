@@ -1,5 +1,6 @@
 // The session-manager client with the real window, and a fake session manager in the
 // test: a socket on 127.0.0.1 that speaks the protocol with the same OSC port.
+#include <arpa/inet.h>
 #include <csignal>
 #include <fstream>
 #include <unistd.h>
@@ -139,6 +140,40 @@ TEST_F(NsmClientTest, TheWindowHidesAndShowsWhenAskedAndSigtermQuits) {
     for (int i = 0; i < 100 && quits == 0; ++i)
         Pump();
     EXPECT_EQ(quits, 1);
+}
+
+TEST(OscPort, SkipsDatagramsThatAreNotMessagesOfItsTypesAndKeepsTheNextOne) {
+    OscPort receiver;
+    OscPort sender;
+    ASSERT_EQ(receiver.Open(true), "");
+    ASSERT_EQ(sender.Open(true), "");
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(receiver.Port());
+    using namespace std::string_literals;
+    const std::string bad[] = {
+        "garbage"s,
+        "/a\0\0"s,                                   // path not padded to 4 bytes
+        "/a\0\0,s\0\0abc"s,                         // string argument without its end
+        "/a\0\0,i\0\0\0\0"s,                          // int argument cut short
+        "/a\0\0,b\0\0\0\0\0\1x\0\0\0"s,                // a blob: not a type it takes
+        "#bundle\0\0\0\0\0\0\0\0\1"s,
+    };
+    for (const std::string& datagram : bad)
+        ASSERT_EQ(::sendto(sender.Socket(), datagram.data(), datagram.size(), 0,
+                           reinterpret_cast<const sockaddr*>(&to), sizeof to),
+                  static_cast<ssize_t>(datagram.size()));
+    const Args good{-7, 0.25f, std::string("text")};
+    ASSERT_TRUE(sender.Send(to, "/good", good));
+    std::optional<OscPort::Message> got;
+    for (int i = 0; i < 100 && !got; ++i, usleep(10000))
+        got = receiver.Receive();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->path, "/good");
+    EXPECT_EQ(got->types, "ifs");
+    EXPECT_EQ(got->arguments, good);
+    EXPECT_FALSE(receiver.Receive());
 }
 
 TEST(NsmClientConnect, RefusesAddressesItCannotUse) {
