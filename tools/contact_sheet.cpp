@@ -12,9 +12,9 @@
 #include <QImage>
 #include <QPainter>
 
+#include "Version.h"
 #include "widgets/Canvas.h"
 #include "widgets/ColorScheme.h"
-#include "Version.h"
 #include "widgets/MonoPicture.h"
 
 namespace {

@@ -45,7 +45,8 @@ public:
     uint16_t Port() const { return port_; }
 
     // Sends one message; false when it could not be encoded or sent whole.
-    bool Send(const sockaddr_in& to, const std::string& path, const std::vector<Argument>& arguments);
+    bool
+    Send(const sockaddr_in& to, const std::string& path, const std::vector<Argument>& arguments);
     // The next queued message; datagrams that are not an OSC message with i, f and s
     // arguments only are skipped. Nothing when none is queued.
     std::optional<Message> Receive();

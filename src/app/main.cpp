@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "marrowbeat: NSM_URL: %s; running without the session manager\n",
                          error.c_str());
         else if (!path.empty())
-            std::fprintf(stderr, "marrowbeat: the session manager opens the setup; '%s' is not opened\n",
+            std::fprintf(stderr,
+                         "marrowbeat: the session manager opens the setup; '%s' is not opened\n",
                          path.c_str());
     }
     window.Start(session ? std::string() : path);

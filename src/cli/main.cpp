@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "Version.h"
 #include "engine/OfflineSession.h"
 #include "engine/WaveWriter.h"
 #include "files/PathNames.h"
@@ -33,7 +34,6 @@
 #include "files/SoundFolder.h"
 #include "model/Setup.h"
 #include "platform/Prompts.h"
-#include "Version.h"
 
 namespace {
 

@@ -32,10 +32,9 @@ protected:
         ASSERT_TRUE(client) << error;
         client->Announce(*window, "marrowbeat", [this] { ++quits; });
         const OscPort::Message announce = Expect(NsmClient::kAnnounce);
-        EXPECT_EQ(announce.arguments, (Args{std::string("Marrowbeat"),
-                                            std::string(":dirty:optional-gui:"),
-                                            std::string("marrowbeat"), 1, 2,
-                                            static_cast<int32_t>(getpid())}));
+        EXPECT_EQ(announce.arguments,
+                  (Args{std::string("Marrowbeat"), std::string(":dirty:optional-gui:"),
+                        std::string("marrowbeat"), 1, 2, static_cast<int32_t>(getpid())}));
         clientAddress = announce.from;
         Send(NsmClient::kReply, {std::string(NsmClient::kAnnounce), std::string("Welcome"),
                                  std::string("Fake manager"), std::string(":optional-gui:")});
@@ -91,7 +90,8 @@ TEST_F(NsmClientTest, ANewSessionIsCreatedThenSavedAndReportedDirtyAndClean) {
     EXPECT_EQ(early.types, "sis");
     EXPECT_EQ(early.arguments[1], OscPort::Argument(NsmClient::kErrorNoSessionOpen));
 
-    EXPECT_EQ(Open("Marrowbeat.nABCD").arguments[0], OscPort::Argument(std::string(NsmClient::kOpen)));
+    EXPECT_EQ(Open("Marrowbeat.nABCD").arguments[0],
+              OscPort::Argument(std::string(NsmClient::kOpen)));
     const std::string file = Scratch("Marrowbeat.nABCD.mbx");
     EXPECT_EQ(window->GetSetup().filePath, file);
     EXPECT_EQ(Saved(file).loops[0].steps[3].on, 1);
@@ -99,7 +99,8 @@ TEST_F(NsmClientTest, ANewSessionIsCreatedThenSavedAndReportedDirtyAndClean) {
     Click(window->Panel().Column(3).Toggle().GetRect());
     Expect(NsmClient::kIsDirty);
     Send(NsmClient::kSave);
-    EXPECT_EQ(Expect(NsmClient::kReply).arguments[0], OscPort::Argument(std::string(NsmClient::kSave)));
+    EXPECT_EQ(Expect(NsmClient::kReply).arguments[0],
+              OscPort::Argument(std::string(NsmClient::kSave)));
     Expect(NsmClient::kIsClean);
     EXPECT_EQ(Saved(file).loops[0].steps[3].on, 0);
 }
@@ -116,7 +117,8 @@ TEST_F(NsmClientTest, AnExistingSetupOpensADamagedOneChangesNothingAndFileComman
     Send(NsmClient::kOpen, {Scratch("Broken.nIJKL"), std::string("Broken"), std::string("nIJKL")});
     const OscPort::Message refused = Expect(NsmClient::kError);
     EXPECT_EQ(refused.arguments[1], OscPort::Argument(NsmClient::kErrorBadProject));
-    EXPECT_NE(std::get<std::string>(refused.arguments[2]).find("Broken.nIJKL.mbx"), std::string::npos);
+    EXPECT_NE(std::get<std::string>(refused.arguments[2]).find("Broken.nIJKL.mbx"),
+              std::string::npos);
     EXPECT_EQ(window->GetSetup().filePath, file);
     EXPECT_EQ(prompts.notes.size(), notes);
 
@@ -154,10 +156,10 @@ TEST(OscPort, SkipsDatagramsThatAreNotMessagesOfItsTypesAndKeepsTheNextOne) {
     using namespace std::string_literals;
     const std::string bad[] = {
         "garbage"s,
-        "/a\0\0"s,                                   // path not padded to 4 bytes
-        "/a\0\0,s\0\0abc"s,                         // string argument without its end
-        "/a\0\0,i\0\0\0\0"s,                          // int argument cut short
-        "/a\0\0,b\0\0\0\0\0\1x\0\0\0"s,                // a blob: not a type it takes
+        "/a\0\0"s,                      // path not padded to 4 bytes
+        "/a\0\0,s\0\0abc"s,             // string argument without its end
+        "/a\0\0,i\0\0\0\0"s,            // int argument cut short
+        "/a\0\0,b\0\0\0\0\0\1x\0\0\0"s, // a blob: not a type it takes
         "#bundle\0\0\0\0\0\0\0\0\1"s,
     };
     for (const std::string& datagram : bad)
@@ -177,8 +179,8 @@ TEST(OscPort, SkipsDatagramsThatAreNotMessagesOfItsTypesAndKeepsTheNextOne) {
 }
 
 TEST(NsmClientConnect, RefusesAddressesItCannotUse) {
-    for (const std::string url : {"", "garbage", "osc.tcp://127.0.0.1:5000/", "osc.udp://127.0.0.1/",
-                                  "osc.udp://127.0.0.1:port/"}) {
+    for (const std::string url : {"", "garbage", "osc.tcp://127.0.0.1:5000/",
+                                  "osc.udp://127.0.0.1/", "osc.udp://127.0.0.1:port/"}) {
         std::string error;
         EXPECT_EQ(NsmClient::Connect(url, error), nullptr) << url;
         EXPECT_FALSE(error.empty()) << url;

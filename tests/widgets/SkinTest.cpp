@@ -180,7 +180,8 @@ TEST_F(SkinTest, IconAndAboutPictureLoadWithTheVersionCentredOnItsLine) {
     // Inside the picture's double frame, the ink of the line spans the whole text, one
     // glyph cell per character, centred.
     constexpr int kFrame = 3;
-    for (const auto& [picture, version] : {std::pair{&a, versions[0]}, std::pair{&b, versions[1]}}) {
+    for (const auto& [picture, version] :
+         {std::pair{&a, versions[0]}, std::pair{&b, versions[1]}}) {
         int left = a.width();
         int right = -1;
         for (int y = top; y < bottom; ++y)
