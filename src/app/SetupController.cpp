@@ -353,12 +353,25 @@ bool SetupController::ConfirmDiscard() {
     return document_->ConfirmDiscard();
 }
 
+void SetupController::SetSessionFile(const std::string& path) {
+    sessionFile_ = path;
+}
+
+bool SetupController::LeftToSession() {
+    if (sessionFile_.empty())
+        return false;
+    prompts_.ShowNote(kUnderSession + sessionFile_ + kUnderSessionSave);
+    return true;
+}
+
 void SetupController::OpenPath(const std::string& path) {
-    document_->OpenPath(path);
+    if (!LeftToSession())
+        document_->OpenPath(path);
 }
 
 void SetupController::OpenSetup() {
-    document_->OpenSetup();
+    if (!LeftToSession())
+        document_->OpenSetup();
 }
 
 void SetupController::SaveSetup() {
@@ -366,7 +379,8 @@ void SetupController::SaveSetup() {
 }
 
 void SetupController::SaveSetupAs() {
-    document_->SaveAs();
+    if (!LeftToSession())
+        document_->SaveAs();
 }
 
 void SetupController::ImportSounds() {
