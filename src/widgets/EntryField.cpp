@@ -34,6 +34,7 @@ void EntryField::Create(int id,
                         FieldCompanion* companion) {
     companion_ = companion;
     pending_ = false;
+    editing_ = false;
     redraw_ = true;
     immediate_ = true;
     TextField::Create(id, owner, ink, paper, x, y, width, height, alignment);
