@@ -9,8 +9,8 @@
 #include <QDropEvent>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPushButton>
 #include <QMimeData>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QUrl>
