@@ -52,7 +52,6 @@ public:
 
     static constexpr int kDefaultMasterVolume = 80;
     static constexpr int kDefaultEValue = 0;
-    static constexpr int kCentrePan = 64;
 
     explicit SetupController(Prompts& prompts);
     ~SetupController();
@@ -89,7 +88,8 @@ public:
     void PasteMeasure();
     void Randomize();
     void ShiftSteps(bool right);
-    // The sound list's command: step k of the selected loop plays sound i.
+    // The sound list's command: step k of the selected loop plays sound i; the setup is
+    // modified when that is another sound. No undo point is taken.
     void ChooseSound(int k, int i);
 
     // File commands. Once a session manager has opened the setup (SetSessionFile with

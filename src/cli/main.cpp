@@ -41,8 +41,10 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr double kDefaultSeconds = 8.0;
 constexpr double kMaxSeconds = 3600.0;
-constexpr double kMinBpm = 1.0;
-constexpr double kMaxBpm = 10000.0;
+// --bpm takes a narrower range than the window's tempo: a render of an hour at the
+// window's highest tempo would play billions of steps.
+constexpr double kRenderMinBpm = 1.0;
+constexpr double kRenderMaxBpm = 10000.0;
 constexpr const char* kUsage =
     "usage: marrowbeat-cli render [SETUP.mbx] [--sounds DIR] -o OUT.wav [--seconds S] "
     "[--bpm B] [--float] | marrowbeat-cli info SETUP.mbx | marrowbeat-cli --version";
@@ -113,7 +115,7 @@ std::optional<std::string> ParseRender(const std::vector<std::string>& args, Ren
         } else if (a == "--seconds") {
             if (!ParseNumber(v, 0.001, kMaxSeconds, o.seconds))
                 return "--seconds must be a number from 0.001 to 3600, not '" + v + "'";
-        } else if (!ParseNumber(v, kMinBpm, kMaxBpm, o.bpm)) {
+        } else if (!ParseNumber(v, kRenderMinBpm, kRenderMaxBpm, o.bpm)) {
             return "--bpm must be a number from 1 to 10000, not '" + v + "'";
         }
     }
