@@ -28,6 +28,11 @@ packages=(
   libclang-rt-14-dev
   shared-mime-info
   desktop-file-utils
+  liblo-dev
+  appstream
+  dpkg-dev
+  file
+  lintian
 )
 
 missing=()

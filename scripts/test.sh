@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every test in the normal, the ASan+UBSan and the
 # TSan builds, and runs them: all tests in the first two, the step clock's and the
-# engine's tests under TSan.
+# engine's tests under TSan. Then builds the Debian package and (in CI) installs, runs
+# and purges it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -19,6 +20,11 @@ for preset in default asan tsan; do
     status=1
   fi
 done
+
+echo "=== Debian package: lintian, install, run, purge ==="
+if ! scripts/package-test.sh; then
+  status=1
+fi
 
 echo "=== fuzz targets: replay the seed corpora ==="
 scripts/build.sh fuzz

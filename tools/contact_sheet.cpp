@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include "Version.h"
 #include "widgets/Canvas.h"
 #include "widgets/ColorScheme.h"
 #include "widgets/MonoPicture.h"
@@ -122,7 +123,7 @@ int main(int argc, char** argv) {
                       .pixmap(QSize(32, 32))
                       .toImage());
         if (scale == 1)
-            sheet.Put(mb::MonoPicture::AboutPicture(inks[1].first, inks[1].second));
+            sheet.Put(mb::MonoPicture::AboutPicture(inks[1].first, inks[1].second, mb::kVersion));
         QPainter(&image).drawImage(0, top, part.copy(0, 0, 1400, sheet.Bottom() + 8));
         top += sheet.Bottom() + 8;
     }

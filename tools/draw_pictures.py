@@ -514,7 +514,8 @@ def about():
     for i in range(16):
         centred_text(p, 19 + i * 11 + 4, 110, str(i + 1 if i < 9 else (i + 1) % 10), FONT_3X5)
     p.hline(12, 201, 122)
-    lines = ["WAV SOUNDS", "EIGHT LOOPS OF SIXTEEN STEPS", "VERSION 0.1"]
+    # The third line, the version, is written by the program (from GLYPHS) at y 156.
+    lines = ["WAV SOUNDS", "EIGHT LOOPS OF SIXTEEN STEPS"]
     y = 132
     for s in lines:
         centred_text(p, 107, y, s, FONT_5X7)
@@ -532,6 +533,18 @@ def about():
     p.vline(25, 191, 196)
     p.vline(188, 191, 196)
     centred_text(p, 107, 206, "2026", FONT_5X7)
+    return p
+
+
+# The characters the program writes into a picture itself (the About picture's version
+# line), in this order: cells of 5 x 7 pixels, 6 pixels apart. MonoPicture knows the order.
+RUNTIME_GLYPHS = " .0123456789ABCDEFGHIKLMNOPQRSTUVWXY"
+
+
+def glyph_strip():
+    p = Pic(len(RUNTIME_GLYPHS) * 6, 7)
+    for i, ch in enumerate(RUNTIME_GLYPHS):
+        p.text(i * 6, 0, ch, FONT_5X7)
     return p
 
 
@@ -583,6 +596,7 @@ def main():
         pictures[("cursors", name)] = (pic, name.lower() + " pointer")
     pictures[("icons", "ICON128")] = (icon(), "program icon")
     pictures[("pictures", "ABOUTBMP")] = (about(), "About box picture")
+    pictures[("pictures", "GLYPHS")] = (glyph_strip(), "characters written at run time: " + RUNTIME_GLYPHS)
 
     files = []
     for (folder, name), (pic, what) in sorted(pictures.items()):

@@ -9,6 +9,7 @@
 #include <QPixmap>
 #include <QUrl>
 
+#include "Version.h"
 #include "widgets/HyperlinkLabel.h"
 #include "widgets/MonoPicture.h"
 
@@ -30,7 +31,7 @@ AboutBox::AboutBox(QWidget* parent, uint32_t ink, uint32_t paper)
     setFixedSize(units_.Size(kWidth, kHeight));
     setMouseTracking(true);
     auto* picture = new QLabel(this);
-    picture->setPixmap(QPixmap::fromImage(MonoPicture::AboutPicture(ink, paper)));
+    picture->setPixmap(QPixmap::fromImage(MonoPicture::AboutPicture(ink, paper, kVersion)));
     picture->move(0, 0);
     picture->setAttribute(Qt::WA_TransparentForMouseEvents);
     link_ = new HyperlinkLabel(this);

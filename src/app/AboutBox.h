@@ -12,7 +12,8 @@ namespace mb {
 
 class HyperlinkLabel;
 
-// The About box: the program's picture and, below it, a link to the program's manual. The
+// The About box: the program's picture with its version and, below it, a link to the
+// program's manual. The
 // box holds the mouse while it is open: a left press on the link opens the manual and the
 // box stays; a left press anywhere else, Enter, Escape or a close request ends it with
 // kResult. The pointer is the hand over the link and the plain pointer elsewhere. Window

@@ -1,5 +1,6 @@
 #include "app/CommandTable.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <QActionGroup>
@@ -90,9 +91,6 @@ void SetChecked(QMenu& menu, int id, bool checked) {
     }
 }
 
-constexpr int kTempoUnitSamples = 1;
-constexpr int kTempoUnitBpm = 0;
-
 } // namespace
 
 CommandTable::CommandTable(MainWindow& window) : window_(window) {}
@@ -142,17 +140,17 @@ std::unique_ptr<QMenu> CommandTable::BuildMenu(int menuId) const {
 void CommandTable::PrepareSoundMenu(QMenu& menu) const {
     Setup& setup = window_.GetSetup();
     const int n = static_cast<int>(setup.soundNames.size());
-    if (n == 0) {
-        menu.addAction(kNoSounds)->setData(kFirstSound);
-        return;
-    }
     auto* group = new QActionGroup(&menu);
-    for (int i = 0; i < n; ++i) {
-        char prefix[16];
-        std::snprintf(prefix, sizeof prefix, "%02d: ", i + 1);
-        QAction* action =
-            menu.addAction(QString::fromUtf8(prefix) +
-                           QString::fromStdString(setup.soundNames[static_cast<size_t>(i)]));
+    // Without sounds the one item stands for sound 0, and is checked like it.
+    for (int i = 0; i < std::max(n, 1); ++i) {
+        QString text = kNoSounds;
+        if (n > 0) {
+            char prefix[16];
+            std::snprintf(prefix, sizeof prefix, "%02d: ", i + 1);
+            text = QString::fromUtf8(prefix) +
+                   QString::fromStdString(setup.soundNames[static_cast<size_t>(i)]);
+        }
+        QAction* action = menu.addAction(text);
         action->setData(kFirstSound + i);
         action->setCheckable(true);
         group->addAction(action);
@@ -202,7 +200,6 @@ void CommandTable::OnCommand(int command) {
         break;
     case kChangeColor:
         window_.ChangeColour();
-        setup.modified = 1;
         break;
     case kAbout:
         window_.ShowAbout();

@@ -23,6 +23,7 @@
 #include "model/StepParam.h"
 #include "panel/WidgetPanel.h"
 #include "platform/RtAudioOutput.h"
+#include "widgets/EntryField.h"
 #include "widgets/MonoPicture.h"
 #include "widgets/WidgetEvent.h"
 
@@ -132,6 +133,7 @@ void MainWindow::Start(const std::string& commandLinePath) {
     focusSink_->setStyleSheet(
         "QPushButton { border: none; background: transparent; color: transparent; }");
     focusSink_->setAutoDefault(false);
+    focusSink_->setAttribute(Qt::WA_TransparentForMouseEvents);
     focusSink_->setGeometry(kFocusSinkX, kFocusSinkY, kFocusSinkSize, kFocusSinkSize * 2 / 3);
 
     panel_ = std::make_unique<WidgetPanel>(*this, setup_);
@@ -328,13 +330,21 @@ bool MainWindow::PreTranslateKey(QObject* watched, QKeyEvent* key) {
             return true;
         }
     }
-    // Enter outside a text field asks for a new colour; in a field it commits the value.
-    if ((k == Qt::Key_Return || k == Qt::Key_Enter) && mods == Qt::NoModifier &&
-        qobject_cast<QLineEdit*>(watched) == nullptr) {
-        ChangeColour();
+    const bool enter = k == Qt::Key_Return || k == Qt::Key_Enter;
+    if ((!enter && k != Qt::Key_Escape) || mods != Qt::NoModifier)
+        return false;
+    // In a text field Enter commits the typed value and Escape restores the one shown
+    // before; either way the focus goes back to the sink, which commits the field.
+    if (auto* field = dynamic_cast<EntryField*>(watched)) {
+        if (!enter)
+            field->CancelEdit();
+        ResetFocus();
         return true;
     }
-    return false;
+    // Elsewhere Enter asks for a new colour, and Escape goes on to close the window.
+    if (enter)
+        ChangeColour();
+    return enter;
 }
 
 void MainWindow::TogglePlayback() {
@@ -459,7 +469,7 @@ void MainWindow::ChooseSoundOutput() {
             if (!note.empty())
                 prompts_.ShowNote(note);
         } else {
-            prompts_.ShowNote(MainWindow::kNoSound);
+            prompts_.ShowNote(SoundEngine::kNoDeviceText);
         }
     }
 }
@@ -533,8 +543,8 @@ void MainWindow::MoveTo(int32_t x, int32_t y) {
 }
 
 void MainWindow::Hide() {
-    // Hiding the window while a setup is applied would end its event loop; it only
-    // stops painting until Show.
+    // The window stays on screen and only stops painting until Show: unmapping it would
+    // let the desktop forget its place, its stacking and its focus for a moment.
     setUpdatesEnabled(false);
 }
 

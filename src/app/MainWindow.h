@@ -40,13 +40,13 @@ public:
     static constexpr int kClientHeight = 166;
     static constexpr int kMinClientWidth = 133;
     // The focus sink: a flat button that takes the keyboard focus back, so that keys reach
-    // the window's own handling and not a text field.
+    // the window's own handling and not a text field. It takes no mouse event: the arrows
+    // and fields it lies over get their clicks.
     static constexpr int kFocusSinkId = 1;
     static constexpr const char* kFocusSinkText = "C";
     static constexpr int kFocusSinkX = 4;
     static constexpr int kFocusSinkY = 144;
     static constexpr int kFocusSinkSize = 27;
-    static constexpr const char* kNoSound = "Failed to initialize DirectX.";
 
     struct Options {
         // Where every prompt goes; nullptr: the desktop's dialogs.
@@ -98,7 +98,9 @@ public:
     // MessagePoster: any thread.
     void PostMessage(int message, intptr_t wParam, intptr_t lParam) override;
 
-    // Asks for a colour and applies it; choosing the current colour changes nothing.
+    // Change Color, for Enter on the focus sink, F12 and the File menu alike: asks for a
+    // colour, opened on the background colour, applies it and marks the setup modified.
+    // Cancel, or the background colour itself, changes nothing and marks nothing.
     void ChangeColour();
     void ShowAbout();
     // The focus reset of every left press: the last column's pitch field loses its

@@ -81,7 +81,12 @@ std::optional<std::string> QtPrompts::SaveSetupPath(const std::string& proposed)
 }
 
 std::optional<std::string> QtPrompts::ImportSoundFile() {
-    return Chosen(QFileDialog::getOpenFileName(owner_, {}, {}, kWaveFilter));
+    QFileDialog dialog(owner_, kImportTitle, QString(), kWaveFilter);
+    // Any name: a folder without WAV files is picked by typing a new name in it.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return Chosen(dialog.selectedFiles().first());
 }
 
 std::optional<uint32_t> QtPrompts::PickColor(uint32_t current) {

@@ -17,7 +17,8 @@ namespace mb {
 class QtPrompts : public Prompts {
 public:
     static constexpr const char* kNoteCaption = "NOTE!";
-    static constexpr const char* kWaveFilter = "WAV files (*.wav *.WAV *.Wav)";
+    static constexpr const char* kImportTitle = "Import Sounds";
+    static constexpr const char* kWaveFilter = "Wave files (*.wav)";
 
     explicit QtPrompts(QWidget* owner = nullptr);
     ~QtPrompts() override;

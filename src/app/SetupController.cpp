@@ -282,12 +282,8 @@ void SetupController::CopyMeasure() {
         return;
     }
     Loop& copy = setup_->copyBuffer();
-    Loop& undo = setup_->undoBuffer();
-    const Loop& selected = setup_->loop(setup_->selectedLoop);
-    for (size_t i = 0; i < kStepsPerLoop; ++i)
-        undo.steps[i].CopyValues(copy.steps[i]);
-    for (size_t i = 0; i < kStepsPerLoop; ++i)
-        copy.steps[i].CopyValues(selected.steps[i]);
+    CopySteps(setup_->undoBuffer(), copy);
+    CopySteps(copy, setup_->loop(setup_->selectedLoop));
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (clipboard == nullptr) {
         prompts_.ShowNote(kCouldNotCopy);
@@ -318,9 +314,7 @@ void SetupController::PasteMeasure() {
     const std::span<const uint8_t> block(reinterpret_cast<const uint8_t*>(bytes.constData()),
                                          static_cast<size_t>(bytes.size()));
     DecodeMeasure(block, setup_->copyBuffer());
-    Loop& selected = setup_->loop(setup_->selectedLoop);
-    for (size_t i = 0; i < kStepsPerLoop; ++i)
-        selected.steps[i].CopyValues(setup_->copyBuffer().steps[i]);
+    CopySteps(setup_->loop(setup_->selectedLoop), setup_->copyBuffer());
     LoadLoopIntoColumns(setup_->selectedLoop);
     AssignAllVoices();
 }
@@ -344,21 +338,38 @@ void SetupController::ShiftSteps(bool right) {
 
 void SetupController::ChooseSound(int k, int i) {
     const int l = setup_->selectedLoop;
+    Step& step = setup_->loop(l).steps[static_cast<size_t>(k)];
+    // Another sound is an edit like any other: closing asks to save it.
+    if (step.GetParam(kParamSound) != i)
+        setup_->modified = 1;
     AssignVoice(l, k, i);
     panel_->Column(k).SetItem(kParamSound, i);
-    setup_->loop(l).steps[static_cast<size_t>(k)].SetParam(kParamSound, i);
+    step.SetParam(kParamSound, i);
 }
 
 bool SetupController::ConfirmDiscard() {
     return document_->ConfirmDiscard();
 }
 
+void SetupController::SetSessionFile(const std::string& path) {
+    sessionFile_ = path;
+}
+
+bool SetupController::LeftToSession() {
+    if (sessionFile_.empty())
+        return false;
+    prompts_.ShowNote(kUnderSession + sessionFile_ + kUnderSessionSave);
+    return true;
+}
+
 void SetupController::OpenPath(const std::string& path) {
-    document_->OpenPath(path);
+    if (!LeftToSession())
+        document_->OpenPath(path);
 }
 
 void SetupController::OpenSetup() {
-    document_->OpenSetup();
+    if (!LeftToSession())
+        document_->OpenSetup();
 }
 
 void SetupController::SaveSetup() {
@@ -366,7 +377,8 @@ void SetupController::SaveSetup() {
 }
 
 void SetupController::SaveSetupAs() {
-    document_->SaveAs();
+    if (!LeftToSession())
+        document_->SaveAs();
 }
 
 void SetupController::ImportSounds() {

@@ -42,9 +42,16 @@ public:
         "The measure on the clipboard is damaged: it holds fewer than 192 bytes. "
         "Nothing was pasted.";
 
+    // The note that Open Setup, Save Setup As and a dropped file give while a session
+    // manager owns the setup's file; the file's path comes between the two parts.
+    static constexpr const char* kUnderSession =
+        "This setup belongs to a session of the session manager, which opens and saves it:\n";
+    static constexpr const char* kUnderSessionSave =
+        "\nSave Setup saves it there. Opening another setup or saving it under another name "
+        "is left to the session manager.";
+
     static constexpr int kDefaultMasterVolume = 80;
     static constexpr int kDefaultEValue = 0;
-    static constexpr int kCentrePan = 64;
 
     explicit SetupController(Prompts& prompts);
     ~SetupController();
@@ -81,10 +88,14 @@ public:
     void PasteMeasure();
     void Randomize();
     void ShiftSteps(bool right);
-    // The sound list's command: step k of the selected loop plays sound i.
+    // The sound list's command: step k of the selected loop plays sound i; the setup is
+    // modified when that is another sound. No undo point is taken.
     void ChooseSound(int k, int i);
 
-    // File commands.
+    // File commands. Once a session manager has opened the setup (SetSessionFile with
+    // its file), OpenPath, OpenSetup and SaveSetupAs only show the session note; Save
+    // Setup saves to the session's file, which is the setup's file.
+    void SetSessionFile(const std::string& path);
     bool ConfirmDiscard();
     void OpenPath(const std::string& path);
     void OpenSetup();
@@ -102,6 +113,8 @@ private:
     void AssignVoice(int loop, int step, int sound);
     void AssignAllVoices();
     void ShowGlobalValues();
+    // Shows the session note and returns true when a session owns the setup's file.
+    bool LeftToSession();
 
     Prompts& prompts_;
     WidgetPanel* panel_ = nullptr;
@@ -113,6 +126,7 @@ private:
     std::unique_ptr<SetupDocument> document_;
     ModifierSource modifiers_;
     RandomSource random_;
+    std::string sessionFile_;
     bool initialised_ = false;
 };
 

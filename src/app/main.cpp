@@ -1,5 +1,9 @@
-// The program: its one window, run until it closes.
+// The program: its one window, run until it closes. Under a session manager (NSM_URL
+// set) the session opens and saves the setup instead of the command line.
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -7,6 +11,7 @@
 
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
+#include "app/NsmClient.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -25,7 +30,25 @@ int main(int argc, char** argv) {
     options.audioDevice = line.audioDevice;
     options.bufferFrames = line.bufferFrames;
     mb::MainWindow window(std::move(options));
-    window.Start(line.setupPath);
+    // Declared after the window, so that it goes first.
+    std::unique_ptr<mb::NsmClient> session;
+    if (const char* url = std::getenv("NSM_URL"); url != nullptr && *url != '\0') {
+        std::string error;
+        session = mb::NsmClient::Connect(url, error);
+        if (!session)
+            std::fprintf(stderr, "marrowbeat: NSM_URL: %s; running without the session manager\n",
+                         error.c_str());
+        else if (!line.setupPath.empty())
+            std::fprintf(stderr,
+                         "marrowbeat: the session manager opens the setup; '%s' is not opened\n",
+                         line.setupPath.c_str());
+    }
+    window.Start(session ? std::string() : line.setupPath);
     window.show();
+    if (session) {
+        // The manager starts the program again by this name.
+        session->Announce(window, std::filesystem::path(argv[0]).filename().string(),
+                          [] { QCoreApplication::exit(0); });
+    }
     return QApplication::exec();
 }

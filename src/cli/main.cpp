@@ -14,6 +14,10 @@
 //   marrowbeat-cli info SETUP.mbx
 //
 // prints the setup as JSON, as the program holds it after opening it.
+//
+//   marrowbeat-cli --version
+//
+// prints the program's version.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "Version.h"
 #include "engine/OfflineSession.h"
 #include "engine/WaveWriter.h"
 #include "files/PathNames.h"
@@ -36,11 +41,13 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr double kDefaultSeconds = 8.0;
 constexpr double kMaxSeconds = 3600.0;
-constexpr double kMinBpm = 1.0;
-constexpr double kMaxBpm = 10000.0;
+// --bpm takes a narrower range than the window's tempo: a render of an hour at the
+// window's highest tempo would play billions of steps.
+constexpr double kRenderMinBpm = 1.0;
+constexpr double kRenderMaxBpm = 10000.0;
 constexpr const char* kUsage =
     "usage: marrowbeat-cli render [SETUP.mbx] [--sounds DIR] -o OUT.wav [--seconds S] "
-    "[--bpm B] [--float] | marrowbeat-cli info SETUP.mbx";
+    "[--bpm B] [--float] | marrowbeat-cli info SETUP.mbx | marrowbeat-cli --version";
 
 // Without a window, a message is one line on standard error and every dialog is
 // cancelled.
@@ -113,7 +120,7 @@ std::optional<std::string> ParseRender(const std::vector<std::string>& args, Ren
         } else if (a == "--seconds") {
             if (!ParseNumber(v, 0.001, kMaxSeconds, o.seconds))
                 return "--seconds must be a number from 0.001 to 3600, not '" + v + "'";
-        } else if (!ParseNumber(v, kMinBpm, kMaxBpm, o.bpm)) {
+        } else if (!ParseNumber(v, kRenderMinBpm, kRenderMaxBpm, o.bpm)) {
             return "--bpm must be a number from 1 to 10000, not '" + v + "'";
         }
     }
@@ -184,6 +191,10 @@ int Info(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && args[0] == "--version") {
+        std::printf("marrowbeat-cli %s\n", mb::kVersion);
+        return 0;
+    }
     if (!args.empty() && args[0] == "info")
         return Info({args.begin() + 1, args.end()});
     if (args.empty() || args[0] != "render")

@@ -12,13 +12,11 @@ namespace mb {
 
 namespace {
 
-constexpr const char* kNoDeviceText = "Failed to initialize DirectX.";
 constexpr const char* kCouldNotLoadText = "Could not load sound:\n";
 constexpr const char* kErrorText = "\nError: ";
 constexpr const char* kSomeFailedText = "Failed to load some sounds.";
 // 1/127: step volume and pan values run from 0 to 127.
 constexpr double kPerStepValue = 0.007874015748031496;
-constexpr int kCentrePan = 64;
 // Each later step of a loop sounds a little higher than step 0: the step index scales
 // the frequency by these factors per index, up or down.
 constexpr double kFineUp = 0.00059465;

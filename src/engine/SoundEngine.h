@@ -46,6 +46,8 @@ public:
     static constexpr int32_t kMaxFrequency = 100000;
     static constexpr int32_t kSilentVolume = -10000;
     static constexpr int32_t kMaxPan = 10000;
+    // Said when no audio output opens.
+    static constexpr const char* kNoDeviceText = "Failed to initialize DirectX.";
 
     SoundEngine() = default;
     SoundEngine(const SoundEngine&) = delete;

@@ -3,6 +3,9 @@
 #include <climits>
 #include <cstdint>
 #include <new>
+#include <unistd.h>
+
+#include "platform/RegularFile.h"
 
 namespace mb {
 
@@ -94,9 +97,15 @@ uint32_t WaveReader::Fail(uint32_t error) {
 
 uint32_t WaveReader::Open(const std::string& path) {
     Close();
-    file_ = std::fopen(path.c_str(), "rb");
-    if (file_ == nullptr)
+    std::string cause;
+    const int fd = OpenRegularFile(path, cause);
+    if (fd < 0)
         return kErrCannotOpen;
+    file_ = ::fdopen(fd, "rb");
+    if (file_ == nullptr) {
+        ::close(fd);
+        return kErrCannotOpen;
+    }
     if (const uint32_t r = Descend(riff_, nullptr, 0); r != 0)
         return Fail(r);
     if (riff_.id != kRiff || riff_.formType != kWave)

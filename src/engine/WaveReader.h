@@ -27,7 +27,7 @@ class WaveReader {
 public:
     // The format block could not be allocated.
     static constexpr uint32_t kErrFormatAlloc = 0xE000;
-    // The file could not be opened.
+    // The file could not be opened, or is not a regular file (a pipe or a device).
     static constexpr uint32_t kErrCannotOpen = 0xE100;
     // Not RIFF/WAVE, a "fmt " chunk shorter than 16 bytes, or its extra bytes missing.
     static constexpr uint32_t kErrNotWave = 0xE101;

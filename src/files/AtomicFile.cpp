@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/RegularFile.h"
+
 namespace mb {
 
 namespace {
@@ -61,21 +63,15 @@ bool WriteAll(int fd, std::span<const uint8_t> bytes) {
 
 AtomicFile::ReadResult AtomicFile::ReadAll(const std::string& path, size_t maxBytes) {
     ReadResult result;
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        result.error = Cause(errno);
+    Fd fd(OpenRegularFile(path, result.error));
+    if (fd.get() < 0)
         return result;
-    }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {
         result.error = Cause(errno);
         return result;
     }
-    if (S_ISDIR(st.st_mode)) {
-        result.error = Cause(EISDIR);
-        return result;
-    }
-    if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > maxBytes) {
+    if (static_cast<uint64_t>(st.st_size) > maxBytes) {
         result.error = "the file is too large";
         return result;
     }

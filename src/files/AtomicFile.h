@@ -19,7 +19,8 @@ public:
     };
 
     // Reads the whole file; a file larger than maxBytes is an error, so that a wrong
-    // file picked by mistake cannot exhaust memory.
+    // file picked by mistake cannot exhaust memory. Anything but a regular file (a pipe,
+    // a device) is refused before it is opened, so that reading never waits on it.
     static ReadResult ReadAll(const std::string& path, size_t maxBytes);
 
     // Replaces the file at path with bytes: writes a temporary file in the same folder,

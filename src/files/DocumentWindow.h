@@ -26,6 +26,9 @@ public:
     virtual int32_t WindowY() const = 0;
     // Moves the window without changing its size or z-order.
     virtual void MoveTo(int32_t x, int32_t y) = 0;
+    // While a setup is applied as a whole: Hide stops the window painting, so that no
+    // half-applied face is seen, and Show paints it again. Neither takes the window off
+    // the screen or puts it on.
     virtual void Hide() = 0;
     virtual void Show() = 0;
     // Resizes the window to show n step columns (1 to 16).

@@ -1,5 +1,6 @@
 #include "files/SetupDocument.h"
 
+#include <cctype>
 #include <filesystem>
 
 #include "files/AtomicFile.h"
@@ -15,9 +16,6 @@ namespace mb {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr int kTempoUnitSamples = 1;
-constexpr int kTempoUnitBpm = 0;
 
 std::string Quoted(const std::string& path) {
     return "\"" + path + "\"";
@@ -203,8 +201,11 @@ bool SetupDocument::ConfirmDiscard() {
     }
 }
 
-std::string SetupDocument::LastThree(const std::string& path) {
-    return path.size() < 3 ? path : path.substr(path.size() - 3);
+std::string SetupDocument::Extension(const std::string& path) {
+    std::string last = path.size() < 3 ? path : path.substr(path.size() - 3);
+    for (char& c : last)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return last;
 }
 
 std::optional<std::string> SetupDocument::ResolveShortcut(const std::string& path) {
@@ -237,13 +238,13 @@ void SetupDocument::OpenPath(const std::string& path) {
     if (!ConfirmDiscard())
         return;
     std::string target = path;
-    std::string extension = LastThree(target);
-    if (extension == "LNK" || extension == "lnk") {
+    std::string extension = Extension(target);
+    if (extension == "lnk") {
         const std::optional<std::string> resolved = ResolveShortcut(target);
         if (!resolved)
             return;
         target = *resolved;
-        extension = LastThree(target);
+        extension = Extension(target);
     }
     if (extension != "mbx" && extension != "kvt" && extension != ".zq")
         return;

@@ -41,8 +41,9 @@ public:
     // on and discard the setup (closing, opening another).
     bool ConfirmDiscard();
     // Opens a setup named on the command line or dropped on the window. Only names
-    // ending in "mbx", "kvt" or ".zq" (exactly, case-sensitive) are opened; a name
-    // ending in "lnk" or "LNK" that is a symbolic link opens its target.
+    // ending in "mbx", "kvt" or ".zq" (in any letter case, as the desktop's file type
+    // matches them) are opened; a name ending in "lnk" that is a symbolic link opens its
+    // target.
     void OpenPath(const std::string& path);
 
     struct ReadOutcome {
@@ -92,7 +93,8 @@ private:
     std::optional<std::string> ResolveShortcut(const std::string& path);
     // The absolute, normalised form of an existing path.
     static std::optional<std::string> Normalise(const std::string& path);
-    static std::string LastThree(const std::string& path);
+    // The last three characters of path, in lower case.
+    static std::string Extension(const std::string& path);
 
     Setup& setup_;
     Prompts& prompts_;

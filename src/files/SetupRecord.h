@@ -30,7 +30,7 @@ struct SetupRecord {
         int16_t pitch = 0;
         int16_t sound = 0;
         int16_t volume = 100;
-        int16_t pan = 64;
+        int16_t pan = kCentrePan;
         int16_t dValue = 30;
     };
     struct LoopValues {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "engine/SoundEngine.h"
+#include "files/SetupDocument.h"
 #include "model/Setup.h"
 #include "platform/Prompts.h"
 
@@ -171,6 +172,11 @@ bool SoundFolder::ImportSounds() {
     const std::filesystem::path file = std::filesystem::absolute(*picked, error);
     const std::string folder =
         (error ? std::filesystem::path(*picked) : file).parent_path().string();
+    // A name typed into a folder that does not exist changes nothing.
+    if (!CanEnter(folder)) {
+        prompts_.ShowNote(SetupDocument::kPathNotFound);
+        return false;
+    }
     setup_.soundFolder = folder;
     setup_.soundFolderTitle = FolderTitle(folder);
     if (updateCaption_)

@@ -20,11 +20,18 @@ int Draw(const RandomSource& random, int m) {
 
 } // namespace
 
+void CopySteps(Loop& to, const Loop& from) {
+    for (size_t i = 0; i < kStepsPerLoop; ++i)
+        to.steps[i].CopyValues(from.steps[i]);
+}
+
+void FillStagingLoops(Setup& setup) {
+    CopySteps(setup.copyBuffer(), SelectedLoop(setup));
+    CopySteps(setup.undoBuffer(), SelectedLoop(setup));
+}
+
 void TakeUndoSnapshot(Setup& setup) {
-    Loop& selected = SelectedLoop(setup);
-    Loop& undo = setup.undoBuffer();
-    for (int i = 0; i < kStepsPerLoop; ++i)
-        undo.steps[static_cast<size_t>(i)].CopyValues(selected.steps[static_cast<size_t>(i)]);
+    CopySteps(setup.undoBuffer(), SelectedLoop(setup));
     setup.undoBpm = setup.bpm;
     setup.undoMasterVolume = setup.masterVolume;
     setup.undoEValue = setup.eValue;

@@ -12,6 +12,13 @@ namespace mb {
 // Editing operations that act on the setup alone. The controller calls them and then
 // brings the step columns and the voices up to date. All run on the window thread.
 
+// Copies the values of from's sixteen steps into to's; to's playback state is cleared.
+void CopySteps(Loop& to, const Loop& from);
+
+// Starts the copy buffer and the undo buffer as copies of the selected loop's steps, so
+// that an Undo after the first Copy Measure brings back a measure of this setup.
+void FillStagingLoops(Setup& setup);
+
 // Copies the selected loop's steps into the undo buffer, remembers the tempo, master
 // volume, E value and mute flag, points undoLoop at the selected loop and marks the
 // setup modified.

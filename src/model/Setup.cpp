@@ -13,7 +13,7 @@ Setup::Setup() {
             s.pitch = 0;
             s.sound = static_cast<int16_t>(j);
             s.volume = 110;
-            s.pan = 64;
+            s.pan = kCentrePan;
             s.dValue = 64;
         }
     }

@@ -18,6 +18,9 @@ inline constexpr int kMaxStepCount = 16;
 // The tempo range, in beats per minute, that playback and the tempo field keep to.
 inline constexpr double kMinBpm = 0.5;
 inline constexpr double kMaxBpm = 10000000.0;
+// The values of tempoUnit: the tempo shown in samples per measure, or in beats per minute.
+inline constexpr int kTempoUnitSamples = 1;
+inline constexpr int kTempoUnitBpm = 0;
 
 // The document: everything a user arranges and everything a setup file stores. There
 // is one Setup for the whole run; opening a file overwrites its fields in place.
@@ -52,7 +55,8 @@ public:
     std::string filePath;
     // Format version read from the last opened file.
     float fileVersion = 0.0f;
-    // 1: the tempo field shows samples per measure; anything else: beats per minute.
+    // kTempoUnitSamples: the tempo field shows samples per measure; anything else: beats
+    // per minute.
     int16_t tempoUnit = 0;
     Relaxed<double> bpm{126.0};
     // Loop shown in the columns and edited (0 to 7).

@@ -51,7 +51,7 @@ public:
     Relaxed<int16_t> pitch{0};
     Relaxed<int16_t> sound{0};
     Relaxed<int16_t> volume{100};
-    Relaxed<int16_t> pan{64};
+    Relaxed<int16_t> pan{kCentrePan};
     Relaxed<int16_t> dValue{30};
     StepPlayback playback;
 };

@@ -13,4 +13,7 @@ enum StepParam : int {
     kParamDValue = 60,
 };
 
+// A step's pan at the centre of the stereo field (pans run from 0 to 127).
+inline constexpr int kCentrePan = 64;
+
 } // namespace mb

@@ -1,18 +1,15 @@
 #include "panel/MLabel.h"
 
-#include <algorithm>
-
 #include <QString>
 #include <QWidget>
 
+#include "widgets/TenthPointFont.h"
 #include "widgets/WidgetOwner.h"
 
 namespace mb {
 
 namespace {
 
-// A font size in tenths of a point becomes pixels as dpi * size / 720.
-static constexpr int kTenthPointsPerInch = 720;
 static constexpr int kFallbackDpi = 96;
 
 } // namespace
@@ -29,8 +26,7 @@ void MLabel::Paint(Canvas& dc) {
         // Made once: the face and size never change, and the step light repaints often.
         const QWidget* window = GetOwner() != nullptr ? GetOwner()->NativeWindow() : nullptr;
         const int dpi = window != nullptr ? window->logicalDpiY() : kFallbackDpi;
-        font_ = QFont(QString::fromStdString(face_));
-        font_.setPixelSize(std::max(1, dpi * size_ / kTenthPointsPerInch));
+        font_ = TenthPointFont(face_, size_, dpi);
         fontMade_ = true;
     }
     const QFont previous = dc.Font();

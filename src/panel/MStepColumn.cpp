@@ -18,7 +18,6 @@ static constexpr int kPitchCtrlStep = 12;
 static constexpr int kValueCtrlStep = 10;
 static constexpr int kSliderCtrlStep = 18;
 static constexpr int kFirstVolume = 100;
-static constexpr int kFirstPan = 64;
 // The sound list is numbered from 1 on screen.
 static constexpr int kSoundDisplayOffset = 1;
 
@@ -94,12 +93,12 @@ void MStepColumn::Create(int id, const std::string& caption, int x, int y, Widge
 
     panDial_.Create(id + kParamPan, x + 2, y + 130, BarLayout(5), owner);
     panDial_.HideField();
-    panDial_.SetValue(kFirstPan);
+    panDial_.SetValue(kCentrePan);
     panDial_.HideArrows();
 
     dDial_.Create(id + kParamDValue, x + 2, y + 153, BarLayout(2), owner);
     dDial_.HideField();
-    dDial_.SetValue(kFirstPan);
+    dDial_.SetValue(kCentrePan);
     dDial_.HideArrows();
 
     created_ = true;

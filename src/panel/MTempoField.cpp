@@ -41,7 +41,7 @@ void MTempoField::Create(int id, int x, int y, WidgetOwner* owner) {
     layout.ctrlStep = kIntegerCtrlStep;
     MDial::Create(id, x, y, layout, owner);
     tempo_ = kDefaultTempo;
-    unit_ = kBeatsPerMinute;
+    unit_ = kTempoUnitBpm;
     ShowTempo();
 }
 
@@ -56,7 +56,7 @@ void MTempoField::SetUnit(int unit) {
 }
 
 void MTempoField::ShowTempo() {
-    const double x = unit_ == kSamplesPerMeasure ? kConversion / tempo_ : tempo_;
+    const double x = unit_ == kTempoUnitSamples ? kConversion / tempo_ : tempo_;
     // Shown in single precision: whole numbers without decimals, others with three.
     const float f = static_cast<float>(x);
     const bool whole = std::isfinite(f) && std::fabs(f) < kIntLimit &&
@@ -83,7 +83,7 @@ void MTempoField::OnFieldLeave() {
     double v = static_cast<float>(std::atof(Field().GetText().c_str()));
     if (v == shown_)
         return;
-    if (unit_ == kSamplesPerMeasure)
+    if (unit_ == kTempoUnitSamples)
         v = 44100.0 / v * 120.0;
     // A typed tempo keeps to the arrows' range, so that playback never divides by zero or
     // waits forever; text that is no number at all leaves the tempo alone. Either way the

@@ -20,9 +20,6 @@ public:
     static constexpr double kMaximum = kMaxBpm;
     static constexpr double kMinimum = kMinBpm;
     static constexpr double kDefaultTempo = 126.0;
-    // The unit that shows samples per measure; any other shows beats per minute.
-    static constexpr int kSamplesPerMeasure = 1;
-    static constexpr int kBeatsPerMinute = 0;
 
     ~MTempoField() override;
     // Leaving the field takes the typed number as the tempo, unless the text is the one
@@ -46,7 +43,7 @@ private:
     double tempo_ = kDefaultTempo;
     double shown_ = 0.0;
     std::string text_;
-    int unit_ = kBeatsPerMinute;
+    int unit_ = kTempoUnitBpm;
 };
 
 } // namespace mb

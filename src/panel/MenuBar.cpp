@@ -1,5 +1,6 @@
 #include "panel/MenuBar.h"
 
+#include "model/MeasureEdits.h"
 #include "panel/MenuCommandHandler.h"
 #include "widgets/WidgetOwner.h"
 
@@ -27,6 +28,12 @@ MenuBar::MenuBar(const std::string& text, int x, int y, WidgetOwner* owner)
 }
 
 MenuBar::~MenuBar() = default;
+
+void MenuBar::SetSetup(Setup* setup) {
+    setup_ = setup;
+    if (setup_ != nullptr)
+        FillStagingLoops(*setup_);
+}
 
 void MenuBar::ApplyColor(Color base) {
     scheme_.SetBase(base);

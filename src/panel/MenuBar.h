@@ -34,8 +34,9 @@ public:
     MenuBar(const std::string& text, int x, int y, WidgetOwner* owner);
     ~MenuBar() override;
 
-    // The setup the command handlers read.
-    void SetSetup(Setup* setup) { setup_ = setup; }
+    // The setup the command handlers read. Its copy and undo buffers start as copies of
+    // its selected loop's steps.
+    void SetSetup(Setup* setup);
     Setup* GetSetup() const { return setup_; }
     // Where menus are shown and commands run; nullptr drops them. Must outlive the bar.
     void SetCommandHandler(MenuCommandHandler* handler) { handler_ = handler; }

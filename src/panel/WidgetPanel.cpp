@@ -7,6 +7,7 @@
 #include "model/Setup.h"
 #include "widgets/OwnerWindow.h"
 #include "widgets/SystemColors.h"
+#include "widgets/TenthPointFont.h"
 
 namespace mb {
 
@@ -23,8 +24,6 @@ static constexpr int kFirstMasterValue = 100;
 static constexpr int kSwatchLeft = 200;
 static constexpr int kSwatchTop = 5;
 static constexpr int kSwatchSize = 20;
-// A font size in tenths of a point becomes pixels as dpi * size / 720.
-static constexpr int kTenthPointsPerInch = 720;
 
 // A master dial: a vertical bar over an arrow pair, no number field.
 MDial::Layout MasterLayout(int minimum, int maximum, int ctrlStep) {
@@ -46,8 +45,7 @@ MDial::Layout MasterLayout(int minimum, int maximum, int ctrlStep) {
 
 WidgetPanel::WidgetPanel(OwnerWindow& owner, Setup& setup) : owner_(owner), setup_(setup) {
     QWidget* window = owner_.NativeWindow();
-    textFont_ = QFont(kTextFace);
-    textFont_.setPixelSize(std::max(1, window->logicalDpiY() * kTextSize / kTenthPointsPerInch));
+    textFont_ = TenthPointFont(kTextFace, kTextSize, window->logicalDpiY());
     scheme_.SetBase(SystemColors::Highlight());
     textBrush_ = QBrush(ToQColor(scheme_.GetColor(2)));
 

@@ -38,8 +38,9 @@ public:
     // The dialog has already asked before an existing file is overwritten and added
     // ".mbx" to a name without extension.
     virtual std::optional<std::string> SaveSetupPath(const std::string& proposed) = 0;
-    // The "Import Sounds" picker: the path of a WAV file (the folder that holds it is
-    // what counts); nothing when cancelled.
+    // The "Import Sounds" picker: the path of a WAV file, or of a new name typed in a
+    // folder without any (the folder that holds it is what counts); nothing when
+    // cancelled.
     virtual std::optional<std::string> ImportSoundFile() = 0;
     // The colour picker, opened on `current` (0x00BBGGRR); nothing when cancelled.
     virtual std::optional<uint32_t> PickColor(uint32_t current) = 0;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/Prompts.h"
 #include "widgets/SystemColors.h"
 
 namespace mb {
@@ -117,11 +116,6 @@ void ColorScheme::SetBase(Color base) {
     const auto& column = hsv.value <= kDarkValueLimit ? kDarkBase : kLightBase;
     for (size_t i = 0; i < colors_.size(); ++i)
         colors_[i] = FromHsv(hsv.hue + column[i].hueOffset, column[i].saturation, column[i].value);
-}
-
-Color ColorScheme::PickColor(Prompts& prompts) const {
-    const Color current = GetColor(kPickerColor);
-    return prompts.PickColor(current).value_or(current);
 }
 
 } // namespace mb

@@ -6,15 +6,11 @@
 
 namespace mb {
 
-class Prompts;
-
 // The seven colours of the window, all derived from one base colour: a dark base
 // (value up to 70 %) gets light widgets, a light base dark ones. Window thread only.
 class ColorScheme {
 public:
     static constexpr int kColorCount = 7;
-    // The colour the picker opens on and returns when cancelled.
-    static constexpr int kPickerColor = 5;
 
     // Starts with the desktop's colours.
     ColorScheme();
@@ -23,8 +19,6 @@ public:
     void SetBase(Color base);
     // Colour n, 1 to 7.
     Color GetColor(int n) const { return colors_.at(static_cast<size_t>(n - 1)); }
-    // Asks for a new base colour, opened on colour 5; colour 5 when the user cancels.
-    Color PickColor(Prompts& prompts) const;
 
     // Hue in whole degrees (0 to 359), saturation and value in whole percent.
     struct Hsv {

@@ -10,8 +10,14 @@
 namespace mb {
 
 EntryField::EntryField() {
-    // textEdited comes only from the user, never from SetTextQuiet or setText.
+    // textEdited comes only from the user, never from SetTextQuiet or setText. A text
+    // that the program sets is unmodified while textChanged reports it; one that it sets
+    // during an edit (a dial keeping the number in range) is part of that edit.
     connect(this, &QLineEdit::textEdited, this, [this] { OnTextChanged(); });
+    connect(this, &QLineEdit::textChanged, this, [this] {
+        if (!editing_ && !isModified())
+            shown_ = GetText();
+    });
 }
 
 EntryField::~EntryField() = default;
@@ -28,6 +34,7 @@ void EntryField::Create(int id,
                         FieldCompanion* companion) {
     companion_ = companion;
     pending_ = false;
+    editing_ = false;
     redraw_ = true;
     immediate_ = true;
     TextField::Create(id, owner, ink, paper, x, y, width, height, alignment);
@@ -56,6 +63,7 @@ void EntryField::Report(int event) {
 void EntryField::OnTextChanged() {
     if (!isModified())
         return;
+    editing_ = true;
     if (!immediate_) {
         pending_ = true;
         return;
@@ -65,7 +73,22 @@ void EntryField::OnTextChanged() {
     Report(WidgetEvent::kFieldCommit);
 }
 
+void EntryField::CancelEdit() {
+    if (!editing_)
+        return;
+    editing_ = false;
+    pending_ = false;
+    const std::string shown = shown_;
+    SetTextQuiet(shown);
+    if (immediate_) {
+        if (companion_ != nullptr)
+            companion_->OnFieldText(shown);
+        Report(WidgetEvent::kFieldCommit);
+    }
+}
+
 void EntryField::focusOutEvent(QFocusEvent* event) {
+    editing_ = false;
     QLineEdit::focusOutEvent(event);
     CollapseSelection();
     if (companion_ != nullptr)

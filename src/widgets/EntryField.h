@@ -40,6 +40,10 @@ public:
     // What a user edit does: the companion hears the text and the owner a commit, or,
     // deferred, the commit waits for the focus to leave. Called for every user edit.
     void OnTextChanged();
+    // Ends the user's edit by putting back the text the program showed before it began;
+    // an immediate field commits that text again, as its edits were committed one by one.
+    // Nothing when the user has not edited since the program last set the text.
+    void CancelEdit();
 
 protected:
     void focusOutEvent(QFocusEvent* event) override;
@@ -52,6 +56,10 @@ private:
     bool immediate_ = true;
     bool pending_ = false;
     bool redraw_ = true;
+    // The user has edited the text since the program last set it or the field last lost
+    // the focus; shown_ is the text the program set before that edit.
+    bool editing_ = false;
+    std::string shown_;
 };
 
 } // namespace mb

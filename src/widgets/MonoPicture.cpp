@@ -1,5 +1,6 @@
 #include "widgets/MonoPicture.h"
 
+#include <cctype>
 #include <map>
 #include <vector>
 
@@ -209,11 +210,31 @@ QIcon MonoPicture::ProgramIcon(Color ink, Color paper) {
     return icon;
 }
 
-QImage MonoPicture::AboutPicture(Color ink, Color paper) {
-    const std::optional<QImage> bits =
-        LoadResource(QStringLiteral(":/pictures/ABOUTBMP.pbm"), nullptr);
+QImage MonoPicture::AboutPicture(Color ink, Color paper, const std::string& version) {
+    std::optional<QImage> bits = LoadResource(QStringLiteral(":/pictures/ABOUTBMP.pbm"), nullptr);
     if (!bits)
         return QImage();
+    const std::optional<QImage> glyphs =
+        LoadResource(QStringLiteral(":/pictures/GLYPHS.pbm"), nullptr);
+    const std::string glyphOrder = kGlyphs;
+    if (glyphs && glyphs->width() >= static_cast<int>(glyphOrder.size()) * kGlyphAdvance &&
+        glyphs->height() >= kGlyphHeight) {
+        // Centred on the line as the picture's own lines are: the left edge at the centre
+        // less half the text's width, rounded down.
+        std::string text = std::string(kVersionPrefix) + version;
+        for (char& c : text)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        const int width = static_cast<int>(text.size()) * kGlyphAdvance - 1;
+        int x = bits->width() / 2 - width / 2;
+        for (const char c : text) {
+            const size_t cell = glyphOrder.find(c);
+            for (int gy = 0; cell != std::string::npos && gy < kGlyphHeight; ++gy)
+                for (int gx = 0; gx < kGlyphWidth; ++gx)
+                    if (glyphs->pixelIndex(static_cast<int>(cell) * kGlyphAdvance + gx, gy) == 0)
+                        bits->setPixel(x + gx, kVersionTop + gy, 0);
+            x += kGlyphAdvance;
+        }
+    }
     return Canvas::Colorize(*bits, ink, paper);
 }
 

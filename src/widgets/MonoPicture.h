@@ -30,8 +30,20 @@ public:
     static std::optional<QCursor> LoadCursor(const std::string& name);
     // The program icon in two colours.
     static QIcon ProgramIcon(Color ink, Color paper);
-    // The About box picture in two colours (a null image when it is missing).
-    static QImage AboutPicture(Color ink, Color paper);
+    // The About box picture in two colours (a null image when it is missing), with the line
+    // "VERSION <version>" written into it in the picture's own letters (":/pictures/
+    // GLYPHS.pbm"), centred on the picture's third line of text. Letters are written in
+    // capitals; a character the glyphs lack is left blank.
+    static QImage AboutPicture(Color ink, Color paper, const std::string& version);
+    static constexpr const char* kVersionPrefix = "VERSION ";
+    // The characters of GLYPHS.pbm in its order, each a cell of kGlyphWidth x kGlyphHeight
+    // pixels, kGlyphAdvance apart; tools/draw_pictures.py draws them in this order.
+    static constexpr const char* kGlyphs = " .0123456789ABCDEFGHIKLMNOPQRSTUVWXY";
+    static constexpr int kGlyphWidth = 5;
+    static constexpr int kGlyphHeight = 7;
+    static constexpr int kGlyphAdvance = 6;
+    // The top of the version's line in the About picture.
+    static constexpr int kVersionTop = 156;
     // The cursor's mask as described for LoadCursor (index 1 = opaque); for the contact sheet.
     static QImage CursorMask(const QImage& shape);
 

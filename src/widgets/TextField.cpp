@@ -1,13 +1,12 @@
 #include "widgets/TextField.h"
 
-#include <algorithm>
-
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QValidator>
 
 #include "widgets/MonoPicture.h"
 #include "widgets/SystemColors.h"
+#include "widgets/TenthPointFont.h"
 #include "widgets/WidgetOwner.h"
 
 namespace mb {
@@ -16,8 +15,6 @@ namespace {
 
 // Size used for a requested size of 0, in tenths of a point.
 static constexpr int kFallbackSize = 90;
-// A font size in tenths of a point becomes pixels as dpi * size / 720.
-static constexpr int kTenthPointsPerInch = 720;
 // QLineEdit keeps this many pixels free on each side of the text.
 static constexpr int kLineEditMargin = 2;
 
@@ -121,9 +118,7 @@ void TextField::ApplyPalette() {
 
 void TextField::SetFont(const std::string& name, int size) {
     const int tenths = size == 0 ? kFallbackSize : size;
-    QFont font(QString::fromStdString(name.empty() ? kDefaultFace : name));
-    font.setPixelSize(std::max(1, logicalDpiY() * tenths / kTenthPointsPerInch));
-    setFont(font);
+    setFont(TenthPointFont(name.empty() ? kDefaultFace : name, tenths, logicalDpiY()));
     sharedFont_ = false;
 }
 

@@ -50,6 +50,15 @@ int WidgetRegistry::DispatchMouse(int event, int x, int y, const WidgetOwner* ow
     return 0;
 }
 
+MButton* WidgetRegistry::InputWidgetAt(int x, int y, const WidgetOwner* owner) const {
+    for (auto it = widgets_.rbegin(); it != widgets_.rend(); ++it) {
+        MButton* button = (*it)->GetOwner() == owner ? InputWidget(*it) : nullptr;
+        if (button != nullptr && button->IsVisible() && button->GetRect().Contains(x, y))
+            return button;
+    }
+    return nullptr;
+}
+
 int WidgetRegistry::CursorAt(int, int x, int y, WidgetOwner* owner) {
     for (auto it = widgets_.rbegin(); it != widgets_.rend(); ++it) {
         MWnd* widget = *it;

@@ -29,6 +29,11 @@ public:
     // one and lies under (x, y), and returns its id; 0 when none does (the owner then sets
     // its own pointer). The event is not used.
     int CursorAt(int event, int x, int y, WidgetOwner* owner);
+    // The newest visible input-capable widget of owner whose rect holds (x, y): the one a
+    // left press there goes to. nullptr when there is none.
+    MButton* InputWidgetAt(int x, int y, const WidgetOwner* owner) const;
+    // Every widget, oldest first.
+    const std::vector<MWnd*>& Widgets() const { return widgets_; }
 
     MButton* PressedWidget() const { return pressed_; }
     void SetPressedWidget(MButton* widget) { pressed_ = widget; }

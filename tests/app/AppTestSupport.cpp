@@ -36,8 +36,15 @@ QPoint AppFixture::Centre(const Rect& rect) {
     return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
-void AppFixture::Click(const Rect& rect, Qt::KeyboardModifiers mods) {
-    QTest::mouseClick(window.get(), Qt::LeftButton, mods, Centre(rect));
+QWidget* AppFixture::Under(const QPoint& at) const {
+    QWidget* child = window->childAt(at);
+    return child != nullptr ? child : window.get();
+}
+
+void AppFixture::Click(const Rect& rect, Qt::KeyboardModifiers mods, Qt::MouseButton button) {
+    const QPoint at = Centre(rect);
+    QWidget* target = Under(at);
+    QTest::mouseClick(target, button, mods, target->mapFrom(window.get(), at));
 }
 
 void AppFixture::Key(int key, Qt::KeyboardModifiers mods) {

@@ -27,7 +27,13 @@ public:
 
     // The centre of a widget, in window pixels.
     static QPoint Centre(const Rect& rect);
-    void Click(const Rect& rect, Qt::KeyboardModifiers mods = Qt::NoModifier);
+    // The widget a real click at a window point reaches: a child window there (a text
+    // field), or the window itself.
+    QWidget* Under(const QPoint& at) const;
+    // A click at the centre of rect, delivered to the widget under it.
+    void Click(const Rect& rect,
+               Qt::KeyboardModifiers mods = Qt::NoModifier,
+               Qt::MouseButton button = Qt::LeftButton);
     void Key(int key, Qt::KeyboardModifiers mods = Qt::NoModifier);
     // A setup file in the scratch folder with the demo groove on the kit folder given.
     std::string WriteDemo(const std::string& name, const std::string& soundFolder);

@@ -41,7 +41,7 @@ TEST_F(EditingTest, StartsUntitledAndCleanWithTheFixedColour) {
     EXPECT_EQ(setup().stepCount, 16);
     // No device here: the one note says so and the window works on.
     ASSERT_EQ(prompts.notes.size(), 1u);
-    EXPECT_EQ(prompts.notes[0], MainWindow::kNoSound);
+    EXPECT_EQ(prompts.notes[0], SoundEngine::kNoDeviceText);
     EXPECT_EQ(window->focusWidget(), static_cast<QWidget*>(&window->FocusSink()));
 }
 
@@ -126,6 +126,19 @@ TEST_F(EditingTest, TwoUndosGoBackAndForth) {
     EXPECT_EQ(setup().masterVolume, 50);
     EXPECT_DOUBLE_EQ(setup().bpm, bpmAfter);
     EXPECT_EQ(panel().MasterDialM().GetValue(), 50);
+}
+
+TEST_F(EditingTest, UndoAfterTheFirstCopyBringsBackTheMeasure) {
+    const mb::Setup fresh;
+    ClickToggle(3);
+    Key(Qt::Key_C, Qt::ControlModifier);
+    Key(Qt::Key_Z, Qt::ControlModifier);
+    for (int k = 0; k < kStepsPerLoop; ++k) {
+        for (int code : {kParamOn, kParamSound, kParamVolume, kParamDValue})
+            EXPECT_EQ(step(0, k).GetParam(code),
+                      fresh.loop(0).steps[static_cast<size_t>(k)].GetParam(code))
+                << k << " " << code;
+    }
 }
 
 TEST_F(EditingTest, UndoBeforeAnySnapshotChangesNothing) {
@@ -236,8 +249,7 @@ TEST_F(EditingTest, RightClickOnPanCentresIt) {
     step(0, 2).pan = 10;
     panel().Column(2).SetItem(kParamPan, 10);
     MDial* pan = panel().Column(2).Dial(kParamPan);
-    QTest::mouseClick(window.get(), Qt::RightButton, Qt::NoModifier,
-                      Centre(pan->UpArrow().GetRect()));
+    Click(pan->UpArrow().GetRect(), Qt::NoModifier, Qt::RightButton);
     EXPECT_EQ(step(0, 2).pan, 64);
     EXPECT_EQ(setup().undoBuffer().steps[2].pan, 10);
 }

@@ -5,10 +5,12 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -214,6 +216,29 @@ TEST(PromptDialogTest, QtPromptsAnswersWithTheButtonPressed) {
     EXPECT_TRUE(prompts.OkCancel("Randomize all steps?"));
     PressLater(PromptDialog::kCancelId);
     EXPECT_FALSE(prompts.OkCancel("Randomize all steps?"));
+}
+
+TEST(PromptDialogTest, ImportSoundsTakesANewNameInAFolderWithoutSounds) {
+    test::EnsureApplication();
+    QTemporaryDir empty;
+    const QString typed = empty.filePath("new.wav");
+    QTimer::singleShot(0, [&typed] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->windowTitle(), "Import Sounds");
+        EXPECT_EQ(dialog->nameFilters(), QStringList{"Wave files (*.wav)"});
+        dialog->selectFile(typed);
+        // A dialog that refuses the name says so in a message box: both are closed, and
+        // the answer below is wrong.
+        QTimer::singleShot(0, [] {
+            if (QWidget* box = QApplication::activeModalWidget())
+                box->close();
+        });
+        QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);
+        dialog->close();
+    });
+    QtPrompts prompts;
+    EXPECT_EQ(prompts.ImportSoundFile(), typed.toStdString());
 }
 
 } // namespace

@@ -7,8 +7,10 @@
 #include <QClipboard>
 #include <QDir>
 #include <QDropEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QUrl>
@@ -20,6 +22,7 @@
 #include "model/Setup.h"
 #include "model/StepParam.h"
 #include "panel/WidgetPanel.h"
+#include "widgets/WidgetRegistry.h"
 
 namespace mb {
 namespace {
@@ -132,9 +135,14 @@ TEST_F(WindowTest, TheMenusShowTheSetupAsItIsNow) {
 
 TEST_F(WindowTest, TheSoundListNumbersItsItemsAndChecksTheTargetStepsSound) {
     Start();
-    auto none = Menu(CommandTable::kSoundMenu);
-    ASSERT_EQ(none.size(), 1u);
-    EXPECT_EQ(none[0].text, CommandTable::kNoSounds);
+    // Without sounds the one item stands for sound 0.
+    for (int sound : {0, 3}) {
+        setup().loop(0).steps[0].sound = static_cast<int16_t>(sound);
+        auto none = Menu(CommandTable::kSoundMenu);
+        ASSERT_EQ(none.size(), 1u);
+        EXPECT_EQ(none[0].text, CommandTable::kNoSounds);
+        EXPECT_EQ(none[0].checked, sound == 0);
+    }
     for (int i = 0; i < 12; ++i)
         setup().soundNames.push_back("s" + std::to_string(i) + ".wav");
     panel().GetMenuBar().SetSoundStep(4);
@@ -148,11 +156,14 @@ TEST_F(WindowTest, TheSoundListNumbersItsItemsAndChecksTheTargetStepsSound) {
     for (const Item& item : list)
         EXPECT_EQ(item.checked, item.id == CommandTable::kFirstSound + 10);
 
-    // Choosing a sound changes the step but does not mark the setup modified.
-    window->Commands().OnCommand(CommandTable::kFirstSound + 2);
-    EXPECT_EQ(setup().loop(0).steps[4].sound, 2);
-    EXPECT_EQ(panel().Column(4).GetItem(kParamSound), 2);
-    EXPECT_EQ(setup().modified, 0);
+    // Choosing another sound is an edit that closing must not lose; the same one is not.
+    for (int pass = 0; pass < 2; ++pass) {
+        setup().modified = 0;
+        window->Commands().OnCommand(CommandTable::kFirstSound + 2);
+        EXPECT_EQ(setup().loop(0).steps[4].sound, 2);
+        EXPECT_EQ(panel().Column(4).GetItem(kParamSound), 2);
+        EXPECT_EQ(setup().modified, pass == 0 ? 1 : 0);
+    }
 }
 
 TEST_F(WindowTest, CommandsChangeTheSetupOnlyWhenTheyChangeSomething) {
@@ -196,18 +207,114 @@ TEST_F(WindowTest, CtrlSSavesEvenWhenTheMenuWouldShowItDisabled) {
     EXPECT_TRUE(window->windowTitle().contains("saved"));
 }
 
-TEST_F(WindowTest, F12AndEnterAskForAColourAndTheCurrentOneChangesNothing) {
+TEST_F(WindowTest, ChangeColorChangesAndMarksOnlyForAnotherColour) {
     Start();
-    prompts.colors.push_back(window->Background());
-    Key(Qt::Key_Return);
-    EXPECT_EQ(prompts.asked.back().rfind("PickColor", 0), 0u);
-    EXPECT_EQ(setup().modified, 0);
+    struct Case {
+        bool menu; // the File menu's command, else F12
+        std::optional<uint32_t> answer;
+        bool changes;
+    };
+    const Case cases[] = {
+        {false, std::nullopt, false},
+        {true, std::nullopt, false},
+        {true, window->Background(), false},
+        {false, 0x00203040, true},
+        {true, 0x0000A0FF, true},
+    };
+    for (const Case& c : cases) {
+        const Color before = window->Background();
+        setup().modified = 0;
+        prompts.colors.push_back(c.answer);
+        if (c.menu)
+            window->Commands().OnCommand(CommandTable::kChangeColor);
+        else
+            Key(Qt::Key_F12);
+        EXPECT_EQ(prompts.asked.back(), "PickColor: " + std::to_string(before));
+        EXPECT_EQ(window->Background() != before, c.changes);
+        EXPECT_EQ(setup().modified, c.changes ? 1 : 0);
+    }
+}
 
-    const Color before = window->Background();
-    prompts.colors.push_back(0x00203040);
-    Key(Qt::Key_F12);
-    EXPECT_NE(window->Background(), before);
-    EXPECT_EQ(setup().modified, 1);
+TEST(WindowKeys, EnterAndEscapeActOnTheFieldBeingEditedOrOnTheWindow) {
+    enum Focus { kSink, kTempo, kPitch };
+    struct Case {
+        Focus focus;
+        const char* typed;
+        int key;
+        double bpm;
+        int pitch;
+        const char* shown; // the field's text afterwards
+        bool colourAsked;
+        bool open;
+    };
+    const Case cases[] = {
+        {kSink, "", Qt::Key_Return, 126.0, 0, "", true, true},
+        {kSink, "", Qt::Key_Escape, 126.0, 0, "", false, false},
+        {kTempo, "140", Qt::Key_Return, 140.0, 0, "140", false, true},
+        {kTempo, "140", Qt::Key_Escape, 126.0, 0, "126", false, true},
+        {kPitch, "12", Qt::Key_Enter, 126.0, 12, "12", false, true},
+        // The pitch field takes every keystroke at once; Escape takes them all back.
+        {kPitch, "12", Qt::Key_Escape, 126.0, 0, "0", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.focus) + " " + c.typed + " " + std::to_string(c.key));
+        test::AppFixture app;
+        app.Start();
+        WidgetPanel& panel = app.window->Panel();
+        QLineEdit* field = nullptr;
+        if (c.focus == kTempo)
+            field = &panel.TempoField().Field();
+        else if (c.focus == kPitch)
+            field = &panel.Column(0).Dial(kParamPitch)->Field();
+        if (field != nullptr) {
+            const QRect at = field->geometry();
+            app.Click({at.left(), at.top(), at.right() + 1, at.bottom() + 1});
+            ASSERT_EQ(app.window->focusWidget(), field);
+            app.Key(Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(field, c.typed);
+        }
+        app.Key(c.key);
+        const mb::Setup& setup = app.window->GetSetup();
+        EXPECT_DOUBLE_EQ(setup.bpm, c.bpm);
+        EXPECT_EQ(setup.loop(0).steps[0].pitch, c.pitch);
+        EXPECT_EQ(!app.prompts.asked.empty() && app.prompts.asked.back().starts_with("PickColor"),
+                  c.colourAsked);
+        EXPECT_EQ(app.window->isVisible(), c.open);
+        if (field != nullptr) {
+            EXPECT_EQ(field->text().toStdString(), c.shown);
+            EXPECT_EQ(app.window->focusWidget(), static_cast<QWidget*>(&app.window->FocusSink()));
+        }
+    }
+}
+
+TEST_F(WindowTest, EveryHotAreaOfTheFaceTakesTheClicksAtItsCentre) {
+    Start();
+    const WidgetRegistry& registry = WidgetRegistry::Instance();
+    const WidgetOwner* owner = window.get();
+    int checked = 0;
+    // A windowless widget's click reaches the window, which hands it to the registry.
+    for (MWnd* widget : registry.Widgets()) {
+        if (widget->GetOwner() != owner || !widget->IsVisible() ||
+            widget->TypeName() == MWnd::kTypeName || widget->GetRect().IsEmpty())
+            continue;
+        const QPoint at = Centre(widget->GetRect());
+        SCOPED_TRACE(std::to_string(widget->GetId()) + " at " + std::to_string(at.x()) + "," +
+                     std::to_string(at.y()));
+        EXPECT_EQ(Under(at), window.get());
+        EXPECT_EQ(registry.InputWidgetAt(at.x(), at.y(), owner), widget);
+        ++checked;
+    }
+    // A text field's click reaches the field.
+    for (QLineEdit* field : window->findChildren<QLineEdit*>()) {
+        const QPoint at = field->geometry().center();
+        if (!field->isVisible() || !window->rect().contains(at))
+            continue;
+        EXPECT_EQ(Under(at), field) << at.x() << "," << at.y();
+        ++checked;
+    }
+    // Sixteen columns of toggle, arrows, field and sliders, the tempo, the dials, the menus,
+    // the play and sound buttons and the loop strip.
+    EXPECT_GT(checked, 16 * 6);
 }
 
 TEST_F(WindowTest, DroppingThreeFilesOpensOnlyTheFirst) {
@@ -294,14 +401,14 @@ TEST_F(WindowTest, APositionOffEveryScreenComesBackOntoTheNearest) {
 TEST_F(WindowTest, AnyKeyOrClickClosesTheLoopPopup) {
     Start();
     const Rect loop3 = panel().LoopStrip().ButtonRect(2);
-    QTest::mouseClick(window.get(), Qt::RightButton, Qt::NoModifier, Centre(loop3));
+    Click(loop3, Qt::NoModifier, Qt::RightButton);
     LoopPopup& popup = panel().GetLoopPopup();
     ASSERT_TRUE(popup.isVisible());
     EXPECT_EQ(popup.GetLoop(), 2);
     Key(Qt::Key_A);
     EXPECT_FALSE(popup.isVisible());
 
-    QTest::mouseClick(window.get(), Qt::RightButton, Qt::NoModifier, Centre(loop3));
+    Click(loop3, Qt::NoModifier, Qt::RightButton);
     ASSERT_TRUE(popup.isVisible());
     Click(panel().Column(8).Label().GetRect());
     EXPECT_FALSE(popup.isVisible());

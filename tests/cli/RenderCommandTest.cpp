@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 
 #include "../engine/WaveFiles.h"
+#include "Version.h"
 #include "engine/WaveReader.h"
 #include "files/SetupDocument.h"
 #include "model/Setup.h"
@@ -58,6 +59,7 @@ TEST(RenderCommand, BadArgumentsGiveOneLineAndAFailure) {
         "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --bpm",
         "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --loud",
         "render --sounds " + dir.path() + "/missing -o " + out,
+        "--version render",
     };
     for (const std::string& args : cases) {
         const CliRun run = Cli(args);
@@ -65,6 +67,12 @@ TEST(RenderCommand, BadArgumentsGiveOneLineAndAFailure) {
         EXPECT_EQ(Lines(run.output), 1) << args << ": " << run.output;
         EXPECT_FALSE(std::filesystem::exists(out)) << args;
     }
+}
+
+TEST(RenderCommand, VersionIsTheProjectVersionOnOneLine) {
+    const CliRun run = Cli("--version");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.output, std::string("marrowbeat-cli ") + kVersion + "\n");
 }
 
 TEST(RenderCommand, AnUnwritableOutputFailsAndLeavesNothingBehind) {

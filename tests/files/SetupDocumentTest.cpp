@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 
 #include "FakeDocumentWindow.h"
 #include "FakeSoundFolder.h"
@@ -147,6 +148,16 @@ TEST_F(SetupDocumentTest, FailedLoadNamesTheFileAndChangesNothing) {
     EXPECT_EQ(prompts.notes[0], "Cannot open the setup file \"" + (dir / "missing.mbx") +
                                     "\": No such file or directory.");
     EXPECT_FALSE(doc.Load(dir.path().string()));
+    EXPECT_EQ(Snapshot(), before);
+
+    // A pipe or a device is refused unopened: reading it could wait for ever.
+    ASSERT_EQ(::mkfifo((dir / "pipe.mbx").c_str(), 0600), 0);
+    for (const std::string& special : {dir / "pipe.mbx", std::string("/dev/zero")}) {
+        prompts.notes.clear();
+        EXPECT_FALSE(doc.Load(special));
+        EXPECT_EQ(prompts.notes, std::vector<std::string>{"Cannot open the setup file \"" +
+                                                          special + "\": Not a regular file."});
+    }
     EXPECT_EQ(Snapshot(), before);
 }
 
@@ -309,7 +320,7 @@ TEST_F(SetupDocumentTest, ConfirmDiscardRefusesWhenTheSaveFails) {
     EXPECT_EQ(prompts.notes.size(), 1u);
 }
 
-TEST_F(SetupDocumentTest, OpenPathTestsTheExtensionExactlyAndFollowsLinks) {
+TEST_F(SetupDocumentTest, OpenPathTestsTheExtensionInAnyCaseAndFollowsLinks) {
     const std::string song = MakeFile("song.mbx", "/kit");
     const std::string upper = MakeFile("SONG.MBX", "/kit");
     const std::string kvt = MakeFile("old.kvt", "/kit");
@@ -324,7 +335,7 @@ TEST_F(SetupDocumentTest, OpenPathTestsTheExtensionExactlyAndFollowsLinks) {
         std::string opened; // the file that becomes filePath; empty: nothing opened
     };
     const Case cases[] = {
-        {upper, ""},
+        {upper, upper},
         {dir / "notes.txt", ""},
         {dir / "notes.LNK", ""},
         {dir / "real.lnk", ""},

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "../engine/WaveFiles.h"
@@ -68,8 +69,10 @@ TEST_F(SoundFolderTest, AFileThatFailsIsReportedOnceAndKeepsItsPlace) {
     dir.Write("1.wav", {'n', 'o', 'p', 'e'});
     dir.Write("2.wav", Sound());
     dir.Write("3.wav", Sound());
+    // A pipe is refused unopened, like any file that is not a WAV file.
+    ASSERT_EQ(::mkfifo((dir.path() + "/4.wav").c_str(), 0600), 0);
     ASSERT_TRUE(folder.ScanSoundFolder(dir.path()));
-    EXPECT_EQ(setup.soundNames, (std::vector<std::string>{"1.wav", "2.wav", "3.wav"}));
+    EXPECT_EQ(setup.soundNames, (std::vector<std::string>{"1.wav", "2.wav", "3.wav", "4.wav"}));
     EXPECT_EQ(prompts.notes, std::vector<std::string>{"Failed to load some sounds."});
     EXPECT_EQ(setup.loop(0).steps[0].playback.voice, 0u);
     EXPECT_NE(setup.loop(0).steps[1].playback.voice, 0u);
@@ -128,6 +131,12 @@ TEST_F(SoundFolderTest, ImportSoundsUsesTheFolderOfThePickedFile) {
     EXPECT_TRUE(folder.ImportSounds());
     EXPECT_TRUE(setup.soundNames.empty());
     EXPECT_TRUE(prompts.notes.empty());
+    // One typed into a folder that does not exist changes nothing.
+    prompts.importPaths.push_back(empty.path() + "/gone/new.wav");
+    EXPECT_FALSE(folder.ImportSounds());
+    EXPECT_EQ(prompts.notes, std::vector<std::string>{"Path not found."});
+    EXPECT_EQ(setup.soundFolder, empty.path());
+    EXPECT_EQ(captionUpdates, 2);
 }
 
 TEST(SoundFolderOrder, NamesCompareByUpperCasedUtf16CodeUnits) {

@@ -32,9 +32,9 @@ protected:
 TEST_F(TempoFieldTest, ShowsTheTempoInEitherUnit) {
     EXPECT_EQ(Text(), "126");
     EXPECT_EQ(field.GetTempo(), 126.0);
-    field.SetUnit(MTempoField::kSamplesPerMeasure);
+    field.SetUnit(kTempoUnitSamples);
     EXPECT_EQ(Text(), "42000");
-    field.SetUnit(MTempoField::kBeatsPerMinute);
+    field.SetUnit(kTempoUnitBpm);
     EXPECT_EQ(Text(), "126");
     struct Case {
         double bpm;
@@ -78,7 +78,7 @@ TEST_F(TempoFieldTest, ArrowsKeepTheTempoBetweenTheLimits) {
 }
 
 TEST_F(TempoFieldTest, UpArrowLowersTheSamplesPerMeasure) {
-    field.SetUnit(MTempoField::kSamplesPerMeasure);
+    field.SetUnit(kTempoUnitSamples);
     field.SetTempo(120.0);
     Arrow(+1, true);
     EXPECT_EQ(field.GetTempo(), 240.0);
@@ -86,7 +86,7 @@ TEST_F(TempoFieldTest, UpArrowLowersTheSamplesPerMeasure) {
 }
 
 TEST_F(TempoFieldTest, TypedSamplesPerMeasureBecomeBeatsPerMinuteWhenTheFieldIsLeft) {
-    field.SetUnit(MTempoField::kSamplesPerMeasure);
+    field.SetUnit(kTempoUnitSamples);
     field.SetTempo(120.0);
     EXPECT_EQ(Text(), "44100");
     field.Field().clear();
@@ -100,12 +100,12 @@ TEST_F(TempoFieldTest, TypedSamplesPerMeasureBecomeBeatsPerMinuteWhenTheFieldIsL
 TEST_F(TempoFieldTest, LeavingAnUntouchedFieldChangesNothing) {
     // 5292000 / 127 is not whole, so the text is not the exact conversion.
     field.SetTempo(127.0);
-    field.SetUnit(MTempoField::kSamplesPerMeasure);
+    field.SetUnit(kTempoUnitSamples);
     const std::string before = Text();
     test::Leave(field.Field());
     EXPECT_EQ(field.GetTempo(), 127.0);
     EXPECT_EQ(Text(), before);
-    field.SetUnit(MTempoField::kBeatsPerMinute);
+    field.SetUnit(kTempoUnitBpm);
     field.SetTempo(133.4921875);
     test::Leave(field.Field());
     EXPECT_EQ(field.GetTempo(), 133.4921875);

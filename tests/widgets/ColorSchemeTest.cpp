@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "WidgetTestSupport.h"
-#include "platform/ScriptedPrompts.h"
 #include "widgets/ColorScheme.h"
 
 namespace mb {
@@ -117,19 +116,6 @@ TEST(ColorSchemeHsv, HueArgumentsWrapOnceAndLimitsHold) {
         EXPECT_EQ(ColorScheme::FromHsv(c.hue, c.saturation, c.value),
                   MakeColor(c.rgb.r, c.rgb.g, c.rgb.b))
             << c.hue << " " << c.saturation << " " << c.value;
-}
-
-TEST(ColorSchemePicker, CancelGivesColourFiveAndAnAnswerIsReturned) {
-    test::EnsureApplication();
-    ColorScheme scheme;
-    scheme.SetBase(MakeColor(40, 60, 120));
-    ScriptedPrompts prompts;
-    EXPECT_EQ(scheme.PickColor(prompts), scheme.GetColor(5));
-    ASSERT_EQ(prompts.asked.size(), 1u);
-    EXPECT_EQ(prompts.asked[0], "PickColor: " + std::to_string(scheme.GetColor(5)));
-
-    prompts.colors.push_back(MakeColor(1, 2, 3));
-    EXPECT_EQ(scheme.PickColor(prompts), MakeColor(1, 2, 3));
 }
 
 } // namespace

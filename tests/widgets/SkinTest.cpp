@@ -160,10 +160,41 @@ TEST_F(SkinTest, CursorMaskFillsEnclosedPixelsAndRimsTheShape) {
     EXPECT_EQ(mask.pixelIndex(6, 3), 0);
 }
 
-TEST_F(SkinTest, IconAndAboutPictureLoad) {
+TEST_F(SkinTest, IconAndAboutPictureLoadWithTheVersionCentredOnItsLine) {
     EXPECT_FALSE(MonoPicture::ProgramIcon(kInk, kPaper).isNull());
-    const QImage about = MonoPicture::AboutPicture(kInk, kPaper);
-    EXPECT_EQ(about.size(), QSize(214, 230));
+    const std::string versions[] = {"0.1.0", "10.20.30"};
+    const QImage a = MonoPicture::AboutPicture(kInk, kPaper, versions[0]);
+    const QImage b = MonoPicture::AboutPicture(kInk, kPaper, versions[1]);
+    EXPECT_EQ(a.size(), QSize(214, 230));
+    ASSERT_EQ(a.size(), b.size());
+    const int top = MonoPicture::kVersionTop;
+    const int bottom = top + MonoPicture::kGlyphHeight;
+    int differing = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y)) {
+                EXPECT_TRUE(y >= top && y < bottom) << x << ", " << y;
+                ++differing;
+            }
+    EXPECT_GT(differing, 0);
+    // Inside the picture's double frame, the ink of the line spans the whole text, one
+    // glyph cell per character, centred.
+    constexpr int kFrame = 3;
+    for (const auto& [picture, version] :
+         {std::pair{&a, versions[0]}, std::pair{&b, versions[1]}}) {
+        int left = a.width();
+        int right = -1;
+        for (int y = top; y < bottom; ++y)
+            for (int x = kFrame; x < a.width() - kFrame; ++x)
+                if (picture->pixel(x, y) == ToQColor(kInk).rgb()) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+        const std::string text = MonoPicture::kVersionPrefix + version;
+        EXPECT_EQ(right - left + 1, static_cast<int>(text.size()) * MonoPicture::kGlyphAdvance - 1)
+            << version;
+        EXPECT_LE(std::abs(left + right - a.width()), 2) << version;
+    }
 }
 
 } // namespace

@@ -1,0 +1,178 @@
+#include "app/NsmClient.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+
+#include <QAbstractEventDispatcher>
+#include <QSocketNotifier>
+
+#include "app/MainWindow.h"
+#include "files/SetupDocument.h"
+#include "model/Setup.h"
+
+namespace mb {
+
+namespace {
+
+// SIGTERM arrives on any thread; its handler only writes a byte to this pipe, whose
+// reading end the window thread watches.
+int gTermPipe[2] = {-1, -1};
+struct sigaction gPreviousTerm {};
+
+void OnSigterm(int) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(gTermPipe[1], &byte, 1);
+    errno = saved;
+}
+
+} // namespace
+
+std::unique_ptr<NsmClient> NsmClient::Connect(const std::string& url, std::string& error) {
+    auto manager = OscPort::Resolve(url);
+    if (const auto* message = std::get_if<std::string>(&manager)) {
+        error = *message;
+        return nullptr;
+    }
+    std::unique_ptr<NsmClient> client(new NsmClient());
+    client->manager_ = std::get<sockaddr_in>(manager);
+    // A manager on this machine is answered from the loopback interface alone, so that
+    // no other machine can reach the socket.
+    error = client->port_.Open(OscPort::IsLoopback(client->manager_));
+    if (!error.empty())
+        return nullptr;
+    return client;
+}
+
+NsmClient::~NsmClient() {
+    if (signalNotifier_ != nullptr) {
+        ::sigaction(SIGTERM, &gPreviousTerm, nullptr);
+        delete signalNotifier_;
+        for (int& end : gTermPipe) {
+            ::close(end);
+            end = -1;
+        }
+    }
+}
+
+void NsmClient::Announce(MainWindow& window,
+                         const std::string& executable,
+                         std::function<void()> quit) {
+    window_ = &window;
+    quit_ = std::move(quit);
+    socketNotifier_ = new QSocketNotifier(port_.Socket(), QSocketNotifier::Read, this);
+    connect(socketNotifier_, &QSocketNotifier::activated, this, &NsmClient::OnReadable);
+    if (gTermPipe[0] < 0 && ::pipe2(gTermPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        struct sigaction action {};
+        action.sa_handler = OnSigterm;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGTERM, &action, &gPreviousTerm);
+        signalNotifier_ = new QSocketNotifier(gTermPipe[0], QSocketNotifier::Read, this);
+        connect(signalNotifier_, &QSocketNotifier::activated, this, &NsmClient::OnTerminate);
+    }
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+            &NsmClient::ReportState);
+    Send(kAnnounce, {std::string(kApplicationName), std::string(kCapabilities), executable,
+                     kApiMajor, kApiMinor, static_cast<int32_t>(::getpid())});
+}
+
+void NsmClient::OnReadable() {
+    // Opening a setup may ask the user something, in an event loop of its own: no other
+    // message is taken before this one is answered.
+    socketNotifier_->setEnabled(false);
+    while (const std::optional<OscPort::Message> message = port_.Receive())
+        Handle(*message);
+    socketNotifier_->setEnabled(true);
+}
+
+void NsmClient::OnTerminate() {
+    char bytes[16];
+    while (::read(gTermPipe[0], bytes, sizeof bytes) > 0) {
+    }
+    if (quit_)
+        quit_();
+}
+
+void NsmClient::Handle(const OscPort::Message& message) {
+    const auto text = [&message](size_t i) { return std::get<std::string>(message.arguments[i]); };
+    if (message.path == kReply && message.types.starts_with('s') && text(0) == kAnnounce) {
+        announced_ = true;
+    } else if (message.path == kError && message.types == "sis" && text(0) == kAnnounce) {
+        std::fprintf(stderr, "marrowbeat: the session manager refused the program: %s\n",
+                     text(2).c_str());
+    } else if (message.path == kOpen && message.types == "sss") {
+        Open(text(0));
+    } else if (message.path == kSave && message.types.empty()) {
+        Save();
+    } else if (message.path == kShowGui) {
+        window_->show();
+        window_->raise();
+        window_->activateWindow();
+    } else if (message.path == kHideGui) {
+        window_->hide();
+    }
+}
+
+void NsmClient::Open(const std::string& path) {
+    const std::string file = path + kSetupExtension;
+    SetupDocument& document = window_->Controller().Document();
+    std::error_code error;
+    if (std::filesystem::exists(file, error)) {
+        // Read once before opening, so that a damaged file changes nothing and is reported
+        // to the manager rather than in a message box.
+        const SetupDocument::ReadOutcome read = SetupDocument::ReadFile(file);
+        if (!read.error.empty() || !document.Load(file))
+            return Fail(kOpen, kErrorBadProject,
+                        read.error.empty() ? "Cannot open " + file + "." : read.error);
+    } else if (!document.Save(file)) {
+        // A new session starts with the setup the window shows, saved at once.
+        return Fail(kOpen, kErrorCreateFailed, "Cannot create the setup file " + file + ".");
+    }
+    sessionFile_ = file;
+    window_->Controller().SetSessionFile(file);
+    Reply(kOpen, "Opened " + file);
+}
+
+void NsmClient::Save() {
+    if (sessionFile_.empty())
+        return Fail(kSave, kErrorNoSessionOpen, "No session has opened a setup yet.");
+    // A failed save also explains its cause in a message box.
+    if (!window_->Controller().Document().Save(sessionFile_))
+        return Fail(kSave, kErrorGeneral, "Cannot save the setup file " + sessionFile_ + ".");
+    Reply(kSave, "Saved " + sessionFile_);
+}
+
+void NsmClient::ReportState() {
+    if (!announced_)
+        return;
+    const bool dirty = window_->GetSetup().modified != 0;
+    if (reportedDirty_ != dirty) {
+        Send(dirty ? kIsDirty : kIsClean);
+        reportedDirty_ = dirty;
+    }
+    const bool shown = window_->isVisible();
+    if (reportedShown_ != shown) {
+        Send(shown ? kGuiShown : kGuiHidden);
+        reportedShown_ = shown;
+    }
+}
+
+void NsmClient::Send(const char* path, const std::vector<OscPort::Argument>& arguments) {
+    if (!port_.Send(manager_, path, arguments))
+        std::fprintf(stderr, "marrowbeat: cannot send %s to the session manager\n", path);
+}
+
+void NsmClient::Reply(const char* request, const std::string& text) {
+    Send(kReply, {std::string(request), text});
+}
+
+void NsmClient::Fail(const char* request, int code, const std::string& text) {
+    Send(kError, {std::string(request), code, text});
+}
+
+} // namespace mb
