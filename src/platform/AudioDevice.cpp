@@ -42,10 +42,9 @@ bool AudioDevice::Send(Lane lane, const MixerCommand& command) {
         dropped_.fetch_add(1, std::memory_order_relaxed);
         return false;
     }
-    // A stream that stands still for want of sound runs again. The fence pairs with the
-    // one the output makes between saying it stands still and looking at the lanes, so
-    // that one of the two always sees the other.
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    // A stream that stands still for want of sound runs again. The command went into the
+    // lane before this looks (both sequentially consistent), and the output says it
+    // stands still before it looks at the lanes: one of the two always sees the other.
     if (output_ && output_->Paused())
         output_->Wake();
     return true;

@@ -397,8 +397,7 @@ void RtAudioOutput::KeepRunning(std::unique_lock<std::mutex>& lock) {
     // looking at the lanes only once the stream has stopped, means that a command sent
     // meanwhile either sees it (and wakes the stream) or is seen here.
     wakeRequested_ = false;
-    paused_.store(true);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    paused_.store(true, std::memory_order_seq_cst);
     lock.unlock();
     try {
         audio_->stopStream();

@@ -70,7 +70,7 @@ public:
     // AudioOutput.
     void Apply(const OutputChoice& choice) override;
     OutputStatus Status() const override;
-    bool Paused() const override { return paused_.load(std::memory_order_acquire); }
+    bool Paused() const override { return paused_.load(std::memory_order_seq_cst); }
     void Wake() override;
 
 private:

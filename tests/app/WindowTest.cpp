@@ -126,7 +126,8 @@ TEST_F(WindowTest, TheMenusShowTheSetupAsItIsNow) {
     EXPECT_FALSE(fade->checked);
     EXPECT_TRUE(Find(third, CommandTable::kHighResTimer)->checked);
     // The additions come last, after a separator below "Kill All Sound".
-    const auto actions = window->Commands().BuildMenu(CommandTable::kThirdMenu)->actions();
+    const auto menu = window->Commands().BuildMenu(CommandTable::kThirdMenu);
+    const auto actions = menu->actions();
     ASSERT_GE(actions.size(), 3);
     EXPECT_EQ(actions[actions.size() - 3]->data().toInt(), CommandTable::kKillAllSound);
     EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
