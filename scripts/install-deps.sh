@@ -13,6 +13,12 @@ packages=(
   libqt6test6
   libqt6network6
   librtaudio-dev
+  libpulse-dev
+  libasound2-dev
+  # A JACK server for the tests (dummy driver, no sound card). jackd2 comes with
+  # libjack-jackd2-dev: alone it would replace libjack-dev and so remove librtaudio-dev.
+  jackd2
+  libjack-jackd2-dev
   libgtest-dev
   libgmock-dev
   libbenchmark-dev

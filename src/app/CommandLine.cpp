@@ -5,12 +5,12 @@
 #include <QCommandLineParser>
 #include <QStringList>
 
+#include "platform/OutputChoice.h"
+
 namespace mb {
 
 namespace {
 
-constexpr int kMinBufferFrames = 64;
-constexpr int kMaxBufferFrames = 2048;
 constexpr int kUsageError = 2;
 
 CommandLine Failed(const QString& message, const QString& help) {
@@ -80,7 +80,8 @@ CommandLine CommandLine::Parse(const std::vector<std::string>& arguments) {
     if (parser.isSet(bufferFrames)) {
         bool ok = false;
         const int frames = parser.value(bufferFrames).toInt(&ok);
-        if (!ok || frames < kMinBufferFrames || frames > kMaxBufferFrames)
+        if (!ok || frames < OutputChoice::kMinBufferFrames ||
+            frames > OutputChoice::kMaxBufferFrames)
             return Failed("the buffer must be 64 to 2048 frames", usage);
         line.bufferFrames = frames;
     }

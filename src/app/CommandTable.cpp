@@ -62,6 +62,8 @@ constexpr MenuItem kThirdItems[] = {
     {kSeparator, nullptr},
     {CommandTable::kMute, "Mute\tCtrl+M"},
     {CommandTable::kKillAllSound, "Kill All Sound\tCtrl+K"},
+    {kSeparator, nullptr},
+    {CommandTable::kSoundOutput, "Sound Output..."},
 };
 
 template <size_t N> void Fill(QMenu& menu, const MenuItem (&items)[N]) {
@@ -250,6 +252,9 @@ void CommandTable::OnCommand(int command) {
         break;
     case kKillAllSound:
         window_.GetSoundEngine().SilenceAll();
+        break;
+    case kSoundOutput:
+        window_.ChooseSoundOutput();
         break;
     default:
         break;

@@ -22,6 +22,7 @@
 #include "files/SetupDocument.h"
 #include "model/StepParam.h"
 #include "panel/WidgetPanel.h"
+#include "platform/RtAudioOutput.h"
 #include "widgets/EntryField.h"
 #include "widgets/MonoPicture.h"
 #include "widgets/WidgetEvent.h"
@@ -39,6 +40,18 @@ public:
     const intptr_t wParam;
     const intptr_t lParam;
 };
+
+// What the sound output's keeper thread tells the window.
+class OutputEvent : public QEvent {
+public:
+    static constexpr auto kType = static_cast<QEvent::Type>(QEvent::User + 1);
+    explicit OutputEvent(RtAudioOutput::Event event) : QEvent(kType), event(std::move(event)) {}
+    const RtAudioOutput::Event event;
+};
+
+constexpr const char* kOutputLostText =
+    "The sound output was lost. Marrowbeat keeps playing in time, silently, and its sound "
+    "comes back as soon as the output does.";
 
 bool IsStepClockMessage(int type) {
     return type == MSG_STEP_PLAYED || type == MSG_REMOTE_START || type == MSG_REMOTE_STOP ||
@@ -151,7 +164,19 @@ void MainWindow::Start(const std::string& commandLinePath) {
     sequencer_.Init({this, panel_.get(), &soundEngine_, &keyboard_,
                      options_.linkInstances ? &instances_ : nullptr},
                     &setup_);
-    soundEngine_.Init(&setup_, &prompts_, options_.audio);
+    outputChoice_ = PersistedSettings::ReadOutputChoice(*settings_);
+    if (options_.audioApi)
+        outputChoice_.api = *options_.audioApi;
+    if (options_.audioDevice)
+        outputChoice_.device = *options_.audioDevice;
+    if (options_.bufferFrames)
+        outputChoice_.bufferFrames = *options_.bufferFrames;
+    std::string outputNote;
+    soundEngine_.Init(
+        &setup_, &prompts_,
+        options_.audio ? options_.audio : [this, &outputNote] { return OpenOutput(&outputNote); });
+    if (!outputNote.empty())
+        prompts_.ShowNote(outputNote);
     panel_->GetMenuBar().SetSetup(&setup_);
     setup_.modified = 0;
     panel_->FitColumnsToWidth();
@@ -237,6 +262,14 @@ void MainWindow::mouseMoveEvent(QMouseEvent* event) {
 // ---- Window behaviour ----
 
 bool MainWindow::event(QEvent* event) {
+    if (event->type() == OutputEvent::kType) {
+        const RtAudioOutput::Event& e = static_cast<OutputEvent*>(event)->event;
+        if (e.kind == RtAudioOutput::Event::kLost)
+            prompts_.ShowNotice(kOutputLostText);
+        else if (e.kind == RtAudioOutput::Event::kFellBack)
+            prompts_.ShowNotice(e.text);
+        return true;
+    }
     const int type = static_cast<int>(event->type());
     if (IsStepClockMessage(type)) {
         const auto* message = static_cast<StepClockEvent*>(event);
@@ -405,6 +438,40 @@ void MainWindow::ShowAbout() {
     AboutBox box(this, textColor_, background_);
     box.exec();
     RestoreFocus();
+}
+
+std::unique_ptr<AudioDevice> MainWindow::OpenOutput(std::string* note) {
+    return RtAudioOutput::Open(
+        outputChoice_,
+        [this](const RtAudioOutput::Event& e) {
+            QCoreApplication::postEvent(this, new OutputEvent(e));
+        },
+        note);
+}
+
+void MainWindow::ChooseSoundOutput() {
+    AudioDevice* device = soundEngine_.device();
+    AudioOutput* output = device != nullptr ? device->output() : nullptr;
+    const OutputStatus status = output != nullptr ? output->Status() : OutputStatus{};
+    const std::optional<OutputChoice> choice = prompts_.ChooseSoundOutput(outputChoice_, status);
+    if (!choice)
+        return;
+    outputChoice_ = *choice;
+    PersistedSettings::WriteOutputChoice(*settings_, *choice);
+    if (output != nullptr) {
+        output->Apply(*choice);
+        return;
+    }
+    // No output opened at start-up: try again now, with the sounds of the setup.
+    if (device == nullptr && !options_.audio) {
+        std::string note;
+        if (soundEngine_.OpenDevice([this, &note] { return OpenOutput(&note); })) {
+            if (!note.empty())
+                prompts_.ShowNote(note);
+        } else {
+            prompts_.ShowNote(SoundEngine::kNoDeviceText);
+        }
+    }
 }
 
 void MainWindow::ShowSoundMenu(int k) {

@@ -59,6 +59,11 @@ public:
         std::optional<Color> color;
         // The settings file; empty: the user's.
         std::string settingsPath;
+        // Where the sound goes for this run, over the stored choice (from the command
+        // line); the stored choice is not changed.
+        std::optional<std::string> audioApi;
+        std::optional<std::string> audioDevice;
+        std::optional<int> bufferFrames;
     };
 
     explicit MainWindow(Options options);
@@ -108,6 +113,9 @@ public:
     void TogglePlayback();
     // The sound list of step k at the pointer.
     void ShowSoundMenu(int k);
+    // "Sound Output...": asks where the sound goes, keeps the answer in the settings and
+    // plays through it from now on.
+    void ChooseSoundOutput();
 
     Setup& GetSetup() { return setup_; }
     SetupController& Controller() { return controller_; }
@@ -143,6 +151,8 @@ protected:
 
 private:
     bool PreTranslateKey(QObject* watched, QKeyEvent* key);
+    // The real output, as outputChoice_ says; *note tells of a fall-back.
+    std::unique_ptr<AudioDevice> OpenOutput(std::string* note);
     bool BelongsHere(QObject* watched) const;
     void TakeColors();
 
@@ -158,6 +168,8 @@ private:
     KeyboardStateQt keyboard_;
     LocalInstanceLink instances_;
     CommandTable commands_;
+    // Where the sound goes: the stored choice with this run's command-line overrides.
+    OutputChoice outputChoice_;
     Color background_ = 0;
     Color textColor_ = 0;
     std::optional<QCursor> noCursor_;

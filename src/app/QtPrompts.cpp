@@ -5,6 +5,7 @@
 
 #include "app/OkCancelDialog.h"
 #include "app/SaveChangesDialog.h"
+#include "app/SoundOutputDialog.h"
 #include "files/SetupDocument.h"
 #include "widgets/ColorDialog.h"
 
@@ -19,6 +20,10 @@ std::optional<std::string> Chosen(const QString& path) {
 }
 
 } // namespace
+
+QtPrompts::QtPrompts(QWidget* owner) : owner_(owner) {}
+
+QtPrompts::~QtPrompts() = default;
 
 QString QtPrompts::FileDialogFilter() {
     const QStringList parts =
@@ -35,6 +40,13 @@ void QtPrompts::ShowNote(const std::string& text) {
     QMessageBox box(QMessageBox::NoIcon, kNoteCaption, QString::fromStdString(text),
                     QMessageBox::Ok);
     box.exec();
+}
+
+void QtPrompts::ShowNotice(const std::string& text) {
+    notice_ = std::make_unique<QMessageBox>(QMessageBox::NoIcon, kNoteCaption,
+                                            QString::fromStdString(text), QMessageBox::Ok);
+    notice_->setModal(false);
+    notice_->show();
 }
 
 int QtPrompts::SaveChanges(const std::string& message) {
@@ -79,6 +91,14 @@ std::optional<std::string> QtPrompts::ImportSoundFile() {
 
 std::optional<uint32_t> QtPrompts::PickColor(uint32_t current) {
     return ShowColorDialog(owner_, current);
+}
+
+std::optional<OutputChoice> QtPrompts::ChooseSoundOutput(const OutputChoice& current,
+                                                         const OutputStatus& status) {
+    SoundOutputDialog dialog(owner_, current, status);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.Choice();
 }
 
 } // namespace mb

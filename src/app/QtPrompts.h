@@ -1,9 +1,12 @@
 #pragma once
 
+#include <memory>
+
 #include <QString>
 
 #include "platform/Prompts.h"
 
+class QMessageBox;
 class QWidget;
 
 namespace mb {
@@ -17,22 +20,28 @@ public:
     static constexpr const char* kImportTitle = "Import Sounds";
     static constexpr const char* kWaveFilter = "Wave files (*.wav)";
 
-    explicit QtPrompts(QWidget* owner = nullptr) : owner_(owner) {}
+    explicit QtPrompts(QWidget* owner = nullptr);
+    ~QtPrompts() override;
     void SetOwner(QWidget* owner) { owner_ = owner; }
 
     void ShowNote(const std::string& text) override;
+    void ShowNotice(const std::string& text) override;
     int SaveChanges(const std::string& message) override;
     bool OkCancel(const std::string& message) override;
     std::optional<std::string> OpenSetupPath() override;
     std::optional<std::string> SaveSetupPath(const std::string& proposed) override;
     std::optional<std::string> ImportSoundFile() override;
     std::optional<uint32_t> PickColor(uint32_t current) override;
+    std::optional<OutputChoice> ChooseSoundOutput(const OutputChoice& current,
+                                                  const OutputStatus& status) override;
 
     // The setup files' filter ("text|pattern|..." pairs) in the file dialogs' form.
     static QString FileDialogFilter();
 
 private:
     QWidget* owner_;
+    // The notice on show, if any.
+    std::unique_ptr<QMessageBox> notice_;
 };
 
 } // namespace mb

@@ -25,7 +25,11 @@ int main(int argc, char** argv) {
         std::fputs(line.exitText->c_str(), line.exitStatus == 0 ? stdout : stderr);
         return line.exitStatus;
     }
-    mb::MainWindow window({});
+    mb::MainWindow::Options options;
+    options.audioApi = line.audioApi;
+    options.audioDevice = line.audioDevice;
+    options.bufferFrames = line.bufferFrames;
+    mb::MainWindow window(std::move(options));
     // Declared after the window, so that it goes first.
     std::unique_ptr<mb::NsmClient> session;
     if (const char* url = std::getenv("NSM_URL"); url != nullptr && *url != '\0') {

@@ -60,12 +60,17 @@ public:
                 c = ' ';
         std::fprintf(stderr, "marrowbeat-cli: %s\n", line.c_str());
     }
+    void ShowNotice(const std::string& text) override { ShowNote(text); }
     int SaveChanges(const std::string&) override { return kCancel; }
     bool OkCancel(const std::string&) override { return false; }
     std::optional<std::string> OpenSetupPath() override { return std::nullopt; }
     std::optional<std::string> SaveSetupPath(const std::string&) override { return std::nullopt; }
     std::optional<std::string> ImportSoundFile() override { return std::nullopt; }
     std::optional<uint32_t> PickColor(uint32_t) override { return std::nullopt; }
+    std::optional<mb::OutputChoice> ChooseSoundOutput(const mb::OutputChoice&,
+                                                      const mb::OutputStatus&) override {
+        return std::nullopt;
+    }
 };
 
 struct RenderOptions {
@@ -138,7 +143,8 @@ int Render(const RenderOptions& o) {
             const auto found = mb::PathNames::ExistingSoundFolder(setup.soundFolder, o.setupPath);
             if (!found)
                 return Fail(kExitFailure, "cannot find the sound folder '" + setup.soundFolder +
-                                              "' of '" + o.setupPath + "' (name one with --sounds)");
+                                              "' of '" + o.setupPath +
+                                              "' (name one with --sounds)");
             sounds = *found;
         }
     }

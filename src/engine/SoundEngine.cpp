@@ -65,6 +65,16 @@ void SoundEngine::ClearVoice(int loop, int step) {
         device_->StopVoice(AudioMixer::kWindowLane, voice, device_->Now());
 }
 
+bool SoundEngine::OpenDevice(const DeviceOpener& opener) {
+    if (device_)
+        return true;
+    device_ = opener();
+    if (!device_)
+        return false;
+    LoadAll();
+    return true;
+}
+
 void SoundEngine::ReleaseAll() {
     if (setup_ == nullptr)
         return;
@@ -97,19 +107,26 @@ bool SoundEngine::LoadSound(const std::string& path, int index) {
     // first making a buffer of the claimed size.
     if (dataBytes > reader.BytesLeftInFile())
         return false;
-    AudioDevice::BufferId id = 0;
-    // One byte more than the data.
-    const int32_t result = device_->CreateSoundBuffer(*reader.format(), dataBytes + 1, &id);
-    if (result != AudioDevice::DS_OK) {
+    // The device's refusals (a format, a size, memory) are told file by file.
+    auto refused = [this, &path](int32_t result) {
         if (prompts_ != nullptr)
             prompts_->ShowNote(kCouldNotLoadText + path + kErrorText + std::to_string(result));
         return false;
-    }
+    };
+    AudioDevice::BufferId id = 0;
+    // One byte more than the data.
+    const int32_t result = device_->CreateSoundBuffer(*reader.format(), dataBytes + 1, &id);
+    if (result != AudioDevice::DS_OK)
+        return refused(result);
     uint8_t* data = nullptr;
     uint64_t size = 0;
     uint64_t read = 0;
-    if (device_->Lock(id, &data, &size) != AudioDevice::DS_OK ||
-        reader.Read(size, data, &read) != 0) {
+    const int32_t locked = device_->Lock(id, &data, &size);
+    if (locked != AudioDevice::DS_OK) {
+        device_->ReleaseBuffer(id);
+        return refused(locked);
+    }
+    if (reader.Read(size, data, &read) != 0) {
         // A half-read buffer is not kept: its steps stay silent instead of playing it.
         device_->ReleaseBuffer(id);
         return false;
@@ -117,9 +134,7 @@ bool SoundEngine::LoadSound(const std::string& path, int index) {
     const int32_t handedOver = device_->Unlock(id, read);
     if (handedOver != AudioDevice::DS_OK) {
         device_->ReleaseBuffer(id);
-        if (prompts_ != nullptr)
-            prompts_->ShowNote(kCouldNotLoadText + path + kErrorText + std::to_string(handedOver));
-        return false;
+        return refused(handedOver);
     }
     master = id;
     return true;

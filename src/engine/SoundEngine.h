@@ -59,6 +59,9 @@ public:
     // harmless no-op. Builds the note frequencies either way.
     void Init(Setup* setup, Prompts* prompts, DeviceOpener opener = {});
 
+    // An engine without a device opens one now and loads the setup's sounds into it;
+    // whether it has a device afterwards.
+    bool OpenDevice(const DeviceOpener& opener);
     // Releases every master buffer and every voice.
     void ReleaseAll();
     // Loads every sound of the setup's sound list from its sound folder, then gives

@@ -1,5 +1,7 @@
 #include "files/PersistedSettings.h"
 
+#include <algorithm>
+#include <charconv>
 #include <filesystem>
 
 #include "engine/StepClock.h"
@@ -33,6 +35,27 @@ bool PersistedSettings::ReadHighResSetting(const SettingsStore& store,
 
 void PersistedSettings::WriteHighResSetting(SettingsStore& store, const Setup& setup) {
     store.WriteString(kSettingsKey, kHighResValue, setup.highResTimer ? kOn : kOff);
+}
+
+OutputChoice PersistedSettings::ReadOutputChoice(const SettingsStore& store) {
+    OutputChoice choice;
+    const std::string api = store.ReadString(kOutputKey, kApiValue);
+    if (api == "pulse" || api == "alsa" || api == "jack")
+        choice.api = api;
+    choice.device = store.ReadString(kOutputKey, kDeviceValue);
+    const std::string frames = store.ReadString(kOutputKey, kBufferValue);
+    int n = 0;
+    const auto [end, error] = std::from_chars(frames.data(), frames.data() + frames.size(), n);
+    if (error == std::errc{} && end == frames.data() + frames.size() &&
+        n >= OutputChoice::kMinBufferFrames && n <= OutputChoice::kMaxBufferFrames)
+        choice.bufferFrames = n;
+    return choice;
+}
+
+void PersistedSettings::WriteOutputChoice(SettingsStore& store, const OutputChoice& choice) {
+    store.WriteString(kOutputKey, kApiValue, choice.api);
+    store.WriteString(kOutputKey, kDeviceValue, choice.device);
+    store.WriteString(kOutputKey, kBufferValue, std::to_string(choice.bufferFrames));
 }
 
 } // namespace mb

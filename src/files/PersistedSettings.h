@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/OutputChoice.h"
+
 namespace mb {
 
 class Setup;
@@ -9,8 +11,8 @@ class SettingsStore;
 class StepClock;
 
 // The program's entries in the settings store: the association of setup files with
-// the program, and the one user setting, whether the step clock uses the processor's
-// time-stamp counter. Every failure is silent. Window thread.
+// the program, whether the step clock uses the processor's time-stamp counter, and where
+// the sound goes. Every failure is silent. Window thread.
 class PersistedSettings {
 public:
     // Writes the four association entries, each independently of the others' success.
@@ -22,6 +24,9 @@ public:
     static bool ReadHighResSetting(const SettingsStore& store, Setup& setup, StepClock* clock);
     // Stores setup.highResTimer as "on" or "off".
     static void WriteHighResSetting(SettingsStore& store, const Setup& setup);
+    // The sound output chosen last; what is missing or unknown is the default.
+    static OutputChoice ReadOutputChoice(const SettingsStore& store);
+    static void WriteOutputChoice(SettingsStore& store, const OutputChoice& choice);
 
     // The running program's file, read from /proc/self/exe; empty when unreadable.
     static std::string ModulePath();
@@ -34,6 +39,10 @@ public:
     static constexpr const char* kIconKey = "Marrowbeat\\DefaultIcon";
     static constexpr const char* kSettingsKey = "Marrowbeat\\data\\8";
     static constexpr const char* kHighResValue = "highResTimer";
+    static constexpr const char* kOutputKey = "Marrowbeat\\output";
+    static constexpr const char* kApiValue = "api";
+    static constexpr const char* kDeviceValue = "device";
+    static constexpr const char* kBufferValue = "bufferFrames";
     // The program path is not quoted in the command.
     static constexpr const char* kOpenArgument = " %1";
     static constexpr const char* kIconIndex = ",1";

@@ -38,10 +38,16 @@ void AudioDevice::AttachOutput(std::unique_ptr<AudioOutput> output) {
 }
 
 bool AudioDevice::Send(Lane lane, const MixerCommand& command) {
-    if (mixer_->Send(lane, command))
-        return true;
-    dropped_.fetch_add(1, std::memory_order_relaxed);
-    return false;
+    if (!mixer_->Send(lane, command)) {
+        dropped_.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    // A stream that stands still for want of sound runs again. The command went into the
+    // lane before this looks (both sequentially consistent), and the output says it
+    // stands still before it looks at the lanes: one of the two always sees the other.
+    if (output_ && output_->Paused())
+        output_->Wake();
+    return true;
 }
 
 AudioDevice::Master* AudioDevice::FindMaster(BufferId buffer) {
@@ -65,6 +71,10 @@ int32_t AudioDevice::CreateSoundBuffer(const WaveFormat& format, uint64_t bytes,
     if (bytes == 0)
         return DSERR_INVALIDPARAM;
     if (bytes > kMaxBufferBytes)
+        return DSERR_OUTOFMEMORY;
+    // Decoded, every sample is a float: refuse what would not fit the limit.
+    const uint64_t samples = bytes / format.blockAlign * format.channels;
+    if (samples > kMaxDecodedBytes / sizeof(float))
         return DSERR_OUTOFMEMORY;
     auto it =
         std::find_if(masters_.begin(), masters_.end(), [](const Master& m) { return !m.used; });
@@ -90,7 +100,11 @@ int32_t AudioDevice::Lock(BufferId buffer, uint8_t** data, uint64_t* size) {
     Master* m = FindMaster(buffer);
     if (m == nullptr)
         return DSERR_INVALIDPARAM;
-    m->locked.assign(static_cast<size_t>(m->bytes), 0);
+    try {
+        m->locked.assign(static_cast<size_t>(m->bytes), 0);
+    } catch (const std::bad_alloc&) {
+        return DSERR_OUTOFMEMORY;
+    }
     *data = m->locked.data();
     *size = m->bytes;
     return DS_OK;
@@ -104,7 +118,12 @@ int32_t AudioDevice::Unlock(BufferId buffer, uint64_t written) {
     Retire(slot, *m);
     const auto n = static_cast<size_t>(std::min<uint64_t>(written, m->locked.size()));
     auto record = std::make_unique<DataRecord>();
-    record->data = SoundData::Decode(m->format, m->locked.data(), n);
+    try {
+        record->data = SoundData::Decode(m->format, m->locked.data(), n);
+    } catch (const std::bad_alloc&) {
+        std::vector<uint8_t>().swap(m->locked);
+        return DSERR_OUTOFMEMORY;
+    }
     std::vector<uint8_t>().swap(m->locked);
     MixerCommand add;
     add.kind = MixerCommand::kAddSound;

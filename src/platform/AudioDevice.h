@@ -9,16 +9,26 @@
 
 #include "platform/AudioMixer.h"
 #include "platform/GridTime.h"
+#include "platform/OutputChoice.h"
 #include "platform/SoundData.h"
 #include "platform/WaveFormat.h"
 
 namespace mb {
 
 // Whatever pulls the device's sound out (a real-time stream): stopped before the device
-// goes away.
+// goes away. The defaults are those of an output that is always there.
 class AudioOutput {
 public:
     virtual ~AudioOutput() = default;
+    // Window thread: plays through another back end, device or buffer from now on; the
+    // change happens in the background.
+    virtual void Apply(const OutputChoice& /*choice*/) {}
+    // Any thread.
+    virtual OutputStatus Status() const { return {}; }
+    // Any thread, lock-free: the stream stands still because nothing has sounded for a
+    // while; Wake makes it run again.
+    virtual bool Paused() const { return false; }
+    virtual void Wake() {}
 };
 
 // The sound device the engine plays through: sound buffers holding each sound's decoded
@@ -41,8 +51,10 @@ public:
     static constexpr int32_t DSERR_INVALIDPARAM = static_cast<int32_t>(0x80070057u);
     static constexpr int32_t DSERR_OUTOFMEMORY = static_cast<int32_t>(0x8007000Eu);
     static constexpr int32_t DSERR_ALLOCATED = static_cast<int32_t>(0x8878000Au);
-    // The largest sound buffer the device makes (bytes).
+    // The largest sound buffer the device makes (bytes of the file's data), and the
+    // largest its decoded samples may take.
     static constexpr uint64_t kMaxBufferBytes = uint64_t{1} << 30;
+    static constexpr uint64_t kMaxDecodedBytes = uint64_t{512} << 20;
 
     struct Config {
         AudioMixer::Config mixer;
@@ -68,6 +80,9 @@ public:
 
     // Window thread. The output that calls Render from now on; owned.
     void AttachOutput(std::unique_ptr<AudioOutput> output);
+    AudioOutput* output() const { return output_.get(); }
+    // See AudioMixer::Restart.
+    void Restart(const AudioMixer::Config& config) { mixer_->Restart(config); }
 
     // Window thread: sound buffers. CreateSoundBuffer refuses a format it cannot play
     // with DSERR_BADFORMAT. Lock gives the whole buffer (zeroed); Unlock decodes the
@@ -103,6 +118,7 @@ public:
     void Collect();
 
     const AudioMixer& mixer() const { return *mixer_; }
+    AudioMixer& mixer() { return *mixer_; }
     uint32_t rate() const { return mixer_->rate(); }
     // Window thread: sample data kept alive, including data waiting to be freed.
     size_t dataCount() const { return data_.size() + retired_.size(); }

@@ -169,6 +169,31 @@ void AudioMixer::Limit(float* samples, size_t count) {
     }
 }
 
+void AudioMixer::Restart(const Config& config) {
+    const uint32_t rate = config.rate == 0 ? config_.rate : config.rate;
+    config_ = config;
+    config_.rate = rate;
+    for (int i = 0; i < activeCount_; ++i)
+        SetSpeed(voices_[active_[static_cast<size_t>(i)]]);
+    anchored_ = false;
+    windowCallbacks_ = 0;
+    framesToLower_ = 0;
+    callbacksSinceNudge_ = 0;
+    runs_ = {};
+    // Every waiting command is placed again once the new stream has settled.
+    for (int i = 0; i < pendingCount_; ++i)
+        pending_[static_cast<size_t>(i)].frame = kUnplaced;
+}
+
+bool AudioMixer::IsIdle() const {
+    if (activeCount_ > 0 || pendingCount_ > 0)
+        return false;
+    for (const auto& lane : lanes_)
+        if (!lane.Empty())
+            return false;
+    return true;
+}
+
 void AudioMixer::Drain(Lane lane, int64_t blockStart, bool settled) {
     auto& queue = lanes_[static_cast<size_t>(lane)];
     MixerCommand command;
@@ -253,7 +278,9 @@ void AudioMixer::PlaceWaiting(int64_t blockStart) {
     pendingCount_ = first;
     for (int i = 0; i < count; ++i) {
         const MixerCommand command = pending_[static_cast<size_t>(first + i)].command;
-        Insert(PlaceOnGrid(command.at, blockStart, true), command);
+        Insert(IsGridCommand(command) ? PlaceOnGrid(command.at, blockStart, true)
+                                      : std::max(FrameOf(command.at.originNs), blockStart),
+               command);
     }
 }
 
@@ -318,9 +345,9 @@ void AudioMixer::Apply(const MixerCommand& c) {
         v.data = s.data;
         v.sound = c.sound;
         v.position = 0;
-        const auto hz = static_cast<uint64_t>(
+        v.hz = static_cast<uint32_t>(
             std::clamp<int64_t>(c.hz, SoundData::kMinRate, SoundData::kMaxRate));
-        v.step = (hz << 32) / config_.rate;
+        SetSpeed(v);
         v.volume = std::clamp(c.volume, kMinVolume, 0);
         v.pan = std::clamp(c.pan, -kMaxPan, kMaxPan);
         SetGains(v);
@@ -337,6 +364,10 @@ void AudioMixer::Apply(const MixerCommand& c) {
     default:
         break;
     }
+}
+
+void AudioMixer::SetSpeed(Voice& v) const {
+    v.step = (static_cast<uint64_t>(v.hz) << 32) / config_.rate;
 }
 
 void AudioMixer::SetGains(Voice& v) {

@@ -93,6 +93,15 @@ public:
     // nowNs is the time, on the producers' clock, of this callback.
     void Render(float* out, int frames, int64_t nowNs);
 
+    // The thread that renders, while no stream runs (the one that ended has been joined
+    // and the next is not started yet): the next frames go to a new stream with its own
+    // rate and latencies. Sounding voices go on at their pitch; every run and every
+    // waiting command is placed again through the new stream's timing, so the steps keep
+    // their places in time.
+    void Restart(const Config& config);
+    // Audio thread: no voice sounds and nothing waits, in the lanes or for its frame.
+    bool IsIdle() const;
+
     uint32_t rate() const { return config_.rate; }
 
     // The final stage of every mix, live and rendered: samples up to -1 dBFS pass
@@ -110,6 +119,8 @@ private:
     struct Voice {
         const SoundData* data = nullptr;
         uint16_t sound = 0;
+        // The playback frequency, kept to set the speed again for a new output rate.
+        uint32_t hz = 44100;
         // Position and step per output frame in frames, fixed point 32.32.
         uint64_t position = 0;
         uint64_t step = uint64_t{1} << 32;
@@ -149,6 +160,7 @@ private:
     void Dropped(const MixerCommand& command);
     void Apply(const MixerCommand& command);
     void SetGains(Voice& v);
+    void SetSpeed(Voice& v) const;
     void StartVoice(int voice);
     void StopVoice(int voice);
     void MixVoices(float* out, int from, int to);

@@ -4,12 +4,14 @@
 #include <optional>
 #include <string>
 
+#include "platform/OutputChoice.h"
+
 namespace mb {
 
 // Every message box and dialog the program shows goes through this interface: the
 // window implements it with Qt dialogs, tests with ScriptedPrompts, the command-line
-// tool with one that prints and answers Cancel. All calls run on the window thread and
-// return only when the user has answered.
+// tool with one that prints and answers Cancel. All calls run on the window thread and,
+// but for ShowNotice, return only when the user has answered.
 class Prompts {
 public:
     // Answers of the save-changes dialog.
@@ -23,6 +25,9 @@ public:
 
     // A modal message box with the caption "NOTE!" and an OK button.
     virtual void ShowNote(const std::string& text) = 0;
+    // The same message box without waiting for it: the window goes on answering keys and
+    // playing while it shows. A later notice replaces it.
+    virtual void ShowNotice(const std::string& text) = 0;
     // The save-changes dialog with its three buttons; returns a SaveChangesAnswer.
     virtual int SaveChanges(const std::string& message) = 0;
     // The OK/Cancel dialog captioned "NOTE:"; true for OK.
@@ -39,6 +44,10 @@ public:
     virtual std::optional<std::string> ImportSoundFile() = 0;
     // The colour picker, opened on `current` (0x00BBGGRR); nothing when cancelled.
     virtual std::optional<uint32_t> PickColor(uint32_t current) = 0;
+    // The "Sound Output" dialog, opened on the present choice and what the output does
+    // now; the choice to play through from now on, nothing when cancelled.
+    virtual std::optional<OutputChoice> ChooseSoundOutput(const OutputChoice& current,
+                                                          const OutputStatus& status) = 0;
 };
 
 } // namespace mb

@@ -1,12 +1,13 @@
 #include "platform/RtAudioOutput.h"
 
 #include <algorithm>
-#include <atomic>
+#include <alsa/asoundlib.h>
 #include <cstdlib>
 #include <cstring>
 #include <rtaudio/RtAudio.h>
 
 #include "platform/Clocks.h"
+#include "platform/PulseSinks.h"
 
 namespace mb {
 
@@ -18,17 +19,103 @@ constexpr int kAbortStream = 2;
 // A stream that has taken this many seconds more than the time since its first callback
 // is not being played: its writes fail and RtAudio calls back in a tight loop.
 constexpr double kRunawaySeconds = 2.0;
+// The keeper's look at a running stream, the silence after which it is lost (not
+// before it has run for a while: a new stream may stall at first), the pace of silent
+// rendering and of new attempts while lost.
+constexpr int64_t kCheckNs = 250000000;
+constexpr int64_t kNoCallbackNs = 500000000;
+constexpr int64_t kStartGraceNs = 2000000000;
+constexpr int64_t kSilentStepNs = 100000000;
+constexpr int64_t kRetryNs = 2000000000;
+// Seconds without any sound or command before the stream stands still.
+constexpr double kIdleSeconds = 2.0;
+constexpr int kSilentBlockFrames = 1024;
 
-// Errors that RtAudio meets once a stream is open (on its own thread, too) come here
-// instead of being thrown where nothing could catch them. RtAudio's error callback has no
-// user value: the stream that sees the count change knows it has failed.
-std::atomic<uint32_t> gStreamErrors{0};
+struct Api {
+    const char* name;
+    RtAudio::Api api;
+};
+constexpr Api kApis[] = {
+    {"pulse", RtAudio::LINUX_PULSE},
+    {"alsa", RtAudio::LINUX_ALSA},
+    {"jack", RtAudio::UNIX_JACK},
+};
 
-void CountStreamError(RtAudioError::Type /*type*/, const std::string& /*text*/) {
-    gStreamErrors.fetch_add(1, std::memory_order_release);
+bool Compiled(RtAudio::Api api) {
+    std::vector<RtAudio::Api> compiled;
+    RtAudio::getCompiledApi(compiled);
+    return std::find(compiled.begin(), compiled.end(), api) != compiled.end();
 }
 
+// ALSA's library prints every device it cannot open while RtAudio looks at them all (a
+// machine without a sound card has none); the program says what matters itself.
+void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+// Errors that RtAudio meets once a stream is open (on its own thread, too) come here
+// instead of being thrown where nothing could catch them. A failing stream shows in its
+// callbacks (they stop, or race ahead of time) and the keeper acts on that.
+void IgnoreStreamError(RtAudioError::Type /*type*/, const std::string& /*text*/) {}
+
 } // namespace
+
+std::vector<OutputDevice> RtAudioOutput::ListDevices(const std::string& api) {
+    std::vector<OutputDevice> devices;
+    for (const Api& a : kApis) {
+        if (api != a.name || !Compiled(a.api))
+            continue;
+        try {
+            RtAudio audio(a.api);
+            audio.showWarnings(false);
+            const unsigned count = audio.getDeviceCount();
+            for (unsigned i = 0; i < count; ++i) {
+                const RtAudio::DeviceInfo info = audio.getDeviceInfo(i);
+                if (info.probed && info.outputChannels >= kChannels)
+                    devices.push_back({info.name, info.name});
+            }
+        } catch (const std::exception&) {
+        }
+    }
+    return devices;
+}
+
+std::unique_ptr<AudioDevice>
+RtAudioOutput::Open(const OutputChoice& choice, EventHandler events, std::string* note) {
+    // Trying JACK must not start a JACK server.
+    setenv("JACK_NO_START_SERVER", "1", 0);
+    snd_lib_error_set_handler(&QuietAlsa);
+    std::unique_ptr<RtAudioOutput> output(new RtAudioOutput());
+    output->events_ = std::move(events);
+    std::string said;
+    if (!output->OpenStream(choice, &said))
+        return nullptr;
+    if (note != nullptr)
+        *note = said;
+    output->choice_ = choice;
+    AudioDevice::Config config;
+    config.mixer = output->MixerConfig(kSettleNs);
+    auto device = std::make_unique<AudioDevice>(std::move(config));
+    output->device_ = device.get();
+    RtAudioOutput* self = output.get();
+    try {
+        self->StartStream(kSettleNs);
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+    self->keeper_ = std::thread([self] { self->Keep(); });
+    device->AttachOutput(std::move(output));
+    return device;
+}
+
+RtAudioOutput::~RtAudioOutput() {
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    wake_.notify_all();
+    if (keeper_.joinable())
+        keeper_.join();
+    CloseStream();
+}
 
 int RtAudioOutput::Callback(void* out,
                             void* /*in*/,
@@ -38,93 +125,328 @@ int RtAudioOutput::Callback(void* out,
                             void* user) {
     auto* self = static_cast<RtAudioOutput*>(user);
     const int64_t now = MonotonicNs();
+    self->lastCallbackNs_.store(now, std::memory_order_relaxed);
     if (self->firstCallbackNs_ == 0)
         self->firstCallbackNs_ = now;
     self->framesTaken_ += frames;
+    const double rate = self->rate_;
     const double ahead = static_cast<double>(self->framesTaken_) -
-                         static_cast<double>(now - self->firstCallbackNs_) * self->rate_ / 1e9;
+                         static_cast<double>(now - self->firstCallbackNs_) * rate / 1e9;
     // After a write error (the sound server went away) RtAudio's thread would call back
-    // without pause, at real-time priority: the stream is aborted instead, and stays
-    // silent until it is opened again.
-    if (gStreamErrors.load(std::memory_order_acquire) != self->errorsAtOpen_ ||
-        ahead > kRunawaySeconds * self->rate_) {
+    // without pause, at real-time priority: the stream is aborted instead, and the
+    // keeper opens it again.
+    if (ahead > kRunawaySeconds * rate) {
         self->failed_.store(true, std::memory_order_release);
         std::memset(out, 0, sizeof(float) * kChannels * frames);
         return kAbortStream;
     }
     self->device_->Render(static_cast<float*>(out), static_cast<int>(frames), now);
+    if (self->device_->mixer().IsIdle()) {
+        self->idleFrames_ += frames;
+        if (static_cast<double>(self->idleFrames_) >= kIdleSeconds * rate)
+            self->idleLong_.store(true, std::memory_order_release);
+    } else {
+        self->idleFrames_ = 0;
+        self->idleLong_.store(false, std::memory_order_release);
+    }
     return 0;
 }
 
-RtAudioOutput::~RtAudioOutput() {
-    if (!audio_)
-        return;
-    try {
-        if (audio_->isStreamRunning())
-            audio_->stopStream();
-        if (audio_->isStreamOpen())
-            audio_->closeStream();
-    } catch (...) {
-        // Nothing more can be done about a stream that will not close.
-    }
+AudioMixer::Config RtAudioOutput::MixerConfig(int64_t settleNs) const {
+    AudioMixer::Config config;
+    config.rate = rate_;
+    config.latencyFrames = static_cast<int64_t>(bufferFrames_) +
+                           (deviceLatency_ > 0 ? deviceLatency_ : 0) + kStepClockAllowanceFrames;
+    config.headroomFrames = kHeadroomFrames;
+    config.settleNs = settleNs;
+    return config;
 }
 
-std::unique_ptr<AudioDevice> RtAudioOutput::Open() {
-    // Trying JACK must not start a JACK server.
-    setenv("JACK_NO_START_SERVER", "1", 0);
-    std::vector<RtAudio::Api> compiled;
-    RtAudio::getCompiledApi(compiled);
-    for (RtAudio::Api api : {RtAudio::LINUX_PULSE, RtAudio::LINUX_ALSA, RtAudio::UNIX_JACK}) {
-        if (std::find(compiled.begin(), compiled.end(), api) == compiled.end())
+bool RtAudioOutput::TryOpen(const OutputChoice& choice) {
+    for (const Api& a : kApis) {
+        if ((!choice.api.empty() && choice.api != a.name) || !Compiled(a.api))
             continue;
-        std::unique_ptr<RtAudioOutput> output(new RtAudioOutput());
         try {
-            output->audio_ = std::make_unique<RtAudio>(api);
-            RtAudio& audio = *output->audio_;
-            audio.showWarnings(false);
-            if (audio.getDeviceCount() == 0)
+            auto audio = std::make_unique<RtAudio>(a.api);
+            audio->showWarnings(false);
+            if (audio->getDeviceCount() == 0)
+                continue;
+            // The named device, or the back end's default output (the first output
+            // when none says it is the default).
+            int chosen = -1;
+            RtAudio::DeviceInfo info;
+            const unsigned count = audio->getDeviceCount();
+            for (unsigned i = 0; i < count; ++i) {
+                const RtAudio::DeviceInfo candidate = audio->getDeviceInfo(i);
+                if (!candidate.probed || candidate.outputChannels < kChannels)
+                    continue;
+                const bool wanted = choice.device.empty() ? chosen < 0 || candidate.isDefaultOutput
+                                                          : candidate.name == choice.device;
+                if (!wanted)
+                    continue;
+                chosen = static_cast<int>(i);
+                info = candidate;
+                if (!choice.device.empty() || candidate.isDefaultOutput)
+                    break;
+            }
+            if (chosen < 0)
                 continue;
             RtAudio::StreamParameters params;
-            params.deviceId = audio.getDefaultOutputDevice();
+            params.deviceId = static_cast<unsigned>(chosen);
             params.nChannels = kChannels;
-            params.firstChannel = 0;
+            unsigned rate = kRate;
+            const auto& rates = info.sampleRates;
+            // A sound server's sink at its own rate, so that the server has nothing to
+            // convert; a device at 44 100 Hz when it takes it, else at its own rate.
+            const uint32_t sinkRate =
+                a.api == RtAudio::LINUX_PULSE ? PulseSinks::Rate(choice.device) : 0;
+            if (sinkRate != 0)
+                rate = sinkRate;
+            else if (std::find(rates.begin(), rates.end(), kRate) == rates.end())
+                rate = info.preferredSampleRate != 0 ? info.preferredSampleRate
+                                                     : (rates.empty() ? kRate : rates.back());
             RtAudio::StreamOptions options;
             options.flags = RTAUDIO_MINIMIZE_LATENCY | RTAUDIO_SCHEDULE_REALTIME;
             options.priority = kCallbackPriority;
             options.streamName = "Marrowbeat";
-            unsigned bufferFrames = kBufferFrames;
-            audio.openStream(&params, nullptr, RTAUDIO_FLOAT32, kRate, &bufferFrames,
-                             &RtAudioOutput::Callback, output.get(), &options, &CountStreamError);
-            if (!audio.isStreamOpen())
+            unsigned frames = static_cast<unsigned>(std::clamp(choice.bufferFrames,
+                                                               OutputChoice::kMinBufferFrames,
+                                                               OutputChoice::kMaxBufferFrames));
+            rate_ = rate;
+            audio->openStream(&params, nullptr, RTAUDIO_FLOAT32, rate, &frames,
+                              &RtAudioOutput::Callback, this, &options, &IgnoreStreamError);
+            if (!audio->isStreamOpen())
                 continue;
-            if (audio.getStreamSampleRate() != kRate) {
-                audio.closeStream();
-                continue;
-            }
-            const long deviceLatency = audio.getStreamLatency();
-            AudioDevice::Config config;
-            config.mixer.rate = kRate;
-            config.mixer.latencyFrames = static_cast<int64_t>(bufferFrames) +
-                                         (deviceLatency > 0 ? deviceLatency : 0) +
-                                         kStepClockAllowanceFrames;
-            config.mixer.headroomFrames = kHeadroomFrames;
-            config.mixer.settleNs = kSettleNs;
-            auto device = std::make_unique<AudioDevice>(std::move(config));
-            output->device_ = device.get();
-            output->description_ =
-                RtAudio::getApiDisplayName(api) + ", " + std::to_string(bufferFrames) + " frames";
-            output->rate_ = static_cast<double>(kRate);
-            output->errorsAtOpen_ = gStreamErrors.load(std::memory_order_acquire);
-            audio.startStream();
-            if (!audio.isStreamRunning())
-                continue;
-            device->AttachOutput(std::move(output));
-            return device;
+            const std::string device =
+                choice.device.empty() ? "default device" : "\"" + choice.device + "\"";
+            std::lock_guard lock(mutex_);
+            rate_ = audio->getStreamSampleRate();
+            bufferFrames_ = frames;
+            deviceLatency_ = audio->getStreamLatency();
+            api_ = a.name;
+            deviceName_ = choice.device;
+            description_ = RtAudio::getApiDisplayName(a.api) + ", " + device + ", " +
+                           std::to_string(rate_) + " Hz, " + std::to_string(frames) + " frames";
+            audio_ = std::move(audio);
+            return true;
         } catch (const std::exception&) {
             continue;
         }
     }
-    return nullptr;
+    return false;
+}
+
+bool RtAudioOutput::OpenStream(const OutputChoice& choice, std::string* note, bool anyApi) {
+    if (TryOpen(choice))
+        return true;
+    std::string what = choice.api.empty() ? "The sound output" : "The " + choice.api + " output";
+    if (!choice.device.empty()) {
+        what = "The sound device \"" + choice.device + "\"";
+        OutputChoice fallback = choice;
+        fallback.device.clear();
+        if (TryOpen(fallback)) {
+            *note = what + " could not be opened. Marrowbeat plays through the default device.";
+            return true;
+        }
+    }
+    if (anyApi && !choice.api.empty()) {
+        OutputChoice any;
+        any.bufferFrames = choice.bufferFrames;
+        if (TryOpen(any)) {
+            *note = what + " could not be opened. Marrowbeat plays through the default device (" +
+                    api_ + ").";
+            return true;
+        }
+    }
+    return false;
+}
+
+void RtAudioOutput::StartStream(int64_t settleNs) {
+    // No callback runs now: the mixer and the callback's own state may be set here.
+    device_->Restart(MixerConfig(settleNs));
+    firstCallbackNs_ = 0;
+    framesTaken_ = 0;
+    idleFrames_ = 0;
+    idleLong_.store(false);
+    failed_.store(false);
+    startedNs_ = MonotonicNs();
+    lastCallbackNs_.store(startedNs_);
+    audio_->startStream();
+}
+
+void RtAudioOutput::CloseStream() {
+    if (!audio_)
+        return;
+    try {
+        if (audio_->isStreamRunning())
+            audio_->abortStream();
+        if (audio_->isStreamOpen())
+            audio_->closeStream();
+    } catch (const std::exception&) {
+        // Nothing more can be done about a stream that will not close.
+    }
+    std::lock_guard lock(mutex_);
+    audio_.reset();
+}
+
+void RtAudioOutput::Apply(const OutputChoice& choice) {
+    {
+        std::lock_guard lock(mutex_);
+        requested_ = choice;
+        applyRequested_ = true;
+    }
+    wake_.notify_all();
+}
+
+OutputStatus RtAudioOutput::Status() const {
+    std::lock_guard lock(mutex_);
+    OutputStatus status;
+    status.lost = state_ == State::kLost;
+    if (status.lost)
+        return status;
+    status.api = api_;
+    status.device = deviceName_;
+    status.description = description_;
+    status.rate = rate_;
+    status.bufferFrames = static_cast<int>(bufferFrames_);
+    status.bufferMs = rate_ != 0 ? 1000.0 * bufferFrames_ / rate_ : 0.0;
+    return status;
+}
+
+void RtAudioOutput::Wake() {
+    {
+        std::lock_guard lock(mutex_);
+        wakeRequested_ = true;
+    }
+    wake_.notify_all();
+}
+
+void RtAudioOutput::Report(Event::Kind kind, const std::string& text) {
+    if (events_)
+        events_(Event{kind, text});
+}
+
+void RtAudioOutput::Keep() {
+    std::unique_lock lock(mutex_);
+    while (!quit_) {
+        if (applyRequested_) {
+            applyRequested_ = false;
+            const OutputChoice choice = requested_;
+            lock.unlock();
+            CloseStream();
+            std::string note;
+            const bool opened = OpenStream(choice, &note);
+            if (opened)
+                StartStream(kSettleNs);
+            else
+                silentUntilNs_ = MonotonicNs();
+            lock.lock();
+            choice_ = choice;
+            paused_.store(false);
+            state_ = opened ? State::kRunning : State::kLost;
+            lock.unlock();
+            if (!note.empty())
+                Report(Event::kFellBack, note);
+            if (!opened)
+                Report(Event::kLost);
+            lock.lock();
+            continue;
+        }
+        switch (state_) {
+        case State::kRunning:
+            KeepRunning(lock);
+            break;
+        case State::kPaused:
+            wake_.wait(lock, [this] { return quit_ || wakeRequested_ || applyRequested_; });
+            if (quit_ || applyRequested_)
+                break;
+            wakeRequested_ = false;
+            lock.unlock();
+            StartStream(kResumeSettleNs);
+            paused_.store(false, std::memory_order_release);
+            lock.lock();
+            state_ = State::kRunning;
+            break;
+        case State::kLost:
+            KeepLost(lock);
+            break;
+        }
+    }
+}
+
+void RtAudioOutput::KeepRunning(std::unique_lock<std::mutex>& lock) {
+    wake_.wait_for(lock, std::chrono::nanoseconds(kCheckNs),
+                   [this] { return quit_ || applyRequested_; });
+    if (quit_ || applyRequested_)
+        return;
+    const int64_t now = MonotonicNs();
+    const bool silent = now - startedNs_ > kStartGraceNs &&
+                        now - lastCallbackNs_.load(std::memory_order_relaxed) > kNoCallbackNs;
+    if (failed_.load(std::memory_order_acquire) || silent) {
+        state_ = State::kLost;
+        lock.unlock();
+        CloseStream();
+        silentUntilNs_ = MonotonicNs();
+        Report(Event::kLost);
+        lock.lock();
+        return;
+    }
+    if (!idleLong_.load(std::memory_order_acquire))
+        return;
+    // Nothing has sounded for a while: the stream stands still. Saying so first, and
+    // looking at the lanes only once the stream has stopped, means that a command sent
+    // meanwhile either sees it (and wakes the stream) or is seen here.
+    wakeRequested_ = false;
+    paused_.store(true, std::memory_order_seq_cst);
+    lock.unlock();
+    try {
+        audio_->stopStream();
+    } catch (const std::exception&) {
+    }
+    const bool idle = device_->mixer().IsIdle();
+    lock.lock();
+    state_ = State::kPaused;
+    if (!idle)
+        wakeRequested_ = true;
+}
+
+void RtAudioOutput::KeepLost(std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    RenderSilently();
+    const int64_t now = MonotonicNs();
+    bool opened = false;
+    if (now - startedNs_ >= kRetryNs) {
+        startedNs_ = now;
+        // The same output again (its default device when the chosen one is gone), not
+        // another back end that happens to be there.
+        std::string note;
+        opened = OpenStream(choice_, &note, false);
+        if (opened) {
+            StartStream(kSettleNs);
+            Report(Event::kBack);
+        }
+    }
+    lock.lock();
+    if (opened) {
+        state_ = State::kRunning;
+        return;
+    }
+    wake_.wait_for(lock, std::chrono::nanoseconds(kSilentStepNs),
+                   [this] { return quit_ || applyRequested_; });
+}
+
+void RtAudioOutput::RenderSilently() {
+    // The keeper is the mixer's only consumer now: it takes the frames that time has
+    // brought, so that steps, voices and their ends go on as if the sound were heard.
+    std::vector<float> block(2 * kSilentBlockFrames);
+    const int64_t now = MonotonicNs();
+    auto frames = static_cast<int64_t>(static_cast<double>(now - silentUntilNs_) * rate_ / 1e9);
+    while (frames > 0) {
+        const int n = static_cast<int>(std::min<int64_t>(frames, kSilentBlockFrames));
+        device_->Render(block.data(), n, silentUntilNs_);
+        silentUntilNs_ += static_cast<int64_t>(n * 1e9 / rate_);
+        frames -= n;
+    }
 }
 
 } // namespace mb

@@ -1,58 +1,137 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/AudioDevice.h"
+#include "platform/OutputChoice.h"
 
 class RtAudio;
 
 namespace mb {
 
-// The real-time output stream: 44 100 Hz stereo float through RtAudio, trying PulseAudio
-// (or PipeWire's PulseAudio server), then ALSA, then JACK, with a buffer of 256 frames
-// or less where the device allows. Its callback, on RtAudio's audio thread, only calls
-// the device's Render.
+// The real-time output: a stereo float stream through RtAudio (PulseAudio or PipeWire,
+// ALSA or JACK) at 44 100 Hz where the device takes it and at its own rate otherwise,
+// with the buffer that the choice asks for.
+//
+// A keeper thread looks after the stream. While the stream should run it checks every
+// quarter of a second that callbacks come; when the stream fails (its writes go wrong, or
+// no callback for half a second) it says so once, renders on silently in time so that
+// the mixer keeps the clock, and opens the stream again every two seconds until it is
+// back, then sound goes on where the steps are. When nothing has sounded for a while it
+// stops the stream (no thread then wakes until something is to be played) and starts it
+// again at the next command. It also applies a new choice, in the background.
+//
+// Threads: Open, Apply and the destructor on the window thread; Status, Paused and Wake
+// on any thread; the callback on RtAudio's audio thread only calls the device's Render.
+// Events are reported on the keeper thread.
 class RtAudioOutput : public AudioOutput {
 public:
     static constexpr unsigned kRate = 44100;
     static constexpr unsigned kChannels = 2;
-    static constexpr unsigned kBufferFrames = 256;
     // What the step clock may be late by, on top of one buffer and the device's own
     // latency, before a step would miss its frame.
     static constexpr int64_t kStepClockAllowanceFrames = 220;
     // Room kept for a sound server that takes its buffers in bursts.
     static constexpr double kHeadroomFrames = 2048.0;
-    // How long the stream's timing must have stayed steady before a new run of the step
+    // How long a new stream's timing must have stayed steady before a new run of the step
     // clock is placed by it: a sound server may take a first burst and then stall for
-    // most of a second before it plays.
+    // most of a second before it plays. A stream started again after standing still is
+    // steady sooner.
     static constexpr int64_t kSettleNs = 300000000;
+    static constexpr int64_t kResumeSettleNs = 60000000;
+
+    struct Event {
+        enum Kind {
+            kLost,     // the output went away; sound is off until it is back
+            kBack,     // the output is back
+            kFellBack, // the chosen device did not open; `text` says which, and what plays
+        };
+        Kind kind = kLost;
+        std::string text;
+    };
+    using EventHandler = std::function<void(const Event&)>;
 
     // Window thread: a device whose stream is running, or nothing when no output opens.
-    static std::unique_ptr<AudioDevice> Open();
+    // When the chosen device does not open and another does, *note says so.
+    static std::unique_ptr<AudioDevice>
+    Open(const OutputChoice& choice = {}, EventHandler events = {}, std::string* note = nullptr);
+    // The devices a back end offers ("pulse", "alsa" or "jack"). Not on the audio thread.
+    static std::vector<OutputDevice> ListDevices(const std::string& api);
 
     ~RtAudioOutput() override;
 
-    // The name of the back end and the buffer size in use (for the curious).
-    std::string description() const { return description_; }
-    // Any thread: the stream failed (its writes went wrong) and was aborted.
-    bool failed() const { return failed_.load(std::memory_order_acquire); }
+    // AudioOutput.
+    void Apply(const OutputChoice& choice) override;
+    OutputStatus Status() const override;
+    bool Paused() const override { return paused_.load(std::memory_order_seq_cst); }
+    void Wake() override;
 
 private:
+    enum class State {
+        kRunning,
+        kPaused,
+        kLost,
+    };
+
     RtAudioOutput() = default;
     static int
     Callback(void* out, void* in, unsigned frames, double streamTime, unsigned status, void* user);
+    // Opens (not starts) a stream for the choice, falling back to the back end's default
+    // device and then, with anyApi, to any back end; what happened goes to *note. Keeper
+    // thread, or the window thread before the keeper runs.
+    bool OpenStream(const OutputChoice& choice, std::string* note, bool anyApi = true);
+    bool TryOpen(const OutputChoice& choice);
+    void StartStream(int64_t settleNs);
+    void CloseStream();
+    AudioMixer::Config MixerConfig(int64_t settleNs) const;
+    void Keep();
+    void KeepRunning(std::unique_lock<std::mutex>& lock);
+    void KeepLost(std::unique_lock<std::mutex>& lock);
+    void RenderSilently();
+    void Report(Event::Kind kind, const std::string& text = {});
 
-    std::unique_ptr<RtAudio> audio_;
     AudioDevice* device_ = nullptr;
+    EventHandler events_;
+
+    // The stream; opened, started, stopped and closed by one thread at a time (the
+    // window thread at start-up, the keeper thread after).
+    std::unique_ptr<RtAudio> audio_;
+    OutputChoice choice_;
+    std::string api_;
+    std::string deviceName_;
+    uint32_t rate_ = kRate;
+    unsigned bufferFrames_ = 0;
+    long deviceLatency_ = 0;
+    int64_t startedNs_ = 0;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::thread keeper_;
+    State state_ = State::kRunning;
+    bool quit_ = false;
+    bool wakeRequested_ = false;
+    bool applyRequested_ = false;
+    OutputChoice requested_;
     std::string description_;
-    double rate_ = kRate;
-    uint32_t errorsAtOpen_ = 0;
+    // Silent rendering while lost: the time up to which frames have been rendered.
+    int64_t silentUntilNs_ = 0;
+
+    std::atomic<bool> paused_{false};
     std::atomic<bool> failed_{false};
+    std::atomic<bool> idleLong_{false};
+    std::atomic<int64_t> lastCallbackNs_{0};
+    std::atomic<uint32_t> errorsAtOpen_{0};
     // Audio thread only.
     int64_t firstCallbackNs_ = 0;
     int64_t framesTaken_ = 0;
+    int64_t idleFrames_ = 0;
 };
 
 } // namespace mb

@@ -14,6 +14,7 @@ namespace mb {
 class ScriptedPrompts : public Prompts {
 public:
     void ShowNote(const std::string& text) override { notes.push_back(text); }
+    void ShowNotice(const std::string& text) override { notices.push_back(text); }
     int SaveChanges(const std::string& message) override {
         asked.push_back("SaveChanges: " + message);
         return Next(saveChangesAnswers, static_cast<int>(kCancel));
@@ -38,8 +39,15 @@ public:
         asked.push_back("PickColor: " + std::to_string(current));
         return Next(colors, std::optional<uint32_t>{});
     }
+    std::optional<OutputChoice> ChooseSoundOutput(const OutputChoice& current,
+                                                  const OutputStatus& /*status*/) override {
+        asked.push_back("ChooseSoundOutput: " + current.api + "/" + current.device + "/" +
+                        std::to_string(current.bufferFrames));
+        return Next(outputChoices, std::optional<OutputChoice>{});
+    }
 
     std::vector<std::string> notes;
+    std::vector<std::string> notices;
     std::vector<std::string> asked;
     std::deque<int> saveChangesAnswers;
     std::deque<bool> okCancelAnswers;
@@ -47,10 +55,10 @@ public:
     std::deque<std::optional<std::string>> savePaths;
     std::deque<std::optional<std::string>> importPaths;
     std::deque<std::optional<uint32_t>> colors;
+    std::deque<std::optional<OutputChoice>> outputChoices;
 
 private:
-    template <typename Queue, typename T>
-    static T Next(Queue& queue, T fallback) {
+    template <typename Queue, typename T> static T Next(Queue& queue, T fallback) {
         if (queue.empty())
             return fallback;
         T answer = queue.front();

@@ -23,7 +23,10 @@ public:
         if (tail - head_.load(std::memory_order_acquire) == Capacity)
             return false;
         slots_[tail & (Capacity - 1)] = item;
-        tail_.store(tail + 1, std::memory_order_release);
+        // Sequentially consistent, so that a producer that then looks at a flag of the
+        // consumer's side and a consumer that set it and then looks here (Empty) never
+        // both miss each other.
+        tail_.store(tail + 1, std::memory_order_seq_cst);
         return true;
     }
 
@@ -35,6 +38,11 @@ public:
         item = slots_[head & (Capacity - 1)];
         head_.store(head + 1, std::memory_order_release);
         return true;
+    }
+
+    // Consumer thread: nothing is waiting.
+    bool Empty() const {
+        return head_.load(std::memory_order_relaxed) == tail_.load(std::memory_order_seq_cst);
     }
 
     // Items pushed so far (producer thread) and items popped so far (any thread).

@@ -9,11 +9,12 @@
 
 namespace mb::test {
 
-AppFixture::AppFixture() {
+AppFixture::AppFixture(bool realOutput) {
     EnsureApplication();
     MainWindow::Options options;
     options.prompts = &prompts;
-    options.audio = [] { return std::unique_ptr<AudioDevice>(); };
+    if (!realOutput)
+        options.audio = [] { return std::unique_ptr<AudioDevice>(); };
     options.linkInstances = false;
     options.color = kColor;
     options.settingsPath = Scratch("settings.ini");

@@ -13,13 +13,13 @@
 namespace mb::test {
 
 // The real main window on the offscreen platform: no audio device (the engine runs
-// silent), prompts answered from a script, a fixed colour, settings in a scratch folder,
-// no link to other instances.
+// silent) unless the real output is asked for, prompts answered from a script, a fixed
+// colour, settings in a scratch folder, no link to other instances.
 class AppFixture {
 public:
     static constexpr Color kColor = 0x00A05A28;
 
-    AppFixture();
+    explicit AppFixture(bool realOutput = false);
     ~AppFixture();
 
     // Starts the window on a setup path (empty: untitled) and shows it.

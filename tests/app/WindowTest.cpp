@@ -125,6 +125,13 @@ TEST_F(WindowTest, TheMenusShowTheSetupAsItIsNow) {
     EXPECT_FALSE(fade->enabled);
     EXPECT_FALSE(fade->checked);
     EXPECT_TRUE(Find(third, CommandTable::kHighResTimer)->checked);
+    // The additions come last, after a separator below "Kill All Sound".
+    const auto menu = window->Commands().BuildMenu(CommandTable::kThirdMenu);
+    const auto actions = menu->actions();
+    ASSERT_GE(actions.size(), 3);
+    EXPECT_EQ(actions[actions.size() - 3]->data().toInt(), CommandTable::kKillAllSound);
+    EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
+    EXPECT_EQ(actions.back()->text(), "Sound Output...");
 }
 
 TEST_F(WindowTest, TheSoundListNumbersItsItemsAndChecksTheTargetStepsSound) {
@@ -167,14 +174,12 @@ TEST_F(WindowTest, CommandsChangeTheSetupOnlyWhenTheyChangeSomething) {
         bool modifies;
     };
     const Case cases[] = {
-        {CommandTable::kBeatsPerMinute, false},
-        {CommandTable::kSamplesPerMeasure, true},
-        {CommandTable::kSamplesPerMeasure, false},
-        {CommandTable::kPolyphonic, true},
-        {CommandTable::kHighResTimer, false},
-        {CommandTable::kKillAllSound, false},
-        {CommandTable::kMute, true},
+        {CommandTable::kBeatsPerMinute, false},    {CommandTable::kSamplesPerMeasure, true},
+        {CommandTable::kSamplesPerMeasure, false}, {CommandTable::kPolyphonic, true},
+        {CommandTable::kHighResTimer, false},      {CommandTable::kKillAllSound, false},
+        {CommandTable::kSoundOutput, false},       {CommandTable::kMute, true},
     };
+    prompts.outputChoices.push_back(OutputChoice{"jack", "system", 512});
     for (const Case& c : cases) {
         setup().modified = 0;
         window->Commands().OnCommand(c.command);
@@ -189,6 +194,9 @@ TEST_F(WindowTest, CommandsChangeTheSetupOnlyWhenTheyChangeSomething) {
     std::ifstream settings(Scratch("settings.ini"));
     const std::string text((std::istreambuf_iterator<char>(settings)), {});
     EXPECT_NE(text.find("off"), std::string::npos);
+    // The sound output chosen is kept for the next start.
+    EXPECT_NE(text.find("api=jack"), std::string::npos);
+    EXPECT_NE(text.find("bufferFrames=512"), std::string::npos);
 }
 
 TEST_F(WindowTest, CtrlSSavesEvenWhenTheMenuWouldShowItDisabled) {

@@ -20,6 +20,7 @@
 #include "engine/SoundEngine.h"
 #include "files/SoundFolder.h"
 #include "model/Setup.h"
+#include "platform/PulseSinks.h"
 #include "platform/RtAudioOutput.h"
 #include "platform/ScriptedPrompts.h"
 
@@ -32,8 +33,9 @@ struct LiveCapture {
     std::vector<int16_t> left;
     // Frames of the recording at which a step's sound begins.
     std::vector<int64_t> onsets;
-    // The step period in frames.
+    // The step period in frames, and the output's rate.
     double periodFrames = 0.0;
+    uint32_t rate = 0;
     // Commands that reached the mixer after their frame had been played.
     uint64_t lateCommands = 0;
     // Moves of the mapping from the step clock's time to the stream's frames during the
@@ -67,7 +69,7 @@ FindOnsets(const std::vector<int16_t>& x, int threshold = 1500, int quiet = 200)
 // does (within ten seconds).
 inline bool WaitForSteadyStream(const AudioMixer& mixer) {
     constexpr int kWindowMs = 250;
-    constexpr double kExpected = 44100.0 * kWindowMs / 1000.0;
+    const double kExpected = mixer.rate() * kWindowMs / 1000.0;
     int steady = 0;
     for (int i = 0; i < 40 && steady < 3; ++i) {
         const int64_t before = mixer.framesRendered();
@@ -78,10 +80,18 @@ inline bool WaitForSteadyStream(const AudioMixer& mixer) {
     return steady >= 3;
 }
 
-// Plays the kit (sound j on step j, polyphonic off, 126 BPM) for `seconds` while parec
-// records the default sink's monitor. cpuClock chooses the step clock's time source.
-inline LiveCapture PlayAndRecord(const std::string& kitDir, double seconds, bool cpuClock) {
+// Plays the kit (sound j on step j, polyphonic off, 126 BPM) for `seconds` through the
+// sink named (its description; "" the default sink) while parec records `monitor`.
+// cpuClock chooses the step clock's time source.
+inline LiveCapture PlayAndRecord(const std::string& kitDir,
+                                 double seconds,
+                                 bool cpuClock,
+                                 const std::string& sink = {},
+                                 const std::string& monitor = "@DEFAULT_MONITOR@") {
     LiveCapture result;
+    const uint32_t rate = PulseSinks::Rate(sink) != 0 ? PulseSinks::Rate(sink) : 44100;
+    const std::string device = "--device=" + monitor;
+    const std::string rateArgument = "--rate=" + std::to_string(rate);
     char path[] = "/tmp/marrowbeat-capture-XXXXXX";
     const int fd = mkstemp(path);
     if (fd < 0) {
@@ -93,7 +103,7 @@ inline LiveCapture PlayAndRecord(const std::string& kitDir, double seconds, bool
         dup2(fd, STDOUT_FILENO);
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, STDERR_FILENO);
-        execlp("parec", "parec", "--device=@DEFAULT_MONITOR@", "--format=s16le", "--rate=44100",
+        execlp("parec", "parec", device.c_str(), "--format=s16le", rateArgument.c_str(),
                "--channels=2", "--raw", "--latency-msec=20", static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -103,7 +113,7 @@ inline LiveCapture PlayAndRecord(const std::string& kitDir, double seconds, bool
         Setup setup;
         ScriptedPrompts prompts;
         SoundEngine engine;
-        engine.Init(&setup, &prompts);
+        engine.Init(&setup, &prompts, [&sink] { return RtAudioOutput::Open({"pulse", sink}); });
         SoundFolder folder(setup, engine, prompts, {});
         if (engine.device() == nullptr) {
             result.error = "no audio output opened";
@@ -126,7 +136,8 @@ inline LiveCapture PlayAndRecord(const std::string& kitDir, double seconds, bool
             sequencer.Start();
             std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
             sequencer.Stop();
-            result.periodFrames = sequencer.period() * 44.1;
+            result.rate = engine.device()->rate();
+            result.periodFrames = sequencer.period() * result.rate / 1000.0;
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
             result.lateCommands = engine.device()->mixer().lateCommands();
             result.mappingMoves = engine.device()->mixer().mappingMoves() - movesBefore;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <filesystem>
 #include <thread>
 
 #include "WaveFiles.h"
@@ -303,13 +304,26 @@ TEST_F(SoundEngineTest, AssignVoiceBeyondTheSoundListLeavesTheStepSilent) {
 TEST_F(SoundEngineTest, LoadFailuresAreReportedAndTheirStepsStaySilent) {
     auto adpcm = test::Riff({test::Chunk("fmt ", test::FormatBody(2, 1, 44100, 4, 0)),
                              test::Chunk("data", std::vector<uint8_t>(100, 0))});
+    // 300 MB of 16-bit samples would take 600 MB decoded: too large. The file is sparse,
+    // so it takes no room on the disk.
+    std::vector<uint8_t> header;
+    test::PutId(header, "data");
+    test::Put(header, 300000000, 4);
+    auto huge = test::Riff({test::Chunk("fmt ", test::FormatBody(1, 1, 44100, 16)), header});
     Load({{"good.wav", test::MonoFile(Ramp(100))},
           {"adpcm.wav", adpcm},
-          {"broken.wav", {'R', 'I', 'F', 'F', 0, 0}}});
-    ASSERT_EQ(prompts.notes.size(), 2u);
+          {"broken.wav", {'R', 'I', 'F', 'F', 0, 0}},
+          {"huge.wav", huge}});
+    std::filesystem::resize_file(folder.path() + "/huge.wav", huge.size() + 300000000);
+    engine.ReleaseAll();
+    prompts.notes.clear();
+    engine.LoadAll();
+    ASSERT_EQ(prompts.notes.size(), 3u);
     EXPECT_EQ(prompts.notes[0],
               "Could not load sound:\n" + folder.path() + "/adpcm.wav\nError: -2005401500");
-    EXPECT_EQ(prompts.notes[1], "Failed to load some sounds.");
+    EXPECT_EQ(prompts.notes[1],
+              "Could not load sound:\n" + folder.path() + "/huge.wav\nError: -2147024882");
+    EXPECT_EQ(prompts.notes[2], "Failed to load some sounds.");
     EXPECT_TRUE(engine.IsLoaded(0));
     EXPECT_FALSE(engine.IsLoaded(1));
     EXPECT_FALSE(engine.IsLoaded(2));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -355,6 +356,52 @@ TEST_P(UnsettledMixerTest, ARunStartedBeforeTheStreamSettlesStartsWhenItDoes) {
 const auto kKernelName = [](const auto& info) { return info.param ? "Wide" : "Baseline"; };
 INSTANTIATE_TEST_SUITE_P(Kernels, MixerTest, ::testing::Values(true, false), kKernelName);
 INSTANTIATE_TEST_SUITE_P(Kernels, UnsettledMixerTest, ::testing::Values(true, false), kKernelName);
+
+// A new stream at another rate (a device change, an output opened again): a sounding
+// voice keeps its pitch, and the next step of a run lands on its time in the new stream.
+TEST(MixerRestart, VoicesKeepTheirPitchAndRunsTheirTimesOnANewStream) {
+    int64_t now = 0;
+    AudioDevice::Config config;
+    config.clock = [&now] { return now; };
+    AudioDevice device(std::move(config));
+    AudioDevice::BufferId line = 0;
+    std::vector<int16_t> ramp;
+    for (int i = 0; i < 4000; ++i)
+        ramp.push_back(static_cast<int16_t>(i * 2));
+    device.CreateSoundBuffer(Pcm16Format(1, 44100), ramp.size() * 2, &line);
+    uint8_t* p = nullptr;
+    uint64_t size = 0;
+    device.Lock(line, &p, &size);
+    std::memcpy(p, ramp.data(), size);
+    device.Unlock(line, size);
+    AudioDevice::BufferId dc = 0;
+    device.CreateSoundBuffer(Pcm16Format(1, 44100), 200, &dc);
+    device.Lock(dc, &p, &size);
+    for (uint64_t i = 0; i < size; i += 2)
+        p[i + 1] = 0x20; // 8192
+    device.Unlock(dc, size);
+    auto render = [&](int frames, double rate) {
+        std::vector<float> out(static_cast<size_t>(frames) * 2);
+        device.Render(out.data(), frames, now);
+        now += std::llround(frames * 1e9 / rate);
+        return out;
+    };
+    device.Trigger(AudioMixer::kWindowLane, 0, line, {44100, 0, 0}, device.Now());
+    render(1000, 44100);
+    AudioMixer::Config at48;
+    at48.rate = 48000;
+    device.Restart(at48);
+    // The step of run 3 due 50 ms after the restart.
+    const int64_t restartNs = now;
+    device.Trigger(AudioMixer::kStepClockLane, 1, dc, {44100, 0, 0},
+                   GridTime{3, restartNs - 1000000000, 1050.0});
+    const auto out = render(4800, 48000);
+    // The sounding voice goes on from sample 1000 at 44 100 / 48 000 of a sample a frame.
+    EXPECT_NEAR(out[2 * 480], (1000 + 480 * 44100.0 / 48000.0) * 2 / 32768.0, 1e-4);
+    // Voice 1 starts on frame 2400 of the new stream (50 ms at 48 kHz): the sum jumps.
+    EXPECT_NEAR((out[2 * 2399] - out[2 * 2398]) * 32768.0, 2 * 44100.0 / 48000.0, 0.1);
+    EXPECT_NEAR((out[2 * 2400] - out[2 * 2399]) * 32768.0, 8192 + 2 * 44100.0 / 48000.0, 0.1);
+}
 
 TEST(MixerLimit, PassesUpToTheKneeAndBendsLouderSamplesBelowFullScale) {
     const std::vector<float> in = {0.0f, 0.5f, -0.89f, 0.9f, 0.95f, -1.0f, 1.5f, 3.0f, -3.0f, 1e9f};

@@ -1,0 +1,102 @@
+#include "app/SoundOutputDialog.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+
+#include "platform/RtAudioOutput.h"
+
+namespace mb {
+
+namespace {
+
+struct ApiName {
+    const char* api;
+    const char* label;
+};
+
+constexpr ApiName kApis[] = {
+    {"", "Automatic"},
+    {"pulse", "PulseAudio / PipeWire"},
+    {"alsa", "ALSA"},
+    {"jack", "JACK"},
+};
+
+constexpr const char* kDefaultDevice = "Default device";
+
+} // namespace
+
+SoundOutputDialog::SoundOutputDialog(QWidget* owner,
+                                     const OutputChoice& current,
+                                     const OutputStatus& status)
+    : QDialog(owner), status_(status) {
+    setWindowTitle("Sound Output");
+    api_ = new QComboBox(this);
+    for (const ApiName& a : kApis)
+        api_->addItem(a.label, QString::fromUtf8(a.api));
+    api_->setCurrentIndex(std::max(0, api_->findData(QString::fromStdString(current.api))));
+    device_ = new QComboBox(this);
+    device_->setMinimumContentsLength(28);
+    buffer_ = new QComboBox(this);
+    for (int frames = OutputChoice::kMinBufferFrames; frames <= OutputChoice::kMaxBufferFrames;
+         frames *= 2)
+        buffer_->addItem(QString("%1 frames").arg(frames), frames);
+    buffer_->setCurrentIndex(std::max(0, buffer_->findData(current.bufferFrames)));
+    latency_ = new QLabel(this);
+    auto* now = new QLabel(status.lost ? QString("Lost: opening it again every 2 s")
+                                       : QString::fromStdString(status.description),
+                           this);
+    now->setWordWrap(true);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* form = new QFormLayout(this);
+    form->addRow("Back end:", api_);
+    form->addRow("Device:", device_);
+    form->addRow("Buffer:", buffer_);
+    form->addRow("Latency:", latency_);
+    form->addRow("Playing now:", now);
+    form->addRow(buttons);
+
+    FillDevices(current.device);
+    ShowLatency();
+    connect(api_, &QComboBox::currentIndexChanged, this, [this] { FillDevices({}); });
+    connect(buffer_, &QComboBox::currentIndexChanged, this, [this] { ShowLatency(); });
+}
+
+void SoundOutputDialog::FillDevices(const std::string& keep) {
+    device_->clear();
+    device_->addItem(kDefaultDevice, QString());
+    const std::string api = api_->currentData().toString().toStdString();
+    if (!api.empty()) {
+        for (const OutputDevice& d : RtAudioOutput::ListDevices(api))
+            device_->addItem(QString::fromStdString(d.description), QString::fromStdString(d.name));
+    }
+    if (!keep.empty()) {
+        // A device that is not there now stays choosable by its name.
+        const QString name = QString::fromStdString(keep);
+        if (device_->findData(name) < 0)
+            device_->addItem(name, name);
+        device_->setCurrentIndex(device_->findData(name));
+    }
+}
+
+void SoundOutputDialog::ShowLatency() {
+    const uint32_t rate = status_.rate != 0 ? status_.rate : RtAudioOutput::kRate;
+    const int frames = buffer_->currentData().toInt();
+    latency_->setText(
+        QString("%1 ms per buffer at %2 Hz").arg(1000.0 * frames / rate, 0, 'f', 1).arg(rate));
+}
+
+OutputChoice SoundOutputDialog::Choice() const {
+    OutputChoice choice;
+    choice.api = api_->currentData().toString().toStdString();
+    choice.device = device_->currentData().toString().toStdString();
+    choice.bufferFrames = buffer_->currentData().toInt();
+    return choice;
+}
+
+} // namespace mb
