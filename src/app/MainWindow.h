@@ -7,6 +7,7 @@
 #include <QCursor>
 #include <QDialog>
 
+#include "app/AudioExporter.h"
 #include "app/CommandTable.h"
 #include "app/LocalInstanceLink.h"
 #include "app/SetupController.h"
@@ -113,6 +114,7 @@ public:
     SoundEngine& GetSoundEngine() { return soundEngine_; }
     WidgetPanel& Panel() { return *panel_; }
     CommandTable& Commands() { return commands_; }
+    AudioExporter& Exporter() { return exporter_; }
     Prompts& GetPrompts() { return prompts_; }
     SettingsStore& Settings() { return *settings_; }
     QPushButton& FocusSink() { return *focusSink_; }
@@ -156,6 +158,7 @@ private:
     KeyboardStateQt keyboard_;
     LocalInstanceLink instances_;
     CommandTable commands_;
+    AudioExporter exporter_;
     Color background_ = 0;
     Color textColor_ = 0;
     std::optional<QCursor> noCursor_;

@@ -39,6 +39,17 @@ public:
         return Next(colors, std::optional<uint32_t>{});
     }
 
+    std::optional<ExportChoice> ExportAudioChoice(const ExportChoice& proposed) override {
+        asked.push_back("ExportAudioChoice: " + proposed.path);
+        return Next(exportChoices, std::optional<ExportChoice>{});
+    }
+    // The progress display records each value in `progress` and reports Cancel once
+    // cancelProgress is set.
+    std::unique_ptr<ProgressPrompt> ShowProgress(const std::string& text) override {
+        asked.push_back("ShowProgress: " + text);
+        return std::make_unique<Progress>(*this);
+    }
+
     std::vector<std::string> notes;
     std::vector<std::string> asked;
     std::deque<int> saveChangesAnswers;
@@ -47,8 +58,21 @@ public:
     std::deque<std::optional<std::string>> savePaths;
     std::deque<std::optional<std::string>> importPaths;
     std::deque<std::optional<uint32_t>> colors;
+    std::deque<std::optional<ExportChoice>> exportChoices;
+    std::vector<int> progress;
+    bool cancelProgress = false;
 
 private:
+    class Progress : public ProgressPrompt {
+    public:
+        explicit Progress(ScriptedPrompts& owner) : owner_(owner) {}
+        void SetProgress(int value) override { owner_.progress.push_back(value); }
+        bool Cancelled() const override { return owner_.cancelProgress; }
+
+    private:
+        ScriptedPrompts& owner_;
+    };
+
     template <typename Queue, typename T>
     static T Next(Queue& queue, T fallback) {
         if (queue.empty())
