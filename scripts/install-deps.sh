@@ -13,6 +13,7 @@ packages=(
   libqt6test6
   libqt6network6
   librtaudio-dev
+  libcli11-dev
   libgtest-dev
   libgmock-dev
   libbenchmark-dev
