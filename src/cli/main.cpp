@@ -91,6 +91,11 @@ public:
         if (shown_)
             std::fprintf(stderr, "\n");
     }
+    // The render completed: a bar on show reaches its end.
+    void Finish() {
+        if (shown_)
+            Draw(100);
+    }
 
     bool Update(int64_t done, int64_t planned) {
         if (!enabled_ || planned <= 0)
@@ -100,15 +105,18 @@ public:
             return true;
         shown_ = true;
         drawn_ = now;
-        const int percent = static_cast<int>(std::min<int64_t>(100 * done / planned, 100));
-        const int filled = percent * kProgressWidth / 100;
-        std::fprintf(stderr, "\rrendering [%s%s] %3d%%", std::string(filled, '#').c_str(),
-                     std::string(kProgressWidth - filled, ' ').c_str(), percent);
-        std::fflush(stderr);
+        Draw(static_cast<int>(std::min<int64_t>(100 * done / planned, 100)));
         return true;
     }
 
 private:
+    static void Draw(int percent) {
+        const int filled = percent * kProgressWidth / 100;
+        std::fprintf(stderr, "\rrendering [%s%s] %3d%%", std::string(filled, '#').c_str(),
+                     std::string(kProgressWidth - filled, ' ').c_str(), percent);
+        std::fflush(stderr);
+    }
+
     using Clock = std::chrono::steady_clock;
     bool enabled_;
     bool shown_ = false;
@@ -160,6 +168,8 @@ int Render(const RenderOptions& o) {
         ProgressBar bar;
         problem = job.Run(o.output, o.stems,
                           [&bar](int64_t done, int64_t planned) { return bar.Update(done, planned); });
+        if (problem.empty())
+            bar.Finish();
     }
     if (!problem.empty())
         return Fail(kExitFailure, problem);

@@ -104,8 +104,8 @@ TEST_F(WindowTest, TheMenusShowTheSetupAsItIsNow) {
     EXPECT_EQ(file[0].text, "&Open Setup...\tCtrl+O");
     EXPECT_EQ(file[3].id, CommandTable::kSaveSetupAs);
     EXPECT_EQ(file[4].text, "Export Audio...\tCtrl+E");
-    const QList<QAction*> actions = window->Commands().BuildMenu(CommandTable::kFileMenu)->actions();
-    EXPECT_TRUE(actions[6]->isSeparator()) << "the separator after Save Setup As follows export";
+    const auto fileMenu = window->Commands().BuildMenu(CommandTable::kFileMenu);
+    EXPECT_TRUE(fileMenu->actions()[6]->isSeparator()) << "the separator follows the export";
     EXPECT_FALSE(Find(file, CommandTable::kSaveSetup)->enabled);
     setup().modified = 1;
     EXPECT_TRUE(Find(Menu(CommandTable::kFileMenu), CommandTable::kSaveSetup)->enabled);
