@@ -202,8 +202,10 @@ int Info(const std::string& path) {
 int main(int argc, char** argv) {
     CLI::App app{"Renders Marrowbeat setups to WAV files without a window, and prints them.",
                  "marrowbeat-cli"};
-    app.set_version_flag("--version", std::string("marrowbeat-cli ") + MB_VERSION);
-    app.require_subcommand(1, 1);
+    // --version stands alone: with anything else on the line it is a usage error.
+    bool version = false;
+    app.add_flag("--version", version, "Print the version and exit");
+    app.require_subcommand(0, 1);
 
     RenderOptions o;
     CLI::App* render = app.add_subcommand(
@@ -239,6 +241,10 @@ int main(int argc, char** argv) {
 
     try {
         app.parse(argc, argv);
+        if (version && argc != 2)
+            throw CLI::ValidationError("--version takes nothing else");
+        if (!version && app.get_subcommands().empty())
+            throw CLI::RequiredError("a command (render or info)");
         if (render->parsed()) {
             if (o.sounds.empty() && o.setupPath.empty())
                 throw CLI::ValidationError("--sounds DIR is missing");
@@ -249,14 +255,16 @@ int main(int argc, char** argv) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::string message = e.what();
         for (char& c : message)
             if (c == '\n')
                 c = ' ';
         return Fail(kExitUsage, message + " (see marrowbeat-cli --help)");
+    }
+    if (version) {
+        std::printf("marrowbeat-cli %s\n", MB_VERSION);
+        return 0;
     }
     if (info->parsed())
         return Info(infoPath);

@@ -62,6 +62,7 @@ TEST(RenderCommand, BadArgumentsGiveOneLineAndAFailure) {
         "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --passes 0",
         "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --passes 2 --seconds 1",
         "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --rate 100",
+        "--version render",
         "render --sounds " + dir.path() + "/missing -o " + out,
     };
     for (const std::string& args : cases) {
