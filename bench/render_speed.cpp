@@ -22,8 +22,8 @@ constexpr int kShortPasses = 1;
 constexpr int kLongPasses = 320;
 
 struct Measure {
-    double seconds = 0.0;     // median wall time of the command
-    long peakKb = 0;          // largest peak resident memory
+    double seconds = 0.0;      // median wall time of the command
+    long peakKb = 0;           // largest peak resident memory
     double soundSeconds = 0.0; // length of the file written
 };
 
@@ -54,11 +54,9 @@ bool RunOnce(const std::vector<std::string>& args, double& seconds, long& peakKb
     ::close(pipeFds[0]);
     int status = 0;
     rusage usage{};
-    if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0)
+    if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return false;
-    seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     peakKb = usage.ru_maxrss;
     // "OUT.wav: 609.524 s at ..."
     const size_t colon = out.find(": ");
@@ -66,8 +64,12 @@ bool RunOnce(const std::vector<std::string>& args, double& seconds, long& peakKb
     return true;
 }
 
-bool Run(const std::string& cli, const std::string& setup, const std::string& output, int passes,
-         int runs, Measure& m) {
+bool Run(const std::string& cli,
+         const std::string& setup,
+         const std::string& output,
+         int passes,
+         int runs,
+         Measure& m) {
     std::vector<double> times;
     for (int r = 0; r < runs; ++r) {
         double seconds = 0.0;

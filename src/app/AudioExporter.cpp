@@ -32,9 +32,10 @@ void AudioExporter::Export() {
         return;
     ExportChoice proposed = last_;
     if (proposed.path.empty())
-        proposed.path = setup_.filePath.empty()
-                            ? kUntitled
-                            : std::filesystem::path(setup_.filePath).replace_extension(".wav").string();
+        proposed.path =
+            setup_.filePath.empty()
+                ? kUntitled
+                : std::filesystem::path(setup_.filePath).replace_extension(".wav").string();
     const std::optional<ExportChoice> choice = prompts_.ExportAudioChoice(proposed);
     if (!choice)
         return;

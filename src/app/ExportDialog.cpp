@@ -67,8 +67,7 @@ ExportChoice ExportDialog::Choice() const {
 }
 
 void ExportDialog::Browse() {
-    const QString picked =
-        QFileDialog::getSaveFileName(this, kCaption, path_->text(), kWaveFilter);
+    const QString picked = QFileDialog::getSaveFileName(this, kCaption, path_->text(), kWaveFilter);
     if (picked.isEmpty())
         return;
     path_->setText(picked);

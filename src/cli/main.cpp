@@ -140,7 +140,8 @@ int Render(const RenderOptions& o) {
             const auto found = mb::PathNames::ExistingSoundFolder(stored.soundFolder, o.setupPath);
             if (!found)
                 return Fail(kExitFailure, "cannot find the sound folder '" + stored.soundFolder +
-                                              "' of '" + o.setupPath + "' (name one with --sounds)");
+                                              "' of '" + o.setupPath +
+                                              "' (name one with --sounds)");
             sounds = *found;
         }
     }
@@ -166,8 +167,9 @@ int Render(const RenderOptions& o) {
     std::string problem;
     {
         ProgressBar bar;
-        problem = job.Run(o.output, o.stems,
-                          [&bar](int64_t done, int64_t planned) { return bar.Update(done, planned); });
+        problem = job.Run(o.output, o.stems, [&bar](int64_t done, int64_t planned) {
+            return bar.Update(done, planned);
+        });
         if (problem.empty())
             bar.Finish();
     }
@@ -215,14 +217,14 @@ int main(int argc, char** argv) {
     render->add_option("--sounds", o.sounds,
                        "The sound folder (a setup's own folder is found as opening it finds it)");
     render->add_option("-o,--output", o.output, "The WAV file to write, or - for standard output");
-    auto* passes = render->add_option("--passes", o.settings.passes,
-                                      "Rounds of the loop chain's cycle after its lead-in (1)")
+    auto* passes = render
+                       ->add_option("--passes", o.settings.passes,
+                                    "Rounds of the loop chain's cycle after its lead-in (1)")
                        ->check(CLI::Range(int64_t{1}, mb::RenderJob::kMaxPasses));
     auto* loopable = render->add_flag(
         "--loopable", o.settings.loopable,
         "Fold what rings past the end onto the start, so the file loops seamlessly");
-    render
-        ->add_option("--seconds", o.settings.seconds, "Render this long instead of by passes")
+    render->add_option("--seconds", o.settings.seconds, "Render this long instead of by passes")
         ->check(CLI::Range(0.001, kMaxSeconds))
         ->excludes(passes)
         ->excludes(loopable);

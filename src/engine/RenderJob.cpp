@@ -65,7 +65,8 @@ std::string RenderJob::Prepare() {
     chain_ = LoopChain::Of(*setup_);
     if (settings_.loopable && !chain_.ReturnsToStart())
         return "a loopable file needs a loop chain that comes back to loop " +
-               std::to_string(chain_.leadIn.front().loop + 1) + ", where it starts; it goes on to loop " +
+               std::to_string(chain_.leadIn.front().loop + 1) +
+               ", where it starts; it goes on to loop " +
                std::to_string(chain_.cycle.front().loop + 1) + " and stays in a cycle from there";
 
     session_ = std::make_unique<OfflineSession>(*setup_, prompts_,
@@ -123,9 +124,8 @@ std::unique_ptr<RenderJob::Part> RenderJob::MakePart(int soloSound) {
     return part;
 }
 
-std::string RenderJob::Run(const std::string& output,
-                           const std::string& stemsDir,
-                           const Progress& progress) {
+std::string
+RenderJob::Run(const std::string& output, const std::string& stemsDir, const Progress& progress) {
     cancelled_ = false;
     written_ = 0;
     std::vector<std::unique_ptr<Part>> parts;

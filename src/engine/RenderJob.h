@@ -66,9 +66,8 @@ public:
     // unless stemsDir is empty, one file per sound that plays into that folder (made when
     // missing). An error message, or empty when done or cancelled; no file is left behind
     // by a render that failed or was cancelled.
-    std::string Run(const std::string& output,
-                    const std::string& stemsDir,
-                    const Progress& progress = {});
+    std::string
+    Run(const std::string& output, const std::string& stemsDir, const Progress& progress = {});
 
     bool cancelled() const { return cancelled_; }
     // After Prepare.

@@ -38,8 +38,8 @@ bool WaveStreamWriter::Open(const std::string& path,
 }
 
 bool WaveStreamWriter::WriteHeader(uint64_t frames) {
-    const uint64_t blockBytes =
-        static_cast<uint64_t>(channels_) * static_cast<uint64_t>(WaveWriter::SampleBytes(encoding_));
+    const uint64_t blockBytes = static_cast<uint64_t>(channels_) *
+                                static_cast<uint64_t>(WaveWriter::SampleBytes(encoding_));
     const uint64_t dataBytes = frames == kUnknownLength ? kUnknownLength : frames * blockBytes;
     const std::vector<uint8_t> header = WaveWriter::Header(channels_, rate_, encoding_, dataBytes);
     ok_ = ok_ && std::fwrite(header.data(), 1, header.size(), file_) == header.size();

@@ -107,11 +107,8 @@ int WaveWriter::SampleBytes(Encoding encoding) {
     return 2;
 }
 
-std::vector<uint8_t> WaveWriter::Header(int channels,
-                                        uint32_t rate,
-                                        Encoding encoding,
-                                        uint64_t dataBytes,
-                                        bool extensible) {
+std::vector<uint8_t> WaveWriter::Header(
+    int channels, uint32_t rate, Encoding encoding, uint64_t dataBytes, bool extensible) {
     const int bits = Bits(encoding);
     const uint16_t tag = FormatTag(encoding);
     const auto blockAlign = static_cast<uint16_t>(channels * bits / 8);
@@ -134,7 +131,8 @@ std::vector<uint8_t> WaveWriter::Header(int channels,
     }
 
     const uint64_t data = std::min(dataBytes, kMaxChunkSize);
-    const uint64_t riff = kRiffOverhead + kChunkHeader + fmt.size() + kChunkHeader + data + (data & 1);
+    const uint64_t riff =
+        kRiffOverhead + kChunkHeader + fmt.size() + kChunkHeader + data + (data & 1);
     std::vector<uint8_t> out;
     PutId(out, "RIFF");
     Put(out, std::min(riff, kMaxChunkSize), 4);

@@ -41,10 +41,8 @@ public:
     static int SampleBytes(Encoding encoding);
     // Appends `count` samples in the encoding (little-endian) to out; PCM is rounded to
     // the nearest step and clipped to full scale.
-    static void EncodeSamples(const float* samples,
-                              size_t count,
-                              Encoding encoding,
-                              std::vector<uint8_t>& out);
+    static void
+    EncodeSamples(const float* samples, size_t count, Encoding encoding, std::vector<uint8_t>& out);
 };
 
 } // namespace mb

@@ -13,7 +13,6 @@ int ValidLoop(int n) {
     return std::clamp(n, 0, kLoopCount - 1);
 }
 
-
 } // namespace
 
 LoopChain LoopChain::Of(const Setup& setup) {

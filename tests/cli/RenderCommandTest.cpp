@@ -120,11 +120,11 @@ TEST(RenderCommand, RendersTheKitOnTheGridAsA16BitOrFloatFileAtAnyRate) {
         bool floatOutput;
         uint32_t rate;
     };
-    for (const Case c : {Case{false, 44100}, Case{true, 44100}, Case{false, 48000},
-                         Case{true, 96000}}) {
+    for (const Case c :
+         {Case{false, 44100}, Case{true, 44100}, Case{false, 48000}, Case{true, 96000}}) {
         const bool floatOutput = c.floatOutput;
-        const std::string out = dir.path() + "/" + std::to_string(c.rate) +
-                                (floatOutput ? "f.wav" : "i.wav");
+        const std::string out =
+            dir.path() + "/" + std::to_string(c.rate) + (floatOutput ? "f.wav" : "i.wav");
         const CliRun run = Cli("render --sounds " + std::string(MB_KIT_DIR) + " -o " + out +
                                " --seconds 2 --bpm 126 --rate " + std::to_string(c.rate) +
                                (floatOutput ? " --float" : ""));

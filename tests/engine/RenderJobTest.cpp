@@ -82,8 +82,7 @@ protected:
                        const std::string& stems = {}) {
         RenderJob job(Source(edit), settings, prompts);
         std::string error = job.Prepare();
-        return error.empty() ? job.Run(name.empty() ? "" : dir.path() + "/" + name, stems)
-                             : error;
+        return error.empty() ? job.Run(name.empty() ? "" : dir.path() + "/" + name, stems) : error;
     }
 
     static int64_t FrameOfStep(int64_t k) {
@@ -111,9 +110,9 @@ TEST_F(RenderJobTest, TheStreamedFileIsTheInMemoryRenderEncoded) {
         Source(everyStep)(setup);
         OfflineSession session(setup, prompts);
         session.engine().LoadAll();
-        const auto expected = WaveWriter::Encode(
-            session.Render(3 * 44100), 2, 44100,
-            floatOutput ? WaveWriter::Encoding::kFloat32 : WaveWriter::Encoding::kPcm16);
+        const auto expected = WaveWriter::Encode(session.Render(3 * 44100), 2, 44100,
+                                                 floatOutput ? WaveWriter::Encoding::kFloat32
+                                                             : WaveWriter::Encoding::kPcm16);
         EXPECT_EQ(Bytes(dir.path() + "/streamed.wav"), expected) << floatOutput;
     }
 }
