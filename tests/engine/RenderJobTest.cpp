@@ -9,7 +9,6 @@
 #include "LiveCapture.h"
 #include "WaveFiles.h"
 #include "engine/RenderJob.h"
-#include "engine/WaveReader.h"
 #include "model/Setup.h"
 #include "platform/AudioMixer.h"
 #include "platform/ScriptedPrompts.h"
@@ -26,23 +25,10 @@ std::vector<uint8_t> Bytes(const std::string& path) {
 
 // The samples of a 32-bit float file.
 std::vector<float> Floats(const std::string& path) {
-    WaveReader reader;
-    std::vector<float> out;
-    if (reader.Open(path) != 0 || reader.StartData() != 0)
-        return out;
-    std::vector<uint8_t> bytes(reader.dataChunk().size);
-    uint64_t got = 0;
-    reader.Read(bytes.size(), bytes.data(), &got);
-    out.resize(got / sizeof(float));
+    const std::vector<uint8_t> bytes = test::DataBytes(path);
+    std::vector<float> out(bytes.size() / sizeof(float));
     std::memcpy(out.data(), bytes.data(), out.size() * sizeof(float));
     return out;
-}
-
-std::vector<int16_t> Left(const std::vector<float>& stereo) {
-    std::vector<int16_t> left;
-    for (size_t i = 0; i < stereo.size(); i += 2)
-        left.push_back(static_cast<int16_t>(std::lrint(stereo[i] * 32767.0f)));
-    return left;
 }
 
 class RenderJobTest : public ::testing::Test {
@@ -140,7 +126,7 @@ TEST_F(RenderJobTest, PassesFollowTheChainAndALoopableFileContinuesItself) {
     std::vector<int64_t> starts;
     for (int pass = 0; pass < 1 + 2 * 3; ++pass)
         starts.push_back(FrameOfStep(pass * kStepCount));
-    EXPECT_EQ(test::FindOnsets(Left(Floats(dir.path() + "/lead.wav")), 1000, 100), starts);
+    EXPECT_EQ(test::FindOnsets(test::Left(Floats(dir.path() + "/lead.wav")), 1000, 100), starts);
 
     settings.loopable = true;
     EXPECT_NE(Render("never.wav", settings, leadIn).find("loop 1"), std::string::npos);
