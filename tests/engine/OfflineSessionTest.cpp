@@ -74,5 +74,14 @@ TEST_F(OfflineSessionTest, ATempoChangeMovesTheGrid) {
         ASSERT_EQ(onsets[k], std::llround(static_cast<double>(k) * periodFrames)) << k;
 }
 
+TEST_F(OfflineSessionTest, TheFastestTempoLosesNoStep) {
+    // About fifteen steps a frame: far more than the mixer holds at once fall in a block.
+    Load(16);
+    setup.bpm = kMaxBpm;
+    session.Render(4 * OfflineSession::kBlockFrames);
+    EXPECT_EQ(session.engine().device()->droppedCommands(), 0u);
+    EXPECT_EQ(session.engine().device()->mixer().lateCommands(), 0u);
+}
+
 } // namespace
 } // namespace mb
