@@ -10,6 +10,14 @@ build/default/bench/bench_widget_paint
 build/default/bench/bench_panel_paint
 build/default/bench/bench_mixer_throughput 60
 build/default/bench/bench_sound_loading
+# The command-line render of the shared benchmark setup (16 clicks a bar at 126 BPM), 1 and
+# 320 bars, when the shared benchmark folder is beside the repository; else the demo.
+if [ -f ../shared/bench/make_bench_setup.py ]; then
+  /usr/bin/python3 ../shared/bench/make_bench_setup.py build/bench >/dev/null
+  build/default/bench/bench_render build/default/src/cli/marrowbeat-cli build/bench/bench16.mbx 5 build/bench
+else
+  build/default/bench/bench_render build/default/src/cli/marrowbeat-cli examples/demo.mbx 5 build
+fi
 # Live timing through a real sound server with a null sink, 20 s per clock source.
 source scripts/sound-server.sh
 start_sound_server

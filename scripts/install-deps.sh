@@ -19,6 +19,7 @@ packages=(
   # libjack-jackd2-dev: alone it would replace libjack-dev and so remove librtaudio-dev.
   jackd2
   libjack-jackd2-dev
+  libcli11-dev
   libgtest-dev
   libgmock-dev
   libbenchmark-dev

@@ -33,6 +33,7 @@ constexpr MenuItem kFileItems[] = {
     {kSeparator, nullptr},
     {CommandTable::kSaveSetup, "&Save Setup\tCtrl+S"},
     {CommandTable::kSaveSetupAs, "Save Setup &As..."},
+    {CommandTable::kExportAudio, "Export Audio...\tCtrl+E"},
     {kSeparator, nullptr},
     {CommandTable::kChangeColor, "&Change Color\tF12"},
     {CommandTable::kAbout, "About Marrowbeat..."},
@@ -197,6 +198,9 @@ void CommandTable::OnCommand(int command) {
         break;
     case kSaveSetupAs:
         controller.SaveSetupAs();
+        break;
+    case kExportAudio:
+        window_.Exporter().Export();
         break;
     case kChangeColor:
         window_.ChangeColour();

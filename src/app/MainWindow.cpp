@@ -67,6 +67,7 @@ struct Accelerator {
 
 constexpr Accelerator kAccelerators[] = {
     {Qt::Key_C, true, CommandTable::kCopyMeasure},
+    {Qt::Key_E, true, CommandTable::kExportAudio},
     {Qt::Key_I, true, CommandTable::kImportSounds},
     {Qt::Key_K, true, CommandTable::kKillAllSound},
     {Qt::Key_M, true, CommandTable::kMute},
@@ -99,7 +100,7 @@ MainWindow::MainWindow(Options options)
       settings_(options_.settingsPath.empty()
                     ? std::make_unique<SettingsStore>()
                     : std::make_unique<SettingsStore>(options_.settingsPath)),
-      controller_(prompts_), commands_(*this) {
+      controller_(prompts_), commands_(*this), exporter_(setup_, prompts_) {
     setAcceptDrops(true);
     setWindowTitle(
         QString::fromUtf8(SetupDocument::kCaptionPrefix).left(SetupDocument::kCaptionMarkLength));

@@ -7,6 +7,7 @@
 #include <QCursor>
 #include <QDialog>
 
+#include "app/AudioExporter.h"
 #include "app/CommandTable.h"
 #include "app/LocalInstanceLink.h"
 #include "app/SetupController.h"
@@ -123,6 +124,7 @@ public:
     SoundEngine& GetSoundEngine() { return soundEngine_; }
     WidgetPanel& Panel() { return *panel_; }
     CommandTable& Commands() { return commands_; }
+    AudioExporter& Exporter() { return exporter_; }
     Prompts& GetPrompts() { return prompts_; }
     SettingsStore& Settings() { return *settings_; }
     QPushButton& FocusSink() { return *focusSink_; }
@@ -170,6 +172,7 @@ private:
     CommandTable commands_;
     // Where the sound goes: the stored choice with this run's command-line overrides.
     OutputChoice outputChoice_;
+    AudioExporter exporter_;
     Color background_ = 0;
     Color textColor_ = 0;
     std::optional<QCursor> noCursor_;

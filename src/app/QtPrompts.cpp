@@ -2,7 +2,9 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProgressDialog>
 
+#include "app/ExportDialog.h"
 #include "app/OkCancelDialog.h"
 #include "app/SaveChangesDialog.h"
 #include "app/SoundOutputDialog.h"
@@ -18,6 +20,24 @@ std::optional<std::string> Chosen(const QString& path) {
         return std::nullopt;
     return path.toStdString();
 }
+
+class QtProgress : public ProgressPrompt {
+public:
+    QtProgress(QWidget* owner, const std::string& text)
+        : dialog_(QString::fromStdString(text), "Cancel", 0, kFull, owner) {
+        dialog_.setWindowModality(Qt::NonModal);
+        dialog_.setAutoClose(false);
+        dialog_.setAutoReset(false);
+        dialog_.setMinimumDuration(0);
+        dialog_.setValue(0);
+        dialog_.show();
+    }
+    void SetProgress(int value) override { dialog_.setValue(value); }
+    bool Cancelled() const override { return dialog_.wasCanceled(); }
+
+private:
+    QProgressDialog dialog_;
+};
 
 } // namespace
 
@@ -99,6 +119,21 @@ std::optional<OutputChoice> QtPrompts::ChooseSoundOutput(const OutputChoice& cur
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.Choice();
+}
+
+} // namespace mb
+
+namespace mb {
+
+std::optional<ExportChoice> QtPrompts::ExportAudioChoice(const ExportChoice& proposed) {
+    ExportDialog dialog(owner_, proposed);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.Choice();
+}
+
+std::unique_ptr<ProgressPrompt> QtPrompts::ShowProgress(const std::string& text) {
+    return std::make_unique<QtProgress>(owner_, text);
 }
 
 } // namespace mb

@@ -34,6 +34,9 @@ public:
     std::optional<uint32_t> PickColor(uint32_t current) override;
     std::optional<OutputChoice> ChooseSoundOutput(const OutputChoice& current,
                                                   const OutputStatus& status) override;
+    std::optional<ExportChoice> ExportAudioChoice(const ExportChoice& proposed) override;
+    // A progress dialog owned by the main window but not modal: the window goes on.
+    std::unique_ptr<ProgressPrompt> ShowProgress(const std::string& text) override;
 
     // The setup files' filter ("text|pattern|..." pairs) in the file dialogs' form.
     static QString FileDialogFilter();

@@ -1,36 +1,33 @@
 // marrowbeat-cli: the program's engine without its window.
 //
-//   marrowbeat-cli render [SETUP.mbx] [--sounds DIR] -o OUT.wav [--seconds S] [--bpm B]
-//                         [--float]
+//   marrowbeat-cli render [SETUP.mbx] [--sounds DIR] -o OUT.wav|- [--passes N] [--loopable]
+//                         [--seconds S] [--bpm B] [--rate R] [--float] [--stems DIR]
 //
 // plays a setup (without one, the new setup: sound j on step j, every step on) through
 // the same sequencer, sound engine and mixer as live playback, driven by a virtual
-// clock, and writes the result as a 44 100 Hz stereo WAV file (16-bit, or 32-bit float
-// with --float), faster than real time. A setup plays from its selected loop through
-// its loop chain with its own tempo, step count, mute, master volume and polyphonic
-// mode, with the sounds of its sound folder found as opening it finds them (without
-// asking: --sounds names the folder when it cannot be found).
+// clock, and writes the result as a stereo WAV file as it renders, faster than real time.
 //
 //   marrowbeat-cli info SETUP.mbx
 //
 // prints the setup as JSON, as the program holds it after opening it.
 //
-//   marrowbeat-cli --version
-//
-// prints the program's version.
-#include <cmath>
+// The manual page marrowbeat-cli(1) describes every option.
+#include <chrono>
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
-#include <vector>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
 
 #include "Version.h"
-#include "engine/OfflineSession.h"
-#include "engine/WaveWriter.h"
+#include "engine/RenderJob.h"
+#include "engine/WaveStreamWriter.h"
 #include "files/PathNames.h"
 #include "files/SetupDocument.h"
 #include "files/SetupJson.h"
+#include "files/SetupRecord.h"
 #include "files/SoundFolder.h"
 #include "model/Setup.h"
 #include "platform/Prompts.h"
@@ -39,15 +36,16 @@ namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-constexpr double kDefaultSeconds = 8.0;
-constexpr double kMaxSeconds = 3600.0;
+constexpr double kMaxSeconds = 86400.0;
 // --bpm takes a narrower range than the window's tempo: a render of an hour at the
 // window's highest tempo would play billions of steps.
 constexpr double kRenderMinBpm = 1.0;
 constexpr double kRenderMaxBpm = 10000.0;
-constexpr const char* kUsage =
-    "usage: marrowbeat-cli render [SETUP.mbx] [--sounds DIR] -o OUT.wav [--seconds S] "
-    "[--bpm B] [--float] | marrowbeat-cli info SETUP.mbx | marrowbeat-cli --version";
+// The progress bar appears once a render has taken this long, and is redrawn at most this
+// often.
+constexpr auto kProgressDelay = std::chrono::seconds(1);
+constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+constexpr int kProgressWidth = 40;
 
 // Without a window, a message is one line on standard error and every dialog is
 // cancelled.
@@ -67,6 +65,12 @@ public:
     std::optional<std::string> SaveSetupPath(const std::string&) override { return std::nullopt; }
     std::optional<std::string> ImportSoundFile() override { return std::nullopt; }
     std::optional<uint32_t> PickColor(uint32_t) override { return std::nullopt; }
+    std::optional<mb::ExportChoice> ExportAudioChoice(const mb::ExportChoice&) override {
+        return std::nullopt;
+    }
+    std::unique_ptr<mb::ProgressPrompt> ShowProgress(const std::string&) override {
+        return nullptr;
+    }
     std::optional<mb::OutputChoice> ChooseSoundOutput(const mb::OutputChoice&,
                                                       const mb::OutputStatus&) override {
         return std::nullopt;
@@ -77,9 +81,9 @@ struct RenderOptions {
     std::string setupPath;
     std::string sounds;
     std::string output;
-    double seconds = kDefaultSeconds;
+    std::string stems;
     double bpm = 0.0;
-    bool floatOutput = false;
+    mb::RenderSettings settings;
 };
 
 int Fail(int code, const std::string& message) {
@@ -87,100 +91,116 @@ int Fail(int code, const std::string& message) {
     return code;
 }
 
-bool ParseNumber(const std::string& text, double low, double high, double& out) {
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || end == nullptr || *end != '\0' || !std::isfinite(v) || v < low || v > high)
-        return false;
-    out = v;
-    return true;
-}
-
-// Parses the arguments after "render"; an error message, or nothing when they are good.
-std::optional<std::string> ParseRender(const std::vector<std::string>& args, RenderOptions& o) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--float") {
-            o.floatOutput = true;
-            continue;
-        }
-        if (!a.starts_with("-") && o.setupPath.empty()) {
-            o.setupPath = a;
-            continue;
-        }
-        if (a != "--sounds" && a != "-o" && a != "--output" && a != "--seconds" && a != "--bpm")
-            return "unknown argument '" + a + "'";
-        if (i + 1 >= args.size())
-            return "'" + a + "' needs a value";
-        const std::string& v = args[++i];
-        if (a == "--sounds") {
-            o.sounds = v;
-        } else if (a == "-o" || a == "--output") {
-            o.output = v;
-        } else if (a == "--seconds") {
-            if (!ParseNumber(v, 0.001, kMaxSeconds, o.seconds))
-                return "--seconds must be a number from 0.001 to 3600, not '" + v + "'";
-        } else if (!ParseNumber(v, kRenderMinBpm, kRenderMaxBpm, o.bpm)) {
-            return "--bpm must be a number from 1 to 10000, not '" + v + "'";
-        }
+// A bar on standard error while a long render runs, when standard error is a terminal.
+class ProgressBar {
+public:
+    ProgressBar() : enabled_(::isatty(STDERR_FILENO) != 0) {}
+    ~ProgressBar() {
+        if (shown_)
+            std::fprintf(stderr, "\n");
     }
-    if (o.sounds.empty() && o.setupPath.empty())
-        return std::string("--sounds DIR is missing");
-    if (o.output.empty())
-        return std::string("-o OUT.wav is missing");
-    return std::nullopt;
-}
+    // The render completed: a bar on show reaches its end.
+    void Finish() {
+        if (shown_)
+            Draw(100);
+    }
+
+    bool Update(int64_t done, int64_t planned) {
+        if (!enabled_ || planned <= 0)
+            return true;
+        const auto now = Clock::now();
+        if (now - start_ < kProgressDelay || (shown_ && now - drawn_ < kProgressInterval))
+            return true;
+        shown_ = true;
+        drawn_ = now;
+        Draw(static_cast<int>(std::min<int64_t>(100 * done / planned, 100)));
+        return true;
+    }
+
+private:
+    static void Draw(int percent) {
+        const int filled = percent * kProgressWidth / 100;
+        std::fprintf(stderr, "\rrendering [%s%s] %3d%%", std::string(filled, '#').c_str(),
+                     std::string(kProgressWidth - filled, ' ').c_str(), percent);
+        std::fflush(stderr);
+    }
+
+    using Clock = std::chrono::steady_clock;
+    bool enabled_;
+    bool shown_ = false;
+    Clock::time_point start_ = Clock::now();
+    Clock::time_point drawn_;
+};
 
 int Render(const RenderOptions& o) {
-    mb::Setup setup;
+    mb::SetupRecord record;
+    bool haveRecord = false;
     std::string sounds = o.sounds;
     if (!o.setupPath.empty()) {
         const auto read = mb::SetupDocument::ReadFile(o.setupPath);
         if (!read.error.empty())
             return Fail(kExitFailure, read.error);
-        read.record.ApplyTo(setup);
+        record = read.record;
+        haveRecord = true;
         if (sounds.empty()) {
-            const auto found = mb::PathNames::ExistingSoundFolder(setup.soundFolder, o.setupPath);
+            mb::Setup stored;
+            record.ApplyTo(stored);
+            const auto found = mb::PathNames::ExistingSoundFolder(stored.soundFolder, o.setupPath);
             if (!found)
-                return Fail(kExitFailure, "cannot find the sound folder '" + setup.soundFolder +
+                return Fail(kExitFailure, "cannot find the sound folder '" + stored.soundFolder +
                                               "' of '" + o.setupPath +
                                               "' (name one with --sounds)");
             sounds = *found;
         }
     }
-    if (o.bpm > 0.0)
-        setup.bpm = o.bpm;
-    ConsolePrompts prompts;
-    mb::OfflineSession session(setup, prompts);
-    mb::SoundFolder folder(setup, session.engine(), prompts, {});
-    if (!folder.ScanSoundFolder(sounds))
+    std::error_code error;
+    if (!std::filesystem::is_directory(sounds, error))
         return Fail(kExitFailure, "cannot read the sound folder '" + sounds + "'");
+    const std::string folder = std::filesystem::absolute(sounds, error).string();
+    const std::vector<std::string> names = mb::SoundFolder::ListWaveFiles(folder);
 
-    const auto frames = static_cast<int64_t>(std::llround(o.seconds * mb::OfflineSession::kRate));
-    const std::vector<float> samples = session.Render(frames);
-    const auto encoding =
-        o.floatOutput ? mb::WaveWriter::Encoding::kFloat32 : mb::WaveWriter::Encoding::kPcm16;
-    const auto bytes = mb::WaveWriter::Encode(samples, 2, mb::OfflineSession::kRate, encoding);
-    if (!mb::WaveWriter::WriteFile(o.output, bytes))
-        return Fail(kExitFailure, "cannot write '" + o.output + "'");
+    ConsolePrompts prompts;
+    mb::RenderJob job(
+        [&](mb::Setup& setup) {
+            if (haveRecord)
+                record.ApplyTo(setup);
+            if (o.bpm > 0.0)
+                setup.bpm = o.bpm;
+            setup.soundFolder = folder;
+            setup.soundNames = names;
+        },
+        o.settings, prompts);
+    if (const std::string problem = job.Prepare(); !problem.empty())
+        return Fail(kExitFailure, problem);
+    std::string problem;
+    {
+        ProgressBar bar;
+        problem = job.Run(o.output, o.stems, [&bar](int64_t done, int64_t planned) {
+            return bar.Update(done, planned);
+        });
+        if (problem.empty())
+            bar.Finish();
+    }
+    if (!problem.empty())
+        return Fail(kExitFailure, problem);
 
-    int loaded = 0;
-    for (int i = 0; i < session.engine().soundCount(); ++i)
-        loaded += session.engine().IsLoaded(i) ? 1 : 0;
-    std::printf("%s: %.3f s at %.2f BPM, %d of %zu sounds loaded, step period %.4f ms "
-                "(%.4f frames), %s\n",
-                o.output.c_str(), static_cast<double>(frames) / mb::OfflineSession::kRate,
-                static_cast<double>(setup.bpm), loaded, setup.soundNames.size(),
-                session.sequencer().period(),
-                session.sequencer().period() * mb::OfflineSession::kRate / 1000.0,
-                o.floatOutput ? "32-bit float" : "16-bit");
+    // Standard output may be the file itself.
+    FILE* report = o.output == mb::WaveStreamWriter::kStandardOutput ? stderr : stdout;
+    const double rate = o.settings.rate;
+    std::fprintf(report,
+                 "%s: %.3f s at %.2f BPM, %d of %zu sounds loaded, step period %.4f ms "
+                 "(%.4f frames), %u Hz, %s%s\n",
+                 o.output.empty() ? o.stems.c_str() : o.output.c_str(),
+                 static_cast<double>(job.framesWritten()) / rate,
+                 static_cast<double>(job.setup().bpm), job.loadedSounds(),
+                 job.setup().soundNames.size(), job.period(), job.period() * rate / 1000.0,
+                 o.settings.rate, o.settings.floatOutput ? "32-bit float" : "16-bit",
+                 o.settings.loopable ? ", loopable" : "");
     return 0;
 }
 
-int Info(const std::vector<std::string>& args) {
-    if (args.size() != 1 || args[0].starts_with("-"))
-        return Fail(kExitUsage, std::string("info takes one setup file; ") + kUsage);
-    const auto result = mb::SetupJson::FromFile(args[0]);
+int Info(const std::string& path) {
+    const auto result = mb::SetupJson::FromFile(path);
     if (!result.error.empty())
         return Fail(kExitFailure, result.error);
     std::printf("%s\n", result.json.c_str());
@@ -190,18 +210,73 @@ int Info(const std::vector<std::string>& args) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 1 && args[0] == "--version") {
+    CLI::App app{"Renders Marrowbeat setups to WAV files without a window, and prints them.",
+                 "marrowbeat-cli"};
+    // --version stands alone: with anything else on the line it is a usage error.
+    bool version = false;
+    app.add_flag("--version", version, "Print the version and exit");
+    app.require_subcommand(0, 1);
+
+    RenderOptions o;
+    CLI::App* render = app.add_subcommand(
+        "render", "Plays a setup through the program's engine and writes it as a stereo WAV file.");
+    render->add_option("setup", o.setupPath,
+                       "The setup file (.mbx); without one, the new setup: sound j on step j");
+    render->add_option("--sounds", o.sounds,
+                       "The sound folder (a setup's own folder is found as opening it finds it)");
+    render->add_option("-o,--output", o.output, "The WAV file to write, or - for standard output");
+    auto* passes = render
+                       ->add_option("--passes", o.settings.passes,
+                                    "Rounds of the loop chain's cycle after its lead-in (1)")
+                       ->check(CLI::Range(int64_t{1}, mb::RenderJob::kMaxPasses));
+    auto* loopable = render->add_flag(
+        "--loopable", o.settings.loopable,
+        "Fold what rings past the end onto the start, so the file loops seamlessly");
+    render->add_option("--seconds", o.settings.seconds, "Render this long instead of by passes")
+        ->check(CLI::Range(0.001, kMaxSeconds))
+        ->excludes(passes)
+        ->excludes(loopable);
+    render->add_option("--bpm", o.bpm, "The tempo instead of the setup's")
+        ->check(CLI::Range(kRenderMinBpm, kRenderMaxBpm));
+    render->add_option("--rate", o.settings.rate, "Frames per second (44100)")
+        ->check(CLI::Range(mb::RenderJob::kMinRate, mb::RenderJob::kMaxRate));
+    render->add_flag("--float", o.settings.floatOutput, "32-bit float samples instead of 16-bit");
+    render->add_option("--stems", o.stems,
+                       "Also write one file per sound that plays into this folder");
+
+    std::string infoPath;
+    CLI::App* info =
+        app.add_subcommand("info", "Prints a setup file as JSON, as the program holds it.");
+    info->add_option("setup", infoPath, "The setup file (.mbx)")->required();
+
+    try {
+        app.parse(argc, argv);
+        if (version && argc != 2)
+            throw CLI::ValidationError("--version takes nothing else");
+        if (!version && app.get_subcommands().empty())
+            throw CLI::RequiredError("a command (render or info)");
+        if (render->parsed()) {
+            if (o.sounds.empty() && o.setupPath.empty())
+                throw CLI::ValidationError("--sounds DIR is missing");
+            if (o.output.empty() && o.stems.empty())
+                throw CLI::ValidationError("-o OUT.wav is missing");
+        }
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::string message = e.what();
+        for (char& c : message)
+            if (c == '\n')
+                c = ' ';
+        return Fail(kExitUsage, message + " (see marrowbeat-cli --help)");
+    }
+    if (version) {
         std::printf("marrowbeat-cli %s\n", mb::kVersion);
         return 0;
     }
-    if (!args.empty() && args[0] == "info")
-        return Info({args.begin() + 1, args.end()});
-    if (args.empty() || args[0] != "render")
-        return Fail(kExitUsage, args.empty() ? std::string(kUsage)
-                                             : "unknown command '" + args[0] + "'; " + kUsage);
-    RenderOptions options;
-    if (auto error = ParseRender({args.begin() + 1, args.end()}, options))
-        return Fail(kExitUsage, *error + "; " + kUsage);
-    return Render(options);
+    if (info->parsed())
+        return Info(infoPath);
+    return Render(o);
 }

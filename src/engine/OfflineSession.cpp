@@ -3,52 +3,119 @@
 #include <algorithm>
 
 #include "engine/VirtualClock.h"
+#include "model/Setup.h"
 
 namespace mb {
 
 namespace {
 
 constexpr int64_t kNsPerSecond = 1000000000;
-
-int64_t FrameTimeNs(int64_t frame) {
-    return frame * kNsPerSecond / OfflineSession::kRate;
-}
+// The most steps taken before the mixer renders: each is at most two commands (a silence
+// and a trigger), and the mixer holds a few thousand waiting commands. A block of a tempo
+// so fast that more steps fall in it is cut short.
+constexpr int kMaxStepsPerBlock = 1000;
 
 } // namespace
 
-OfflineSession::OfflineSession(Setup& setup, Prompts& prompts) {
+OfflineSession::OfflineSession(Setup& setup, Prompts& prompts, Options options)
+    : setup_(setup), options_(options) {
+    if (options_.rate == 0)
+        options_.rate = kDefaultRate;
     engine_.Init(&setup, &prompts, [this] {
         AudioDevice::Config config;
-        config.mixer.rate = kRate;
+        config.mixer.rate = options_.rate;
         config.mixer.latencyFrames = 0;
+        config.mixer.limitOutput = options_.limitOutput;
         config.clock = [this] { return nowNs_; };
         return std::make_unique<AudioDevice>(std::move(config));
     });
     SequencerPorts ports;
     ports.window = this;
     ports.face = this;
-    ports.sound = &engine_;
+    ports.sound = this;
     sequencer_.Init(ports, &setup, std::make_unique<VirtualClock>(nowNs_));
 }
+
+OfflineSession::OfflineSession(Setup& setup, Prompts& prompts)
+    : OfflineSession(setup, prompts, Options()) {}
 
 OfflineSession::~OfflineSession() {
     sequencer_.Stop();
 }
 
+VirtualClock& OfflineSession::clock() const {
+    return *static_cast<VirtualClock*>(sequencer_.clock());
+}
+
+int64_t OfflineSession::FrameTimeNs(int64_t frame) const {
+    return frame * kNsPerSecond / options_.rate;
+}
+
+void OfflineSession::PostMessage(int message, intptr_t, intptr_t) {
+    if (message != MSG_STEP_PLAYED)
+        return;
+    if (++stepsTaken_ == stepLimit_)
+        clock().Stop();
+}
+
+void OfflineSession::PlayStep(int loop, int step, GridTime due) {
+    if (options_.soloSound >= 0 &&
+        setup_.loop(loop).steps[static_cast<size_t>(step)].sound != options_.soloSound)
+        return;
+    engine_.PlayStep(loop, step, due);
+}
+
+void OfflineSession::SilenceStep(int loop, int step, GridTime due) {
+    engine_.SilenceStep(loop, step, due);
+}
+
+void OfflineSession::Start(int64_t stepLimit) {
+    nowNs_ = 0;
+    frame_ = 0;
+    stepsTaken_ = 0;
+    stepLimit_ = stepLimit;
+    sequencer_.Start();
+    // The first step is taken by the start itself.
+    if (stepLimit_ >= 0 && stepsTaken_ >= stepLimit_)
+        clock().Stop();
+}
+
+void OfflineSession::Render(float* out, int64_t frames) {
+    VirtualClock& c = clock();
+    const auto setTime = [this](int64_t t) { nowNs_ = t; };
+    for (int64_t done = 0; done < frames;) {
+        int64_t end = frame_ + std::min<int64_t>(kBlockFrames, frames - done);
+        // Every step due before the end of this block is taken first: the clock jumps from
+        // one due step to the next. When too many fall in the block, it ends before the
+        // first step not taken.
+        c.RunUntil(FrameTimeNs(end), setTime, kMaxStepsPerBlock);
+        if (c.deadline() <= FrameTimeNs(end))
+            end = std::max(frame_ + 1, c.deadline() * options_.rate / kNsPerSecond);
+        const auto n = static_cast<int>(end - frame_);
+        nowNs_ = FrameTimeNs(frame_);
+        engine_.device()->Render(out + 2 * done, n, nowNs_);
+        frame_ = end;
+        done += n;
+    }
+}
+
+void OfflineSession::Stop() {
+    sequencer_.Stop();
+}
+
+bool OfflineSession::Sounding() const {
+    for (int loop = 0; loop < kLoopCount; ++loop)
+        for (int step = 0; step < kStepsPerLoop; ++step)
+            if (engine_.IsPlaying(loop, step))
+                return true;
+    return false;
+}
+
 std::vector<float> OfflineSession::Render(int64_t frames) {
     std::vector<float> out(static_cast<size_t>(std::max<int64_t>(frames, 0)) * 2, 0.0f);
-    auto* clock = static_cast<VirtualClock*>(sequencer_.clock());
-    nowNs_ = 0;
-    sequencer_.Start();
-    for (int64_t frame = 0; frame < frames; frame += kBlockFrames) {
-        const int n = static_cast<int>(std::min<int64_t>(kBlockFrames, frames - frame));
-        // Every step due before the end of this block is taken first: the clock jumps
-        // from one due step to the next.
-        clock->RunUntil(FrameTimeNs(frame + n), [this](int64_t t) { nowNs_ = t; });
-        nowNs_ = FrameTimeNs(frame);
-        engine_.device()->Render(out.data() + 2 * frame, n, nowNs_);
-    }
-    sequencer_.Stop();
+    Start();
+    Render(out.data(), frames);
+    Stop();
     return out;
 }
 

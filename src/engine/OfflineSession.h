@@ -11,38 +11,83 @@ namespace mb {
 
 class Prompts;
 class Setup;
+class VirtualClock;
 
 // The sequencer, the sound engine and the mixer of live playback, driven by a virtual
-// clock instead of the timer and rendered into memory as fast as the processor allows.
-// Step k of a start sounds exactly on frame round(k x period x rate): there is no
+// clock instead of the timer and rendered block by block as fast as the processor
+// allows. Step k of a start sounds exactly on frame round(k x period x rate): there is no
 // latency and no timer jitter. Single-threaded: the caller's thread plays the window,
 // the step clock and the audio thread in turn.
-class OfflineSession : private MessagePoster, private PlaybackFace {
+class OfflineSession : private MessagePoster, private PlaybackFace, private StepSound {
 public:
-    static constexpr uint32_t kRate = 44100;
-    static constexpr int kBlockFrames = 256;
+    static constexpr uint32_t kDefaultRate = 44100;
+    // Frames mixed per call into the mixer: large enough that the per-block work is
+    // negligible, small enough to stay in the processor's cache.
+    static constexpr int kBlockFrames = 2048;
+
+    struct Options {
+        // Output frames per second; every sound keeps its pitch at any rate.
+        uint32_t rate = kDefaultRate;
+        // False for one part of a mix whose sum is limited afterwards.
+        bool limitOutput = true;
+        // Only the steps of this sound are heard (-1: every sound). The steps of the other
+        // sounds still play their part of the sequence, silencing the previous step when
+        // the setup is not polyphonic, so the parts of all sounds add up to the whole.
+        int soloSound = -1;
+    };
 
     // Opens an offline device for the engine; the engine is ready for LoadAll.
+    OfflineSession(Setup& setup, Prompts& prompts, Options options);
     OfflineSession(Setup& setup, Prompts& prompts);
     OfflineSession(const OfflineSession&) = delete;
     OfflineSession& operator=(const OfflineSession&) = delete;
     ~OfflineSession() override;
 
     SoundEngine& engine() { return engine_; }
+    const SoundEngine& engine() const { return engine_; }
     Sequencer& sequencer() { return sequencer_; }
     int64_t nowNs() const { return nowNs_; }
+    uint32_t rate() const { return options_.rate; }
 
-    // Starts playback at time 0 and renders `frames` stereo frames (interleaved).
+    // Starts playback at time 0 (frame 0). After `stepLimit` steps (negative: no limit)
+    // the step clock takes no more, and what sounds rings out.
+    void Start(int64_t stepLimit = -1);
+    // Renders the next `frames` stereo frames into out (interleaved, overwritten).
+    void Render(float* out, int64_t frames);
+    // Stops playback; what still sounds is cut.
+    void Stop();
+    // A voice is still sounding or has a step waiting for its frame.
+    bool Sounding() const;
+    int64_t framesRendered() const { return frame_; }
+
+    // Starts, renders `frames` stereo frames into memory and stops.
     std::vector<float> Render(int64_t frames);
 
 private:
-    void PostMessage(int, intptr_t, intptr_t) override {}
+    // MessagePoster: counts the steps taken.
+    void PostMessage(int message, intptr_t, intptr_t) override;
+    // PlaybackFace: there is no face.
     void SetPlayButton(bool) override {}
     bool IsSoundOn() const override { return true; }
     void SetStepLit(int, bool) override {}
     void SetPlayingLoop(int) override {}
+    // StepSound: the engine's, with the solo sound's steps alone heard.
+    void PlayStep(int loop, int step, GridTime due) override;
+    void SilenceStep(int loop, int step, GridTime due) override;
+    void EndRun(uint32_t run) override { engine_.EndRun(run); }
+    void SilenceAll() override { engine_.SilenceAll(); }
+    void MuteAll() override { engine_.MuteAll(); }
+    void UnmuteAll() override { engine_.UnmuteAll(); }
 
+    VirtualClock& clock() const;
+    int64_t FrameTimeNs(int64_t frame) const;
+
+    Setup& setup_;
+    Options options_;
     int64_t nowNs_ = 0;
+    int64_t frame_ = 0;
+    int64_t stepsTaken_ = 0;
+    int64_t stepLimit_ = -1;
     SoundEngine engine_;
     Sequencer sequencer_;
 };

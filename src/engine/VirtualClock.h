@@ -1,5 +1,6 @@
 #pragma once
 
+#include <climits>
 #include <cmath>
 #include <cstdint>
 
@@ -37,10 +38,12 @@ public:
 
     // The next deadline, kNoDeadline when stopped.
     int64_t deadline() const { return deadlineNs_; }
-    // Runs the callback for every deadline up to `untilNs` (the owner's time is then at
-    // each deadline in turn while it runs).
-    template <typename SetTime> void RunUntil(int64_t untilNs, SetTime setTime) {
-        while (deadlineNs_ != kNoDeadline && deadlineNs_ <= untilNs) {
+    // Runs the callback for every deadline up to `untilNs`, at most maxCalls times (the
+    // owner's time is then at each deadline in turn while it runs).
+    template <typename SetTime>
+    void RunUntil(int64_t untilNs, SetTime setTime, int maxCalls = INT_MAX) {
+        for (int calls = 0;
+             calls < maxCalls && deadlineNs_ != kNoDeadline && deadlineNs_ <= untilNs; ++calls) {
             setTime(deadlineNs_);
             const int64_t next = callback_(user_);
             if (deadlineNs_ != kNoDeadline)

@@ -1,12 +1,38 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/OutputChoice.h"
 
 namespace mb {
+
+// What the export dialog asks for.
+struct ExportChoice {
+    // The WAV file to write.
+    std::string path;
+    // Rounds of the loop chain's cycle.
+    int passes = 1;
+    // 32-bit float samples instead of 16-bit.
+    bool floatOutput = false;
+    // What rings past the end sounds at the start, so that the file loops seamlessly.
+    bool loopable = false;
+};
+
+// A progress display with a Cancel button, up while work goes on elsewhere: the window
+// keeps running under it. It closes when the object goes. Window thread only.
+class ProgressPrompt {
+public:
+    static constexpr int kFull = 1000;
+
+    virtual ~ProgressPrompt() = default;
+    // Progress from 0 to kFull.
+    virtual void SetProgress(int value) = 0;
+    // The user pressed Cancel.
+    virtual bool Cancelled() const = 0;
+};
 
 // Every message box and dialog the program shows goes through this interface: the
 // window implements it with Qt dialogs, tests with ScriptedPrompts, the command-line
@@ -48,6 +74,12 @@ public:
     // now; the choice to play through from now on, nothing when cancelled.
     virtual std::optional<OutputChoice> ChooseSoundOutput(const OutputChoice& current,
                                                           const OutputStatus& status) = 0;
+    // The export dialog, opened on `proposed`; nothing when cancelled. It has already
+    // asked before an existing file is overwritten.
+    virtual std::optional<ExportChoice> ExportAudioChoice(const ExportChoice& proposed) = 0;
+    // Opens a progress display showing `text` and returns at once (unlike every other
+    // prompt); nothing where there is no display.
+    virtual std::unique_ptr<ProgressPrompt> ShowProgress(const std::string& text) = 0;
 };
 
 } // namespace mb

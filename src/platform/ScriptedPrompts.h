@@ -46,6 +46,17 @@ public:
         return Next(outputChoices, std::optional<OutputChoice>{});
     }
 
+    std::optional<ExportChoice> ExportAudioChoice(const ExportChoice& proposed) override {
+        asked.push_back("ExportAudioChoice: " + proposed.path);
+        return Next(exportChoices, std::optional<ExportChoice>{});
+    }
+    // The progress display records each value in `progress` and reports Cancel once
+    // cancelProgress is set.
+    std::unique_ptr<ProgressPrompt> ShowProgress(const std::string& text) override {
+        asked.push_back("ShowProgress: " + text);
+        return std::make_unique<Progress>(*this);
+    }
+
     std::vector<std::string> notes;
     std::vector<std::string> notices;
     std::vector<std::string> asked;
@@ -56,9 +67,23 @@ public:
     std::deque<std::optional<std::string>> importPaths;
     std::deque<std::optional<uint32_t>> colors;
     std::deque<std::optional<OutputChoice>> outputChoices;
+    std::deque<std::optional<ExportChoice>> exportChoices;
+    std::vector<int> progress;
+    bool cancelProgress = false;
 
 private:
-    template <typename Queue, typename T> static T Next(Queue& queue, T fallback) {
+    class Progress : public ProgressPrompt {
+    public:
+        explicit Progress(ScriptedPrompts& owner) : owner_(owner) {}
+        void SetProgress(int value) override { owner_.progress.push_back(value); }
+        bool Cancelled() const override { return owner_.cancelProgress; }
+
+    private:
+        ScriptedPrompts& owner_;
+    };
+
+    template <typename Queue, typename T>
+    static T Next(Queue& queue, T fallback) {
         if (queue.empty())
             return fallback;
         T answer = queue.front();

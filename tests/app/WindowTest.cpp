@@ -2,6 +2,7 @@
 // drops, the close path and the picture of the window.
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include <QApplication>
 #include <QClipboard>
@@ -102,8 +103,12 @@ TEST_F(WindowTest, TheMenusShowTheSetupAsItIsNow) {
     Start();
     QGuiApplication::clipboard()->clear();
     auto file = Menu(CommandTable::kFileMenu);
-    ASSERT_EQ(file.size(), 7u);
+    ASSERT_EQ(file.size(), 8u);
     EXPECT_EQ(file[0].text, "&Open Setup...\tCtrl+O");
+    EXPECT_EQ(file[3].id, CommandTable::kSaveSetupAs);
+    EXPECT_EQ(file[4].text, "Export Audio...\tCtrl+E");
+    const auto fileMenu = window->Commands().BuildMenu(CommandTable::kFileMenu);
+    EXPECT_TRUE(fileMenu->actions()[6]->isSeparator()) << "the separator follows the export";
     EXPECT_FALSE(Find(file, CommandTable::kSaveSetup)->enabled);
     setup().modified = 1;
     EXPECT_TRUE(Find(Menu(CommandTable::kFileMenu), CommandTable::kSaveSetup)->enabled);
@@ -197,6 +202,41 @@ TEST_F(WindowTest, CommandsChangeTheSetupOnlyWhenTheyChangeSomething) {
     // The sound output chosen is kept for the next start.
     EXPECT_NE(text.find("api=jack"), std::string::npos);
     EXPECT_NE(text.find("bufferFrames=512"), std::string::npos);
+}
+
+TEST_F(WindowTest, CtrlEExportsWhilePlayingTheFileTheCommandLineWrites) {
+    const std::string path = WriteDemo("demo.mbx", MARROWBEAT_KIT_FOLDER);
+    Start(path);
+    Key(Qt::Key_Space);
+    prompts.notes.clear();
+    const std::string exported = Scratch("window.wav");
+    prompts.exportChoices.push_back(ExportChoice{exported, 2, true, false});
+    Key(Qt::Key_E, Qt::ControlModifier);
+    ASSERT_TRUE(window->Exporter().Busy());
+    QTRY_VERIFY_WITH_TIMEOUT(!window->Exporter().Busy(), 30000);
+    EXPECT_TRUE(window->GetSequencer().running()) << "playing goes on";
+    EXPECT_TRUE(prompts.notes.empty());
+    EXPECT_FALSE(prompts.progress.empty());
+
+    const std::string command = std::string(MARROWBEAT_CLI) + " render " + path + " -o " +
+                                Scratch("cli.wav") + " --passes 2 --float > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const auto bytes = [](const std::string& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string expected = bytes(Scratch("cli.wav"));
+    EXPECT_GT(expected.size(), 44u);
+    EXPECT_TRUE(bytes(exported) == expected);
+
+    // Cancel leaves no file behind.
+    fs::remove(exported);
+    prompts.cancelProgress = true;
+    prompts.exportChoices.push_back(ExportChoice{exported, 200, false, false});
+    Key(Qt::Key_E, Qt::ControlModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(!window->Exporter().Busy(), 30000);
+    EXPECT_FALSE(fs::exists(exported));
+    EXPECT_TRUE(prompts.notes.empty());
 }
 
 TEST_F(WindowTest, CtrlSSavesEvenWhenTheMenuWouldShowItDisabled) {

@@ -6,10 +6,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sys/wait.h>
 
 #include "../engine/WaveFiles.h"
 #include "Version.h"
+#include "engine/Sequencer.h"
 #include "engine/WaveReader.h"
 #include "files/SetupDocument.h"
 #include "model/Setup.h"
@@ -58,6 +60,10 @@ TEST(RenderCommand, BadArgumentsGiveOneLineAndAFailure) {
         "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --bpm 0",
         "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --bpm",
         "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --loud",
+        "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --passes 0",
+        "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --passes 2 --seconds 1",
+        "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --rate 100",
+        "--version render",
         "render --sounds " + dir.path() + "/missing -o " + out,
         "--version render",
     };
@@ -69,10 +75,36 @@ TEST(RenderCommand, BadArgumentsGiveOneLineAndAFailure) {
     }
 }
 
-TEST(RenderCommand, VersionIsTheProjectVersionOnOneLine) {
-    const CliRun run = Cli("--version");
+TEST(RenderCommand, AnswersHelpAndVersionAndWritesToStandardOutput) {
+    CliRun run = Cli("--help");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.output.find("Usage: marrowbeat-cli"), std::string::npos) << run.output;
+    run = Cli("render --help");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.output.find("--loopable"), std::string::npos) << run.output;
+    run = Cli("--version");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, std::string("marrowbeat-cli ") + kVersion + "\n");
+
+    // Into a pipe, the same bytes as into a file; a render by passes, whose length is
+    // known only at its end, states the largest length instead.
+    test::TempFolder dir;
+    for (const std::string length : {"--seconds 1", "--passes 2"}) {
+        const std::string render = "render --sounds " + std::string(MB_KIT_DIR) + " " + length;
+        ASSERT_EQ(Cli(render + " -o " + dir.path() + "/file.wav").status, 0);
+        ASSERT_EQ(Cli(render + " -o - | cat > " + dir.path() + "/piped.wav").status, 0);
+        std::ifstream file(dir.path() + "/file.wav", std::ios::binary);
+        std::ifstream piped(dir.path() + "/piped.wav", std::ios::binary);
+        const std::string a{std::istreambuf_iterator<char>(file), {}};
+        std::string b{std::istreambuf_iterator<char>(piped), {}};
+        ASSERT_EQ(a.size(), b.size()) << length;
+        if (length == "--passes 2") {
+            EXPECT_EQ(b.substr(4, 4), std::string(4, '\xFF'));
+            EXPECT_EQ(b.substr(40, 4), std::string(4, '\xFF'));
+            b.replace(4, 4, a.substr(4, 4)).replace(40, 4, a.substr(40, 4));
+        }
+        EXPECT_TRUE(a == b) << length;
+    }
 }
 
 TEST(RenderCommand, AnUnwritableOutputFailsAndLeavesNothingBehind) {
@@ -84,29 +116,35 @@ TEST(RenderCommand, AnUnwritableOutputFailsAndLeavesNothingBehind) {
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
-TEST(RenderCommand, RendersTheKitOnTheGridAsA16BitOrFloatFile) {
+TEST(RenderCommand, RendersTheKitOnTheGridAsA16BitOrFloatFileAtAnyRate) {
     test::TempFolder dir;
-    for (const bool floatOutput : {false, true}) {
-        const std::string out = dir.path() + (floatOutput ? "/f.wav" : "/i.wav");
+    struct Case {
+        bool floatOutput;
+        uint32_t rate;
+    };
+    for (const Case c :
+         {Case{false, 44100}, Case{true, 44100}, Case{false, 48000}, Case{true, 96000}}) {
+        const bool floatOutput = c.floatOutput;
+        const std::string out =
+            dir.path() + "/" + std::to_string(c.rate) + (floatOutput ? "f.wav" : "i.wav");
         const CliRun run = Cli("render --sounds " + std::string(MB_KIT_DIR) + " -o " + out +
-                               " --seconds 2 --bpm 126" + (floatOutput ? " --float" : ""));
+                               " --seconds 2 --bpm 126 --rate " + std::to_string(c.rate) +
+                               (floatOutput ? " --float" : ""));
         ASSERT_EQ(run.status, 0) << run.output;
         WaveReader reader;
         ASSERT_EQ(reader.Open(out), 0u);
         EXPECT_EQ(reader.format()->formatTag, floatOutput ? 3 : 1);
         EXPECT_EQ(reader.format()->channels, 2);
-        EXPECT_EQ(reader.format()->samplesPerSec, 44100u);
+        EXPECT_EQ(reader.format()->samplesPerSec, c.rate);
         EXPECT_EQ(reader.format()->bitsPerSample, floatOutput ? 32 : 16);
-        ASSERT_EQ(reader.StartData(), 0u);
-        EXPECT_EQ(reader.dataChunk().size, 2u * 44100 * reader.format()->blockAlign);
-        std::vector<uint8_t> bytes(reader.dataChunk().size);
-        uint64_t got = 0;
-        ASSERT_EQ(reader.Read(bytes.size(), bytes.data(), &got), 0u);
+        const std::vector<uint8_t> bytes = test::DataBytes(out);
+        ASSERT_EQ(bytes.size(), 2u * c.rate * reader.format()->blockAlign);
         // The first sample of every step is the sound's peak: check the onsets of the
-        // first steps in the left channel.
+        // first steps in the left channel, each on its frame of the grid at this rate.
         for (int k = 0; k < 16; ++k) {
-            const size_t frame = 5250 * static_cast<size_t>(k);
-            if (frame >= 88200)
+            const auto frame = static_cast<size_t>(
+                GridTime{1, 0, k * Sequencer::PeriodFromTempo(126.0)}.OffsetFrames(c.rate));
+            if (frame >= 2 * c.rate)
                 break;
             float left = 0.0f;
             float before = 0.0f;
@@ -131,15 +169,9 @@ TEST(RenderCommand, RendersTheKitOnTheGridAsA16BitOrFloatFile) {
 
 // Left-channel samples of a 16-bit stereo WAV file.
 std::vector<float> LeftChannel(const std::string& path) {
-    WaveReader reader;
+    const std::vector<uint8_t> bytes = test::DataBytes(path);
     std::vector<float> left;
-    if (reader.Open(path) != 0 || reader.StartData() != 0)
-        return left;
-    std::vector<uint8_t> bytes(reader.dataChunk().size);
-    uint64_t got = 0;
-    if (reader.Read(bytes.size(), bytes.data(), &got) != 0)
-        return left;
-    for (size_t i = 0; i + 3 < got; i += 4) {
+    for (size_t i = 0; i + 3 < bytes.size(); i += 4) {
         int16_t v = 0;
         std::memcpy(&v, bytes.data() + i, 2);
         left.push_back(v / 32768.0f);

@@ -21,13 +21,6 @@ std::vector<uint8_t> Click() {
     return test::MonoFile(samples);
 }
 
-std::vector<int16_t> Left(const std::vector<float>& stereo) {
-    std::vector<int16_t> left;
-    for (size_t i = 0; i < stereo.size(); i += 2)
-        left.push_back(static_cast<int16_t>(std::lrint(stereo[i] * 32767.0f)));
-    return left;
-}
-
 class OfflineSessionTest : public ::testing::Test {
 protected:
     void Load(int sounds) {
@@ -49,7 +42,7 @@ protected:
 
 TEST_F(OfflineSessionTest, EveryStepStartsOnItsFrameOfTheGrid) {
     Load(16);
-    const auto left = Left(session.Render(44100 * 10));
+    const auto left = test::Left(session.Render(44100 * 10));
     const auto onsets = test::FindOnsets(left, 1000, 100);
     const double periodFrames = session.sequencer().period() * 44.1;
     std::vector<int64_t> grid;
@@ -65,7 +58,7 @@ TEST_F(OfflineSessionTest, OnlyStepsWithALoadedSoundSound) {
     Load(3);
     for (int s = 0; s < kStepsPerLoop; ++s)
         setup.loop(0).steps[static_cast<size_t>(s)].on = static_cast<int16_t>(s % 2 == 0 ? 1 : 0);
-    const auto onsets = test::FindOnsets(Left(session.Render(16 * 5250)), 1000, 100);
+    const auto onsets = test::FindOnsets(test::Left(session.Render(16 * 5250)), 1000, 100);
     // Of steps 0 to 2 (sounds 0 to 2), only the steps that are on: 0 and 2.
     EXPECT_EQ(onsets, (std::vector<int64_t>{0, 2 * 5250}));
 }
@@ -73,12 +66,21 @@ TEST_F(OfflineSessionTest, OnlyStepsWithALoadedSoundSound) {
 TEST_F(OfflineSessionTest, ATempoChangeMovesTheGrid) {
     Load(16);
     setup.bpm = 120.0;
-    const auto onsets = test::FindOnsets(Left(session.Render(44100 * 2)), 1000, 100);
+    const auto onsets = test::FindOnsets(test::Left(session.Render(44100 * 2)), 1000, 100);
     ASSERT_GE(onsets.size(), 10u);
     const double periodFrames = session.sequencer().period() * 44.1;
     EXPECT_NEAR(periodFrames, 5512.5, 0.01);
     for (size_t k = 0; k < onsets.size(); ++k)
         ASSERT_EQ(onsets[k], std::llround(static_cast<double>(k) * periodFrames)) << k;
+}
+
+TEST_F(OfflineSessionTest, TheFastestTempoLosesNoStep) {
+    // About fifteen steps a frame: far more than the mixer holds at once fall in a block.
+    Load(16);
+    setup.bpm = kMaxBpm;
+    session.Render(4 * OfflineSession::kBlockFrames);
+    EXPECT_EQ(session.engine().device()->droppedCommands(), 0u);
+    EXPECT_EQ(session.engine().device()->mixer().lateCommands(), 0u);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // Test helpers: WAV files written by the tests, in every supported format and broken in
 // the ways real files are, in a temporary folder that is removed afterwards.
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/WaveReader.h"
 #include "engine/WaveWriter.h"
 
 namespace mb::test {
@@ -102,6 +104,27 @@ private:
 // A mono 16-bit file at `rate` holding the samples.
 inline std::vector<uint8_t> MonoFile(const std::vector<int16_t>& samples, uint32_t rate = 44100) {
     return Riff({Chunk("fmt ", FormatBody(1, 1, rate, 16)), Chunk("data", Pcm16(samples))});
+}
+
+// The bytes of a WAV file's data chunk; nothing when it cannot be read.
+inline std::vector<uint8_t> DataBytes(const std::string& path) {
+    WaveReader reader;
+    if (reader.Open(path) != 0 || reader.StartData() != 0)
+        return {};
+    std::vector<uint8_t> bytes(reader.dataChunk().size);
+    uint64_t got = 0;
+    if (reader.Read(bytes.size(), bytes.data(), &got) != 0)
+        return {};
+    bytes.resize(got);
+    return bytes;
+}
+
+// The left channel of interleaved stereo floats, as 16-bit samples.
+inline std::vector<int16_t> Left(const std::vector<float>& stereo) {
+    std::vector<int16_t> left;
+    for (size_t i = 0; i < stereo.size(); i += 2)
+        left.push_back(static_cast<int16_t>(std::lrint(stereo[i] * 32767.0f)));
+    return left;
 }
 
 } // namespace mb::test

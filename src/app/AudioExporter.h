@@ -1,0 +1,60 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <QTimer>
+
+#include "platform/Prompts.h"
+
+namespace mb {
+
+class Setup;
+
+// "Export Audio": asks for the file and its options, then renders the setup as it stands
+// into a WAV file on a worker thread, through the render the command-line tool uses, so
+// the file is the one `marrowbeat-cli render` writes for the same setup and options. The
+// worker has its own copy of the setup and loads its own sounds: the live engine never
+// sees it, playing goes on and the window stays responsive. A progress display with
+// Cancel stays up meanwhile.
+//
+// Threads: everything here runs on the window thread except the worker, which touches
+// only its own copies and the atomics below; the window thread polls them on a timer.
+class AudioExporter {
+public:
+    static constexpr int kPollMs = 50;
+    static constexpr const char* kProgressText = "Exporting audio...";
+    static constexpr const char* kFailedText = "Could not export the audio:\n";
+
+    AudioExporter(Setup& setup, Prompts& prompts);
+    AudioExporter(const AudioExporter&) = delete;
+    AudioExporter& operator=(const AudioExporter&) = delete;
+    // Cancels a running export and waits for its worker.
+    ~AudioExporter();
+
+    // The command: nothing while an export runs.
+    void Export();
+    // An export is running.
+    bool Busy() const { return worker_.joinable(); }
+
+private:
+    void Poll();
+
+    Setup& setup_;
+    Prompts& prompts_;
+    ExportChoice last_;
+    QTimer timer_;
+    std::unique_ptr<ProgressPrompt> progress_;
+    std::thread worker_;
+    // Shared with the worker.
+    std::atomic<int64_t> done_{0};
+    std::atomic<int64_t> planned_{0};
+    std::atomic<bool> cancel_{false};
+    std::atomic<bool> finished_{false};
+    // Written by the worker before it sets finished_.
+    std::string error_;
+};
+
+} // namespace mb
