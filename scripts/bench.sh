@@ -24,3 +24,8 @@ start_sound_server
 build/default/bench/bench_live_timing build/default/kit 20
 # The program's start-up, memory and CPU while playing the demo, on a virtual display.
 xvfb-run -a -s "-screen 0 1024x768x24" build/default/bench/bench_app_startup build/default/kit 20
+# The live instrument from the outside: the real window's recording on the click benchmark,
+# with either timer setting, when the shared benchmark folder is beside the repository.
+if [ -f ../shared/bench/gui_bench.py ]; then
+  bench/gui_timing.sh 3 20
+fi
