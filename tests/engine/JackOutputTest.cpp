@@ -130,13 +130,7 @@ TEST(JackOutput, PlaysAtTheServersRateWithEveryStepOnItsFrame) {
         EXPECT_EQ(status.api, "jack");
         EXPECT_EQ(status.rate, static_cast<uint32_t>(kRate));
         ASSERT_TRUE(recorder.Listen());
-        struct NullFace : MessagePoster, PlaybackFace {
-            void PostMessage(int, intptr_t, intptr_t) override {}
-            void SetPlayButton(bool) override {}
-            bool IsSoundOn() const override { return true; }
-            void SetStepLit(int, bool) override {}
-            void SetPlayingLoop(int) override {}
-        } face;
+        test::NoFace face;
         Sequencer sequencer;
         sequencer.Init({&face, &face, &engine, nullptr, nullptr}, &setup);
         sequencer.Start();

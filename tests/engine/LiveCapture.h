@@ -44,6 +44,15 @@ struct LiveCapture {
     std::string output;
 };
 
+// A window and face that take the step clock's messages and show nothing.
+struct NoFace : MessagePoster, PlaybackFace {
+    void PostMessage(int, intptr_t, intptr_t) override {}
+    void SetPlayButton(bool) override {}
+    bool IsSoundOn() const override { return true; }
+    void SetStepLit(int, bool) override {}
+    void SetPlayingLoop(int) override {}
+};
+
 // Whether a PulseAudio (or PipeWire) server answers.
 inline bool PulseServerReachable() {
     return std::system("pactl info >/dev/null 2>&1") == 0;
@@ -120,13 +129,7 @@ inline LiveCapture PlayAndRecord(const std::string& kitDir,
         } else if (!folder.ScanSoundFolder(kitDir) || !prompts.notes.empty()) {
             result.error = "the kit did not load from " + kitDir;
         } else {
-            struct NullFace : MessagePoster, PlaybackFace {
-                void PostMessage(int, intptr_t, intptr_t) override {}
-                void SetPlayButton(bool) override {}
-                bool IsSoundOn() const override { return true; }
-                void SetStepLit(int, bool) override {}
-                void SetPlayingLoop(int) override {}
-            } face;
+            NoFace face;
             Sequencer sequencer;
             sequencer.Init({&face, &face, &engine, nullptr, nullptr}, &setup);
             sequencer.clock()->SetUseCpuClock(cpuClock);
