@@ -61,6 +61,8 @@ constexpr MenuItem kThirdItems[] = {
     {kSeparator, nullptr},
     {CommandTable::kMute, "Mute\tCtrl+M"},
     {CommandTable::kKillAllSound, "Kill All Sound\tCtrl+K"},
+    {kSeparator, nullptr},
+    {CommandTable::kLink, "Link"},
 };
 
 template <size_t N> void Fill(QMenu& menu, const MenuItem (&items)[N]) {
@@ -126,6 +128,7 @@ std::unique_ptr<QMenu> CommandTable::BuildMenu(int menuId) const {
         SetChecked(*menu, kQuickFade, setup.quickFade != 0);
         Find(*menu, kQuickFade)->setEnabled(false);
         SetChecked(*menu, kHighResTimer, setup.highResTimer != 0);
+        SetChecked(*menu, kLink, window_.IsLinkOn());
         break;
     }
     case kSoundMenu:
@@ -254,6 +257,12 @@ void CommandTable::OnCommand(int command) {
     case kKillAllSound:
         window_.GetSoundEngine().SilenceAll();
         break;
+    case kLink: {
+        const bool on = !window_.IsLinkOn();
+        window_.SetLinkOn(on);
+        PersistedSettings::WriteLinkSetting(window_.Settings(), on);
+        break;
+    }
     default:
         break;
     }

@@ -8,6 +8,7 @@
 #include <QDialog>
 
 #include "app/CommandTable.h"
+#include "app/LinkSession.h"
 #include "app/LocalInstanceLink.h"
 #include "app/SetupController.h"
 #include "engine/Sequencer.h"
@@ -55,6 +56,8 @@ public:
         SoundEngine::DeviceOpener audio;
         // Listen for and talk to the other instances.
         bool linkInstances = true;
+        // Join a Link session for this run, whatever the setting says.
+        bool link = false;
         // A fixed base colour instead of a random one.
         std::optional<Color> color;
         // The settings file; empty: the user's.
@@ -65,7 +68,8 @@ public:
     ~MainWindow() override;
 
     // The start-up proper, in order: size, face, colour, controller, step clock, sound,
-    // file type, the setup named on the command line (when not empty), timer setting.
+    // file type, the setup named on the command line (when not empty), timer setting,
+    // Link.
     void Start(const std::string& commandLinePath);
 
     // OwnerWindow.
@@ -106,6 +110,10 @@ public:
     void TogglePlayback();
     // The sound list of step k at the pointer.
     void ShowSoundMenu(int k);
+    // Joins or leaves the Link session (the setting is the caller's business). While it
+    // is on, the caption shows the number of peers.
+    void SetLinkOn(bool on);
+    bool IsLinkOn() const { return link_.IsOn(); }
 
     Setup& GetSetup() { return setup_; }
     SetupController& Controller() { return controller_; }
@@ -143,6 +151,9 @@ private:
     bool PreTranslateKey(QObject* watched, QKeyEvent* key);
     bool BelongsHere(QObject* watched) const;
     void TakeColors();
+    // The document's caption, and the Link session's peers while it is on.
+    void ShowTitle();
+    LinkSession::Hooks LinkHooks();
 
     std::unique_ptr<Prompts> ownPrompts_;
     Prompts& prompts_;
@@ -155,7 +166,10 @@ private:
     SoundEngine soundEngine_;
     KeyboardStateQt keyboard_;
     LocalInstanceLink instances_;
+    // After everything its calls reach: its threads end first.
+    LinkSession link_;
     CommandTable commands_;
+    std::string documentTitle_;
     Color background_ = 0;
     Color textColor_ = 0;
     std::optional<QCursor> noCursor_;

@@ -83,8 +83,14 @@ void SetupController::SelectLoop(int n) {
 void SetupController::SetTempo(double bpm) {
     setup_->bpm = bpm;
     panel_->TempoField().SetTempo(bpm);
+    TempoStored();
+}
+
+void SetupController::TempoStored() {
     if (sequencer_->running())
         sequencer_->TempoChanged();
+    if (tempoObserver_)
+        tempoObserver_(setup_->bpm);
 }
 
 void SetupController::SetMasterVolume(int v) {
@@ -135,8 +141,7 @@ void SetupController::OnWidgetChange(int id) {
         if (bpm != setup_->bpm)
             setup_->modified = 1;
         setup_->bpm = bpm;
-        if (sequencer_->running())
-            sequencer_->TempoChanged();
+        TempoStored();
         return;
     }
     if (id >= WidgetPanel::kMasterDialMId && id <= WidgetPanel::kMasterDialMId + MDial::kIdSpan) {

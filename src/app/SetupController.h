@@ -62,6 +62,10 @@ public:
     void SetModifierSource(ModifierSource source) { modifiers_ = std::move(source); }
     // Replaces the random source of Randomize (tests).
     void SetRandomSource(RandomSource source) { random_ = std::move(source); }
+    // Told of every tempo stored here: typed, stepped, loaded or undone.
+    void SetTempoObserver(std::function<void(double bpm)> observer) {
+        tempoObserver_ = std::move(observer);
+    }
 
     void LoadLoopIntoColumns(int n);
     void SelectLoop(int n);
@@ -102,6 +106,8 @@ private:
     void AssignVoice(int loop, int step, int sound);
     void AssignAllVoices();
     void ShowGlobalValues();
+    // A new bpm is stored: a running step clock and the observer hear of it.
+    void TempoStored();
 
     Prompts& prompts_;
     WidgetPanel* panel_ = nullptr;
@@ -113,6 +119,7 @@ private:
     std::unique_ptr<SetupDocument> document_;
     ModifierSource modifiers_;
     RandomSource random_;
+    std::function<void(double bpm)> tempoObserver_;
     bool initialised_ = false;
 };
 

@@ -1,6 +1,7 @@
 // The program: its one window, run until it closes.
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QApplication>
@@ -20,7 +21,9 @@ int main(int argc, char** argv) {
         std::fputs(line.exitText->c_str(), line.exitStatus == 0 ? stdout : stderr);
         return line.exitStatus;
     }
-    mb::MainWindow window({});
+    mb::MainWindow::Options options;
+    options.link = line.link;
+    mb::MainWindow window(std::move(options));
     window.Start(line.setupPath);
     window.show();
     return QApplication::exec();

@@ -35,4 +35,12 @@ void PersistedSettings::WriteHighResSetting(SettingsStore& store, const Setup& s
     store.WriteString(kSettingsKey, kHighResValue, setup.highResTimer ? kOn : kOff);
 }
 
+bool PersistedSettings::ReadLinkSetting(const SettingsStore& store) {
+    return store.ReadString(kLinkKey, kLinkValue) == kOn;
+}
+
+void PersistedSettings::WriteLinkSetting(SettingsStore& store, bool on) {
+    store.WriteString(kLinkKey, kLinkValue, on ? kOn : kOff);
+}
+
 } // namespace mb

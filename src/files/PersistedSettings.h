@@ -9,8 +9,9 @@ class SettingsStore;
 class StepClock;
 
 // The program's entries in the settings store: the association of setup files with
-// the program, and the one user setting, whether the step clock uses the processor's
-// time-stamp counter. Every failure is silent. Window thread.
+// the program, and the user settings: whether the step clock uses the processor's
+// time-stamp counter, and whether the program joins a Link session. Every failure is
+// silent. Window thread.
 class PersistedSettings {
 public:
     // Writes the four association entries, each independently of the others' success.
@@ -23,6 +24,10 @@ public:
     // Stores setup.highResTimer as "on" or "off".
     static void WriteHighResSetting(SettingsStore& store, const Setup& setup);
 
+    // Whether Link is on: only when the stored text is exactly "on" (off by default).
+    static bool ReadLinkSetting(const SettingsStore& store);
+    static void WriteLinkSetting(SettingsStore& store, bool on);
+
     // The running program's file, read from /proc/self/exe; empty when unreadable.
     static std::string ModulePath();
 
@@ -34,6 +39,8 @@ public:
     static constexpr const char* kIconKey = "Marrowbeat\\DefaultIcon";
     static constexpr const char* kSettingsKey = "Marrowbeat\\data\\8";
     static constexpr const char* kHighResValue = "highResTimer";
+    static constexpr const char* kLinkKey = "Marrowbeat\\Link";
+    static constexpr const char* kLinkValue = "enabled";
     // The program path is not quoted in the command.
     static constexpr const char* kOpenArgument = " %1";
     static constexpr const char* kIconIndex = ",1";

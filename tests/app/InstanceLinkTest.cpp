@@ -22,7 +22,10 @@ protected:
     void SetUp() override {
         test::EnsureApplication();
         ASSERT_TRUE(link.Listen([this] { return title; },
-                                [this](int message) { posted.push_back(message); },
+                                [this](int message, int64_t origin) {
+                                    posted.push_back(message);
+                                    origins.push_back(origin);
+                                },
                                 [] { return true; }, dir.path().toStdString()));
     }
     // Sends one request line over a socket and returns the answer.
@@ -43,6 +46,7 @@ protected:
     QTemporaryDir dir;
     std::string title = " -  +  \u00F7  x :   Untitled using: kit";
     std::vector<int> posted;
+    std::vector<int64_t> origins;
     LocalInstanceLink link;
 };
 
