@@ -87,10 +87,12 @@ void SetupController::SetTempo(double bpm) {
 }
 
 void SetupController::TempoStored() {
-    if (sequencer_->running())
-        sequencer_->TempoChanged();
+    // The observer first: a step clock that follows a shared session looks at the
+    // session's new tempo when it wakes.
     if (tempoObserver_)
         tempoObserver_(setup_->bpm);
+    if (sequencer_->running())
+        sequencer_->TempoChanged();
 }
 
 void SetupController::SetMasterVolume(int v) {
