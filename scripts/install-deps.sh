@@ -13,6 +13,7 @@ packages=(
   libqt6test6
   libqt6network6
   librtaudio-dev
+  ableton-link-dev
   libgtest-dev
   libgmock-dev
   libbenchmark-dev
@@ -24,6 +25,8 @@ packages=(
   xvfb
   xdotool
   xauth
+  iproute2
+  util-linux
   clang
   libclang-rt-14-dev
   shared-mime-info
