@@ -84,9 +84,8 @@ int main(int argc, char** argv) {
         }
         std::printf("run %d: %3zu onsets  first step %+6lld  least %+6lld  most %+6lld  "
                     "(moved by %lld)\n",
-                    run, n, static_cast<long long>(onB[0] - onA[0]),
-                    static_cast<long long>(least), static_cast<long long>(most),
-                    static_cast<long long>(most - least));
+                    run, n, static_cast<long long>(onB[0] - onA[0]), static_cast<long long>(least),
+                    static_cast<long long>(most), static_cast<long long>(most - least));
         std::this_thread::sleep_for(std::chrono::seconds(1));
     }
     return status;

@@ -51,7 +51,8 @@ void LinkSession::SetOn(bool on, double bpm) {
         tempo_ = bpm;
         LinkPeer& link = peer_->link;
         link.setTempoCallback([this](double tempo) {
-            QMetaObject::invokeMethod(this, [this, tempo] { OnTempo(tempo); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, tempo] { OnTempo(tempo); }, Qt::QueuedConnection);
         });
         link.setStartStopCallback([this](bool playing) {
             QMetaObject::invokeMethod(

@@ -198,12 +198,11 @@ void MainWindow::Start(const std::string& commandLinePath) {
     PersistedSettings::ReadHighResSetting(*settings_, setup_, sequencer_.clock());
 
     if (options_.linkInstances) {
-        instances_.Listen(
-            [this] { return windowTitle().toStdString(); },
-            [this](int message, int64_t origin) {
-                PostMessage(message, 0, static_cast<intptr_t>(origin));
-            },
-            [this] { return sequencer_.running(); });
+        instances_.Listen([this] { return windowTitle().toStdString(); },
+                          [this](int message, int64_t origin) {
+                              PostMessage(message, 0, static_cast<intptr_t>(origin));
+                          },
+                          [this] { return sequencer_.running(); });
     }
     if (options_.link || PersistedSettings::ReadLinkSetting(*settings_))
         SetLinkOn(true);

@@ -52,8 +52,8 @@ TEST_F(LinkWindowTest, TheWindowSharesTempoStartAndStopWithAPeer) {
     EXPECT_TRUE(window->IsLinkOn());
     EXPECT_TRUE(PersistedSettings::ReadLinkSetting(window->Settings()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return peer.numPeers() == 1; }, kJoinMs));
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return window->windowTitle().endsWith("  [Link: 1 peer]"); }, kReachMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->windowTitle().endsWith("  [Link: 1 peer]"); },
+                                kReachMs));
     // One session tempo, whichever side's it is.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return std::abs(peer.captureAppSessionState().tempo() - setup.bpm) < 1e-3; },

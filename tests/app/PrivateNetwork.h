@@ -68,9 +68,9 @@ inline bool EnterPrivateNetwork() {
     env.insert(kPrivateNetworkVariable, "1");
     inner.setProcessEnvironment(env);
     inner.setProcessChannelMode(QProcess::ForwardedChannels);
-    inner.start("unshare", {"--net", "--", QString::fromStdString(self),
-                            QString("--gtest_filter=%1.%2")
-                                .arg(info->test_suite_name(), info->name())});
+    inner.start("unshare",
+                {"--net", "--", QString::fromStdString(self),
+                 QString("--gtest_filter=%1.%2").arg(info->test_suite_name(), info->name())});
     EXPECT_TRUE(inner.waitForStarted());
     EXPECT_TRUE(inner.waitForFinished(-1));
     EXPECT_EQ(inner.exitCode(), 0) << "the test failed inside its private network";

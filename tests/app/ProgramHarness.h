@@ -31,11 +31,8 @@ struct StereoRecording {
 
 // A setup that plays one sound of the kit on all sixteen steps at full volume, panned
 // to one side (pan 0: left, 127: right).
-inline bool WriteClickSetup(const std::string& path,
-                            const std::string& kit,
-                            int sound,
-                            int pan,
-                            double bpm) {
+inline bool
+WriteClickSetup(const std::string& path, const std::string& kit, int sound, int pan, double bpm) {
     Setup setup;
     for (Step& step : setup.loop(0).steps) {
         step.on = 1;
@@ -94,11 +91,11 @@ public:
         server_.setProcessEnvironment(serverEnv);
         server_.setStandardOutputFile(QProcess::nullDevice());
         server_.setStandardErrorFile(QProcess::nullDevice());
-        server_.start("pulseaudio",
-                      {"--daemonize=no", "--system=no", "--exit-idle-time=-1", "-n",
-                       "--use-pid-file=no", "--load=module-null-sink sink_name=" + QString(kSink) +
-                           " rate=44100 channels=2",
-                       "--load=module-native-protocol-unix socket=" + socket});
+        server_.start(
+            "pulseaudio",
+            {"--daemonize=no", "--system=no", "--exit-idle-time=-1", "-n", "--use-pid-file=no",
+             "--load=module-null-sink sink_name=" + QString(kSink) + " rate=44100 channels=2",
+             "--load=module-native-protocol-unix socket=" + socket});
         env_.insert("PULSE_SERVER", "unix:" + socket);
         for (int i = 0; i < 100 && !Tool("pactl", {"info"}); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));

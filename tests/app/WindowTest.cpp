@@ -123,7 +123,8 @@ TEST_F(WindowTest, TheMenusShowTheSetupAsItIsNow) {
     EXPECT_FALSE(fade->checked);
     EXPECT_TRUE(Find(third, CommandTable::kHighResTimer)->checked);
     // Link, off, after a separator below Kill All Sound.
-    const QList<QAction*> actions = window->Commands().BuildMenu(CommandTable::kThirdMenu)->actions();
+    const QList<QAction*> actions =
+        window->Commands().BuildMenu(CommandTable::kThirdMenu)->actions();
     ASSERT_GE(actions.size(), 3);
     EXPECT_EQ(actions[actions.size() - 3]->data().toInt(), CommandTable::kKillAllSound);
     EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());

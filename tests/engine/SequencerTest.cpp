@@ -341,10 +341,8 @@ TEST_F(SequencerTest, AnAnnouncedStartBeginsAheadAndEveryInstanceStartsOnItsOrig
         int64_t aheadNs;
         bool onOrigin;
     };
-    const Case cases[] = {{100 * kMs, true},
-                          {0, true},
-                          {-kMs, false},
-                          {Sequencer::kMaxLeadNs + kMs, false}};
+    const Case cases[] = {
+        {100 * kMs, true}, {0, true}, {-kMs, false}, {Sequencer::kMaxLeadNs + kMs, false}};
     setup.bpm = 126.0;
     for (const Case& c : cases) {
         sequencer.Stop();
