@@ -123,8 +123,8 @@ TEST_F(WindowTest, TheMenusShowTheSetupAsItIsNow) {
     EXPECT_FALSE(fade->checked);
     EXPECT_TRUE(Find(third, CommandTable::kHighResTimer)->checked);
     // Link, off, after a separator below Kill All Sound.
-    const QList<QAction*> actions =
-        window->Commands().BuildMenu(CommandTable::kThirdMenu)->actions();
+    const std::unique_ptr<QMenu> menu = window->Commands().BuildMenu(CommandTable::kThirdMenu);
+    const QList<QAction*> actions = menu->actions();
     ASSERT_GE(actions.size(), 3);
     EXPECT_EQ(actions[actions.size() - 3]->data().toInt(), CommandTable::kKillAllSound);
     EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
