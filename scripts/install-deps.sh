@@ -25,7 +25,6 @@ packages=(
   xvfb
   xdotool
   xauth
-  iproute2
   util-linux
   clang
   libclang-rt-14-dev

@@ -42,8 +42,9 @@ public:
     // other programs) places its first step, so that each of them can start on it.
     static constexpr int64_t kStartLeadNs = 150'000'000;
     // An announced first step further ahead than this is not believed: the instance
-    // starts at once instead.
-    static constexpr int64_t kMaxLeadNs = 1'000'000'000;
+    // starts at once instead. A start on a shared session's next bar may lie a whole bar
+    // ahead: four beats at 20 BPM, the slowest tempo such a session keeps, are 12 s.
+    static constexpr int64_t kMaxLeadNs = 15'000'000'000;
     // With a shared session on, a start announced by another instance lands on the
     // session's bar at most this long before the announced moment (the two instances'
     // output latencies may differ by that much).
