@@ -22,6 +22,8 @@ fi
 source scripts/sound-server.sh
 start_sound_server
 build/default/bench/bench_live_timing build/default/kit 20
+# Two instances started together, on a virtual display and a sound server of their own.
+build/default/bench/bench_instances_phase build/default/kit 8 3
 # The program's start-up, memory and CPU while playing the demo, on a virtual display.
 xvfb-run -a -s "-screen 0 1024x768x24" build/default/bench/bench_app_startup build/default/kit 20
 # The live instrument from the outside: the real window's recording on the click benchmark,

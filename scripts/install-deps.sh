@@ -20,6 +20,7 @@ packages=(
   jackd2
   libjack-jackd2-dev
   libcli11-dev
+  ableton-link-dev
   libgtest-dev
   libgmock-dev
   libbenchmark-dev
@@ -31,6 +32,7 @@ packages=(
   xvfb
   xdotool
   xauth
+  util-linux
   clang
   libclang-rt-14-dev
   shared-mime-info

@@ -65,6 +65,7 @@ constexpr MenuItem kThirdItems[] = {
     {CommandTable::kKillAllSound, "Kill All Sound\tCtrl+K"},
     {kSeparator, nullptr},
     {CommandTable::kSoundOutput, "Sound Output..."},
+    {CommandTable::kLink, "Link"},
 };
 
 template <size_t N> void Fill(QMenu& menu, const MenuItem (&items)[N]) {
@@ -127,6 +128,7 @@ std::unique_ptr<QMenu> CommandTable::BuildMenu(int menuId) const {
         SetChecked(*menu, kQuickFade, setup.quickFade != 0);
         Find(*menu, kQuickFade)->setEnabled(false);
         SetChecked(*menu, kHighResTimer, setup.highResTimer != 0);
+        SetChecked(*menu, kLink, window_.IsLinkOn());
         break;
     }
     case kSoundMenu:
@@ -260,6 +262,12 @@ void CommandTable::OnCommand(int command) {
     case kSoundOutput:
         window_.ChooseSoundOutput();
         break;
+    case kLink: {
+        const bool on = !window_.IsLinkOn();
+        window_.SetLinkOn(on);
+        PersistedSettings::WriteLinkSetting(window_.Settings(), on);
+        break;
+    }
     default:
         break;
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -21,8 +22,10 @@ namespace fs = std::filesystem;
 
 constexpr char kAnswerPosted = '1';
 constexpr char kAnswerIgnored = '0';
-// A request is the message number in decimal and a newline; nothing longer is read.
+// A request line is the message number in decimal and a newline; nothing longer is read.
 constexpr qint64 kMaxRequest = 16;
+// The origin line that may follow a start.
+constexpr qint64 kMaxOriginLine = 40;
 
 bool IsBroadcastMessage(int message) {
     return message == MSG_REMOTE_START || message == MSG_REMOTE_STOP;
@@ -85,10 +88,10 @@ bool LocalInstanceLink::Listen(TitleSource title,
     return true;
 }
 
-bool LocalInstanceLink::Deliver(int message) {
+bool LocalInstanceLink::Deliver(int message, int64_t originNs) {
     if (!IsBroadcastMessage(message) || !title_ || !poster_ || !HasCaptionMark(title_()))
         return false;
-    poster_(message);
+    poster_(message, message == MSG_REMOTE_START ? originNs : 0);
     return true;
 }
 
@@ -96,20 +99,37 @@ void LocalInstanceLink::OnConnection() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
-            if (!socket->canReadLine()) {
+            const QByteArray data = socket->peek(kMaxRequest + kMaxOriginLine);
+            const qsizetype end = data.indexOf('\n');
+            if (end < 0) {
                 // Anything longer than a request is not one: drop the connection.
                 if (socket->bytesAvailable() > kMaxRequest)
                     socket->abort();
                 return;
             }
-            const QByteArray line = socket->readLine(kMaxRequest).trimmed();
+            const QByteArray line = data.left(end).trimmed();
+            // An origin line is written together with its start: when part of it is
+            // here, the rest is on its way.
+            const qsizetype originEnd = data.indexOf('\n', end + 1);
+            if (line == QByteArray::number(MSG_REMOTE_START) && data.size() > end + 1 &&
+                originEnd < 0 && data.size() < kMaxRequest + kMaxOriginLine)
+                return;
+            socket->readAll();
             bool yes = false;
             if (line == kPlayingQuery) {
                 yes = playing_ && playing_();
             } else {
                 bool ok = false;
                 const int message = line.toInt(&ok);
-                yes = ok && Deliver(message);
+                int64_t origin = 0;
+                const QByteArray second = data.mid(end + 1, originEnd - end - 1).trimmed();
+                if (originEnd > 0 && second.startsWith(kOriginPrefix)) {
+                    bool valid = false;
+                    origin = second.mid(qsizetype(std::strlen(kOriginPrefix))).toLongLong(&valid);
+                    if (!valid || origin < 0)
+                        origin = 0;
+                }
+                yes = ok && Deliver(message, origin);
             }
             socket->write(QByteArray(1, yes ? kAnswerPosted : kAnswerIgnored));
             socket->flush();
@@ -118,23 +138,19 @@ void LocalInstanceLink::OnConnection() {
     }
 }
 
-unsigned LocalInstanceLink::Broadcast(int message, intptr_t, intptr_t) {
-    unsigned count = 0;
+std::vector<std::string> LocalInstanceLink::Instances() {
     std::vector<std::string> names;
     std::error_code error;
     for (fs::directory_iterator it(folder_, error), end; !error && it != end; it.increment(error))
         names.push_back(it->path().filename().string());
     std::sort(names.begin(), names.end());
-    int looked = 0;
+    if (names.size() > static_cast<size_t>(kMaxInstances))
+        names.resize(kMaxInstances);
+    std::vector<std::string> running;
     for (const std::string& name : names) {
-        if (looked++ >= kMaxInstances)
-            break;
         const std::string path = (fs::path(folder_) / name).string();
         if (path == ownPath_) {
-            // This instance's own window: no round trip through the socket, whose server
-            // runs on this very thread.
-            if (Deliver(message))
-                ++count;
+            running.push_back(path);
             continue;
         }
         const pid_t owner = OwnerOf(name);
@@ -145,11 +161,36 @@ unsigned LocalInstanceLink::Broadcast(int message, intptr_t, intptr_t) {
             QLocalServer::removeServer(QString::fromStdString(path));
             continue;
         }
+        running.push_back(path);
+    }
+    return running;
+}
+
+bool LocalInstanceLink::HasOthers() {
+    const std::vector<std::string> running = Instances();
+    return std::any_of(running.begin(), running.end(),
+                       [this](const std::string& path) { return path != ownPath_; });
+}
+
+unsigned LocalInstanceLink::Broadcast(int message, intptr_t, intptr_t lParam) {
+    QByteArray request = QByteArray::number(message) + '\n';
+    if (message == MSG_REMOTE_START && lParam > 0)
+        request += kOriginPrefix + QByteArray::number(static_cast<qint64>(lParam)) + '\n';
+    unsigned count = 0;
+    for (const std::string& path : Instances()) {
+        if (path == ownPath_) {
+            // This instance's own window: no round trip through the socket, whose server
+            // runs on this very thread.
+            if (Deliver(message, lParam))
+                ++count;
+            continue;
+        }
         QLocalSocket socket;
         socket.connectToServer(QString::fromStdString(path));
         if (!socket.waitForConnected(kAnswerTimeoutMs))
             continue;
-        socket.write(QByteArray::number(message) + '\n');
+        // One write: a reader gets the origin line with its start.
+        socket.write(request);
         socket.waitForBytesWritten(kAnswerTimeoutMs);
         if (socket.waitForReadyRead(kAnswerTimeoutMs)) {
             char answer = 0;

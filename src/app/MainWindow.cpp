@@ -100,10 +100,44 @@ MainWindow::MainWindow(Options options)
       settings_(options_.settingsPath.empty()
                     ? std::make_unique<SettingsStore>()
                     : std::make_unique<SettingsStore>(options_.settingsPath)),
-      controller_(prompts_), commands_(*this), exporter_(setup_, prompts_) {
+      controller_(prompts_), link_(*this, LinkHooks()), commands_(*this),
+      exporter_(setup_, prompts_),
+      documentTitle_(QString::fromUtf8(SetupDocument::kCaptionPrefix)
+                         .left(SetupDocument::kCaptionMarkLength)
+                         .toStdString()) {
     setAcceptDrops(true);
-    setWindowTitle(
-        QString::fromUtf8(SetupDocument::kCaptionPrefix).left(SetupDocument::kCaptionMarkLength));
+    ShowTitle();
+}
+
+LinkSession::Hooks MainWindow::LinkHooks() {
+    LinkSession::Hooks hooks;
+    // A peer's tempo is taken as a typed one would be.
+    hooks.tempo = [this](double bpm) {
+        controller_.SetTempo(bpm);
+        setup_.modified = 1;
+    };
+    hooks.peers = [this](int) { ShowTitle(); };
+    hooks.latencyNs = [this] {
+        const AudioDevice* device = soundEngine_.device();
+        return device != nullptr ? device->mixer().LatencyNs() : int64_t{0};
+    };
+    return hooks;
+}
+
+void MainWindow::SetLinkOn(bool on) {
+    link_.SetOn(on, setup_.bpm);
+    if (!on)
+        sequencer_.LeaveSession();
+    ShowTitle();
+}
+
+void MainWindow::ShowTitle() {
+    std::string title = documentTitle_;
+    if (link_.IsOn()) {
+        const int peers = link_.Peers();
+        title += "  [Link: " + std::to_string(peers) + (peers == 1 ? " peer]" : " peers]");
+    }
+    setWindowTitle(QString::fromStdString(title));
 }
 
 MainWindow::~MainWindow() {
@@ -162,8 +196,9 @@ void MainWindow::Start(const std::string& commandLinePath) {
     ResetFocus();
 
     controller_.Init(*panel_, setup_, *this, sequencer_, soundEngine_);
+    controller_.SetTempoObserver([this](double bpm) { link_.SetTempo(bpm); });
     sequencer_.Init({this, panel_.get(), &soundEngine_, &keyboard_,
-                     options_.linkInstances ? &instances_ : nullptr},
+                     options_.linkInstances ? &instances_ : nullptr, &link_},
                     &setup_);
     outputChoice_ = PersistedSettings::ReadOutputChoice(*settings_);
     if (options_.audioApi)
@@ -193,9 +228,13 @@ void MainWindow::Start(const std::string& commandLinePath) {
 
     if (options_.linkInstances) {
         instances_.Listen([this] { return windowTitle().toStdString(); },
-                          [this](int message) { PostMessage(message, 0, 0); },
+                          [this](int message, int64_t origin) {
+                              PostMessage(message, 0, static_cast<intptr_t>(origin));
+                          },
                           [this] { return sequencer_.running(); });
     }
+    if (options_.link || PersistedSettings::ReadLinkSetting(*settings_))
+        SetLinkOn(true);
     qApp->installEventFilter(this);
     filterInstalled_ = true;
     lastSize_ = size();
@@ -517,7 +556,8 @@ QPoint MainWindow::VisiblePosition(const QPoint& wanted, const QSize& size) {
 // ---- DocumentWindow ----
 
 void MainWindow::SetTitle(const std::string& title) {
-    setWindowTitle(QString::fromStdString(title));
+    documentTitle_ = title;
+    ShowTitle();
 }
 
 uint32_t MainWindow::SchemeColor5() const {

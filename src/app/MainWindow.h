@@ -9,6 +9,7 @@
 
 #include "app/AudioExporter.h"
 #include "app/CommandTable.h"
+#include "app/LinkSession.h"
 #include "app/LocalInstanceLink.h"
 #include "app/SetupController.h"
 #include "engine/Sequencer.h"
@@ -56,6 +57,8 @@ public:
         SoundEngine::DeviceOpener audio;
         // Listen for and talk to the other instances.
         bool linkInstances = true;
+        // Join a Link session for this run, whatever the setting says.
+        bool link = false;
         // A fixed base colour instead of a random one.
         std::optional<Color> color;
         // The settings file; empty: the user's.
@@ -71,7 +74,8 @@ public:
     ~MainWindow() override;
 
     // The start-up proper, in order: size, face, colour, controller, step clock, sound,
-    // file type, the setup named on the command line (when not empty), timer setting.
+    // file type, the setup named on the command line (when not empty), timer setting,
+    // Link.
     void Start(const std::string& commandLinePath);
 
     // OwnerWindow.
@@ -117,6 +121,10 @@ public:
     // "Sound Output...": asks where the sound goes, keeps the answer in the settings and
     // plays through it from now on.
     void ChooseSoundOutput();
+    // Joins or leaves the Link session (the setting is the caller's business). While it
+    // is on, the caption shows the number of peers.
+    void SetLinkOn(bool on);
+    bool IsLinkOn() const { return link_.IsOn(); }
 
     Setup& GetSetup() { return setup_; }
     SetupController& Controller() { return controller_; }
@@ -157,6 +165,9 @@ private:
     std::unique_ptr<AudioDevice> OpenOutput(std::string* note);
     bool BelongsHere(QObject* watched) const;
     void TakeColors();
+    // The document's caption, and the Link session's peers while it is on.
+    void ShowTitle();
+    LinkSession::Hooks LinkHooks();
 
     std::unique_ptr<Prompts> ownPrompts_;
     Prompts& prompts_;
@@ -169,10 +180,13 @@ private:
     SoundEngine soundEngine_;
     KeyboardStateQt keyboard_;
     LocalInstanceLink instances_;
+    // After everything its calls reach: its threads end first.
+    LinkSession link_;
     CommandTable commands_;
     // Where the sound goes: the stored choice with this run's command-line overrides.
     OutputChoice outputChoice_;
     AudioExporter exporter_;
+    std::string documentTitle_;
     Color background_ = 0;
     Color textColor_ = 0;
     std::optional<QCursor> noCursor_;

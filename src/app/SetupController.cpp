@@ -83,6 +83,14 @@ void SetupController::SelectLoop(int n) {
 void SetupController::SetTempo(double bpm) {
     setup_->bpm = bpm;
     panel_->TempoField().SetTempo(bpm);
+    TempoStored();
+}
+
+void SetupController::TempoStored() {
+    // The observer first: a step clock that follows a shared session looks at the
+    // session's new tempo when it wakes.
+    if (tempoObserver_)
+        tempoObserver_(setup_->bpm);
     if (sequencer_->running())
         sequencer_->TempoChanged();
 }
@@ -135,8 +143,7 @@ void SetupController::OnWidgetChange(int id) {
         if (bpm != setup_->bpm)
             setup_->modified = 1;
         setup_->bpm = bpm;
-        if (sequencer_->running())
-            sequencer_->TempoChanged();
+        TempoStored();
         return;
     }
     if (id >= WidgetPanel::kMasterDialMId && id <= WidgetPanel::kMasterDialMId + MDial::kIdSpan) {

@@ -69,6 +69,10 @@ public:
     void SetModifierSource(ModifierSource source) { modifiers_ = std::move(source); }
     // Replaces the random source of Randomize (tests).
     void SetRandomSource(RandomSource source) { random_ = std::move(source); }
+    // Told of every tempo stored here: typed, stepped, loaded or undone.
+    void SetTempoObserver(std::function<void(double bpm)> observer) {
+        tempoObserver_ = std::move(observer);
+    }
 
     void LoadLoopIntoColumns(int n);
     void SelectLoop(int n);
@@ -115,6 +119,8 @@ private:
     void ShowGlobalValues();
     // Shows the session note and returns true when a session owns the setup's file.
     bool LeftToSession();
+    // A new bpm is stored: a running step clock and the observer hear of it.
+    void TempoStored();
 
     Prompts& prompts_;
     WidgetPanel* panel_ = nullptr;
@@ -127,6 +133,7 @@ private:
     ModifierSource modifiers_;
     RandomSource random_;
     std::string sessionFile_;
+    std::function<void(double bpm)> tempoObserver_;
     bool initialised_ = false;
 };
 

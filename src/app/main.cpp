@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QApplication>
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
     options.audioApi = line.audioApi;
     options.audioDevice = line.audioDevice;
     options.bufferFrames = line.bufferFrames;
+    options.link = line.link;
     mb::MainWindow window(std::move(options));
     // Declared after the window, so that it goes first.
     std::unique_ptr<mb::NsmClient> session;

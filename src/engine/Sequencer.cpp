@@ -46,6 +46,7 @@ void Sequencer::Init(const SequencerPorts& ports, Setup* setup, std::unique_ptr<
     sound_ = ports.sound;
     keys_ = ports.keys;
     instances_ = ports.instances;
+    session_ = ports.session;
     setup_ = setup;
     timer_ = clock ? std::move(clock) : std::make_unique<PrecisionTimer>();
     timer_->Configure(&Sequencer::TickThunk, this);
@@ -81,22 +82,40 @@ int64_t Sequencer::DueNs(double offsetMs) const {
 }
 
 void Sequencer::Start() {
+    StartRun(timer_->ToMonotonicNs(static_cast<double>(timer_->ElapsedMs())), false, true);
+}
+
+void Sequencer::StartAt(int64_t originNs) {
+    StartRun(originNs, false, false);
+}
+
+void Sequencer::StartOnSession(int64_t earliestNs, bool announce) {
+    StartRun(session_->BeginRun(earliestNs, announce), true, false);
+}
+
+void Sequencer::StartRun(int64_t originNs, bool onSession, bool stepNow) {
     Setup& s = *setup_;
-    // The origin is taken and the first step sounds before the timer starts, so the
-    // step-clock thread never takes a step while this thread takes one.
+    // The origin is taken before the timer starts, and a first step that sounds at once
+    // is taken here, so the step-clock thread never takes a step while this thread takes
+    // one.
     tempoApplied_ = tempoChanges_.load(std::memory_order_acquire);
     period_ = PeriodFromTempo(s.bpm);
     segmentMs_ = 0.0;
-    stepNumber_ = 1;
+    lastDueMs_ = 0.0;
+    stepNumber_ = stepNow ? 1 : 0;
+    firstStepPending_ = stepNow ? 0 : 1;
+    onSession_ = onSession ? 1 : 0;
     run_ = run_ + 1;
-    originNs_ = timer_->ToMonotonicNs(static_cast<double>(timer_->ElapsedMs()));
+    originNs_ = originNs;
     running_ = 1;
 
     s.currentLoop = static_cast<int16_t>(ValidLoop(s.selectedLoop));
-    StepAction(GridTime{run_, originNs_, 0.0});
+    if (stepNow)
+        StepAction(GridTime{run_, originNs_, 0.0});
     window_->PostMessage(MSG_LOOP_STARTED, s.selectedLoop, s.currentLoop);
-    s.passCount = 1;
-    timer_->Start(DueNs(NextDueMs(false)));
+    if (stepNow)
+        s.passCount = 1;
+    timer_->Start(stepNow ? DueNs(NextDueMs(false)) : originNs_.load());
     panel_->SetPlayButton(true);
 }
 
@@ -113,18 +132,48 @@ void Sequencer::Stop() {
     panel_->SetPlayButton(false);
 }
 
+void Sequencer::LeaveSession() {
+    if (onSession_ == 0)
+        return;
+    // No step is taken while the run moves onto its own grid.
+    timer_->Stop();
+    onSession_ = 0;
+    if (!running())
+        return;
+    tempoApplied_ = tempoChanges_.load(std::memory_order_acquire);
+    period_ = PeriodFromTempo(setup_->bpm);
+    const bool first = firstStepPending_ != 0;
+    segmentMs_ = first ? 0.0 : lastDueMs_.load();
+    stepNumber_ = first ? 0 : 1;
+    timer_->Start(DueNs(NextDueMs(false)));
+}
+
 void Sequencer::Toggle() {
+    // With Ctrl held this instance starts or stops alone.
+    const bool announce = keys_ == nullptr || !keys_->IsCtrlDown();
     int message;
+    int64_t origin = 0;
     if (!running()) {
-        Start();
         message = MSG_REMOTE_START;
+        const bool others = announce && instances_ != nullptr && instances_->HasOthers();
+        const int64_t lead = others ? kStartLeadNs : 0;
+        if (SessionOn()) {
+            StartOnSession(timer_->NowNs() + lead, announce);
+            origin = originNs_;
+        } else if (others) {
+            origin = timer_->NowNs() + lead;
+            StartAt(origin);
+        } else {
+            Start();
+        }
     } else {
-        Stop();
         message = MSG_REMOTE_STOP;
+        Stop();
+        if (SessionOn())
+            session_->EndRun(announce);
     }
-    const bool ctrl = keys_ != nullptr && keys_->IsCtrlDown();
-    if (!ctrl && instances_ != nullptr)
-        instances_->Broadcast(message, 0, 0);
+    if (announce && instances_ != nullptr)
+        instances_->Broadcast(message, 0, static_cast<intptr_t>(origin));
 }
 
 int64_t Sequencer::Tick() {
@@ -132,21 +181,37 @@ int64_t Sequencer::Tick() {
         return StepClock::kNoDeadline;
     const uint32_t changes = tempoChanges_.load(std::memory_order_acquire);
     const bool pending = changes != tempoApplied_;
-    const double dueMs = NextDueMs(pending);
-    const int64_t dueNs = DueNs(dueMs);
+    const bool first = firstStepPending_ != 0;
+    const bool onSession = onSession_ != 0;
+    // The first step keeps its moment whatever the tempo does before it.
+    const int64_t sessionDueNs = onSession ? session_->StepDueNs(stepNumber_) : 0;
+    const double dueMs = onSession ? static_cast<double>(sessionDueNs - originNs_) / 1e6
+                         : first   ? 0.0
+                                   : NextDueMs(pending);
+    const int64_t dueNs = onSession ? sessionDueNs : DueNs(dueMs);
     // Woken before the step is due (a tempo change looks at the new due time): sleep on.
     if (timer_->NowNs() < dueNs)
         return dueNs;
 
     StepAction(GridTime{run_, originNs_, dueMs});
+    if (first) {
+        setup_->passCount = 1;
+        firstStepPending_ = 0;
+    }
+    lastDueMs_ = dueMs;
     stepNumber_ += 1;
     if (pending) {
-        // The stretch of the new tempo starts at this step.
-        segmentMs_ = dueMs;
-        stepNumber_ = 1;
+        // The stretch of the new tempo starts at this step (the session's timeline
+        // carries its own tempo changes).
+        if (!onSession) {
+            segmentMs_ = dueMs;
+            stepNumber_ = 1;
+        }
         period_ = newPeriod_.load();
         tempoApplied_ = changes;
     }
+    if (onSession)
+        return session_->StepDueNs(stepNumber_);
     const bool again = tempoChanges_.load(std::memory_order_acquire) != tempoApplied_;
     return DueNs(NextDueMs(again));
 }
@@ -227,10 +292,20 @@ bool Sequencer::OnWindowMessage(int message, intptr_t wParam, intptr_t lParam) {
     case MSG_STEP_PLAYED:
         StepLight();
         return true;
-    case MSG_REMOTE_START:
-        if (!running())
+    case MSG_REMOTE_START: {
+        if (running())
+            return true;
+        const int64_t now = timer_->NowNs();
+        const auto origin = static_cast<int64_t>(lParam);
+        const bool ahead = origin >= now && origin - now <= kMaxLeadNs;
+        if (SessionOn())
+            StartOnSession(ahead ? std::max(origin - kBarToleranceNs, now) : now, false);
+        else if (ahead)
+            StartAt(origin);
+        else
             Start();
         return true;
+    }
     case MSG_REMOTE_STOP:
         if (running())
             Stop();

@@ -38,18 +38,43 @@ public:
     // Stops the clock and ends its thread, before the things it plays through go away.
     void Shutdown();
 
-    // Starts when stopped, stops when running, and tells the other instances unless
-    // Ctrl is held.
+    // How far ahead a start announced to other instances (or to a shared session's
+    // other programs) places its first step, so that each of them can start on it.
+    static constexpr int64_t kStartLeadNs = 150'000'000;
+    // An announced first step further ahead than this is not believed: the instance
+    // starts at once instead. A start on a shared session's next bar may lie a whole bar
+    // ahead: four beats at 20 BPM, the slowest tempo such a session keeps, are 12 s.
+    static constexpr int64_t kMaxLeadNs = 15'000'000'000;
+    // With a shared session on, a start announced by another instance lands on the
+    // session's bar at most this long before the announced moment (the two instances'
+    // output latencies may differ by that much).
+    static constexpr int64_t kBarToleranceNs = 50'000'000;
+
+    // Starts when stopped, stops when running, and tells the other instances (and the
+    // shared session, while it is on) unless Ctrl is held. A start that others are told
+    // of begins kStartLeadNs ahead, on the moment they are told; with the session on it
+    // begins on the session's next bar.
     void Toggle();
+    // Starts at once: the first step sounds now.
     void Start();
+    // Starts a run whose first step sounds at originNs (the clock's nanoseconds), taken
+    // by the step clock when it is due; the rest as Start.
+    void StartAt(int64_t originNs);
     void Stop();
+    // The shared session was turned off: a run that follows it goes on at the setup's
+    // own tempo from its last step.
+    void LeaveSession();
     // A new bpm was stored while running: the new period takes effect at the next step.
     void TempoChanged();
     // The loop strip changed selectedLoop to n.
     void LoopSelected(int n);
     // The sound toggle changed state.
     void MuteToggled();
-    // Handles the four step-clock messages; returns false for any other message.
+    // Handles the four step-clock messages; returns false for any other message. A
+    // MSG_REMOTE_START whose lParam holds the sender's first step (CLOCK_MONOTONIC
+    // nanoseconds) starts on it when it is still to come; with lParam 0, or a moment
+    // already past or too far ahead, at once. With the shared session on, the start
+    // lands on the session's first bar from that moment.
     bool OnWindowMessage(int message, intptr_t wParam, intptr_t lParam);
 
     // The timer callback: takes the step that is due, if any, and returns the time the
@@ -68,6 +93,11 @@ public:
 
 private:
     static int64_t TickThunk(void* user);
+    // Begins run origin: with stepNow its first step sounds here and now, otherwise the
+    // step clock takes it when due (on the session's timeline with onSession).
+    void StartRun(int64_t originNs, bool onSession, bool stepNow);
+    void StartOnSession(int64_t earliestNs, bool announce);
+    bool SessionOn() const { return session_ != nullptr && session_->IsOn(); }
     void StopClock();
     // Due time of the next step on the clock's nanoseconds, with a pending tempo change
     // taken into account when `pending`.
@@ -92,14 +122,22 @@ private:
     // Where the current stretch of one tempo begins, in milliseconds after the origin:
     // 0 at a start, the step at which a tempo change took effect afterwards.
     Relaxed<double> segmentMs_{0.0};
-    // Number of the next due step counted from the start of the stretch.
+    // Number of the next due step counted from the start of the stretch (from the
+    // run's first step when it follows the session).
     Relaxed<int32_t> stepNumber_{0};
+    // The run's first step is still to be taken by the step clock.
+    Relaxed<int32_t> firstStepPending_{0};
+    // The run follows the shared session's timeline.
+    Relaxed<int32_t> onSession_{0};
+    // Offset of the last step taken, in milliseconds after the origin.
+    Relaxed<double> lastDueMs_{0.0};
     std::unique_ptr<StepClock> timer_;
 
     Setup* setup_ = nullptr;
     StepSound* sound_ = nullptr;
     KeyboardState* keys_ = nullptr;
     InstanceLink* instances_ = nullptr;
+    SessionTimeline* session_ = nullptr;
 
     // Loop and step of the last step whose sound was started.
     Relaxed<int16_t> lastLoop_{0};

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "engine/SessionTimeline.h"
 #include "platform/GridTime.h"
 
 namespace mb {
@@ -63,12 +64,15 @@ public:
 };
 
 // Posts a message to every running instance of the program, this one included.
-// Window thread.
+// MSG_REMOTE_START may carry in lParam the moment (CLOCK_MONOTONIC nanoseconds) at which
+// the sender's first step sounds; 0 means at once. Window thread.
 class InstanceLink {
 public:
     virtual ~InstanceLink() = default;
     // Returns how many windows the message was posted to.
     virtual unsigned Broadcast(int message, intptr_t wParam, intptr_t lParam) = 0;
+    // Whether another instance is running now.
+    virtual bool HasOthers() = 0;
 };
 
 struct SequencerPorts {
@@ -77,6 +81,8 @@ struct SequencerPorts {
     StepSound* sound = nullptr;
     KeyboardState* keys = nullptr;
     InstanceLink* instances = nullptr;
+    // A shared session that starts and stops follow while it is on; may be none.
+    SessionTimeline* session = nullptr;
 };
 
 } // namespace mb

@@ -58,4 +58,12 @@ void PersistedSettings::WriteOutputChoice(SettingsStore& store, const OutputChoi
     store.WriteString(kOutputKey, kBufferValue, std::to_string(choice.bufferFrames));
 }
 
+bool PersistedSettings::ReadLinkSetting(const SettingsStore& store) {
+    return store.ReadString(kLinkKey, kLinkValue) == kOn;
+}
+
+void PersistedSettings::WriteLinkSetting(SettingsStore& store, bool on) {
+    store.WriteString(kLinkKey, kLinkValue, on ? kOn : kOff);
+}
+
 } // namespace mb

@@ -11,8 +11,9 @@ class SettingsStore;
 class StepClock;
 
 // The program's entries in the settings store: the association of setup files with
-// the program, whether the step clock uses the processor's time-stamp counter, and where
-// the sound goes. Every failure is silent. Window thread.
+// the program, and the user settings: whether the step clock uses the processor's
+// time-stamp counter, where the sound goes, and whether the program joins a Link session.
+// Every failure is silent. Window thread.
 class PersistedSettings {
 public:
     // Writes the four association entries, each independently of the others' success.
@@ -27,6 +28,10 @@ public:
     // The sound output chosen last; what is missing or unknown is the default.
     static OutputChoice ReadOutputChoice(const SettingsStore& store);
     static void WriteOutputChoice(SettingsStore& store, const OutputChoice& choice);
+
+    // Whether Link is on: only when the stored text is exactly "on" (off by default).
+    static bool ReadLinkSetting(const SettingsStore& store);
+    static void WriteLinkSetting(SettingsStore& store, bool on);
 
     // The running program's file, read from /proc/self/exe; empty when unreadable.
     static std::string ModulePath();
@@ -43,6 +48,8 @@ public:
     static constexpr const char* kApiValue = "api";
     static constexpr const char* kDeviceValue = "device";
     static constexpr const char* kBufferValue = "bufferFrames";
+    static constexpr const char* kLinkKey = "Marrowbeat\\Link";
+    static constexpr const char* kLinkValue = "enabled";
     // The program path is not quoted in the command.
     static constexpr const char* kOpenArgument = " %1";
     static constexpr const char* kIconIndex = ",1";

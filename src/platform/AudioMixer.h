@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -103,6 +104,13 @@ public:
     bool IsIdle() const;
 
     uint32_t rate() const { return config_.rate; }
+    // How long after a command's time its frame plays, as the mapping places it (the
+    // latency and the headroom): a step that must be heard at a given moment is sent
+    // this much earlier. Any thread.
+    int64_t LatencyNs() const {
+        return std::llround((static_cast<double>(config_.latencyFrames) + config_.headroomFrames) *
+                            1e9 / config_.rate);
+    }
 
     // The final stage of every mix, live and rendered: samples up to -1 dBFS pass
     // unchanged, louder ones bend smoothly towards full scale and never reach beyond it.

@@ -130,13 +130,19 @@ TEST_F(WindowTest, TheMenusShowTheSetupAsItIsNow) {
     EXPECT_FALSE(fade->enabled);
     EXPECT_FALSE(fade->checked);
     EXPECT_TRUE(Find(third, CommandTable::kHighResTimer)->checked);
-    // The additions come last, after a separator below "Kill All Sound".
-    const auto menu = window->Commands().BuildMenu(CommandTable::kThirdMenu);
-    const auto actions = menu->actions();
-    ASSERT_GE(actions.size(), 3);
-    EXPECT_EQ(actions[actions.size() - 3]->data().toInt(), CommandTable::kKillAllSound);
-    EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
-    EXPECT_EQ(actions.back()->text(), "Sound Output...");
+    // The additions, after a separator below Kill All Sound: Sound Output..., then Link,
+    // off.
+    const std::unique_ptr<QMenu> menu = window->Commands().BuildMenu(CommandTable::kThirdMenu);
+    const QList<QAction*> actions = menu->actions();
+    ASSERT_GE(actions.size(), 4);
+    EXPECT_EQ(actions[actions.size() - 4]->data().toInt(), CommandTable::kKillAllSound);
+    EXPECT_TRUE(actions[actions.size() - 3]->isSeparator());
+    EXPECT_EQ(actions[actions.size() - 2]->text(), "Sound Output...");
+    const QAction* link = actions.back();
+    EXPECT_EQ(link->data().toInt(), CommandTable::kLink);
+    EXPECT_EQ(link->text(), "Link");
+    EXPECT_TRUE(link->isCheckable());
+    EXPECT_FALSE(link->isChecked());
 }
 
 TEST_F(WindowTest, TheSoundListNumbersItsItemsAndChecksTheTargetStepsSound) {

@@ -57,6 +57,7 @@ public:
         broadcasts.push_back({message, wParam, lParam});
         return 1;
     }
+    bool HasOthers() override { return others; }
 
     std::vector<SoundCall> Plays() const {
         std::vector<SoundCall> out;
@@ -81,6 +82,7 @@ public:
     bool playButton = false;
     bool soundOn = true;
     bool ctrlDown = false;
+    bool others = false;
     int playingLoop = -2;
     int silenceAll = 0;
     int muteAll = 0;

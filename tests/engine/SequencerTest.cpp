@@ -314,6 +314,118 @@ TEST_F(SequencerTest, ToggleBroadcastsUnlessCtrlAndRemoteMessagesOnlyChangeState
     EXPECT_FALSE(sequencer.running());
 }
 
+TEST_F(SequencerTest, AnAnnouncedStartBeginsAheadAndEveryInstanceStartsOnItsOrigin) {
+    constexpr int64_t kMs = 1000000;
+    const double period = Sequencer::PeriodFromTempo(126.0);
+    // Alone, Space starts at once; with others running the first step waits for the
+    // moment they are told of.
+    recorder.others = true;
+    sequencer.Toggle();
+    const int64_t told = origin * kMs + Sequencer::kStartLeadNs;
+    EXPECT_EQ(recorder.broadcasts, (std::vector<Posted>{{MSG_REMOTE_START, 0, told}}));
+    EXPECT_TRUE(recorder.Plays().empty());
+    EXPECT_EQ(clock->deadline, told);
+    // A tempo change before the first step leaves it on its moment.
+    setup.bpm = 240.0;
+    sequencer.TempoChanged();
+    EXPECT_EQ(RunUntil(300), (std::vector<int64_t>{150, 213, 275}));
+    auto plays = recorder.Plays();
+    EXPECT_EQ(plays[0].due.Ns(), told);
+    EXPECT_EQ(plays[0].due.offsetMs, 0.0);
+    EXPECT_EQ(plays[2].due.offsetMs, 2 * Sequencer::PeriodFromTempo(240.0));
+    EXPECT_EQ(setup.passCount, 1);
+
+    // A receiver: an origin still to come is met; none, one past or one too far ahead
+    // starts at once.
+    struct Case {
+        int64_t aheadNs;
+        bool onOrigin;
+    };
+    const Case cases[] = {
+        {100 * kMs, true}, {0, true}, {-kMs, false}, {Sequencer::kMaxLeadNs + kMs, false}};
+    setup.bpm = 126.0;
+    for (const Case& c : cases) {
+        sequencer.Stop();
+        recorder.sound.clear();
+        const int64_t at = clock->NowNs() + c.aheadNs;
+        sequencer.OnWindowMessage(MSG_REMOTE_START, 0, static_cast<intptr_t>(at));
+        EXPECT_EQ(recorder.Plays().size(), c.onOrigin ? 0u : 1u) << c.aheadNs;
+        if (c.onOrigin) {
+            clock->now += c.aheadNs / kMs;
+            clock->Fire();
+        }
+        plays = recorder.Plays();
+        ASSERT_EQ(plays.size(), 1u) << c.aheadNs;
+        EXPECT_EQ(plays[0].due.Ns(), c.onOrigin ? at : clock->NowNs()) << c.aheadNs;
+        EXPECT_EQ(clock->deadline, plays[0].due.Ns() + std::llround(period * 1e6)) << c.aheadNs;
+    }
+    sequencer.Stop();
+    recorder.sound.clear();
+    sequencer.OnWindowMessage(MSG_REMOTE_START, 0, 0);
+    EXPECT_EQ(recorder.Plays().size(), 1u) << "a start without an origin, as before";
+}
+
+// A session whose bars fall every 2 s and whose steps are 100 ms apart, then 50 ms from
+// step 4 on (a tempo change on the timeline).
+class FakeSession : public SessionTimeline {
+public:
+    static constexpr int64_t kBarNs = 2000000000;
+    bool IsOn() const override { return on; }
+    int64_t BeginRun(int64_t earliestNs, bool announce) override {
+        begun.push_back({earliestNs, announce});
+        bar = (earliestNs + kBarNs - 1) / kBarNs * kBarNs;
+        return bar;
+    }
+    void EndRun(bool announce) override { ended.push_back(announce); }
+    int64_t StepDueNs(int64_t n) override {
+        return bar + std::min<int64_t>(n, 4) * 100000000 + std::max<int64_t>(n - 4, 0) * 50000000;
+    }
+    bool on = true;
+    int64_t bar = 0;
+    std::vector<std::pair<int64_t, bool>> begun;
+    std::vector<bool> ended;
+};
+
+TEST_F(SequencerTest, WithASessionOnRunsStartOnItsBarAndFollowItsTimeline) {
+    FakeSession session;
+    SequencerPorts ports = recorder.Ports();
+    ports.session = &session;
+    sequencer.Init(ports, &setup, std::make_unique<ManualClock>());
+    clock = static_cast<ManualClock*>(sequencer.clock());
+    origin = clock->now;
+
+    sequencer.Toggle();
+    ASSERT_EQ(session.begun.size(), 1u);
+    EXPECT_EQ(session.begun[0], std::make_pair(origin * 1000000, true));
+    EXPECT_EQ(recorder.broadcasts.back(), (Posted{MSG_REMOTE_START, 0, session.bar}));
+    // The bar at 2 s; its own tempo change does not move the timeline's steps.
+    setup.bpm = 300.0;
+    sequencer.TempoChanged();
+    EXPECT_EQ(RunUntil(1650),
+              (std::vector<int64_t>{1000, 1100, 1200, 1300, 1400, 1450, 1500, 1550, 1600, 1650}));
+    const auto plays = recorder.Plays();
+    EXPECT_EQ(plays[5].due.originNs, session.bar);
+    EXPECT_EQ(plays[5].due.offsetMs, 450.0);
+
+    // Leaving the session, the run goes on at the setup's tempo from its last step.
+    session.on = false;
+    sequencer.LeaveSession();
+    EXPECT_EQ(clock->deadline, session.bar + std::llround((650.0 + sequencer.period()) * 1e6));
+
+    // Ctrl: this instance alone, the session's peers not told. A start from another
+    // instance lands on the session's first bar from its origin (less the tolerance).
+    session.on = true;
+    recorder.ctrlDown = true;
+    sequencer.Toggle();
+    EXPECT_EQ(session.ended, (std::vector<bool>{false}));
+    const int64_t told = clock->NowNs() + 300000000;
+    sequencer.OnWindowMessage(MSG_REMOTE_START, 0, static_cast<intptr_t>(told));
+    EXPECT_EQ(session.begun.back(), std::make_pair(told - Sequencer::kBarToleranceNs, false));
+    recorder.ctrlDown = false;
+    sequencer.Toggle();
+    EXPECT_EQ(session.ended, (std::vector<bool>{false, true}));
+}
+
 TEST_F(SequencerTest, MuteToggledFollowsTheSoundToggle) {
     recorder.soundOn = false;
     sequencer.MuteToggled();

@@ -55,6 +55,19 @@ TEST_F(PersistedSettingsTest, OnlyLowerCaseOffTurnsTheTimerOff) {
     }
 }
 
+TEST_F(PersistedSettingsTest, LinkIsOnOnlyWhenStoredExactlyOn) {
+    EXPECT_FALSE(PersistedSettings::ReadLinkSetting(store));
+    for (const char* text : {"On", "1", "", "off"}) {
+        store.WriteString("Marrowbeat\\Link", "enabled", text);
+        EXPECT_FALSE(PersistedSettings::ReadLinkSetting(store)) << text;
+    }
+    PersistedSettings::WriteLinkSetting(store, true);
+    EXPECT_EQ(store.ReadString("Marrowbeat\\Link", "enabled"), "on");
+    EXPECT_TRUE(PersistedSettings::ReadLinkSetting(store));
+    // The timer setting is not touched.
+    EXPECT_EQ(store.ReadString("Marrowbeat\\data\\8", "highResTimer"), "");
+}
+
 TEST_F(PersistedSettingsTest, TogglingTwiceLeavesOn) {
     for (uint8_t flag : {0, 1}) {
         setup.highResTimer = flag;
