@@ -62,6 +62,8 @@ constexpr MenuItem kThirdItems[] = {
     {kSeparator, nullptr},
     {CommandTable::kMute, "Mute\tCtrl+M"},
     {CommandTable::kKillAllSound, "Kill All Sound\tCtrl+K"},
+    {kSeparator, nullptr},
+    {CommandTable::kMidiOutput, "MIDI Output..."},
 };
 
 template <size_t N> void Fill(QMenu& menu, const MenuItem (&items)[N]) {
@@ -250,6 +252,9 @@ void CommandTable::OnCommand(int command) {
         break;
     case kKillAllSound:
         window_.GetSoundEngine().SilenceAll();
+        break;
+    case kMidiOutput:
+        window_.ChooseMidi();
         break;
     default:
         break;

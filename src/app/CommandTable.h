@@ -42,6 +42,7 @@ public:
     static constexpr int kKillAllSound = 23006;
     static constexpr int kPolyphonic = 23007;
     static constexpr int kMute = 23008;
+    static constexpr int kMidiOutput = 23011;
     // Sound i of the sound list is command kFirstSound + i.
     static constexpr int kFirstSound = 500;
     static constexpr const char* kNoSounds = "*No Sounds Loaded*";

@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 
 #include <QApplication>
@@ -21,6 +22,7 @@
 #include "files/SettingsStore.h"
 #include "files/SetupDocument.h"
 #include "model/StepParam.h"
+#include "platform/MidiPorts.h"
 #include "panel/WidgetPanel.h"
 #include "widgets/EntryField.h"
 #include "widgets/MonoPicture.h"
@@ -39,6 +41,10 @@ public:
     const intptr_t wParam;
     const intptr_t lParam;
 };
+
+// MIDI Start and Stop received, posted by the MIDI input's thread.
+constexpr int kMidiStartMessage = 1624;
+constexpr int kMidiStopMessage = 1724;
 
 bool IsStepClockMessage(int type) {
     return type == MSG_STEP_PLAYED || type == MSG_REMOTE_START || type == MSG_REMOTE_STOP ||
@@ -86,7 +92,14 @@ MainWindow::MainWindow(Options options)
       settings_(options_.settingsPath.empty()
                     ? std::make_unique<SettingsStore>()
                     : std::make_unique<SettingsStore>(options_.settingsPath)),
-      controller_(prompts_), commands_(*this) {
+      controller_(prompts_),
+      midi_(
+          [this] {
+              const AudioDevice* device = soundEngine_.device();
+              return device != nullptr ? device->mixer().latencyNs() : int64_t{0};
+          },
+          [this](bool start) { PostMessage(start ? kMidiStartMessage : kMidiStopMessage, 0, 0); }),
+      commands_(*this) {
     setAcceptDrops(true);
     setWindowTitle(
         QString::fromUtf8(SetupDocument::kCaptionPrefix).left(SetupDocument::kCaptionMarkLength));
@@ -100,6 +113,8 @@ MainWindow::~MainWindow() {
     if (sequencer_.running())
         sequencer_.Stop();
     sequencer_.Shutdown();
+    // The MIDI threads post to this window and ask the engine for its latency.
+    midi_.Close();
     MDial::SetKeyboard(nullptr);
     setup_.ownerWindow = nullptr;
     // The panel's fields are child windows of this window and it edits the setup.
@@ -149,9 +164,12 @@ void MainWindow::Start(const std::string& commandLinePath) {
 
     controller_.Init(*panel_, setup_, *this, sequencer_, soundEngine_);
     sequencer_.Init({this, panel_.get(), &soundEngine_, &keyboard_,
-                     options_.linkInstances ? &instances_ : nullptr},
+                     options_.linkInstances ? &instances_ : nullptr, &midi_.sender()},
                     &setup_);
     soundEngine_.Init(&setup_, &prompts_, options_.audio);
+    if (const std::string problems = midi_.Apply(PersistedSettings::ReadMidiChoice(*settings_));
+        !problems.empty())
+        std::fprintf(stderr, "marrowbeat: %s\n", problems.c_str());
     panel_->GetMenuBar().SetSetup(&setup_);
     setup_.modified = 0;
     panel_->FitColumnsToWidth();
@@ -241,6 +259,12 @@ bool MainWindow::event(QEvent* event) {
     if (IsStepClockMessage(type)) {
         const auto* message = static_cast<StepClockEvent*>(event);
         sequencer_.OnWindowMessage(type, message->wParam, message->lParam);
+        return true;
+    }
+    if (type == kMidiStartMessage || type == kMidiStopMessage) {
+        // Like Space, but only ever in the direction received.
+        if ((type == kMidiStartMessage) != sequencer_.running())
+            TogglePlayback();
         return true;
     }
     return QDialog::event(event);
@@ -404,6 +428,17 @@ void MainWindow::ChangeColour() {
 void MainWindow::ShowAbout() {
     AboutBox box(this, textColor_, background_);
     box.exec();
+    RestoreFocus();
+}
+
+void MainWindow::ChooseMidi() {
+    const std::optional<MidiChoice> chosen =
+        prompts_.ChooseMidi(midi_.choice(), MidiPorts::Destinations(), MidiPorts::Sources());
+    if (chosen) {
+        PersistedSettings::WriteMidiChoice(*settings_, *chosen);
+        if (const std::string problems = midi_.Apply(*chosen); !problems.empty())
+            prompts_.ShowNote(problems);
+    }
     RestoreFocus();
 }
 

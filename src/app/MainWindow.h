@@ -10,6 +10,7 @@
 #include "app/CommandTable.h"
 #include "app/LocalInstanceLink.h"
 #include "app/SetupController.h"
+#include "engine/MidiConnection.h"
 #include "engine/Sequencer.h"
 #include "engine/SoundEngine.h"
 #include "files/DocumentWindow.h"
@@ -33,7 +34,8 @@ class WidgetPanel;
 // hands the step clock's posted messages to the sequencer before anything else.
 //
 // Threads: everything here runs on the window thread, except PostMessage, which the
-// step-clock thread calls to queue a message for the window thread.
+// step-clock thread (and the MIDI input's) calls to queue a message for the window
+// thread.
 class MainWindow : public QDialog, public OwnerWindow, public DocumentWindow, public MessagePoster {
 public:
     static constexpr int kClientWidth = 707;
@@ -108,11 +110,15 @@ public:
     void TogglePlayback();
     // The sound list of step k at the pointer.
     void ShowSoundMenu(int k);
+    // MIDI Output: asks for the ports and what goes through them, keeps the answer in the
+    // settings and opens the ports; says what did not open.
+    void ChooseMidi();
 
     Setup& GetSetup() { return setup_; }
     SetupController& Controller() { return controller_; }
     Sequencer& GetSequencer() { return sequencer_; }
     SoundEngine& GetSoundEngine() { return soundEngine_; }
+    MidiConnection& Midi() { return midi_; }
     WidgetPanel& Panel() { return *panel_; }
     CommandTable& Commands() { return commands_; }
     Prompts& GetPrompts() { return prompts_; }
@@ -155,6 +161,7 @@ private:
     SetupController controller_;
     Sequencer sequencer_;
     SoundEngine soundEngine_;
+    MidiConnection midi_;
     KeyboardStateQt keyboard_;
     LocalInstanceLink instances_;
     CommandTable commands_;

@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include "app/MidiOutputDialog.h"
 #include "app/OkCancelDialog.h"
 #include "app/SaveChangesDialog.h"
 #include "files/SetupDocument.h"
@@ -79,6 +80,15 @@ std::optional<std::string> QtPrompts::ImportSoundFile() {
 
 std::optional<uint32_t> QtPrompts::PickColor(uint32_t current) {
     return ShowColorDialog(owner_, current);
+}
+
+std::optional<MidiChoice> QtPrompts::ChooseMidi(const MidiChoice& current,
+                                                const std::vector<MidiPortId>& outputs,
+                                                const std::vector<MidiPortId>& inputs) {
+    MidiOutputDialog dialog(owner_, current, outputs, inputs);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.Choice();
 }
 
 } // namespace mb

@@ -27,6 +27,9 @@ public:
     std::optional<std::string> SaveSetupPath(const std::string& proposed) override;
     std::optional<std::string> ImportSoundFile() override;
     std::optional<uint32_t> PickColor(uint32_t current) override;
+    std::optional<MidiChoice> ChooseMidi(const MidiChoice& current,
+                                         const std::vector<MidiPortId>& outputs,
+                                         const std::vector<MidiPortId>& inputs) override;
 
     // The setup files' filter ("text|pattern|..." pairs) in the file dialogs' form.
     static QString FileDialogFilter();

@@ -66,6 +66,11 @@ public:
     std::optional<std::string> SaveSetupPath(const std::string&) override { return std::nullopt; }
     std::optional<std::string> ImportSoundFile() override { return std::nullopt; }
     std::optional<uint32_t> PickColor(uint32_t) override { return std::nullopt; }
+    std::optional<mb::MidiChoice> ChooseMidi(const mb::MidiChoice&,
+                                             const std::vector<mb::MidiPortId>&,
+                                             const std::vector<mb::MidiPortId>&) override {
+        return std::nullopt;
+    }
 };
 
 struct RenderOptions {

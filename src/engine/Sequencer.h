@@ -74,6 +74,8 @@ private:
     double NextDueMs(bool pending) const;
     int64_t DueNs(double offsetMs) const;
     void StepAction(GridTime due);
+    // Step-clock thread (window thread at a start): tells the listener of a step taken.
+    void TellListener(int loop, int index, GridTime due);
     void StepLight();
 
     PlaybackFace* panel_ = nullptr;
@@ -100,6 +102,7 @@ private:
     StepSound* sound_ = nullptr;
     KeyboardState* keys_ = nullptr;
     InstanceLink* instances_ = nullptr;
+    StepListener* listener_ = nullptr;
 
     // Loop and step of the last step whose sound was started.
     Relaxed<int16_t> lastLoop_{0};

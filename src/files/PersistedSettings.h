@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/MidiChoice.h"
+
 namespace mb {
 
 class Setup;
@@ -9,8 +11,8 @@ class SettingsStore;
 class StepClock;
 
 // The program's entries in the settings store: the association of setup files with
-// the program, and the one user setting, whether the step clock uses the processor's
-// time-stamp counter. Every failure is silent. Window thread.
+// the program, whether the step clock uses the processor's time-stamp counter, and the
+// MIDI ports and what goes through them. Every failure is silent. Window thread.
 class PersistedSettings {
 public:
     // Writes the four association entries, each independently of the others' success.
@@ -22,6 +24,11 @@ public:
     static bool ReadHighResSetting(const SettingsStore& store, Setup& setup, StepClock* clock);
     // Stores setup.highResTimer as "on" or "off".
     static void WriteHighResSetting(SettingsStore& store, const Setup& setup);
+    // The MIDI choice stored last. A port of an unknown back end is no port; a channel
+    // that is not a whole number from 1 to 16 is channel 10; notes and clock are on
+    // unless stored as exactly "off".
+    static MidiChoice ReadMidiChoice(const SettingsStore& store);
+    static void WriteMidiChoice(SettingsStore& store, const MidiChoice& choice);
 
     // The running program's file, read from /proc/self/exe; empty when unreadable.
     static std::string ModulePath();
@@ -34,6 +41,14 @@ public:
     static constexpr const char* kIconKey = "Marrowbeat\\DefaultIcon";
     static constexpr const char* kSettingsKey = "Marrowbeat\\data\\8";
     static constexpr const char* kHighResValue = "highResTimer";
+    static constexpr const char* kMidiKey = "Marrowbeat\\midi";
+    static constexpr const char* kMidiOutputApi = "outputApi";
+    static constexpr const char* kMidiOutput = "output";
+    static constexpr const char* kMidiInputApi = "inputApi";
+    static constexpr const char* kMidiInput = "input";
+    static constexpr const char* kMidiChannel = "channel";
+    static constexpr const char* kMidiNotes = "notes";
+    static constexpr const char* kMidiClock = "clock";
     // The program path is not quoted in the command.
     static constexpr const char* kOpenArgument = " %1";
     static constexpr const char* kIconIndex = ",1";

@@ -94,6 +94,10 @@ public:
     void Render(float* out, int frames, int64_t nowNs);
 
     uint32_t rate() const { return config_.rate; }
+    // Any thread: the latency (latencyFrames) as a time, in nanoseconds.
+    int64_t latencyNs() const {
+        return config_.latencyFrames * 1'000'000'000 / static_cast<int64_t>(config_.rate);
+    }
 
     // The final stage of every mix, live and rendered: samples up to -1 dBFS pass
     // unchanged, louder ones bend smoothly towards full scale and never reach beyond it.

@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "platform/MidiChoice.h"
 
 namespace mb {
 
@@ -39,6 +42,12 @@ public:
     virtual std::optional<std::string> ImportSoundFile() = 0;
     // The colour picker, opened on `current` (0x00BBGGRR); nothing when cancelled.
     virtual std::optional<uint32_t> PickColor(uint32_t current) = 0;
+    // The "MIDI Output" dialog, opened on the present choice, offering the ports there
+    // are now (`outputs` take MIDI in, `inputs` give it out); the choice from now on,
+    // nothing when cancelled.
+    virtual std::optional<MidiChoice> ChooseMidi(const MidiChoice& current,
+                                                 const std::vector<MidiPortId>& outputs,
+                                                 const std::vector<MidiPortId>& inputs) = 0;
 };
 
 } // namespace mb

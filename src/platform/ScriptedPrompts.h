@@ -39,6 +39,14 @@ public:
         return Next(colors, std::optional<uint32_t>{});
     }
 
+    std::optional<MidiChoice> ChooseMidi(const MidiChoice& current,
+                                         const std::vector<MidiPortId>& /*outputs*/,
+                                         const std::vector<MidiPortId>& /*inputs*/) override {
+        asked.push_back("ChooseMidi: " + current.output.name + "/" + current.input.name + "/" +
+                        std::to_string(current.channel));
+        return Next(midiChoices, std::optional<MidiChoice>{});
+    }
+
     std::vector<std::string> notes;
     std::vector<std::string> asked;
     std::deque<int> saveChangesAnswers;
@@ -47,6 +55,7 @@ public:
     std::deque<std::optional<std::string>> savePaths;
     std::deque<std::optional<std::string>> importPaths;
     std::deque<std::optional<uint32_t>> colors;
+    std::deque<std::optional<MidiChoice>> midiChoices;
 
 private:
     template <typename Queue, typename T>

@@ -18,6 +18,7 @@
 
 #include "AppTestSupport.h"
 #include "app/AboutBox.h"
+#include "files/PersistedSettings.h"
 #include "files/SetupDocument.h"
 #include "model/Setup.h"
 #include "model/StepParam.h"
@@ -189,6 +190,34 @@ TEST_F(WindowTest, CommandsChangeTheSetupOnlyWhenTheyChangeSomething) {
     std::ifstream settings(Scratch("settings.ini"));
     const std::string text((std::istreambuf_iterator<char>(settings)), {});
     EXPECT_NE(text.find("off"), std::string::npos);
+}
+
+TEST_F(WindowTest, MidiOutputComesLastInTheThirdMenuAndKeepsWhatIsChosen) {
+    Start();
+    const auto menu = window->Commands().BuildMenu(CommandTable::kThirdMenu);
+    const QList<QAction*> actions = menu->actions();
+    ASSERT_GE(actions.size(), 3);
+    EXPECT_EQ(actions.last()->text(), "MIDI Output...");
+    EXPECT_EQ(actions.last()->data().toInt(), 23011);
+    EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
+    EXPECT_EQ(actions[actions.size() - 3]->data().toInt(), CommandTable::kKillAllSound);
+
+    // Cancel changes nothing; a port that does not open is said, and stays chosen.
+    const size_t notes = prompts.notes.size();
+    window->Commands().OnCommand(CommandTable::kMidiOutput);
+    EXPECT_EQ(prompts.notes.size(), notes);
+    MidiChoice chosen;
+    chosen.output = {MidiPortId::kAlsa, "Nowhere:in 99:0"};
+    chosen.channel = 3;
+    chosen.notes = false;
+    prompts.midiChoices.push_back(chosen);
+    window->Commands().OnCommand(CommandTable::kMidiOutput);
+    EXPECT_EQ(prompts.asked.back(), "ChooseMidi: //10");
+    ASSERT_EQ(prompts.notes.size(), notes + 1);
+    EXPECT_NE(prompts.notes.back().find("\"Nowhere:in 99:0\" did not open"), std::string::npos);
+    EXPECT_FALSE(window->Midi().sending());
+    EXPECT_EQ(window->Midi().choice(), chosen);
+    EXPECT_EQ(PersistedSettings::ReadMidiChoice(window->Settings()), chosen);
 }
 
 TEST_F(WindowTest, CtrlSSavesEvenWhenTheMenuWouldShowItDisabled) {

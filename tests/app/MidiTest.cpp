@@ -1,0 +1,298 @@
+// The program's MIDI through a real JACK server that the test starts itself (the dummy
+// back end: no sound card), and through the ALSA sequencer where the machine has one. A
+// small recording client of the test's own notes the frame of every event the program
+// sends, and sends it MIDI Start and Stop. Without jackd the JACK test is skipped,
+// except in CI, where it fails.
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <rtmidi/RtMidi.h>
+#include <unistd.h>
+
+#include "AppTestSupport.h"
+#include "files/PersistedSettings.h"
+#include "files/SettingsStore.h"
+#include "panel/WidgetPanel.h"
+#include "platform/Clocks.h"
+#include "platform/JackMidiOutput.h"
+#include "platform/MidiPorts.h"
+
+namespace mb {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr double kRate = 48000.0;
+// 240 steps, as many as 30 s at 120 BPM, in 6 s.
+constexpr double kBpm = 600.0;
+constexpr int kSteps = 240;
+constexpr unsigned char kStart = 0xFA;
+constexpr unsigned char kStop = 0xFC;
+constexpr unsigned char kClock = 0xF8;
+
+bool InCi() {
+    const char* ci = std::getenv("CI");
+    return ci != nullptr && std::string(ci) == "true";
+}
+
+// Runs the window's events until done() holds or ten seconds have passed.
+template <typename Done> bool WaitFor(Done done) {
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (!done() && std::chrono::steady_clock::now() < end)
+        QTest::qWait(5);
+    return done();
+}
+
+struct Received {
+    int64_t frame;
+    unsigned char status;
+    unsigned char data1;
+};
+
+// The test's JACK client: "in" records every MIDI event with its absolute frame, "out"
+// sends one byte on request. Its callback never allocates: the record is reserved.
+class JackRecorder {
+public:
+    explicit JackRecorder(const char* name) {
+        events_.resize(20000);
+        client_ = jack_client_open(name, JackNoStartServer, nullptr);
+        if (client_ == nullptr)
+            return;
+        in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        jack_set_process_callback(client_, &JackRecorder::Process, this);
+        jack_activate(client_);
+    }
+    ~JackRecorder() {
+        if (client_ != nullptr) {
+            jack_deactivate(client_);
+            jack_client_close(client_);
+        }
+    }
+    bool ok() const { return client_ != nullptr && in_ != nullptr && out_ != nullptr; }
+    std::string Port(const char* port) const {
+        return std::string(jack_get_client_name(client_)) + ":" + port;
+    }
+    void Send(unsigned char byte) { pending_.store(byte, std::memory_order_release); }
+    // JACK's estimate of the frame being processed now.
+    int64_t FrameNow() const { return jack_frame_time(client_); }
+    std::vector<Received> Events() const {
+        const size_t n = count_.load(std::memory_order_acquire);
+        return {events_.begin(), events_.begin() + static_cast<std::ptrdiff_t>(n)};
+    }
+
+private:
+    static int Process(jack_nframes_t frames, void* user) {
+        auto* self = static_cast<JackRecorder*>(user);
+        const jack_nframes_t start = jack_last_frame_time(self->client_);
+        void* in = jack_port_get_buffer(self->in_, frames);
+        const uint32_t n = jack_midi_get_event_count(in);
+        size_t count = self->count_.load(std::memory_order_relaxed);
+        for (uint32_t i = 0; i < n && count < self->events_.size(); ++i) {
+            jack_midi_event_t e;
+            if (jack_midi_event_get(&e, in, i) == 0 && e.size > 0)
+                self->events_[count++] = {static_cast<int64_t>(start) + e.time, e.buffer[0],
+                                          e.size > 1 ? e.buffer[1] : static_cast<unsigned char>(0)};
+        }
+        self->count_.store(count, std::memory_order_release);
+        void* out = jack_port_get_buffer(self->out_, frames);
+        jack_midi_clear_buffer(out);
+        if (const unsigned char byte = self->pending_.exchange(0, std::memory_order_acq_rel))
+            jack_midi_event_write(out, 0, &byte, 1);
+        return 0;
+    }
+
+    jack_client_t* client_ = nullptr;
+    jack_port_t* in_ = nullptr;
+    jack_port_t* out_ = nullptr;
+    std::vector<Received> events_;
+    std::atomic<size_t> count_{0};
+    std::atomic<unsigned char> pending_{0};
+};
+
+class MidiTest : public ::testing::Test, protected test::AppFixture {
+protected:
+    void TearDown() override {
+        window.reset();
+        if (jackd_.state() != QProcess::NotRunning) {
+            jackd_.terminate();
+            jackd_.waitForFinished(5000);
+        }
+    }
+
+    // A JACK server of the test's own (its own name, so that no other server is
+    // touched), answering; false when there is none.
+    bool StartJack() {
+        JackMidiOutput::QuietErrors();
+        const std::string name = "marrowbeat-test-" + std::to_string(getpid());
+        setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+        setenv("JACK_NO_START_SERVER", "1", 1);
+        jackd_.setProgram("jackd");
+        jackd_.setArguments({"--no-realtime", "-n", QString::fromStdString(name), "-d", "dummy",
+                             "-r", "48000", "-p", "1024"});
+        jackd_.start();
+        if (!jackd_.waitForStarted())
+            return false;
+        for (int i = 0; i < 100; ++i) {
+            if (jack_client_t* probe = jack_client_open("probe", JackNoStartServer, nullptr)) {
+                jack_client_close(probe);
+                return true;
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+
+    void ChooseMidi(const MidiPortId& output, const MidiPortId& input) {
+        SettingsStore store(Scratch("settings.ini"));
+        MidiChoice choice;
+        choice.output = output;
+        choice.input = input;
+        PersistedSettings::WriteMidiChoice(store, choice);
+    }
+
+    // Starts the window at kBpm on the MIDI chosen, and has it played through the
+    // `send` function's Start and stopped through its Stop after kSteps steps. The
+    // `started` function is called as soon as the program plays.
+    void PlayThroughMidi(const std::function<void(unsigned char)>& send,
+                         const std::function<void()>& started = {}) {
+        Start();
+        ASSERT_TRUE(window->Midi().sending());
+        ASSERT_TRUE(window->Midi().listening());
+        window->SetTempo(kBpm);
+        send(kStart);
+        ASSERT_TRUE(WaitFor([this] { return window->GetSequencer().running(); }))
+            << "MIDI Start did not start the program";
+        if (started)
+            started();
+        const double seconds = kSteps * Sequencer::PeriodFromTempo(kBpm) / 1000.0;
+        QTest::qWait(static_cast<int>(seconds * 1000.0) + 100);
+        send(kStop);
+        ASSERT_TRUE(WaitFor([this] { return !window->GetSequencer().running(); }))
+            << "MIDI Stop did not stop the program";
+        EXPECT_FALSE(window->Panel().PlayButton().GetState());
+    }
+
+    QProcess jackd_;
+};
+
+TEST_F(MidiTest, UnderJackNotesAndClocksLandOnTheStepFrames) {
+    if (QStandardPaths::findExecutable("jackd").isEmpty()) {
+        if (InCi())
+            FAIL() << "jackd is missing";
+        GTEST_SKIP() << "jackd is not installed";
+    }
+    ASSERT_TRUE(StartJack()) << "the JACK server did not start";
+    JackRecorder recorder("recorder");
+    ASSERT_TRUE(recorder.ok());
+    ChooseMidi({MidiPortId::kJack, recorder.Port("in")}, {MidiPortId::kJack, recorder.Port("out")});
+    int64_t startFrame = 0;
+    PlayThroughMidi([&](unsigned char byte) { recorder.Send(byte); },
+                    [&] { startFrame = recorder.FrameNow(); });
+    QTest::qWait(200);
+    window->Midi().Close();
+
+    const std::vector<Received> events = recorder.Events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front().status, kStart);
+    EXPECT_EQ(events.back().status, kStop);
+    std::vector<int64_t> notes;
+    std::vector<int64_t> clocks;
+    for (const Received& e : events) {
+        if (e.status == 0x99)
+            notes.push_back(e.frame);
+        if (e.status == kClock)
+            clocks.push_back(e.frame);
+    }
+    // Every step of the new setup is on: a note on every step, on its exact frame from
+    // the first, and six clocks from each to the next.
+    const double p = Sequencer::PeriodFromTempo(kBpm);
+    ASSERT_GE(notes.size(), static_cast<size_t>(kSteps));
+    ASSERT_GE(clocks.size(), 6 * (notes.size() - 1));
+    // The first step sounds when the program starts: with no sound output, its note is
+    // one JACK period (1024 frames) and 5 ms (240) later, less the moments the test took
+    // to see it playing.
+    const int64_t delay = notes[0] - startFrame;
+    EXPECT_LE(delay, 1024 + 240);
+    EXPECT_GE(delay, 1024 + 240 - 2400);
+    for (size_t k = 0; k < notes.size(); ++k) {
+        ASSERT_EQ(notes[k] - notes[0], std::llround(static_cast<double>(k) * p * kRate / 1000.0))
+            << "step " << k;
+        for (int j = 0; j < 6 && k + 1 < notes.size(); ++j)
+            ASSERT_EQ(clocks[6 * k + j] - notes[0],
+                      std::llround((static_cast<double>(k) * p + j * p / 6) * kRate / 1000.0))
+                << "step " << k << " clock " << j;
+    }
+}
+
+TEST_F(MidiTest, ThroughTheAlsaSequencerNotesAndClocksFollowTheSteps) {
+    if (!std::filesystem::exists("/dev/snd/seq"))
+        GTEST_SKIP() << "no ALSA sequencer (/dev/snd/seq)";
+    // A recording input and a sending output of the test's own, as ALSA ports.
+    struct Record {
+        std::mutex lock;
+        std::vector<std::pair<int64_t, unsigned char>> received;
+    } record;
+    RtMidiIn in(RtMidi::LINUX_ALSA, "MarrowbeatTestIn");
+    in.ignoreTypes(true, false, true);
+    in.setCallback(
+        [](double, std::vector<unsigned char>* message, void* user) {
+            auto* r = static_cast<Record*>(user);
+            const std::lock_guard<std::mutex> hold(r->lock);
+            r->received.push_back({MonotonicNs(), message->at(0)});
+        },
+        &record);
+    in.openVirtualPort("in");
+    RtMidiOut out(RtMidi::LINUX_ALSA, "MarrowbeatTestOut");
+    out.openVirtualPort("out");
+    MidiPortId output;
+    MidiPortId input;
+    for (const MidiPortId& port : MidiPorts::Destinations())
+        if (port.api == MidiPortId::kAlsa && port.name.find("MarrowbeatTestIn") == 0)
+            output = port;
+    for (const MidiPortId& port : MidiPorts::Sources())
+        if (port.api == MidiPortId::kAlsa && port.name.find("MarrowbeatTestOut") == 0)
+            input = port;
+    ASSERT_FALSE(output.empty());
+    ASSERT_FALSE(input.empty());
+    ChooseMidi(output, input);
+    PlayThroughMidi([&](unsigned char byte) { out.sendMessage(&byte, 1); });
+    QTest::qWait(200);
+    window->Midi().Close();
+
+    const std::lock_guard<std::mutex> hold(record.lock);
+    std::vector<int64_t> notes;
+    int clocks = 0;
+    for (const auto& [ns, status] : record.received) {
+        if (status == 0x99)
+            notes.push_back(ns);
+        clocks += status == kClock ? 1 : 0;
+    }
+    // Sent by a thread that sleeps until each event's moment: within a millisecond or two.
+    const double p = Sequencer::PeriodFromTempo(kBpm);
+    ASSERT_GE(notes.size(), static_cast<size_t>(kSteps));
+    for (size_t k = 0; k < notes.size(); ++k)
+        EXPECT_NEAR(static_cast<double>(notes[k] - notes[0]) / 1e6, static_cast<double>(k) * p,
+                    2.0)
+            << "step " << k;
+    EXPECT_GE(clocks, static_cast<int>(6 * (notes.size() - 1)));
+    EXPECT_LE(clocks, static_cast<int>(6 * notes.size()));
+}
+
+} // namespace
+} // namespace mb
