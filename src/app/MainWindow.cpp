@@ -96,7 +96,7 @@ MainWindow::MainWindow(Options options)
       midi_(
           [this] {
               const AudioDevice* device = soundEngine_.device();
-              return device != nullptr ? device->mixer().latencyNs() : int64_t{0};
+              return device != nullptr ? device->mixer().soundDelayNs() : int64_t{0};
           },
           [this](bool start) { PostMessage(start ? kMidiStartMessage : kMidiStopMessage, 0, 0); }),
       commands_(*this) {

@@ -87,11 +87,12 @@ void MidiSender::TempoChanged(double periodMs, uint32_t change) {
     sem_post(&wake_);
 }
 
-void MidiSender::RunStopped(uint32_t run, int64_t stopNs) {
+void MidiSender::RunStopped(uint32_t run) {
+    // Known at once, so that the steps still queued before the stop are not sent.
+    stoppedRun_.store(run, std::memory_order_release);
     Message m;
     m.kind = Kind::kStop;
     m.run = run;
-    m.originNs = stopNs;
     Push(m);
 }
 
@@ -110,6 +111,11 @@ void MidiSender::Wait(int64_t deadlineNs) {
     until.tv_nsec = static_cast<long>(deadlineNs % 1000000000);
     while (sem_clockwait(&wake_, CLOCK_MONOTONIC, &until) != 0 && errno == EINTR) {
     }
+}
+
+bool MidiSender::Stopped(uint32_t stopped, uint32_t run) {
+    // Runs are numbered up: every run up to the last one stopped has stopped.
+    return static_cast<int32_t>(stopped - run) >= 0;
 }
 
 double MidiSender::PeriodNow() const {
@@ -142,10 +148,12 @@ int64_t MidiSender::Take(MidiTarget& target, int64_t from, int64_t until) {
     unitsPerMs_ = target.UnitsPerMs();
     from_ = from;
     for (;;) {
+        const uint32_t stopped = stoppedRun_.load(std::memory_order_acquire);
         if (!haveNext_ && queue_.Pop(next_)) {
             haveNext_ = true;
             if (next_.kind == Kind::kStop) {
-                nextAt_ = target.PlaceOf(next_.originNs);
+                // The sound stops at once, and so does the MIDI.
+                nextAt_ = from_;
             } else if (inRun_ && next_.run == run_) {
                 nextAt_ = PlaceOnRun(next_.offsetMs);
             } else {
@@ -154,9 +162,15 @@ int64_t MidiSender::Take(MidiTarget& target, int64_t from, int64_t until) {
                 nextAt_ = nextOrigin_ + std::llround(next_.offsetMs * unitsPerMs_);
             }
         }
+        // A step of a stopped run that has not gone out never does: the mixer drops its
+        // sound too.
+        if (haveNext_ && next_.kind == Kind::kStep && Stopped(stopped, next_.run)) {
+            haveNext_ = false;
+            continue;
+        }
         const int64_t messageAt = haveNext_ ? nextAt_ : kNever;
         int64_t clockAt = kNever;
-        if (inRun_ && clocksSent_ < kClocksPerStep)
+        if (inRun_ && clocksSent_ < kClocksPerStep && !Stopped(stopped, run_))
             clockAt = PlaceOnRun(stepMs_ + clocksSent_ * PeriodNow() / kClocksPerStep);
         int note = -1;
         int64_t offAt = kNever;

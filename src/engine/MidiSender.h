@@ -20,15 +20,19 @@ namespace mb {
 // event lies on the step grid of its run: the output places the run's origin on its time
 // line once, and each event lands round(offset x units per ms) after it, so nothing
 // drifts however the threads wake; a step that comes too late for its place moves the
-// rest of the run, as the mixer does with its sound. The clocks between two steps are spaced by the
-// period in force, and a tempo change moves those not yet sent; a next step that comes
-// early sends the clocks still owed first, so that every step has its six.
+// rest of the run, as the mixer does with its sound. The clocks between two steps are
+// spaced by the period in force, and a tempo change moves those not yet sent; a next
+// step that comes early sends the clocks still owed first, so that every step has its
+// six. A stop takes effect at once, as it does for the sound: what the run has not sent
+// yet is dropped (the mixer drops the sound it has not played), the notes still on end
+// and Stop follows.
 //
 // Threads. The step clock's side (StepTaken, RunStopped: see StepListener) hands plain
 // messages over through a fixed-size lock-free queue and posts a semaphore; TempoChanged
-// (window thread) stores the new period in atomics. Take and Wait belong to the one
-// output that consumes the messages (see MidiSource). The window thread configures the
-// sender with Enable, taking the consumer's part, only while no output runs.
+// and RunStopped also store atomics the consumer reads at once. Take and Wait belong to
+// the one output that consumes the messages (see MidiSource). The window thread
+// configures the sender with Enable, taking the consumer's part, only while no output
+// runs.
 class MidiSender : public StepListener, public MidiSource {
 public:
     static constexpr size_t kQueueCapacity = 1024;
@@ -57,7 +61,7 @@ public:
     // StepListener.
     void StepTaken(const TakenStep& step) override;
     void TempoChanged(double periodMs, uint32_t change) override;
-    void RunStopped(uint32_t run, int64_t stopNs) override;
+    void RunStopped(uint32_t run) override;
 
     // MidiSource.
     int64_t Take(MidiTarget& target, int64_t from, int64_t until) override;
@@ -85,6 +89,7 @@ private:
     };
 
     void Push(const Message& message);
+    static bool Stopped(uint32_t stopped, uint32_t run);
     // The period between the last step taken and the next one, as it stands now.
     double PeriodNow() const;
     int64_t PlaceOnRun(double offsetMs) const;
@@ -99,6 +104,8 @@ private:
     // The latest tempo change: its number and period.
     std::atomic<uint32_t> latestChange_{0};
     std::atomic<double> latestPeriod_{0.0};
+    // The last run stopped.
+    std::atomic<uint32_t> stoppedRun_{0};
     SpscQueue<Message, kQueueCapacity> queue_;
     sem_t wake_;
 

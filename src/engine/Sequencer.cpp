@@ -106,7 +106,7 @@ void Sequencer::Stop() {
     StopClock();
     sound_->EndRun(run_);
     if (listener_ != nullptr)
-        listener_->RunStopped(run_, timer_->NowNs());
+        listener_->RunStopped(run_);
     if (s.polyphonic == 0)
         sound_->SilenceAll();
     s.stepIndex = 0;

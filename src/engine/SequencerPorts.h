@@ -97,8 +97,8 @@ public:
     // comes periodMs after the last one taken. Called before any step can carry that
     // number.
     virtual void TempoChanged(double periodMs, uint32_t change) = 0;
-    // Run `run` stopped at stopNs (the step clock's nanoseconds).
-    virtual void RunStopped(uint32_t run, int64_t stopNs) = 0;
+    // Run `run` has stopped: none of its steps is taken from now on.
+    virtual void RunStopped(uint32_t run) = 0;
 };
 
 struct SequencerPorts {

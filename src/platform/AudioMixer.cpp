@@ -46,6 +46,11 @@ AudioMixer::AudioMixer(const Config& config) : config_(config) {
     wide_ = config_.wideKernels && MixKernels::HasWide();
     if (config_.rate == 0)
         config_.rate = 44100;
+    // Until the first callback: the mapping will start the headroom ahead of the stream.
+    soundDelayNs_.store(std::llround((static_cast<double>(config_.latencyFrames) +
+                                      config_.headroomFrames) *
+                                     1e9 / config_.rate),
+                        std::memory_order_relaxed);
 }
 
 bool AudioMixer::Send(Lane lane, const MixerCommand& command) {
@@ -125,6 +130,14 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
         return;
     UpdateAnchor(nowNs);
     const int64_t blockStart = rendered_;
+    // For what follows the sound elsewhere (MIDI): the frame the mapping gives to this
+    // moment, less the frame the stream is at.
+    const double streamAt =
+        static_cast<double>(blockStart) - static_cast<double>(nowNs - anchorNs_) * rate() / 1e9;
+    soundDelayNs_.store(std::llround((anchorFrame_ - streamAt +
+                                      static_cast<double>(config_.latencyFrames)) *
+                                     1e9 / rate()),
+                        std::memory_order_relaxed);
     const bool settled = Settled(nowNs);
     // Steps that waited for the stream to settle first, so that the oldest step of each
     // run places its origin. Then the step clock's lane: a trigger it sent can only name

@@ -94,10 +94,10 @@ public:
     void Render(float* out, int frames, int64_t nowNs);
 
     uint32_t rate() const { return config_.rate; }
-    // Any thread: the latency (latencyFrames) as a time, in nanoseconds.
-    int64_t latencyNs() const {
-        return config_.latencyFrames * 1'000'000'000 / static_cast<int64_t>(config_.rate);
-    }
+    // Any thread: how long after its time a command sounds, in nanoseconds, as of the
+    // last callback: the latency plus the lead the mapping keeps over the stream (its
+    // headroom, and what it has not come back by yet).
+    int64_t soundDelayNs() const { return soundDelayNs_.load(std::memory_order_relaxed); }
 
     // The final stage of every mix, live and rendered: samples up to -1 dBFS pass
     // unchanged, louder ones bend smoothly towards full scale and never reach beyond it.
@@ -169,6 +169,7 @@ private:
     std::atomic<uint64_t> late_{0};
     std::atomic<uint64_t> moves_{0};
     std::atomic<int64_t> renderedOut_{0};
+    std::atomic<int64_t> soundDelayNs_{0};
 
     // Audio thread only from here on.
     std::array<Voice, kMaxVoices> voices_{};

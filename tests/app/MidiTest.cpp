@@ -3,6 +3,7 @@
 // small recording client of the test's own notes the frame of every event the program
 // sends, and sends it MIDI Start and Stop. Without jackd the JACK test is skipped,
 // except in CI, where it fails.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -65,16 +66,19 @@ struct Received {
 };
 
 // The test's JACK client: "in" records every MIDI event with its absolute frame, "out"
-// sends one byte on request. Its callback never allocates: the record is reserved.
+// sends one byte on request, "audio" records what it is given from its first cycle on.
+// Its callback never allocates: the records are reserved.
 class JackRecorder {
 public:
     explicit JackRecorder(const char* name) {
         events_.resize(20000);
+        samples_.resize(10 * 48000);
         client_ = jack_client_open(name, JackNoStartServer, nullptr);
         if (client_ == nullptr)
             return;
         in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
         out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        audio_ = jack_port_register(client_, "audio", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
         jack_set_process_callback(client_, &JackRecorder::Process, this);
         jack_activate(client_);
     }
@@ -84,9 +88,14 @@ public:
             jack_client_close(client_);
         }
     }
-    bool ok() const { return client_ != nullptr && in_ != nullptr && out_ != nullptr; }
+    bool ok() const {
+        return client_ != nullptr && in_ != nullptr && out_ != nullptr && audio_ != nullptr;
+    }
     std::string Port(const char* port) const {
         return std::string(jack_get_client_name(client_)) + ":" + port;
+    }
+    bool Connect(const char* source, const char* port) {
+        return jack_connect(client_, source, Port(port).c_str()) == 0;
     }
     void Send(unsigned char byte) { pending_.store(byte, std::memory_order_release); }
     // JACK's estimate of the frame being processed now.
@@ -94,6 +103,20 @@ public:
     std::vector<Received> Events() const {
         const size_t n = count_.load(std::memory_order_acquire);
         return {events_.begin(), events_.begin() + static_cast<std::ptrdiff_t>(n)};
+    }
+    // The frames at which the recorded sound rises from silence.
+    std::vector<int64_t> Onsets() const {
+        const size_t n = sampleCount_.load(std::memory_order_acquire);
+        std::vector<int64_t> onsets;
+        size_t quietSince = 0;
+        for (size_t i = 0; i < n; ++i) {
+            if (std::fabs(samples_[i]) < 1e-3f)
+                continue;
+            if (i - quietSince > kQuietFrames)
+                onsets.push_back(firstFrame_ + static_cast<int64_t>(i));
+            quietSince = i;
+        }
+        return onsets;
     }
 
 private:
@@ -110,6 +133,13 @@ private:
                                           e.size > 1 ? e.buffer[1] : static_cast<unsigned char>(0)};
         }
         self->count_.store(count, std::memory_order_release);
+        if (self->firstFrame_ < 0)
+            self->firstFrame_ = start;
+        const auto* audio = static_cast<const float*>(jack_port_get_buffer(self->audio_, frames));
+        size_t have = self->sampleCount_.load(std::memory_order_relaxed);
+        for (jack_nframes_t i = 0; i < frames && have < self->samples_.size(); ++i)
+            self->samples_[have++] = audio[i];
+        self->sampleCount_.store(have, std::memory_order_release);
         void* out = jack_port_get_buffer(self->out_, frames);
         jack_midi_clear_buffer(out);
         if (const unsigned char byte = self->pending_.exchange(0, std::memory_order_acq_rel))
@@ -120,7 +150,13 @@ private:
     jack_client_t* client_ = nullptr;
     jack_port_t* in_ = nullptr;
     jack_port_t* out_ = nullptr;
+    jack_port_t* audio_ = nullptr;
+    // A sound's onset follows at least this many silent frames.
+    static constexpr size_t kQuietFrames = 1000;
     std::vector<Received> events_;
+    std::vector<float> samples_;
+    std::atomic<size_t> sampleCount_{0};
+    int64_t firstFrame_ = -1;
     std::atomic<size_t> count_{0};
     std::atomic<unsigned char> pending_{0};
 };
@@ -137,14 +173,15 @@ protected:
 
     // A JACK server of the test's own (its own name, so that no other server is
     // touched), answering; false when there is none.
-    bool StartJack() {
+    bool StartJack(int rate) {
         JackMidiOutput::QuietErrors();
         const std::string name = "marrowbeat-test-" + std::to_string(getpid());
         setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
         setenv("JACK_NO_START_SERVER", "1", 1);
+        setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
         jackd_.setProgram("jackd");
         jackd_.setArguments({"--no-realtime", "-n", QString::fromStdString(name), "-d", "dummy",
-                             "-r", "48000", "-p", "1024"});
+                             "-r", QString::number(rate), "-p", "1024"});
         jackd_.start();
         if (!jackd_.waitForStarted())
             return false;
@@ -188,16 +225,21 @@ protected:
         EXPECT_FALSE(window->Panel().PlayButton().GetState());
     }
 
+    static bool HaveJack() {
+        if (!QStandardPaths::findExecutable("jackd").isEmpty())
+            return true;
+        if (InCi())
+            ADD_FAILURE() << "jackd is missing";
+        return false;
+    }
+
     QProcess jackd_;
 };
 
 TEST_F(MidiTest, UnderJackNotesAndClocksLandOnTheStepFrames) {
-    if (QStandardPaths::findExecutable("jackd").isEmpty()) {
-        if (InCi())
-            FAIL() << "jackd is missing";
+    if (!HaveJack())
         GTEST_SKIP() << "jackd is not installed";
-    }
-    ASSERT_TRUE(StartJack()) << "the JACK server did not start";
+    ASSERT_TRUE(StartJack(48000)) << "the JACK server did not start";
     JackRecorder recorder("recorder");
     ASSERT_TRUE(recorder.ok());
     ChooseMidi({MidiPortId::kJack, recorder.Port("in")}, {MidiPortId::kJack, recorder.Port("out")});
@@ -238,6 +280,57 @@ TEST_F(MidiTest, UnderJackNotesAndClocksLandOnTheStepFrames) {
                       std::llround((static_cast<double>(k) * p + j * p / 6) * kRate / 1000.0))
                 << "step " << k << " clock " << j;
     }
+}
+
+TEST_F(MidiTest, UnderJackANoteCarriesTheFrameOfItsSound) {
+    if (!HaveJack())
+        GTEST_SKIP() << "jackd is not installed";
+    // The sound output opens at 44 100 Hz; with no other server to reach it takes JACK.
+    ASSERT_TRUE(StartJack(44100)) << "the JACK server did not start";
+    unsetenv("XDG_RUNTIME_DIR");
+    JackRecorder recorder("recorder");
+    ASSERT_TRUE(recorder.ok());
+    ChooseMidi({MidiPortId::kJack, recorder.Port("in")}, {MidiPortId::kJack, recorder.Port("out")});
+    MainWindow::Options options;
+    options.prompts = &prompts;
+    options.linkInstances = false;
+    options.settingsPath = Scratch("settings.ini");
+    window = std::make_unique<MainWindow>(std::move(options));
+    Start(WriteDemo("demo.mbx", MARROWBEAT_KIT_FOLDER));
+    if (!recorder.Connect("Marrowbeat:outport 0", "audio"))
+        GTEST_SKIP() << "the sound output did not open on JACK";
+    // One loop of the kick on every step, loud and short.
+    mb::Setup& setup = window->GetSetup();
+    setup.selectedLoop = 0;
+    setup.loop(0).nextLoop = 0;
+    for (Step& step : setup.loop(0).steps) {
+        step.on = 1;
+        step.sound = 0;
+        step.pitch = 0;
+        step.volume = 127;
+    }
+    QTest::qWait(500); // the sound output settles
+    recorder.Send(kStart);
+    ASSERT_TRUE(WaitFor([this] { return window->GetSequencer().running(); }));
+    QTest::qWait(2000);
+    recorder.Send(kStop);
+    ASSERT_TRUE(WaitFor([this] { return !window->GetSequencer().running(); }));
+    QTest::qWait(300);
+
+    std::vector<int64_t> notes;
+    for (const Received& e : recorder.Events())
+        if (e.status == 0x99)
+            notes.push_back(e.frame);
+    const std::vector<int64_t> onsets = recorder.Onsets();
+    ASSERT_GE(notes.size(), 8u);
+    // Every note with its sound, within 2 ms: the sound's frame is placed from the time
+    // of its callback, which comes a little after JACK's own start of the cycle.
+    for (size_t k = 0; k < notes.size(); ++k) {
+        const auto near = std::lower_bound(onsets.begin(), onsets.end(), notes[k] - 88);
+        EXPECT_TRUE(near != onsets.end() && *near <= notes[k] + 88)
+            << "step " << k << " at frame " << notes[k] << " has no sound there";
+    }
+    EXPECT_EQ(onsets.size(), notes.size());
 }
 
 TEST_F(MidiTest, ThroughTheAlsaSequencerNotesAndClocksFollowTheSteps) {
