@@ -22,6 +22,9 @@ constexpr int kWindowCallbacks = 256;
 constexpr double kSlackFrames = 1024.0;
 constexpr int kMaxLowerPerWindow = 8;
 constexpr int kCallbacksPerNudge = 32;
+// How fast the stream's best-known position may fall back, per callback: more than the
+// drift of a sound card's clock against the monotonic clock (200 ppm of 256 frames).
+constexpr double kStreamAtDecayFrames = 0.05;
 // A gap this large (an interrupted stream, a suspended machine) is closed at once.
 constexpr double kJumpSeconds = 0.25;
 // Below this the stream is not ahead of the mapping (rounding of the offline clock).
@@ -89,6 +92,7 @@ void AudioMixer::UpdateAnchor(int64_t nowNs) {
         anchorNs_ = nowNs;
         anchorFrame_ = static_cast<double>(rendered_) + config_.headroomFrames;
         windowMax_ = static_cast<double>(rendered_);
+        streamAt_ = windowMax_;
         movedNs_ = nowNs;
         return;
     }
@@ -100,6 +104,7 @@ void AudioMixer::UpdateAnchor(int64_t nowNs) {
         anchorFrame_ = implied + config_.headroomFrames;
         MappingMoved(nowNs);
         windowMax_ = implied;
+        streamAt_ = implied;
         windowCallbacks_ = 0;
         framesToLower_ = 0;
         return;
@@ -130,11 +135,13 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
         return;
     UpdateAnchor(nowNs);
     const int64_t blockStart = rendered_;
-    // For what follows the sound elsewhere (MIDI): the frame the mapping gives to this
-    // moment, less the frame the stream is at.
-    const double streamAt =
+    // For what follows the sound elsewhere (MIDI): the frame the mapping gives to a
+    // moment, less the frame the stream is at then. A callback that runs late makes the
+    // stream look behind, so the least delayed of the recent ones has the say.
+    const double implied =
         static_cast<double>(blockStart) - static_cast<double>(nowNs - anchorNs_) * rate() / 1e9;
-    soundDelayNs_.store(std::llround((anchorFrame_ - streamAt +
+    streamAt_ = std::max(implied, streamAt_ - kStreamAtDecayFrames);
+    soundDelayNs_.store(std::llround((anchorFrame_ - streamAt_ +
                                       static_cast<double>(config_.latencyFrames)) *
                                      1e9 / rate()),
                         std::memory_order_relaxed);

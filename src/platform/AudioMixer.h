@@ -193,6 +193,9 @@ private:
     int windowCallbacks_ = 0;
     int framesToLower_ = 0;
     int callbacksSinceNudge_ = 0;
+    // The stream's frame at the anchor time, as the least delayed recent callback implies
+    // it (see soundDelayNs).
+    double streamAt_ = 0.0;
 };
 
 } // namespace mb

