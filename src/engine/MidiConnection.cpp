@@ -6,9 +6,9 @@
 
 namespace mb {
 
-MidiConnection::MidiConnection(std::function<int64_t()> soundLatencyNs,
+MidiConnection::MidiConnection(std::function<int64_t()> soundDelayNs,
                                std::function<void(bool)> transport)
-    : soundLatencyNs_(std::move(soundLatencyNs)), transport_(std::move(transport)) {}
+    : soundDelayNs_(std::move(soundDelayNs)), transport_(std::move(transport)) {}
 
 MidiConnection::~MidiConnection() {
     Close();
@@ -29,12 +29,13 @@ std::string MidiConnection::Apply(const MidiChoice& choice) {
         sender_.Enable({choice.channel, choice.notes, choice.clock});
         std::string error;
         if (choice.output.api == MidiPortId::kJack)
-            output_ = JackMidiOutput::Open(sender_, choice.output.name, soundLatencyNs_, &error);
+            output_ = JackMidiOutput::Open(sender_, choice.output.name, soundDelayNs_, &error);
         else
-            output_ = AlsaMidiOutput::Open(sender_, choice.output, soundLatencyNs_, &error);
+            output_ = AlsaMidiOutput::Open(sender_, choice.output, soundDelayNs_, &error);
         if (!output_) {
             sender_.Disable();
-            problems = "The MIDI output \"" + choice.output.name + "\" did not open: " + error + ".";
+            problems =
+                "The MIDI output \"" + choice.output.name + "\" did not open: " + error + ".";
         }
     }
     if (!choice.input.empty()) {

@@ -17,11 +17,11 @@ class MidiInput;
 // for an ALSA port) and the input whose Start and Stop start and stop the program.
 //
 // Threads. Everything here runs on the window thread, but the sender, which the step
-// clock calls as its StepListener, and the two functions given: soundLatencyNs is called
+// clock calls as its StepListener, and the two functions given: soundDelayNs is called
 // on the output's thread (JACK's process thread included), transport on the input's.
 class MidiConnection {
 public:
-    MidiConnection(std::function<int64_t()> soundLatencyNs, std::function<void(bool)> transport);
+    MidiConnection(std::function<int64_t()> soundDelayNs, std::function<void(bool)> transport);
     ~MidiConnection();
     MidiConnection(const MidiConnection&) = delete;
     MidiConnection& operator=(const MidiConnection&) = delete;
@@ -39,7 +39,7 @@ public:
     bool listening() const { return input_ != nullptr; }
 
 private:
-    std::function<int64_t()> soundLatencyNs_;
+    std::function<int64_t()> soundDelayNs_;
     std::function<void(bool)> transport_;
     MidiChoice choice_;
     MidiSender sender_;

@@ -23,7 +23,7 @@ constexpr double kNoteLength = 0.25;
 
 MidiSender::MidiSender() {
     sem_init(&wake_, 0, 0);
-    noteOff_.fill(kNever);
+    Clear();
 }
 
 MidiSender::~MidiSender() {
@@ -130,8 +130,8 @@ int64_t MidiSender::PlaceOnRun(double offsetMs) const {
     return origin_ + std::llround(offsetMs * unitsPerMs_);
 }
 
-void MidiSender::Send(MidiTarget& target, int64_t at, uint8_t status, int size, uint8_t a,
-                      uint8_t b) {
+void MidiSender::Send(
+    MidiTarget& target, int64_t at, uint8_t status, int size, uint8_t a, uint8_t b) {
     // A late event goes out now; a clock pulled forward by a tempo change never goes
     // out before what was sent.
     lastAt_ = std::max({lastAt_, from_, at});

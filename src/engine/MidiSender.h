@@ -56,7 +56,6 @@ public:
     void Enable(const Options& options);
     // Window thread: no message is queued from now on (one being queued may still land).
     void Disable();
-    bool enabled() const { return enabled_.load(std::memory_order_acquire); }
 
     // StepListener.
     void StepTaken(const TakenStep& step) override;
@@ -93,8 +92,8 @@ private:
     // The period between the last step taken and the next one, as it stands now.
     double PeriodNow() const;
     int64_t PlaceOnRun(double offsetMs) const;
-    void Send(MidiTarget& target, int64_t at, uint8_t status, int size, uint8_t a = 0,
-              uint8_t b = 0);
+    void
+    Send(MidiTarget& target, int64_t at, uint8_t status, int size, uint8_t a = 0, uint8_t b = 0);
     void SendStep(MidiTarget& target, int64_t at);
     void SendStop(MidiTarget& target, int64_t at);
     void Clear();
@@ -117,7 +116,8 @@ private:
     int64_t nextAt_ = 0;
     // The place of the next message's run origin when it begins a run.
     int64_t nextOrigin_ = 0;
-    // The run being sent: its number, origin place and whether its Start went out.
+    // A run is being sent: its number and the place of its origin. anyRun_: one has
+    // been since Enable (a later Start comes with a Song Position).
     bool inRun_ = false;
     bool anyRun_ = false;
     uint32_t run_ = 0;

@@ -18,15 +18,14 @@ constexpr int64_t kLateNs = 1'000'000;
 
 } // namespace
 
-AlsaMidiOutput::AlsaMidiOutput(MidiSource& source, std::function<int64_t()> soundLatencyNs)
-    : source_(source), soundLatencyNs_(std::move(soundLatencyNs)) {}
+AlsaMidiOutput::AlsaMidiOutput(MidiSource& source, std::function<int64_t()> soundDelayNs)
+    : source_(source), soundDelayNs_(std::move(soundDelayNs)) {}
 
 std::unique_ptr<AlsaMidiOutput> AlsaMidiOutput::Open(MidiSource& source,
                                                      const MidiPortId& port,
-                                                     std::function<int64_t()> soundLatencyNs,
+                                                     std::function<int64_t()> soundDelayNs,
                                                      std::string* error) {
-    std::unique_ptr<AlsaMidiOutput> output(
-        new AlsaMidiOutput(source, std::move(soundLatencyNs)));
+    std::unique_ptr<AlsaMidiOutput> output(new AlsaMidiOutput(source, std::move(soundDelayNs)));
     output->midi_ = MidiPorts::OpenOutput(port, kPortName, error);
     if (!output->midi_)
         return nullptr;
@@ -55,7 +54,7 @@ void AlsaMidiOutput::Run() {
 }
 
 int64_t AlsaMidiOutput::PlaceOf(int64_t ns) {
-    return ns + std::max(soundLatencyNs_(), kAllowanceNs);
+    return ns + std::max(soundDelayNs_(), kAllowanceNs);
 }
 
 void AlsaMidiOutput::Emit(const MidiEvent& event) {

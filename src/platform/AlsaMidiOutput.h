@@ -16,13 +16,13 @@ namespace mb {
 
 // MIDI out through the ALSA sequencer (RtMidi), which sends each message the moment it
 // gets it: a sender thread of its own sleeps until each event's time (its moment on
-// CLOCK_MONOTONIC plus the sound's latency, so that it goes out with the sound, and at
+// CLOCK_MONOTONIC plus the sound's delay, so that it goes out with the sound, and at
 // least kAllowanceNs, so that the step clock's own lateness does not show) and sends it
 // then. The thread sleeps on absolute deadlines and on the source's semaphore; it never
 // spins.
 //
 // Threads. Open and the destructor run on the window thread; everything else on the
-// sender thread, inside the source's Take. The soundLatencyNs function is called on the
+// sender thread, inside the source's Take. The soundDelayNs function is called on the
 // sender thread.
 class AlsaMidiOutput : public MidiTarget {
 public:
@@ -34,7 +34,7 @@ public:
     // the reason in *error, when the port does not open.
     static std::unique_ptr<AlsaMidiOutput> Open(MidiSource& source,
                                                 const MidiPortId& port,
-                                                std::function<int64_t()> soundLatencyNs,
+                                                std::function<int64_t()> soundDelayNs,
                                                 std::string* error);
     // Window thread: ends the sender thread, then closes the port.
     ~AlsaMidiOutput() override;
@@ -45,11 +45,11 @@ public:
     void Emit(const MidiEvent& event) override;
 
 private:
-    AlsaMidiOutput(MidiSource& source, std::function<int64_t()> soundLatencyNs);
+    AlsaMidiOutput(MidiSource& source, std::function<int64_t()> soundDelayNs);
     void Run();
 
     MidiSource& source_;
-    std::function<int64_t()> soundLatencyNs_;
+    std::function<int64_t()> soundDelayNs_;
     std::unique_ptr<RtMidiOut> midi_;
     std::atomic<bool> quit_{false};
     std::thread thread_;

@@ -50,10 +50,10 @@ AudioMixer::AudioMixer(const Config& config) : config_(config) {
     if (config_.rate == 0)
         config_.rate = 44100;
     // Until the first callback: the mapping will start the headroom ahead of the stream.
-    soundDelayNs_.store(std::llround((static_cast<double>(config_.latencyFrames) +
-                                      config_.headroomFrames) *
-                                     1e9 / config_.rate),
-                        std::memory_order_relaxed);
+    soundDelayNs_.store(
+        std::llround((static_cast<double>(config_.latencyFrames) + config_.headroomFrames) * 1e9 /
+                     config_.rate),
+        std::memory_order_relaxed);
 }
 
 bool AudioMixer::Send(Lane lane, const MixerCommand& command) {
@@ -141,10 +141,10 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
     const double implied =
         static_cast<double>(blockStart) - static_cast<double>(nowNs - anchorNs_) * rate() / 1e9;
     streamAt_ = std::max(implied, streamAt_ - kStreamAtDecayFrames);
-    soundDelayNs_.store(std::llround((anchorFrame_ - streamAt_ +
-                                      static_cast<double>(config_.latencyFrames)) *
-                                     1e9 / rate()),
-                        std::memory_order_relaxed);
+    soundDelayNs_.store(
+        std::llround((anchorFrame_ - streamAt_ + static_cast<double>(config_.latencyFrames)) * 1e9 /
+                     rate()),
+        std::memory_order_relaxed);
     const bool settled = Settled(nowNs);
     // Steps that waited for the stream to settle first, so that the oldest step of each
     // run places its origin. Then the step clock's lane: a trigger it sent can only name

@@ -20,13 +20,13 @@ namespace mb {
 //
 // A moment on CLOCK_MONOTONIC becomes a frame through JACK's own time (jack_get_time
 // reads CLOCK_MONOTONIC_RAW here, so the distance between the two clocks is measured
-// afresh at every mapping) and jack_time_to_frames, delayed by the sound's latency: at
-// least one JACK period plus kAllowanceNs, so that an event is queued before the cycle
-// that carries it begins.
+// afresh at every mapping) and jack_time_to_frames, delayed as the sound is (see
+// AudioMixer::soundDelayNs) and by at least one JACK period plus kAllowanceNs, so that
+// an event is queued before the cycle that carries it begins.
 //
 // Threads. Open and the destructor run on the window thread; PlaceOf, UnitsPerMs and
 // Emit on JACK's real-time process thread, inside the source's Take. The callback never
-// blocks, locks or allocates. The soundLatencyNs function is called on the process
+// blocks, locks or allocates. The soundDelayNs function is called on the process
 // thread and must not block either.
 class JackMidiOutput : public MidiTarget {
 public:
@@ -38,7 +38,7 @@ public:
     // port's full name); nothing, with the reason in *error, when that fails.
     static std::unique_ptr<JackMidiOutput> Open(MidiSource& source,
                                                 const std::string& destination,
-                                                std::function<int64_t()> soundLatencyNs,
+                                                std::function<int64_t()> soundDelayNs,
                                                 std::string* error);
     // Window thread: the process callback has ended when it returns.
     ~JackMidiOutput() override;
@@ -54,20 +54,16 @@ public:
     double UnitsPerMs() const override { return unitsPerMs_; }
     void Emit(const MidiEvent& event) override;
 
-    // Events that did not fit in their cycle's buffer (any thread).
-    uint64_t lostEvents() const { return lost_.load(std::memory_order_relaxed); }
-
 private:
-    JackMidiOutput(MidiSource& source, std::function<int64_t()> soundLatencyNs);
+    JackMidiOutput(MidiSource& source, std::function<int64_t()> soundDelayNs);
     static int Process(uint32_t frames, void* user);
 
     MidiSource& source_;
-    std::function<int64_t()> soundLatencyNs_;
+    std::function<int64_t()> soundDelayNs_;
     jack_client_t* client_ = nullptr;
     jack_port_t* port_ = nullptr;
     double unitsPerMs_ = 48.0;
     double rate_ = 48000.0;
-    std::atomic<uint64_t> lost_{0};
     // Counted at the end of every cycle: the window thread reads it once the client is
     // deactivated, which orders the callback's last accesses before what follows.
     std::atomic<uint64_t> cycles_{0};

@@ -19,9 +19,8 @@ void Received(double /*deltaSeconds*/, std::vector<unsigned char>* message, void
 
 MidiInput::MidiInput(Handler handler) : handler_(std::move(handler)) {}
 
-std::unique_ptr<MidiInput> MidiInput::Open(const MidiPortId& port,
-                                           Handler handler,
-                                           std::string* error) {
+std::unique_ptr<MidiInput>
+MidiInput::Open(const MidiPortId& port, Handler handler, std::string* error) {
     std::unique_ptr<MidiInput> input(new MidiInput(std::move(handler)));
     input->midi_ = MidiPorts::OpenInput(port, kPortName, error);
     if (!input->midi_)

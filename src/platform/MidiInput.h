@@ -22,9 +22,8 @@ public:
 
     // Window thread: listening to `port`; nothing, with the reason in *error, when it
     // does not open.
-    static std::unique_ptr<MidiInput> Open(const MidiPortId& port,
-                                           Handler handler,
-                                           std::string* error);
+    static std::unique_ptr<MidiInput>
+    Open(const MidiPortId& port, Handler handler, std::string* error);
     // Window thread: no handler call is made once it returns.
     ~MidiInput();
 

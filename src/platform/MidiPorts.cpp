@@ -75,7 +75,8 @@ int IndexOf(RtMidi& midi, const std::string& name) {
 }
 
 template <typename Midi>
-std::unique_ptr<Midi> Open(const MidiPortId& port, const std::string& portName, std::string* error) {
+std::unique_ptr<Midi>
+Open(const MidiPortId& port, const std::string& portName, std::string* error) {
     std::string problem;
     RtMidi::Api api = RtMidi::UNSPECIFIED;
     for (const Api& a : kApis)
@@ -86,7 +87,8 @@ std::unique_ptr<Midi> Open(const MidiPortId& port, const std::string& portName, 
         return nullptr;
     }
     if (!Available(api)) {
-        *error = api == RtMidi::LINUX_ALSA ? "there is no ALSA sequencer" : "no JACK server is running";
+        *error =
+            api == RtMidi::LINUX_ALSA ? "there is no ALSA sequencer" : "no JACK server is running";
         return nullptr;
     }
     try {
@@ -120,15 +122,13 @@ std::vector<MidiPortId> MidiPorts::Sources() {
     return List<RtMidiIn>();
 }
 
-std::unique_ptr<RtMidiOut> MidiPorts::OpenOutput(const MidiPortId& port,
-                                                 const std::string& portName,
-                                                 std::string* error) {
+std::unique_ptr<RtMidiOut>
+MidiPorts::OpenOutput(const MidiPortId& port, const std::string& portName, std::string* error) {
     return Open<RtMidiOut>(port, portName, error);
 }
 
-std::unique_ptr<RtMidiIn> MidiPorts::OpenInput(const MidiPortId& port,
-                                               const std::string& portName,
-                                               std::string* error) {
+std::unique_ptr<RtMidiIn>
+MidiPorts::OpenInput(const MidiPortId& port, const std::string& portName, std::string* error) {
     return Open<RtMidiIn>(port, portName, error);
 }
 

@@ -26,12 +26,10 @@ public:
     // An RtMidi output or input of the port's back end, connected to the port, under
     // `portName`; nothing, with the reason in *error, when it does not open. Errors met
     // afterwards are dropped rather than thrown.
-    static std::unique_ptr<RtMidiOut> OpenOutput(const MidiPortId& port,
-                                                 const std::string& portName,
-                                                 std::string* error);
-    static std::unique_ptr<RtMidiIn> OpenInput(const MidiPortId& port,
-                                               const std::string& portName,
-                                               std::string* error);
+    static std::unique_ptr<RtMidiOut>
+    OpenOutput(const MidiPortId& port, const std::string& portName, std::string* error);
+    static std::unique_ptr<RtMidiIn>
+    OpenInput(const MidiPortId& port, const std::string& portName, std::string* error);
 };
 
 } // namespace mb

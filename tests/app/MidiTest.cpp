@@ -189,9 +189,10 @@ protected:
         setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
         // Spawned rather than forked by QProcess, which ThreadSanitizer cannot follow.
         const std::string hz = std::to_string(rate);
-        const char* argv[] = {"jackd", "--no-realtime", "-n", name.c_str(), "-d", "dummy",
+        const char* argv[] = {"jackd", "--no-realtime", "-n", name.c_str(), "-d",   "dummy",
                               "-r",    hz.c_str(),      "-p", "1024",       nullptr};
-        if (posix_spawnp(&jackd_, "jackd", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+        if (posix_spawnp(&jackd_, "jackd", nullptr, nullptr, const_cast<char**>(argv), environ) !=
+            0)
             return false;
         for (int i = 0; i < 100; ++i) {
             if (jack_client_t* probe = jack_client_open("probe", JackNoStartServer, nullptr)) {
@@ -214,10 +215,11 @@ protected:
     // Has the started window play at bpm through the `send` function's MIDI Start, and
     // stop through its Stop after `steps` steps; the `started` function is called as
     // soon as the program plays. The MIDI is closed at the end.
-    void PlayThroughMidi(const std::function<void(unsigned char)>& send,
-                         double bpm,
-                         int steps,
-                         const std::function<void()>& started = [] {}) {
+    void PlayThroughMidi(
+        const std::function<void(unsigned char)>& send,
+        double bpm,
+        int steps,
+        const std::function<void()>& started = [] {}) {
         ASSERT_TRUE(window->Midi().sending());
         ASSERT_TRUE(window->Midi().listening());
         window->SetTempo(bpm);
@@ -285,7 +287,8 @@ TEST_F(MidiTest, UnderJackNotesAndClocksLandOnTheStepFrames) {
         ASSERT_GE(off, shift) << "step " << k << " came early";
         moves += off != shift ? 1 : 0;
         shift = off;
-        const bool steady = k + 1 < notes.size() && notes[k + 1] - notes[0] - grid(stepMs + p) == off;
+        const bool steady =
+            k + 1 < notes.size() && notes[k + 1] - notes[0] - grid(stepMs + p) == off;
         for (int j = 0; j < 6 && steady; ++j)
             ASSERT_EQ(clocks[6 * k + j] - notes[0] - off, grid(stepMs + j * p / 6))
                 << "step " << k << " clock " << j;
@@ -382,8 +385,7 @@ TEST_F(MidiTest, ThroughTheAlsaSequencerNotesAndClocksFollowTheSteps) {
     const double p = Sequencer::PeriodFromTempo(kBpm);
     ASSERT_GE(notes.size(), static_cast<size_t>(kSteps));
     for (size_t k = 0; k < notes.size(); ++k)
-        EXPECT_NEAR(static_cast<double>(notes[k] - notes[0]) / 1e6, static_cast<double>(k) * p,
-                    3.0)
+        EXPECT_NEAR(static_cast<double>(notes[k] - notes[0]) / 1e6, static_cast<double>(k) * p, 3.0)
             << "step " << k;
     EXPECT_GE(clocks, static_cast<int>(6 * (notes.size() - 1)));
     EXPECT_LE(clocks, static_cast<int>(6 * notes.size()));
