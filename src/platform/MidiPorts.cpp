@@ -1,6 +1,5 @@
 #include "platform/MidiPorts.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <rtmidi/RtMidi.h>
 
