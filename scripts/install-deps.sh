@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, running and testing the program needs.
 # Idempotent: packages already present are left alone, and the package lists are
-# refreshed at most once per run.
+# refreshed at most once per run. jackd2 (a JACK server for the MIDI tests, no sound
+# card needed) comes only together with libjack-jackd2-dev: alone it would replace
+# JACK 1's libjack-dev and so remove librtaudio-dev.
 set -euo pipefail
 
 packages=(
@@ -21,6 +23,7 @@ packages=(
   libjack-jackd2-dev
   libcli11-dev
   ableton-link-dev
+  librtmidi-dev
   libgtest-dev
   libgmock-dev
   libbenchmark-dev

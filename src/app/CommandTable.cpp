@@ -65,6 +65,7 @@ constexpr MenuItem kThirdItems[] = {
     {CommandTable::kKillAllSound, "Kill All Sound\tCtrl+K"},
     {kSeparator, nullptr},
     {CommandTable::kSoundOutput, "Sound Output..."},
+    {CommandTable::kMidiOutput, "MIDI Output..."},
     {CommandTable::kLink, "Link"},
 };
 
@@ -268,6 +269,9 @@ void CommandTable::OnCommand(int command) {
         PersistedSettings::WriteLinkSetting(window_.Settings(), on);
         break;
     }
+    case kMidiOutput:
+        window_.ChooseMidi();
+        break;
     default:
         break;
     }

@@ -44,6 +44,7 @@ public:
     static constexpr int kPolyphonic = 23007;
     static constexpr int kMute = 23008;
     static constexpr int kSoundOutput = 23010;
+    static constexpr int kMidiOutput = 23011;
     static constexpr int kLink = 23012;
     // Sound i of the sound list is command kFirstSound + i.
     static constexpr int kFirstSound = 500;

@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 
 #include <QApplication>
@@ -22,6 +23,7 @@
 #include "files/SetupDocument.h"
 #include "model/StepParam.h"
 #include "panel/WidgetPanel.h"
+#include "platform/MidiPorts.h"
 #include "platform/RtAudioOutput.h"
 #include "widgets/EntryField.h"
 #include "widgets/MonoPicture.h"
@@ -52,6 +54,10 @@ public:
 constexpr const char* kOutputLostText =
     "The sound output was lost. Marrowbeat keeps playing in time, silently, and its sound "
     "comes back as soon as the output does.";
+
+// MIDI Start and Stop received, posted by the MIDI input's thread.
+constexpr int kMidiStartMessage = 1624;
+constexpr int kMidiStopMessage = 1724;
 
 bool IsStepClockMessage(int type) {
     return type == MSG_STEP_PLAYED || type == MSG_REMOTE_START || type == MSG_REMOTE_STOP ||
@@ -100,8 +106,14 @@ MainWindow::MainWindow(Options options)
       settings_(options_.settingsPath.empty()
                     ? std::make_unique<SettingsStore>()
                     : std::make_unique<SettingsStore>(options_.settingsPath)),
-      controller_(prompts_), link_(*this, LinkHooks()), commands_(*this),
-      exporter_(setup_, prompts_),
+      controller_(prompts_),
+      midi_(
+          [this] {
+              const AudioDevice* device = soundEngine_.device();
+              return device != nullptr ? device->mixer().soundDelayNs() : int64_t{0};
+          },
+          [this](bool start) { PostMessage(start ? kMidiStartMessage : kMidiStopMessage, 0, 0); }),
+      link_(*this, LinkHooks()), commands_(*this), exporter_(setup_, prompts_),
       documentTitle_(QString::fromUtf8(SetupDocument::kCaptionPrefix)
                          .left(SetupDocument::kCaptionMarkLength)
                          .toStdString()) {
@@ -148,6 +160,8 @@ MainWindow::~MainWindow() {
     if (sequencer_.running())
         sequencer_.Stop();
     sequencer_.Shutdown();
+    // The MIDI threads post to this window and ask the engine for its latency.
+    midi_.Close();
     MDial::SetKeyboard(nullptr);
     setup_.ownerWindow = nullptr;
     // The panel's fields are child windows of this window and it edits the setup.
@@ -198,7 +212,7 @@ void MainWindow::Start(const std::string& commandLinePath) {
     controller_.Init(*panel_, setup_, *this, sequencer_, soundEngine_);
     controller_.SetTempoObserver([this](double bpm) { link_.SetTempo(bpm); });
     sequencer_.Init({this, panel_.get(), &soundEngine_, &keyboard_,
-                     options_.linkInstances ? &instances_ : nullptr, &link_},
+                     options_.linkInstances ? &instances_ : nullptr, &link_, &midi_.sender()},
                     &setup_);
     outputChoice_ = PersistedSettings::ReadOutputChoice(*settings_);
     if (options_.audioApi)
@@ -213,6 +227,9 @@ void MainWindow::Start(const std::string& commandLinePath) {
         options_.audio ? options_.audio : [this, &outputNote] { return OpenOutput(&outputNote); });
     if (!outputNote.empty())
         prompts_.ShowNote(outputNote);
+    if (const std::string problems = midi_.Apply(PersistedSettings::ReadMidiChoice(*settings_));
+        !problems.empty())
+        std::fprintf(stderr, "marrowbeat: %s\n", problems.c_str());
     panel_->GetMenuBar().SetSetup(&setup_);
     setup_.modified = 0;
     panel_->FitColumnsToWidth();
@@ -314,6 +331,12 @@ bool MainWindow::event(QEvent* event) {
     if (IsStepClockMessage(type)) {
         const auto* message = static_cast<StepClockEvent*>(event);
         sequencer_.OnWindowMessage(type, message->wParam, message->lParam);
+        return true;
+    }
+    if (type == kMidiStartMessage || type == kMidiStopMessage) {
+        // Like Space, but only ever in the direction received.
+        if ((type == kMidiStartMessage) != sequencer_.running())
+            TogglePlayback();
         return true;
     }
     return QDialog::event(event);
@@ -512,6 +535,17 @@ void MainWindow::ChooseSoundOutput() {
             prompts_.ShowNote(SoundEngine::kNoDeviceText);
         }
     }
+}
+
+void MainWindow::ChooseMidi() {
+    const std::optional<MidiChoice> chosen =
+        prompts_.ChooseMidi(midi_.choice(), MidiPorts::Destinations(), MidiPorts::Sources());
+    if (chosen) {
+        PersistedSettings::WriteMidiChoice(*settings_, *chosen);
+        if (const std::string problems = midi_.Apply(*chosen); !problems.empty())
+            prompts_.ShowNote(problems);
+    }
+    RestoreFocus();
 }
 
 void MainWindow::ShowSoundMenu(int k) {

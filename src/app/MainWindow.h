@@ -12,6 +12,7 @@
 #include "app/LinkSession.h"
 #include "app/LocalInstanceLink.h"
 #include "app/SetupController.h"
+#include "engine/MidiConnection.h"
 #include "engine/Sequencer.h"
 #include "engine/SoundEngine.h"
 #include "files/DocumentWindow.h"
@@ -35,7 +36,8 @@ class WidgetPanel;
 // hands the step clock's posted messages to the sequencer before anything else.
 //
 // Threads: everything here runs on the window thread, except PostMessage, which the
-// step-clock thread calls to queue a message for the window thread.
+// step-clock thread (and the MIDI input's) calls to queue a message for the window
+// thread.
 class MainWindow : public QDialog, public OwnerWindow, public DocumentWindow, public MessagePoster {
 public:
     static constexpr int kClientWidth = 707;
@@ -125,11 +127,15 @@ public:
     // is on, the caption shows the number of peers.
     void SetLinkOn(bool on);
     bool IsLinkOn() const { return link_.IsOn(); }
+    // MIDI Output: asks for the ports and what goes through them, keeps the answer in the
+    // settings and opens the ports; says what did not open.
+    void ChooseMidi();
 
     Setup& GetSetup() { return setup_; }
     SetupController& Controller() { return controller_; }
     Sequencer& GetSequencer() { return sequencer_; }
     SoundEngine& GetSoundEngine() { return soundEngine_; }
+    MidiConnection& Midi() { return midi_; }
     WidgetPanel& Panel() { return *panel_; }
     CommandTable& Commands() { return commands_; }
     AudioExporter& Exporter() { return exporter_; }
@@ -178,6 +184,7 @@ private:
     SetupController controller_;
     Sequencer sequencer_;
     SoundEngine soundEngine_;
+    MidiConnection midi_;
     KeyboardStateQt keyboard_;
     LocalInstanceLink instances_;
     // After everything its calls reach: its threads end first.

@@ -5,6 +5,7 @@
 #include <QProgressDialog>
 
 #include "app/ExportDialog.h"
+#include "app/MidiOutputDialog.h"
 #include "app/OkCancelDialog.h"
 #include "app/SaveChangesDialog.h"
 #include "app/SoundOutputDialog.h"
@@ -121,9 +122,14 @@ std::optional<OutputChoice> QtPrompts::ChooseSoundOutput(const OutputChoice& cur
     return dialog.Choice();
 }
 
-} // namespace mb
-
-namespace mb {
+std::optional<MidiChoice> QtPrompts::ChooseMidi(const MidiChoice& current,
+                                                const std::vector<MidiPortId>& outputs,
+                                                const std::vector<MidiPortId>& inputs) {
+    MidiOutputDialog dialog(owner_, current, outputs, inputs);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.Choice();
+}
 
 std::optional<ExportChoice> QtPrompts::ExportAudioChoice(const ExportChoice& proposed) {
     ExportDialog dialog(owner_, proposed);

@@ -37,6 +37,9 @@ public:
     std::optional<ExportChoice> ExportAudioChoice(const ExportChoice& proposed) override;
     // A progress dialog owned by the main window but not modal: the window goes on.
     std::unique_ptr<ProgressPrompt> ShowProgress(const std::string& text) override;
+    std::optional<MidiChoice> ChooseMidi(const MidiChoice& current,
+                                         const std::vector<MidiPortId>& outputs,
+                                         const std::vector<MidiPortId>& inputs) override;
 
     // The setup files' filter ("text|pattern|..." pairs) in the file dialogs' form.
     static QString FileDialogFilter();

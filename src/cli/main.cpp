@@ -75,6 +75,11 @@ public:
                                                       const mb::OutputStatus&) override {
         return std::nullopt;
     }
+    std::optional<mb::MidiChoice> ChooseMidi(const mb::MidiChoice&,
+                                             const std::vector<mb::MidiPortId>&,
+                                             const std::vector<mb::MidiPortId>&) override {
+        return std::nullopt;
+    }
 };
 
 struct RenderOptions {

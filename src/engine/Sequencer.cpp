@@ -47,6 +47,7 @@ void Sequencer::Init(const SequencerPorts& ports, Setup* setup, std::unique_ptr<
     keys_ = ports.keys;
     instances_ = ports.instances;
     session_ = ports.session;
+    listener_ = ports.listener;
     setup_ = setup;
     timer_ = clock ? std::move(clock) : std::make_unique<PrecisionTimer>();
     timer_->Configure(&Sequencer::TickThunk, this);
@@ -123,6 +124,8 @@ void Sequencer::Stop() {
     Setup& s = *setup_;
     StopClock();
     sound_->EndRun(run_);
+    if (listener_ != nullptr)
+        listener_->RunStopped(run_);
     if (s.polyphonic == 0)
         sound_->SilenceAll();
     s.stepIndex = 0;
@@ -237,6 +240,8 @@ void Sequencer::StepAction(GridTime due) {
         lastLoop_ = static_cast<int16_t>(loopIndex);
         lastStep_ = static_cast<int16_t>(index);
     }
+    if (listener_ != nullptr)
+        TellListener(loopIndex, index, due);
     window_->PostMessage(MSG_STEP_PLAYED, 0, 0);
     if (index == 0) {
         s.passCount += 1;
@@ -257,8 +262,33 @@ void Sequencer::StepAction(GridTime due) {
     }
 }
 
+void Sequencer::TellListener(int loop, int index, GridTime due) {
+    const Step& step = setup_->loop(loop).steps[static_cast<size_t>(index)];
+    StepListener::TakenStep taken;
+    taken.loop = loop;
+    taken.step = index;
+    taken.on = step.on != 0;
+    taken.sound = step.sound;
+    taken.volume = step.volume;
+    taken.due = due;
+    // The next step comes one period after this one, the new period when a tempo change
+    // waits (see NextDueMs).
+    taken.tempoChange = tempoChanges_.load(std::memory_order_acquire);
+    taken.periodMs = taken.tempoChange != tempoApplied_ ? newPeriod_.load() : period_.load();
+    // On a shared session's timeline the next step is where the session puts it.
+    if (onSession_ != 0)
+        taken.periodMs = static_cast<double>(session_->StepDueNs(stepNumber_ + 1) -
+                                             session_->StepDueNs(stepNumber_)) /
+                         1e6;
+    listener_->StepTaken(taken);
+}
+
 void Sequencer::TempoChanged() {
     newPeriod_ = PeriodFromTempo(setup_->bpm);
+    // The listener hears of the change before a step can carry its number.
+    const uint32_t change = tempoChanges_.load(std::memory_order_relaxed) + 1;
+    if (listener_ != nullptr)
+        listener_->TempoChanged(newPeriod_, change);
     tempoChanges_.fetch_add(1, std::memory_order_release);
     // The step clock sleeps until the step due at the old tempo: it looks again now.
     if (running())

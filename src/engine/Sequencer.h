@@ -104,6 +104,8 @@ private:
     double NextDueMs(bool pending) const;
     int64_t DueNs(double offsetMs) const;
     void StepAction(GridTime due);
+    // Step-clock thread (window thread at a start): tells the listener of a step taken.
+    void TellListener(int loop, int index, GridTime due);
     void StepLight();
 
     PlaybackFace* panel_ = nullptr;
@@ -138,6 +140,7 @@ private:
     KeyboardState* keys_ = nullptr;
     InstanceLink* instances_ = nullptr;
     SessionTimeline* session_ = nullptr;
+    StepListener* listener_ = nullptr;
 
     // Loop and step of the last step whose sound was started.
     Relaxed<int16_t> lastLoop_{0};

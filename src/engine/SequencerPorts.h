@@ -75,6 +75,36 @@ public:
     virtual bool HasOthers() = 0;
 };
 
+// What follows the step grid besides the sound (the MIDI output): every step taken, the
+// tempo changes and the end of each run. StepTaken runs where PlayStep does (the
+// step-clock thread, and on the window thread for the first step of a run); the others
+// on the window thread. None may block, allocate or wait for another thread.
+class StepListener {
+public:
+    struct TakenStep {
+        int loop = 0;
+        int step = 0;
+        // The step is on; its sound index and volume (0 to 127).
+        bool on = false;
+        int sound = 0;
+        int volume = 0;
+        GridTime due;
+        // Milliseconds to the next step, unless a tempo change numbered after
+        // `tempoChange` has reached TempoChanged: then the latest of those has the say.
+        double periodMs = 0.0;
+        uint32_t tempoChange = 0;
+    };
+
+    virtual ~StepListener() = default;
+    virtual void StepTaken(const TakenStep& step) = 0;
+    // Tempo change number `change` (counted since the program started): the next step
+    // comes periodMs after the last one taken. Called before any step can carry that
+    // number.
+    virtual void TempoChanged(double periodMs, uint32_t change) = 0;
+    // Run `run` has stopped: none of its steps is taken from now on.
+    virtual void RunStopped(uint32_t run) = 0;
+};
+
 struct SequencerPorts {
     MessagePoster* window = nullptr;
     PlaybackFace* face = nullptr;
@@ -83,6 +113,8 @@ struct SequencerPorts {
     InstanceLink* instances = nullptr;
     // A shared session that starts and stops follow while it is on; may be none.
     SessionTimeline* session = nullptr;
+    // May be none.
+    StepListener* listener = nullptr;
 };
 
 } // namespace mb

@@ -66,4 +66,40 @@ void PersistedSettings::WriteLinkSetting(SettingsStore& store, bool on) {
     store.WriteString(kLinkKey, kLinkValue, on ? kOn : kOff);
 }
 
+namespace {
+
+MidiPortId ReadPort(const SettingsStore& store, const char* apiValue, const char* nameValue) {
+    const std::string api = store.ReadString(PersistedSettings::kMidiKey, apiValue);
+    if (api != MidiPortId::kJack && api != MidiPortId::kAlsa)
+        return {};
+    return {api, store.ReadString(PersistedSettings::kMidiKey, nameValue)};
+}
+
+} // namespace
+
+MidiChoice PersistedSettings::ReadMidiChoice(const SettingsStore& store) {
+    MidiChoice choice;
+    choice.output = ReadPort(store, kMidiOutputApi, kMidiOutput);
+    choice.input = ReadPort(store, kMidiInputApi, kMidiInput);
+    const std::string channel = store.ReadString(kMidiKey, kMidiChannel);
+    int n = 0;
+    const char* end = channel.data() + channel.size();
+    const auto [stop, error] = std::from_chars(channel.data(), end, n);
+    if (error == std::errc{} && stop == end && n >= 1 && n <= 16)
+        choice.channel = n;
+    choice.notes = store.ReadString(kMidiKey, kMidiNotes) != kOff;
+    choice.clock = store.ReadString(kMidiKey, kMidiClock) != kOff;
+    return choice;
+}
+
+void PersistedSettings::WriteMidiChoice(SettingsStore& store, const MidiChoice& choice) {
+    store.WriteString(kMidiKey, kMidiOutputApi, choice.output.empty() ? "" : choice.output.api);
+    store.WriteString(kMidiKey, kMidiOutput, choice.output.empty() ? "" : choice.output.name);
+    store.WriteString(kMidiKey, kMidiInputApi, choice.input.empty() ? "" : choice.input.api);
+    store.WriteString(kMidiKey, kMidiInput, choice.input.empty() ? "" : choice.input.name);
+    store.WriteString(kMidiKey, kMidiChannel, std::to_string(choice.channel));
+    store.WriteString(kMidiKey, kMidiNotes, choice.notes ? kOn : kOff);
+    store.WriteString(kMidiKey, kMidiClock, choice.clock ? kOn : kOff);
+}
+
 } // namespace mb

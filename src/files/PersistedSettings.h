@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/OutputChoice.h"
+#include "platform/MidiChoice.h"
 
 namespace mb {
 
@@ -12,8 +13,8 @@ class StepClock;
 
 // The program's entries in the settings store: the association of setup files with
 // the program, and the user settings: whether the step clock uses the processor's
-// time-stamp counter, where the sound goes, and whether the program joins a Link session.
-// Every failure is silent. Window thread.
+// time-stamp counter, where the sound goes, whether the program joins a Link session, and
+// the MIDI ports and what goes through them. Every failure is silent. Window thread.
 class PersistedSettings {
 public:
     // Writes the four association entries, each independently of the others' success.
@@ -33,6 +34,12 @@ public:
     static bool ReadLinkSetting(const SettingsStore& store);
     static void WriteLinkSetting(SettingsStore& store, bool on);
 
+    // The MIDI choice stored last. A port of an unknown back end is no port; a channel
+    // that is not a whole number from 1 to 16 is channel 10; notes and clock are on
+    // unless stored as exactly "off".
+    static MidiChoice ReadMidiChoice(const SettingsStore& store);
+    static void WriteMidiChoice(SettingsStore& store, const MidiChoice& choice);
+
     // The running program's file, read from /proc/self/exe; empty when unreadable.
     static std::string ModulePath();
 
@@ -50,6 +57,14 @@ public:
     static constexpr const char* kBufferValue = "bufferFrames";
     static constexpr const char* kLinkKey = "Marrowbeat\\Link";
     static constexpr const char* kLinkValue = "enabled";
+    static constexpr const char* kMidiKey = "Marrowbeat\\midi";
+    static constexpr const char* kMidiOutputApi = "outputApi";
+    static constexpr const char* kMidiOutput = "output";
+    static constexpr const char* kMidiInputApi = "inputApi";
+    static constexpr const char* kMidiInput = "input";
+    static constexpr const char* kMidiChannel = "channel";
+    static constexpr const char* kMidiNotes = "notes";
+    static constexpr const char* kMidiClock = "clock";
     // The program path is not quoted in the command.
     static constexpr const char* kOpenArgument = " %1";
     static constexpr const char* kIconIndex = ",1";

@@ -25,6 +25,9 @@ constexpr int kWindowCallbacks = 256;
 constexpr double kSlackFrames = 1024.0;
 constexpr int kMaxLowerPerWindow = 8;
 constexpr int kCallbacksPerNudge = 32;
+// How fast the stream's best-known position may fall back, per callback: more than the
+// drift of a sound card's clock against the monotonic clock (200 ppm of 256 frames).
+constexpr double kStreamAtDecayFrames = 0.05;
 // A gap this large (an interrupted stream, a suspended machine) is closed at once.
 constexpr double kJumpSeconds = 0.25;
 // Below this the stream is not ahead of the mapping (rounding of the offline clock).
@@ -49,6 +52,11 @@ AudioMixer::AudioMixer(const Config& config) : config_(config) {
     wide_ = config_.wideKernels && MixKernels::HasWide();
     if (config_.rate == 0)
         config_.rate = 44100;
+    // Until the first callback: the mapping will start the headroom ahead of the stream.
+    soundDelayNs_.store(
+        std::llround((static_cast<double>(config_.latencyFrames) + config_.headroomFrames) * 1e9 /
+                     config_.rate),
+        std::memory_order_relaxed);
 }
 
 bool AudioMixer::Send(Lane lane, const MixerCommand& command) {
@@ -87,6 +95,7 @@ void AudioMixer::UpdateAnchor(int64_t nowNs) {
         anchorNs_ = nowNs;
         anchorFrame_ = static_cast<double>(rendered_) + config_.headroomFrames;
         windowMax_ = static_cast<double>(rendered_);
+        streamAt_ = windowMax_;
         movedNs_ = nowNs;
         return;
     }
@@ -98,6 +107,7 @@ void AudioMixer::UpdateAnchor(int64_t nowNs) {
         anchorFrame_ = implied + config_.headroomFrames;
         MappingMoved(nowNs);
         windowMax_ = implied;
+        streamAt_ = implied;
         windowCallbacks_ = 0;
         framesToLower_ = 0;
         return;
@@ -128,6 +138,16 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
         return;
     UpdateAnchor(nowNs);
     const int64_t blockStart = rendered_;
+    // For what follows the sound elsewhere (MIDI): the frame the mapping gives to a
+    // moment, less the frame the stream is at then. A callback that runs late makes the
+    // stream look behind, so the least delayed of the recent ones has the say.
+    const double implied =
+        static_cast<double>(blockStart) - static_cast<double>(nowNs - anchorNs_) * rate() / 1e9;
+    streamAt_ = std::max(implied, streamAt_ - kStreamAtDecayFrames);
+    soundDelayNs_.store(
+        std::llround((anchorFrame_ - streamAt_ + static_cast<double>(config_.latencyFrames)) * 1e9 /
+                     rate()),
+        std::memory_order_relaxed);
     const bool settled = Settled(nowNs);
     // Steps that waited for the stream to settle first, so that the oldest step of each
     // run places its origin. Then the step clock's lane: a trigger it sent can only name

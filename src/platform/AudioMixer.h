@@ -111,6 +111,10 @@ public:
         return std::llround((static_cast<double>(config_.latencyFrames) + config_.headroomFrames) *
                             1e9 / config_.rate);
     }
+    // Any thread: how long after its time a command sounds, in nanoseconds, as of the
+    // last callback: the latency plus the lead the mapping keeps over the stream (its
+    // headroom, and what it has not come back by yet).
+    int64_t soundDelayNs() const { return soundDelayNs_.load(std::memory_order_relaxed); }
 
     // The final stage of every mix, live and rendered: samples up to -1 dBFS pass
     // unchanged, louder ones bend smoothly towards full scale and never reach beyond it.
@@ -185,6 +189,7 @@ private:
     std::atomic<uint64_t> late_{0};
     std::atomic<uint64_t> moves_{0};
     std::atomic<int64_t> renderedOut_{0};
+    std::atomic<int64_t> soundDelayNs_{0};
 
     // Audio thread only from here on.
     std::array<Voice, kMaxVoices> voices_{};
@@ -208,6 +213,9 @@ private:
     int windowCallbacks_ = 0;
     int framesToLower_ = 0;
     int callbacksSinceNudge_ = 0;
+    // The stream's frame at the anchor time, as the least delayed recent callback implies
+    // it (see soundDelayNs).
+    double streamAt_ = 0.0;
 };
 
 } // namespace mb

@@ -4,6 +4,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "platform/MidiChoice.h"
 
 #include "platform/OutputChoice.h"
 
@@ -80,6 +83,12 @@ public:
     // Opens a progress display showing `text` and returns at once (unlike every other
     // prompt); nothing where there is no display.
     virtual std::unique_ptr<ProgressPrompt> ShowProgress(const std::string& text) = 0;
+    // The "MIDI Output" dialog, opened on the present choice, offering the ports there
+    // are now (`outputs` take MIDI in, `inputs` give it out); the choice from now on,
+    // nothing when cancelled.
+    virtual std::optional<MidiChoice> ChooseMidi(const MidiChoice& current,
+                                                 const std::vector<MidiPortId>& outputs,
+                                                 const std::vector<MidiPortId>& inputs) = 0;
 };
 
 } // namespace mb

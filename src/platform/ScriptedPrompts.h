@@ -57,6 +57,14 @@ public:
         return std::make_unique<Progress>(*this);
     }
 
+    std::optional<MidiChoice> ChooseMidi(const MidiChoice& current,
+                                         const std::vector<MidiPortId>& /*outputs*/,
+                                         const std::vector<MidiPortId>& /*inputs*/) override {
+        asked.push_back("ChooseMidi: " + current.output.name + "/" + current.input.name + "/" +
+                        std::to_string(current.channel));
+        return Next(midiChoices, std::optional<MidiChoice>{});
+    }
+
     std::vector<std::string> notes;
     std::vector<std::string> notices;
     std::vector<std::string> asked;
@@ -70,6 +78,7 @@ public:
     std::deque<std::optional<ExportChoice>> exportChoices;
     std::vector<int> progress;
     bool cancelProgress = false;
+    std::deque<std::optional<MidiChoice>> midiChoices;
 
 private:
     class Progress : public ProgressPrompt {

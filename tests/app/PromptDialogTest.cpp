@@ -1,21 +1,25 @@
 // The save-changes and OK/Cancel dialogs: their texts, their buttons' results, Escape and
-// Enter, their faces, and QtPrompts driving them modally.
+// Enter, their faces, and QtPrompts driving them modally; the MIDI Output dialog.
 #include <functional>
 #include <memory>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 #include "WidgetTestSupport.h"
+#include "app/MidiOutputDialog.h"
 #include "app/OkCancelDialog.h"
 #include "app/QtPrompts.h"
 #include "app/SaveChangesDialog.h"
@@ -239,6 +243,34 @@ TEST(PromptDialogTest, ImportSoundsTakesANewNameInAFolderWithoutSounds) {
     });
     QtPrompts prompts;
     EXPECT_EQ(prompts.ImportSoundFile(), typed.toStdString());
+}
+
+TEST(MidiOutputDialog, OffersThePortsThereAreAndKeepsAChosenPortThatIsGone) {
+    MidiChoice current;
+    current.output = {MidiPortId::kAlsa, "Gone:out 20:0"};
+    current.channel = 4;
+    current.clock = false;
+    MidiOutputDialog dialog(nullptr, current,
+                            {{MidiPortId::kJack, "synth:in"}, {MidiPortId::kAlsa, "Pads:in 24:0"}},
+                            {{MidiPortId::kJack, "pedal:out"}});
+    ASSERT_EQ(dialog.OutputBox().count(), 4);
+    EXPECT_EQ(dialog.OutputBox().itemText(1), "JACK: synth:in");
+    EXPECT_EQ(dialog.OutputBox().itemText(3), "ALSA: Gone:out 20:0 (not there now)");
+    EXPECT_EQ(dialog.InputBox().currentText(), "None");
+    EXPECT_EQ(dialog.Choice(), current);
+
+    dialog.OutputBox().setCurrentIndex(2);
+    dialog.InputBox().setCurrentIndex(1);
+    dialog.ChannelBox().setValue(16);
+    dialog.NotesBox().setChecked(false);
+    MidiChoice chosen = current;
+    chosen.output = {MidiPortId::kAlsa, "Pads:in 24:0"};
+    chosen.input = {MidiPortId::kJack, "pedal:out"};
+    chosen.channel = 16;
+    chosen.notes = false;
+    EXPECT_EQ(dialog.Choice(), chosen);
+    dialog.OutputBox().setCurrentIndex(0);
+    EXPECT_TRUE(dialog.Choice().output.empty());
 }
 
 } // namespace

@@ -19,6 +19,7 @@
 
 #include "AppTestSupport.h"
 #include "app/AboutBox.h"
+#include "files/PersistedSettings.h"
 #include "files/SetupDocument.h"
 #include "model/Setup.h"
 #include "model/StepParam.h"
@@ -130,14 +131,16 @@ TEST_F(WindowTest, TheMenusShowTheSetupAsItIsNow) {
     EXPECT_FALSE(fade->enabled);
     EXPECT_FALSE(fade->checked);
     EXPECT_TRUE(Find(third, CommandTable::kHighResTimer)->checked);
-    // The additions, after a separator below Kill All Sound: Sound Output..., then Link,
-    // off.
+    // The additions, after a separator below Kill All Sound: Sound Output..., MIDI
+    // Output..., then Link, off.
     const std::unique_ptr<QMenu> menu = window->Commands().BuildMenu(CommandTable::kThirdMenu);
     const QList<QAction*> actions = menu->actions();
-    ASSERT_GE(actions.size(), 4);
-    EXPECT_EQ(actions[actions.size() - 4]->data().toInt(), CommandTable::kKillAllSound);
-    EXPECT_TRUE(actions[actions.size() - 3]->isSeparator());
-    EXPECT_EQ(actions[actions.size() - 2]->text(), "Sound Output...");
+    ASSERT_GE(actions.size(), 5);
+    EXPECT_EQ(actions[actions.size() - 5]->data().toInt(), CommandTable::kKillAllSound);
+    EXPECT_TRUE(actions[actions.size() - 4]->isSeparator());
+    EXPECT_EQ(actions[actions.size() - 3]->text(), "Sound Output...");
+    EXPECT_EQ(actions[actions.size() - 2]->text(), "MIDI Output...");
+    EXPECT_EQ(actions[actions.size() - 2]->data().toInt(), 23011);
     const QAction* link = actions.back();
     EXPECT_EQ(link->data().toInt(), CommandTable::kLink);
     EXPECT_EQ(link->text(), "Link");
@@ -243,6 +246,26 @@ TEST_F(WindowTest, CtrlEExportsWhilePlayingTheFileTheCommandLineWrites) {
     QTRY_VERIFY_WITH_TIMEOUT(!window->Exporter().Busy(), 30000);
     EXPECT_FALSE(fs::exists(exported));
     EXPECT_TRUE(prompts.notes.empty());
+}
+
+TEST_F(WindowTest, MidiOutputKeepsWhatIsChosen) {
+    Start();
+    // Cancel changes nothing; a port that does not open is said, and stays chosen.
+    const size_t notes = prompts.notes.size();
+    window->Commands().OnCommand(CommandTable::kMidiOutput);
+    EXPECT_EQ(prompts.notes.size(), notes);
+    MidiChoice chosen;
+    chosen.output = {MidiPortId::kAlsa, "Nowhere:in 99:0"};
+    chosen.channel = 3;
+    chosen.notes = false;
+    prompts.midiChoices.push_back(chosen);
+    window->Commands().OnCommand(CommandTable::kMidiOutput);
+    EXPECT_EQ(prompts.asked.back(), "ChooseMidi: //10");
+    ASSERT_EQ(prompts.notes.size(), notes + 1);
+    EXPECT_NE(prompts.notes.back().find("\"Nowhere:in 99:0\" did not open"), std::string::npos);
+    EXPECT_FALSE(window->Midi().sending());
+    EXPECT_EQ(window->Midi().choice(), chosen);
+    EXPECT_EQ(PersistedSettings::ReadMidiChoice(window->Settings()), chosen);
 }
 
 TEST_F(WindowTest, CtrlSSavesEvenWhenTheMenuWouldShowItDisabled) {

@@ -91,8 +91,8 @@ struct JackServer {
         setenv("JACK_DEFAULT_SERVER", kServer, 1);
         setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
         const std::string rate = std::to_string(kRate);
-        const char* argv[] = {"jackd", "--no-realtime", "-n", kServer, "-d",   "dummy",
-                              "-r",    rate.c_str(),    "-p", "256",   nullptr};
+        const char* argv[] = {"jackd", "-n",         kServer, "-d",  "dummy",
+                              "-r",    rate.c_str(), "-p",    "256", nullptr};
         return posix_spawnp(&pid, "jackd", nullptr, nullptr, const_cast<char**>(argv), environ) ==
                0;
     }

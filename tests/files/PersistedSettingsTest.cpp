@@ -84,6 +84,40 @@ TEST_F(PersistedSettingsTest, ATextCannotForgeAnotherValue) {
               "/tmp/x\n[Marrowbeat\\data\\8]\nhighResTimer=off\\,1");
 }
 
+TEST_F(PersistedSettingsTest, TheMidiChoiceComesBackAndWhatIsNotUnderstoodIsTheDefault) {
+    EXPECT_EQ(PersistedSettings::ReadMidiChoice(store), MidiChoice{});
+    MidiChoice choice;
+    choice.output = {"jack", "system:midi_playback_1"};
+    choice.input = {"alsa", "Midi Through:Midi Through Port-0 14:0"};
+    choice.channel = 16;
+    choice.clock = false;
+    PersistedSettings::WriteMidiChoice(store, choice);
+    EXPECT_EQ(PersistedSettings::ReadMidiChoice(store), choice);
+
+    struct Case {
+        const char* value;
+        const char* text;
+        MidiChoice expected;
+    };
+    MidiChoice noOutput = choice;
+    noOutput.output = {};
+    MidiChoice channel10 = choice;
+    channel10.channel = 10;
+    MidiChoice clockOn = choice;
+    clockOn.clock = true;
+    const Case cases[] = {
+        {"outputApi", "oss", noOutput}, {"outputApi", "JACK", noOutput},
+        {"channel", "0", channel10},    {"channel", "17", channel10},
+        {"channel", "3x", channel10},   {"channel", "", channel10},
+        {"clock", "Off", clockOn},      {"clock", "", clockOn},
+    };
+    for (const Case& c : cases) {
+        PersistedSettings::WriteMidiChoice(store, choice);
+        store.WriteString("Marrowbeat\\midi", c.value, c.text);
+        EXPECT_EQ(PersistedSettings::ReadMidiChoice(store), c.expected) << c.value << "=" << c.text;
+    }
+}
+
 TEST_F(PersistedSettingsTest, FailuresAreSilent) {
     // The store's folder is a file: nothing can be written, and reads give nothing.
     TempFolder::WriteBytes(dir / "blocked", {1});
