@@ -8,18 +8,22 @@
 #
 #   bench/gui_timing.sh [RUNS] [PLAY-SECONDS] [IDLE-SECONDS]    (default 3 runs of 20 s)
 #   QUICK=1 bench/gui_timing.sh ...   Space 0.3 s after the window is up, the stream new
+#   RATE=96000 bench/gui_timing.sh ... the null sink (and the recording) at another rate
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs="${1:-3}"
 play="${2:-20}"
 idle="${3:-10}"
+rate="${RATE:-44100}"
+# The click period in samples at that rate: a step at 126 BPM is 60 / 126 / 4 s.
+period=$(/usr/bin/python3 -c "print(60 / 126 / 4 * $rate)")
 shared=../shared/bench
 /usr/bin/python3 "$shared/make_bench_setup.py" build/bench >/dev/null
 
 export XDG_RUNTIME_DIR
 XDG_RUNTIME_DIR=$(mktemp -d /tmp/marrowbeat-bench-XXXXXX)
 pulseaudio --daemonize=yes --system=no --exit-idle-time=-1 -n --disallow-exit=no \
-  --load="module-null-sink sink_name=cap rate=44100 channels=2" \
+  --load="module-null-sink sink_name=cap rate=$rate channels=2" \
   --load="module-native-protocol-unix" >/dev/null 2>&1
 trap 'pulseaudio --kill >/dev/null 2>&1 || true; rm -rf "$XDG_RUNTIME_DIR"' EXIT
 sleep 1
@@ -38,7 +42,7 @@ for setting in on off; do
     --runs "$runs" --play-secs "$play" "${timing[@]}" \
     --play-cmd 'xdotool windowfocus --sync $APP_WID key space' \
     --stop-cmd 'xdotool windowfocus --sync $APP_WID key space' \
-    --record-source cap.monitor --period 5250 --out "build/gui_bench_$setting" -- \
+    --record-source cap.monitor --rate "$rate" --period "$period" --out "build/gui_bench_$setting" -- \
     build/default/src/app/marrowbeat build/bench/bench16.mbx
   rm -rf "$config"
 done
