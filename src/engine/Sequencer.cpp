@@ -192,9 +192,12 @@ int64_t Sequencer::Tick() {
                          : first   ? 0.0
                                    : NextDueMs(pending);
     const int64_t dueNs = onSession ? sessionDueNs : DueNs(dueMs);
+    // A sound device whose clock runs fast takes the run's grid earlier than the
+    // monotonic clock has it: each step is taken that much before its time.
+    const int64_t ahead = sound_->SendAheadNs();
     // Woken before the step is due (a tempo change looks at the new due time): sleep on.
-    if (timer_->NowNs() < dueNs)
-        return dueNs;
+    if (timer_->NowNs() < dueNs - ahead)
+        return dueNs - ahead;
 
     StepAction(GridTime{run_, originNs_, dueMs});
     if (first) {
@@ -214,9 +217,9 @@ int64_t Sequencer::Tick() {
         tempoApplied_ = changes;
     }
     if (onSession)
-        return session_->StepDueNs(stepNumber_);
+        return session_->StepDueNs(stepNumber_) - ahead;
     const bool again = tempoChanges_.load(std::memory_order_acquire) != tempoApplied_;
-    return DueNs(NextDueMs(again));
+    return DueNs(NextDueMs(again)) - ahead;
 }
 
 void Sequencer::StepAction(GridTime due) {

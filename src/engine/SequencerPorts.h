@@ -53,6 +53,9 @@ public:
     virtual void SilenceAll() = 0;
     virtual void MuteAll() = 0;
     virtual void UnmuteAll() = 0;
+    // How much earlier than its time a step must be taken for the sound to meet it
+    // (see AudioMixer::sendAheadNs). Any thread.
+    virtual int64_t SendAheadNs() const { return 0; }
 };
 
 // The state of the keyboard at this moment (not of the message being handled). Any

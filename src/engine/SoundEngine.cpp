@@ -255,6 +255,10 @@ void SoundEngine::EndRun(uint32_t run) {
         device_->EndRun(run);
 }
 
+int64_t SoundEngine::SendAheadNs() const {
+    return device_ ? device_->mixer().sendAheadNs() : 0;
+}
+
 void SoundEngine::SilenceAll() {
     if (device_)
         device_->StopAllVoices();

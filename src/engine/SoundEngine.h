@@ -82,6 +82,7 @@ public:
     void SilenceAll() override;
     void MuteAll() override;
     void UnmuteAll() override;
+    int64_t SendAheadNs() const override;
 
     bool IsPlaying(int loop, int step) const;
 

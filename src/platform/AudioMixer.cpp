@@ -148,6 +148,7 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
         std::llround((anchorFrame_ - streamAt_ + static_cast<double>(config_.latencyFrames)) * 1e9 /
                      rate()),
         std::memory_order_relaxed);
+    UpdateSendAhead();
     const bool settled = Settled(nowNs);
     // Steps that waited for the stream to settle first, so that the oldest step of each
     // run places its origin. Then the step clock's lane: a trigger it sent can only name
@@ -176,6 +177,14 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
         Limit(out, 2 * static_cast<size_t>(frames));
     rendered_ += frames;
     renderedOut_.store(rendered_, std::memory_order_relaxed);
+}
+
+void AudioMixer::UpdateSendAhead() {
+    const double crept = streamAt_ - runStreamAt_;
+    int64_t ahead = 0;
+    if (crept > 0.0) // false while NaN: no run yet
+        ahead = std::min<int64_t>(std::llround(crept * 1e9 / rate()), kMaxSendAheadNs);
+    sendAheadNs_.store(ahead, std::memory_order_relaxed);
 }
 
 void AudioMixer::Limit(float* samples, size_t count) {
@@ -216,6 +225,8 @@ void AudioMixer::Restart(const Config& config) {
     framesToLower_ = 0;
     callbacksSinceNudge_ = 0;
     runs_ = {};
+    runStreamAt_ = std::numeric_limits<double>::quiet_NaN();
+    sendAheadNs_.store(0, std::memory_order_relaxed);
     // Every waiting command is placed again once the new stream has settled.
     for (int i = 0; i < pendingCount_; ++i)
         pending_[static_cast<size_t>(i)].frame = kUnplaced;
@@ -262,6 +273,7 @@ int64_t AudioMixer::PlaceOnGrid(const GridTime& at, int64_t blockStart, bool set
         origin = &runs_[static_cast<size_t>(nextRun_)];
         nextRun_ = (nextRun_ + 1) % kRunOrigins;
         *origin = RunOrigin{at.run, FrameOf(at.originNs)};
+        runStreamAt_ = streamAt_;
         first = true;
     }
     const int64_t frame = origin->frame + at.OffsetFrames(config_.rate);
@@ -273,6 +285,9 @@ int64_t AudioMixer::PlaceOnGrid(const GridTime& at, int64_t blockStart, bool set
     if (!first)
         late_.fetch_add(1, std::memory_order_relaxed);
     origin->frame += blockStart - frame;
+    // The steps still to come of the latest run are sent that much later again.
+    if (origin == &runs_[static_cast<size_t>((nextRun_ + kRunOrigins - 1) % kRunOrigins)])
+        runStreamAt_ += static_cast<double>(blockStart - frame);
     return blockStart;
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include "platform/MixerCommand.h"
 #include "platform/SpscQueue.h"
@@ -115,6 +116,14 @@ public:
     // last callback: the latency plus the lead the mapping keeps over the stream (its
     // headroom, and what it has not come back by yet).
     int64_t soundDelayNs() const { return soundDelayNs_.load(std::memory_order_relaxed); }
+    // Any thread: how much earlier than their time the steps of the latest run must be
+    // sent, as of the last callback. A device whose clock runs faster than the monotonic
+    // clock consumes the run's grid, which is counted in its own frames, ahead of the
+    // moments the step clock sends the steps at; by as much as it has crept ahead since
+    // the run's origin was placed (at most kMaxSendAheadNs) the steps go earlier, so
+    // that they never arrive after their frame.
+    int64_t sendAheadNs() const { return sendAheadNs_.load(std::memory_order_relaxed); }
+    static constexpr int64_t kMaxSendAheadNs = 1'000'000'000;
 
     // The final stage of every mix, live and rendered: samples up to -1 dBFS pass
     // unchanged, louder ones bend smoothly towards full scale and never reach beyond it.
@@ -161,6 +170,8 @@ private:
 
     void UpdateAnchor(int64_t nowNs);
     void MappingMoved(int64_t nowNs);
+    // Audio thread: publishes sendAheadNs from where the stream is now.
+    void UpdateSendAhead();
     bool Settled(int64_t nowNs) const;
     int64_t FrameOf(int64_t whenNs) const;
     int64_t PlaceOnGrid(const GridTime& at, int64_t blockStart, bool settled);
@@ -190,6 +201,7 @@ private:
     std::atomic<uint64_t> moves_{0};
     std::atomic<int64_t> renderedOut_{0};
     std::atomic<int64_t> soundDelayNs_{0};
+    std::atomic<int64_t> sendAheadNs_{0};
 
     // Audio thread only from here on.
     std::array<Voice, kMaxVoices> voices_{};
@@ -216,6 +228,9 @@ private:
     // The stream's frame at the anchor time, as the least delayed recent callback implies
     // it (see soundDelayNs).
     double streamAt_ = 0.0;
+    // streamAt_ when the latest run's origin was placed, plus the frames that run has
+    // been moved on by steps that came late; NaN before any run.
+    double runStreamAt_ = std::numeric_limits<double>::quiet_NaN();
 };
 
 } // namespace mb

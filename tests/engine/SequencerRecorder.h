@@ -52,6 +52,7 @@ public:
     void SilenceAll() override { ++silenceAll; }
     void MuteAll() override { ++muteAll; }
     void UnmuteAll() override { ++unmuteAll; }
+    int64_t SendAheadNs() const override { return sendAheadNs; }
     bool IsCtrlDown() const override { return ctrlDown; }
     unsigned Broadcast(int message, intptr_t wParam, intptr_t lParam) override {
         broadcasts.push_back({message, wParam, lParam});
@@ -87,6 +88,7 @@ public:
     int silenceAll = 0;
     int muteAll = 0;
     int unmuteAll = 0;
+    int64_t sendAheadNs = 0;
 };
 
 } // namespace mb::test

@@ -98,6 +98,11 @@ TEST_F(SequencerTest, StartPlaysStepZeroAtOnceAndTheNextStepsOnTheGrid) {
         EXPECT_EQ(plays[k].due.originNs, origin * 1000000);
         EXPECT_EQ(plays[k].due.offsetMs, static_cast<double>(k) * period) << k;
     }
+    // A sound device that runs ahead: steps are taken that much earlier, with the
+    // same place on the grid.
+    recorder.sendAheadNs = 30'000'000;
+    EXPECT_EQ(RunUntil(570), (std::vector<int64_t>{566}));
+    EXPECT_EQ(recorder.Plays().back().due.offsetMs, 5 * period);
 }
 
 TEST_F(SequencerTest, ALateCallbackIsFollowedByOneStepPerCallbackUntilCaughtUp) {

@@ -306,6 +306,33 @@ TEST_P(MixerTest, SampleDataIsFreedOnlyOnceTheAudioThreadHasLetGoOfIt) {
 
 // With nobody draining the lanes (a stream that stopped), commands are dropped and
 // counted at once, never waited for, and a dropped trigger leaves its voice idle.
+// A device clock 1000 ppm fast, in bursts of four callbacks: steps taken at their time
+// would come later and later for their frames. Taken sendAheadNs earlier, every one
+// lands on its frame of the run's grid.
+TEST_P(MixerTest, StepsTakenAheadOfAFastDeviceClockKeepTheirFrames) {
+    const auto buffer = Buffer(std::vector<int16_t>(10, 10000));
+    const double period = 119.04761904761905; // 5250 frames
+    const int64_t origin = TimeOf(1000);
+    std::vector<float> out;
+    int k = 0;
+    for (int callback = 0; callback < 1800; ++callback) {
+        while (nowNs >= origin + std::llround(k * period * 1e6) - device->mixer().sendAheadNs())
+            Play(buffer, 44100, 0, 0, GridTime{1, origin, k * period}, k++ % 16);
+        std::vector<float> block(2 * 256);
+        device->Render(block.data(), 256, nowNs);
+        out.insert(out.end(), block.begin(), block.end());
+        rendered += 256;
+        if (callback % 4 == 3)
+            nowNs = std::llround(TimeOf(static_cast<double>(rendered)) * (1.0 - 1e-3));
+    }
+    const auto onsets = Onsets(out);
+    ASSERT_GT(onsets.size(), 80u);
+    for (size_t i = 0; i < onsets.size(); ++i)
+        ASSERT_EQ(onsets[i] - onsets[0], 5250 * static_cast<int>(i)) << i;
+    EXPECT_EQ(device->mixer().lateCommands(), 0u);
+    EXPECT_GT(device->mixer().sendAheadNs(), 8'000'000) << "10 s at 1000 ppm";
+}
+
 TEST_P(MixerTest, AFullLaneDropsCommandsWithoutWaiting) {
     const auto buffer = Buffer(std::vector<int16_t>(10, 1)); // one command in the lane
     for (size_t i = 1; i < AudioMixer::kLaneCapacity; ++i)
