@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -54,10 +53,13 @@ protected:
 };
 
 TEST(SequencerPeriod, QuarterBeatFromSinglePrecisionTempo) {
-    EXPECT_EQ(std::bit_cast<uint32_t>(0.06666667f), 0x3D888889u);
-    EXPECT_NEAR(Sequencer::PeriodFromTempo(126.0), 119.047613, 1e-6);
-    EXPECT_NEAR(Sequencer::PeriodFromTempo(120.0), 124.999994, 1e-6);
-    EXPECT_NEAR(Sequencer::PeriodFromTempo(240.0), 62.499997, 1e-6);
+    // Exactly 60 000 / 4 / bpm: 126 BPM is 5250 frames at 44.1 kHz for every step.
+    EXPECT_EQ(Sequencer::PeriodFromTempo(126.0) * 44.1, 5250.0);
+    EXPECT_EQ(Sequencer::PeriodFromTempo(120.0), 125.0);
+    EXPECT_EQ(Sequencer::PeriodFromTempo(240.0), 62.5);
+    // The tempo is taken in single precision, as it is stored.
+    EXPECT_EQ(Sequencer::PeriodFromTempo(120.3),
+              static_cast<double>(15000.0L / static_cast<long double>(120.3f)));
 }
 
 TEST(SequencerPeriod, TempoIsLimitedSoThePeriodIsAlwaysFiniteAndPositive) {
