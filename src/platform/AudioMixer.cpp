@@ -52,8 +52,13 @@ AudioMixer::AudioMixer(const Config& config) : config_(config) {
     wide_ = config_.wideKernels && MixKernels::HasWide();
     if (config_.rate == 0)
         config_.rate = 44100;
+    StoreLatency();
     // Until the first callback: the mapping will start the headroom ahead of the stream.
-    soundDelayNs_.store(
+    soundDelayNs_.store(LatencyNs(), std::memory_order_relaxed);
+}
+
+void AudioMixer::StoreLatency() {
+    latencyNs_.store(
         std::llround((static_cast<double>(config_.latencyFrames) + config_.headroomFrames) * 1e9 /
                      config_.rate),
         std::memory_order_relaxed);
@@ -218,6 +223,7 @@ void AudioMixer::Restart(const Config& config) {
     const uint32_t rate = config.rate == 0 ? config_.rate : config.rate;
     config_ = config;
     config_.rate = rate;
+    StoreLatency();
     for (int i = 0; i < activeCount_; ++i)
         SetSpeed(voices_[active_[static_cast<size_t>(i)]]);
     anchored_ = false;

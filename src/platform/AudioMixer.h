@@ -107,11 +107,8 @@ public:
     uint32_t rate() const { return config_.rate; }
     // How long after a command's time its frame plays, as the mapping places it (the
     // latency and the headroom): a step that must be heard at a given moment is sent
-    // this much earlier. Any thread.
-    int64_t LatencyNs() const {
-        return std::llround((static_cast<double>(config_.latencyFrames) + config_.headroomFrames) *
-                            1e9 / config_.rate);
-    }
+    // this much earlier. Any thread (the stream's configuration changes on another).
+    int64_t LatencyNs() const { return latencyNs_.load(std::memory_order_relaxed); }
     // Any thread: how long after its time a command sounds, in nanoseconds, as of the
     // last callback: the latency plus the lead the mapping keeps over the stream (its
     // headroom, and what it has not come back by yet).
@@ -170,6 +167,8 @@ private:
 
     void UpdateAnchor(int64_t nowNs);
     void MappingMoved(int64_t nowNs);
+    // Publishes LatencyNs for the present configuration.
+    void StoreLatency();
     // Audio thread: publishes sendAheadNs from where the stream is now.
     void UpdateSendAhead();
     bool Settled(int64_t nowNs) const;
@@ -200,6 +199,7 @@ private:
     std::atomic<uint64_t> late_{0};
     std::atomic<uint64_t> moves_{0};
     std::atomic<int64_t> renderedOut_{0};
+    std::atomic<int64_t> latencyNs_{0};
     std::atomic<int64_t> soundDelayNs_{0};
     std::atomic<int64_t> sendAheadNs_{0};
 
