@@ -111,6 +111,7 @@ void Sequencer::StartRun(int64_t originNs, bool onSession, bool stepNow) {
     run_ = run_ + 1;
     originNs_ = originNs;
     running_ = 1;
+    sound_->BeginRun(run_);
 
     s.currentLoop = static_cast<int16_t>(ValidLoop(s.selectedLoop));
     if (stepNow)

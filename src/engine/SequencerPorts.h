@@ -50,6 +50,10 @@ public:
     virtual void SilenceStep(int loop, int step, GridTime due) = 0;
     // The run has stopped: its steps that wait for their frame do not sound.
     virtual void EndRun(uint32_t run) = 0;
+    // A run begins, its first step maybe a moment ahead: an output that stands still gets
+    // ready now (it needs a moment to learn when it is heard), and one that runs does not
+    // stand still in the meantime.
+    virtual void BeginRun(uint32_t /*run*/) {}
     virtual void SilenceAll() = 0;
     virtual void MuteAll() = 0;
     virtual void UnmuteAll() = 0;

@@ -250,6 +250,11 @@ void SoundEngine::SilenceStep(int loop, int step, GridTime due) {
     device_->StopVoice(AudioMixer::kStepClockLane, VoiceOf(loop, step), due);
 }
 
+void SoundEngine::BeginRun(uint32_t /*run*/) {
+    if (device_)
+        device_->KeepOutputAwake();
+}
+
 void SoundEngine::EndRun(uint32_t run) {
     if (device_)
         device_->EndRun(run);

@@ -79,6 +79,7 @@ public:
     void PlayStep(int loop, int step, GridTime due) override;
     void SilenceStep(int loop, int step, GridTime due) override;
     void EndRun(uint32_t run) override;
+    void BeginRun(uint32_t run) override;
     void SilenceAll() override;
     void MuteAll() override;
     void UnmuteAll() override;

@@ -45,8 +45,7 @@ bool AudioDevice::Send(Lane lane, const MixerCommand& command) {
     // A stream that stands still for want of sound runs again. The command went into the
     // lane before this looks (both sequentially consistent), and the output says it
     // stands still before it looks at the lanes: one of the two always sees the other.
-    if (output_ && output_->Paused())
-        output_->Wake();
+    WakeOutput();
     return true;
 }
 

@@ -29,6 +29,9 @@ public:
     // while; Wake makes it run again.
     virtual bool Paused() const { return false; }
     virtual void Wake() {}
+    // Any thread, lock-free: sound is about to be played (a run starts a moment ahead):
+    // a stream that stands still runs again, and a running one does not stop meanwhile.
+    virtual void KeepAwake() {}
 };
 
 // The sound device the engine plays through: sound buffers holding each sound's decoded
@@ -105,6 +108,16 @@ public:
     void SetVoiceVolume(int voice, int32_t volume);
     void StopAllVoices();
     void EndRun(uint32_t run);
+    // Any thread: an output that stands still starts again now.
+    void WakeOutput() {
+        if (output_ && output_->Paused())
+            output_->Wake();
+    }
+    // Any thread: sound is about to be played; see AudioOutput::KeepAwake.
+    void KeepOutputAwake() {
+        if (output_)
+            output_->KeepAwake();
+    }
     // Any thread: the voice is sounding or about to.
     bool IsPlaying(int voice) const { return mixer_->IsPlaying(voice); }
 

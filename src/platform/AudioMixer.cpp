@@ -32,6 +32,8 @@ constexpr double kStreamAtDecayFrames = 0.05;
 constexpr double kJumpSeconds = 0.25;
 // Below this the stream is not ahead of the mapping (rounding of the offline clock).
 constexpr double kAheadFrames = 0.5;
+// An output with exact times may move its word by this much without a new runs' wait.
+constexpr double kExactToleranceSeconds = 0.001;
 // The limiter's knee: -1 dBFS.
 constexpr float kKnee = 0.8912509f;
 
@@ -60,7 +62,8 @@ AudioMixer::AudioMixer(const Config& config) : config_(config) {
 void AudioMixer::StoreLatency() {
     latencyNs_.store(
         std::llround((static_cast<double>(config_.latencyFrames) + config_.headroomFrames) * 1e9 /
-                     config_.rate),
+                     config_.rate) +
+            config_.leadNs,
         std::memory_order_relaxed);
 }
 
@@ -89,6 +92,15 @@ void AudioMixer::MappingMoved(int64_t nowNs) {
     moves_.fetch_add(1, std::memory_order_relaxed);
 }
 
+void AudioMixer::SetLead(int64_t leadNs) {
+    config_.leadNs = leadNs;
+    StoreLatency();
+}
+
+void AudioMixer::TimeUnknown(int64_t nowNs) {
+    movedNs_ = nowNs;
+}
+
 bool AudioMixer::Settled(int64_t nowNs) const {
     return anchored_ && nowNs - movedNs_ >= config_.settleNs;
 }
@@ -102,6 +114,21 @@ void AudioMixer::UpdateAnchor(int64_t nowNs) {
         windowMax_ = static_cast<double>(rendered_);
         streamAt_ = windowMax_;
         movedNs_ = nowNs;
+        exactSinceNs_ = nowNs;
+        return;
+    }
+    if (config_.exactTimes) {
+        // The output's own word for this block; a change beyond a millisecond (a new
+        // latency, an underrun) is a move that new runs wait out.
+        const double drift = static_cast<double>(rendered_) - anchorFrame_ -
+                             static_cast<double>(nowNs - anchorNs_) * rate / 1e9;
+        if (std::fabs(drift) > rate * kExactToleranceSeconds)
+            MappingMoved(nowNs);
+        anchorNs_ = nowNs;
+        anchorFrame_ = static_cast<double>(rendered_);
+        // The frame at one fixed moment, as this block's time implies it: it grows as far
+        // as the device's clock runs ahead of the monotonic clock.
+        streamAt_ = anchorFrame_ - static_cast<double>(nowNs - exactSinceNs_) * rate / 1e9;
         return;
     }
     // The frame at the anchor time, as this callback's frame count and time imply it.
@@ -146,13 +173,17 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
     // For what follows the sound elsewhere (MIDI): the frame the mapping gives to a
     // moment, less the frame the stream is at then. A callback that runs late makes the
     // stream look behind, so the least delayed of the recent ones has the say.
-    const double implied =
-        static_cast<double>(blockStart) - static_cast<double>(nowNs - anchorNs_) * rate() / 1e9;
-    streamAt_ = std::max(implied, streamAt_ - kStreamAtDecayFrames);
-    soundDelayNs_.store(
-        std::llround((anchorFrame_ - streamAt_ + static_cast<double>(config_.latencyFrames)) * 1e9 /
-                     rate()),
-        std::memory_order_relaxed);
+    if (config_.exactTimes) {
+        soundDelayNs_.store(config_.leadNs, std::memory_order_relaxed);
+    } else {
+        const double implied =
+            static_cast<double>(blockStart) - static_cast<double>(nowNs - anchorNs_) * rate() / 1e9;
+        streamAt_ = std::max(implied, streamAt_ - kStreamAtDecayFrames);
+        soundDelayNs_.store(
+            std::llround((anchorFrame_ - streamAt_ + static_cast<double>(config_.latencyFrames)) *
+                         1e9 / rate()),
+            std::memory_order_relaxed);
+    }
     UpdateSendAhead();
     const bool settled = Settled(nowNs);
     // Steps that waited for the stream to settle first, so that the oldest step of each

@@ -69,6 +69,13 @@ public:
         // Pass the mix through the final limiter (see Limit); false only for parts of a
         // mix that are summed afterwards.
         bool limitOutput = true;
+        // The output gives every callback the exact time of its first frame (a stream that
+        // says when each frame is heard): the mapping takes it as it comes instead of
+        // guessing from the callbacks' rhythm.
+        bool exactTimes = false;
+        // With exact times: how long after its time a command is heard (the output gives
+        // each block's time that much early).
+        int64_t leadNs = 0;
     };
 
     explicit AudioMixer(const Config& config);
@@ -103,15 +110,24 @@ public:
     void Restart(const Config& config);
     // Audio thread: no voice sounds and nothing waits, in the lanes or for its frame.
     bool IsIdle() const;
+    // Audio thread, before a Render: the time given with the next block is only a guess
+    // (an output that says when its frames are heard has not said it yet). New runs wait
+    // until the times are known and steady.
+    void TimeUnknown(int64_t nowNs);
+    // Audio thread, before a Render: with exact times, the lead is now `leadNs` (the
+    // output gives each block's time that much earlier from now on).
+    void SetLead(int64_t leadNs);
 
     uint32_t rate() const { return config_.rate; }
     // How long after a command's time its frame plays, as the mapping places it (the
-    // latency and the headroom): a step that must be heard at a given moment is sent
-    // this much earlier. Any thread (the stream's configuration changes on another).
+    // latency and the headroom, or with exact times the lead): a step that must be heard
+    // at a given moment is sent this much earlier. Any thread (the stream's configuration changes on another).
     int64_t LatencyNs() const { return latencyNs_.load(std::memory_order_relaxed); }
     // Any thread: how long after its time a command sounds, in nanoseconds, as of the
     // last callback: the latency plus the lead the mapping keeps over the stream (its
-    // headroom, and what it has not come back by yet).
+    // headroom, and what it has not come back by yet), or the output's fixed lead. A
+    // step that must be heard at a given moment (a Link beat, a MIDI note) is due this
+    // much earlier.
     int64_t soundDelayNs() const { return soundDelayNs_.load(std::memory_order_relaxed); }
     // Any thread: how much earlier than their time the steps of the latest run must be
     // sent, as of the last callback. A device whose clock runs faster than the monotonic
@@ -219,6 +235,8 @@ private:
     double anchorFrame_ = 0.0;
     // When the mapping last moved forward or jumped.
     int64_t movedNs_ = 0;
+    // With exact times: the moment that streamAt_ counts from.
+    int64_t exactSinceNs_ = 0;
     // The stream's furthest frame (as implied at the anchor time) over the current
     // window of callbacks, and the frames the mapping still means to come back by.
     double windowMax_ = 0.0;

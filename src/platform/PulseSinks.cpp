@@ -69,21 +69,40 @@ private:
 
 } // namespace
 
-uint32_t PulseSinks::Rate(const std::string& description) {
+std::vector<OutputDevice> PulseSinks::List() {
+    std::vector<OutputDevice> sinks;
+    Connection connection;
+    if (!connection.ready())
+        return sinks;
+    connection.Wait(pa_context_get_sink_info_list(
+        connection.context(),
+        [](pa_context*, const pa_sink_info* info, int eol, void* user) {
+            if (eol == 0 && info != nullptr)
+                static_cast<std::vector<OutputDevice>*>(user)->push_back(
+                    {info->name, info->description != nullptr ? info->description : info->name});
+        },
+        &sinks));
+    return sinks;
+}
+
+uint32_t PulseSinks::Rate(const std::string& sink, std::string* name) {
     Connection connection;
     if (!connection.ready())
         return 0;
     struct Query {
-        std::string defaultSink;
-        std::string description;
-        uint32_t rate = 0;
-    } query{{}, description, 0};
-    if (description.empty()) {
+        std::string wanted;
+        std::string byName;
+        uint32_t byNameRate = 0;
+        std::string byDescription;
+        uint32_t byDescriptionRate = 0;
+    } query;
+    query.wanted = sink;
+    if (sink.empty()) {
         connection.Wait(pa_context_get_server_info(
             connection.context(),
             [](pa_context*, const pa_server_info* info, void* user) {
                 if (info != nullptr && info->default_sink_name != nullptr)
-                    static_cast<Query*>(user)->defaultSink = info->default_sink_name;
+                    static_cast<Query*>(user)->wanted = info->default_sink_name;
             },
             &query));
     }
@@ -91,16 +110,22 @@ uint32_t PulseSinks::Rate(const std::string& description) {
         connection.context(),
         [](pa_context*, const pa_sink_info* info, int eol, void* user) {
             auto* q = static_cast<Query*>(user);
-            if (eol != 0 || info == nullptr || q->rate != 0)
+            if (eol != 0 || info == nullptr)
                 return;
-            const bool match = q->description.empty() ? q->defaultSink == info->name
-                                                      : info->description != nullptr &&
-                                                            q->description == info->description;
-            if (match)
-                q->rate = info->sample_spec.rate;
+            if (q->wanted == info->name) {
+                q->byName = info->name;
+                q->byNameRate = info->sample_spec.rate;
+            } else if (info->description != nullptr && q->wanted == info->description &&
+                       q->byDescriptionRate == 0) {
+                q->byDescription = info->name;
+                q->byDescriptionRate = info->sample_spec.rate;
+            }
         },
         &query));
-    return query.rate;
+    const bool named = query.byNameRate != 0;
+    if (name != nullptr)
+        *name = named ? query.byName : query.byDescription;
+    return named ? query.byNameRate : query.byDescriptionRate;
 }
 
 } // namespace mb

@@ -8,6 +8,7 @@
 
 #include "platform/Clocks.h"
 #include "platform/PulseSinks.h"
+#include "platform/PulseStream.h"
 
 namespace mb {
 
@@ -35,11 +36,12 @@ struct Api {
     const char* name;
     RtAudio::Api api;
 };
+// The back ends RtAudio serves; a sound server is served through libpulse.
 constexpr Api kApis[] = {
-    {"pulse", RtAudio::LINUX_PULSE},
     {"alsa", RtAudio::LINUX_ALSA},
     {"jack", RtAudio::UNIX_JACK},
 };
+constexpr const char* kPulse = "pulse";
 
 bool Compiled(RtAudio::Api api) {
     std::vector<RtAudio::Api> compiled;
@@ -59,6 +61,8 @@ void IgnoreStreamError(RtAudioError::Type /*type*/, const std::string& /*text*/)
 } // namespace
 
 std::vector<OutputDevice> RtAudioOutput::ListDevices(const std::string& api) {
+    if (api == kPulse)
+        return PulseSinks::List();
     std::vector<OutputDevice> devices;
     for (const Api& a : kApis) {
         if (api != a.name || !Compiled(a.api))
@@ -141,20 +145,53 @@ int RtAudioOutput::Callback(void* out,
         return kAbortStream;
     }
     self->device_->Render(static_cast<float*>(out), static_cast<int>(frames), now);
-    if (self->device_->mixer().IsIdle()) {
-        self->idleFrames_ += frames;
-        if (static_cast<double>(self->idleFrames_) >= kIdleSeconds * rate)
-            self->idleLong_.store(true, std::memory_order_release);
-    } else {
-        self->idleFrames_ = 0;
-        self->idleLong_.store(false, std::memory_order_release);
-    }
+    self->AfterBlock(frames);
     return 0;
+}
+
+void RtAudioOutput::PulseCallback(
+    float* out, unsigned frames, int64_t playNs, bool known, void* user) {
+    auto* self = static_cast<RtAudioOutput*>(user);
+    self->lastCallbackNs_.store(MonotonicNs(), std::memory_order_relaxed);
+    if (known) {
+        // A sink slower than the lead (a wireless headset) gets a longer one, in coarse
+        // steps so that programs on one sink still agree on it. The steps of a moment
+        // must reach the mixer before the block that holds it is written.
+        const int64_t needed = playNs - MonotonicNs() + kLeadMarginNs;
+        if (needed > self->pulseLeadNs_) {
+            self->pulseLeadNs_ = (needed + kLeadStepNs - 1) / kLeadStepNs * kLeadStepNs;
+            self->device_->mixer().SetLead(self->pulseLeadNs_);
+        }
+    } else {
+        self->device_->mixer().TimeUnknown(playNs - self->pulseLeadNs_);
+    }
+    // The mixer's clock is the moment a block is heard, less the fixed lead: a command
+    // sounds on the frame heard exactly that lead after its moment.
+    self->device_->Render(out, static_cast<int>(frames), playNs - self->pulseLeadNs_);
+    self->AfterBlock(frames);
+}
+
+void RtAudioOutput::AfterBlock(unsigned frames) {
+    if (device_->mixer().IsIdle() && !Stirred(MonotonicNs())) {
+        idleFrames_ += frames;
+        if (static_cast<double>(idleFrames_) >= kIdleSeconds * rate_)
+            idleLong_.store(true, std::memory_order_release);
+    } else {
+        idleFrames_ = 0;
+        idleLong_.store(false, std::memory_order_release);
+    }
 }
 
 AudioMixer::Config RtAudioOutput::MixerConfig(int64_t settleNs) const {
     AudioMixer::Config config;
     config.rate = rate_;
+    config.settleNs = settleNs;
+    if (pulse_) {
+        // The stream says when each frame is heard: no latency or headroom to guess.
+        config.exactTimes = true;
+        config.leadNs = pulseLeadNs_;
+        return config;
+    }
     config.latencyFrames = static_cast<int64_t>(bufferFrames_) +
                            (deviceLatency_ > 0 ? deviceLatency_ : 0) + kStepClockAllowanceFrames;
     config.headroomFrames = kHeadroomFrames;
@@ -162,7 +199,36 @@ AudioMixer::Config RtAudioOutput::MixerConfig(int64_t settleNs) const {
     return config;
 }
 
+bool RtAudioOutput::TryOpenPulse(const OutputChoice& choice) {
+    std::string sink;
+    const uint32_t rate = PulseSinks::Rate(choice.device, &sink);
+    if (rate == 0)
+        return false; // no server, or no such sink
+    const auto frames = static_cast<unsigned>(std::clamp(
+        choice.bufferFrames, OutputChoice::kMinBufferFrames, OutputChoice::kMaxBufferFrames));
+    auto stream = std::make_unique<PulseStream>();
+    std::string error;
+    rate_ = rate;
+    if (!stream->Open(choice.device.empty() ? std::string() : sink, rate, frames,
+                      &RtAudioOutput::PulseCallback, this, &error))
+        return false;
+    const std::string device =
+        choice.device.empty() ? "default device" : "\"" + choice.device + "\"";
+    pulseLeadNs_ = kPulseLeadNs;
+    std::lock_guard lock(mutex_);
+    bufferFrames_ = frames;
+    deviceLatency_ = 0;
+    api_ = kPulse;
+    deviceName_ = choice.device;
+    description_ = "PulseAudio, " + device + ", " + std::to_string(rate) + " Hz, " +
+                   std::to_string(frames) + " frames";
+    pulse_ = std::move(stream);
+    return true;
+}
+
 bool RtAudioOutput::TryOpen(const OutputChoice& choice) {
+    if ((choice.api.empty() || choice.api == kPulse) && TryOpenPulse(choice))
+        return true;
     for (const Api& a : kApis) {
         if ((!choice.api.empty() && choice.api != a.name) || !Compiled(a.api))
             continue;
@@ -196,13 +262,8 @@ bool RtAudioOutput::TryOpen(const OutputChoice& choice) {
             params.nChannels = kChannels;
             unsigned rate = kRate;
             const auto& rates = info.sampleRates;
-            // A sound server's sink at its own rate, so that the server has nothing to
-            // convert; a device at 44 100 Hz when it takes it, else at its own rate.
-            const uint32_t sinkRate =
-                a.api == RtAudio::LINUX_PULSE ? PulseSinks::Rate(choice.device) : 0;
-            if (sinkRate != 0)
-                rate = sinkRate;
-            else if (std::find(rates.begin(), rates.end(), kRate) == rates.end())
+            // At 44 100 Hz when the device takes it, else at its own rate.
+            if (std::find(rates.begin(), rates.end(), kRate) == rates.end())
                 rate = info.preferredSampleRate != 0 ? info.preferredSampleRate
                                                      : (rates.empty() ? kRate : rates.back());
             RtAudio::StreamOptions options;
@@ -271,10 +332,19 @@ void RtAudioOutput::StartStream(int64_t settleNs) {
     failed_.store(false);
     startedNs_ = MonotonicNs();
     lastCallbackNs_.store(startedNs_);
-    audio_->startStream();
+    if (pulse_)
+        pulse_->Start();
+    else
+        audio_->startStream();
 }
 
 void RtAudioOutput::CloseStream() {
+    if (pulse_) {
+        pulse_->Close();
+        std::lock_guard lock(mutex_);
+        pulse_.reset();
+        return;
+    }
     if (!audio_)
         return;
     try {
@@ -319,6 +389,19 @@ void RtAudioOutput::Wake() {
         wakeRequested_ = true;
     }
     wake_.notify_all();
+}
+
+void RtAudioOutput::KeepAwake() {
+    // Announced first, then looked at: the keeper says it stands still before it looks
+    // at the announcement, so one of the two always sees the other.
+    stirredNs_.store(MonotonicNs(), std::memory_order_seq_cst);
+    if (Paused())
+        Wake();
+}
+
+bool RtAudioOutput::Stirred(int64_t nowNs) const {
+    return nowNs - stirredNs_.load(std::memory_order_seq_cst) <
+           static_cast<int64_t>(kIdleSeconds * 1e9);
 }
 
 void RtAudioOutput::Report(Event::Kind kind, const std::string& text) {
@@ -382,7 +465,8 @@ void RtAudioOutput::KeepRunning(std::unique_lock<std::mutex>& lock) {
     const int64_t now = MonotonicNs();
     const bool silent = now - startedNs_ > kStartGraceNs &&
                         now - lastCallbackNs_.load(std::memory_order_relaxed) > kNoCallbackNs;
-    if (failed_.load(std::memory_order_acquire) || silent) {
+    const bool broken = failed_.load(std::memory_order_acquire) || (pulse_ && pulse_->failed());
+    if (broken || silent) {
         state_ = State::kLost;
         lock.unlock();
         CloseStream();
@@ -400,10 +484,13 @@ void RtAudioOutput::KeepRunning(std::unique_lock<std::mutex>& lock) {
     paused_.store(true, std::memory_order_seq_cst);
     lock.unlock();
     try {
-        audio_->stopStream();
+        if (pulse_)
+            pulse_->Stop();
+        else
+            audio_->stopStream();
     } catch (const std::exception&) {
     }
-    const bool idle = device_->mixer().IsIdle();
+    const bool idle = device_->mixer().IsIdle() && !Stirred(MonotonicNs());
     lock.lock();
     state_ = State::kPaused;
     if (!idle)

@@ -15,10 +15,17 @@
 class RtAudio;
 
 namespace mb {
+class PulseStream;
+}
 
-// The real-time output: a stereo float stream through RtAudio (PulseAudio or PipeWire,
-// ALSA or JACK) at 44 100 Hz where the device takes it and at its own rate otherwise,
-// with the buffer that the choice asks for.
+namespace mb {
+
+// The real-time output: a stereo float stream to PulseAudio or PipeWire (through
+// libpulse, which says when each frame is heard), or through RtAudio to ALSA or JACK, at
+// 44 100 Hz where the device takes it and at its own rate otherwise (a sound server's
+// sink at its own rate), with the buffer that the choice asks for. On a sound server the
+// mixer places every moment on the frame heard that fixed lead later, so that programs
+// on one sink, or in one Link session, sound together.
 //
 // A keeper thread looks after the stream. While the stream should run it checks every
 // quarter of a second that callbacks come; when the stream fails (its writes go wrong, or
@@ -46,6 +53,14 @@ public:
     // steady sooner.
     static constexpr int64_t kSettleNs = 300000000;
     static constexpr int64_t kResumeSettleNs = 60000000;
+    // On a sound server: how long after its moment a command is heard. It covers the
+    // stream's queue, the sink's own latency and the step clock's lateness; every program
+    // uses the same, so that one moment is heard at once from all of them.
+    static constexpr int64_t kPulseLeadNs = 120000000;
+    // A longer lead, when the sink needs one, is the time from writing a block to hearing
+    // it plus this margin, rounded up to whole steps of kLeadStepNs.
+    static constexpr int64_t kLeadMarginNs = 30000000;
+    static constexpr int64_t kLeadStepNs = 40000000;
 
     struct Event {
         enum Kind {
@@ -72,6 +87,7 @@ public:
     OutputStatus Status() const override;
     bool Paused() const override { return paused_.load(std::memory_order_seq_cst); }
     void Wake() override;
+    void KeepAwake() override;
 
 private:
     enum class State {
@@ -83,6 +99,10 @@ private:
     RtAudioOutput() = default;
     static int
     Callback(void* out, void* in, unsigned frames, double streamTime, unsigned status, void* user);
+    static void PulseCallback(float* out, unsigned frames, int64_t playNs, bool known, void* user);
+    // After every block: notes whether nothing sounds, for the stream to stand still.
+    void AfterBlock(unsigned frames);
+    bool TryOpenPulse(const OutputChoice& choice);
     // Opens (not starts) a stream for the choice, falling back to the back end's default
     // device and then, with anyApi, to any back end; what happened goes to *note. Keeper
     // thread, or the window thread before the keeper runs.
@@ -96,6 +116,8 @@ private:
     void KeepLost(std::unique_lock<std::mutex>& lock);
     void RenderSilently();
     void Report(Event::Kind kind, const std::string& text = {});
+    // Sound was announced less than kIdleSeconds before nowNs. Any thread.
+    bool Stirred(int64_t nowNs) const;
 
     AudioDevice* device_ = nullptr;
     EventHandler events_;
@@ -103,6 +125,7 @@ private:
     // The stream; opened, started, stopped and closed by one thread at a time (the
     // window thread at start-up, the keeper thread after).
     std::unique_ptr<RtAudio> audio_;
+    std::unique_ptr<PulseStream> pulse_;
     OutputChoice choice_;
     std::string api_;
     std::string deviceName_;
@@ -127,11 +150,16 @@ private:
     std::atomic<bool> failed_{false};
     std::atomic<bool> idleLong_{false};
     std::atomic<int64_t> lastCallbackNs_{0};
+    // When sound was last announced (KeepAwake): the stream does not stand still for
+    // kIdleSeconds after it.
+    std::atomic<int64_t> stirredNs_{0};
     std::atomic<uint32_t> errorsAtOpen_{0};
     // Audio thread only.
     int64_t firstCallbackNs_ = 0;
     int64_t framesTaken_ = 0;
     int64_t idleFrames_ = 0;
+    // The lead in use on a sound server (audio thread; set while no callback runs).
+    int64_t pulseLeadNs_ = kPulseLeadNs;
 };
 
 } // namespace mb

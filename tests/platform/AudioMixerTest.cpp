@@ -333,6 +333,44 @@ TEST_P(MixerTest, StepsTakenAheadOfAFastDeviceClockKeepTheirFrames) {
     EXPECT_NEAR(device->mixer().sendAheadNs(), 200'000'000, 30'000'000) << "10 s at 2 %";
 }
 
+// An output that says when each block is heard (a sound server's timing reports): a run
+// waits while the output has only guessed, and a device clock 2 % fast still keeps every
+// step on its frame, the steps taken as far ahead as the clock has crept.
+TEST_P(MixerTest, ExactTimesHoldARunUntilKnownAndFollowAFastClock) {
+    AudioDevice::Config config;
+    config.mixer.exactTimes = true;
+    config.mixer.settleNs = 50'000'000;
+    device = std::make_unique<AudioDevice>(std::move(config));
+    const auto buffer = Buffer(std::vector<int16_t>(10, 10000));
+    const double period = 119.04761904761905; // 5250 frames
+    const int64_t origin = TimeOf(2000);
+    constexpr int kGuessed = 20;
+    std::vector<float> out;
+    int k = 0;
+    for (int callback = 0; callback < 1800; ++callback) {
+        if (callback < kGuessed) {
+            nowNs = TimeOf(static_cast<double>(rendered)) + 30'000'000;
+            device->mixer().TimeUnknown(nowNs);
+        } else {
+            nowNs = std::llround(TimeOf(static_cast<double>(rendered)) * (1.0 - 0.02));
+        }
+        while (nowNs >= origin + std::llround(k * period * 1e6) - device->mixer().sendAheadNs())
+            Play(buffer, 44100, 0, 0, GridTime{1, origin, k * period}, k++ % 16);
+        std::vector<float> block(2 * 256);
+        device->Render(block.data(), 256, nowNs);
+        out.insert(out.end(), block.begin(), block.end());
+        rendered += 256;
+    }
+    const auto onsets = Onsets(out);
+    ASSERT_GT(onsets.size(), 80u);
+    // Known from block 20 on, steady 50 ms (2 205 frames, at 2 % fast 2 250) later.
+    EXPECT_GE(onsets[0], kGuessed * 256 + 2250);
+    EXPECT_LT(onsets[0], kGuessed * 256 + 2250 + 256);
+    for (size_t i = 0; i < onsets.size(); ++i)
+        ASSERT_EQ(onsets[i] - onsets[0], 5250 * static_cast<int>(i)) << i;
+    EXPECT_NEAR(device->mixer().sendAheadNs(), 200'000'000, 30'000'000) << "10 s at 2 %";
+}
+
 TEST_P(MixerTest, AFullLaneDropsCommandsWithoutWaiting) {
     const auto buffer = Buffer(std::vector<int16_t>(10, 1)); // one command in the lane
     for (size_t i = 1; i < AudioMixer::kLaneCapacity; ++i)

@@ -1,0 +1,290 @@
+#include "platform/PulseStream.h"
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <pulse/pulseaudio.h>
+
+#include "platform/Clocks.h"
+
+namespace mb {
+
+namespace {
+
+constexpr unsigned kChannels = 2;
+constexpr int64_t kFrameBytes = kChannels * sizeof(float);
+// The stream keeps this many blocks queued on the server.
+constexpr unsigned kQueuedBlocks = 8;
+constexpr int kCallbackPriority = 70;
+// A new report is asked for when the last one is older than this; right after the
+// mapping starts, with every block, so that the earliest reports are soon found.
+constexpr int64_t kReportEveryNs = 100000000;
+constexpr int64_t kEagerReportsNs = 300000000;
+// A report this far from the mapping means the sound went on from elsewhere (an
+// underrun, a new latency of the sink): the mapping starts again from it.
+constexpr int64_t kJumpNs = 5000000;
+// The most a device's clock is believed to run fast or slow.
+constexpr double kMaxDrift = 0.001;
+// A slope measured over this many seconds is not bettered by a longer one.
+constexpr int64_t kSlopeSeconds = 10;
+
+int64_t WallNs() {
+    timespec t{};
+    clock_gettime(CLOCK_REALTIME, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+} // namespace
+
+PulseStream::~PulseStream() {
+    Close();
+}
+
+void PulseStream::OnStateChange(PulseStream* self) {
+    const bool contextBad =
+        self->context_ != nullptr && !PA_CONTEXT_IS_GOOD(pa_context_get_state(self->context_));
+    const bool streamBad =
+        self->stream_ != nullptr && !PA_STREAM_IS_GOOD(pa_stream_get_state(self->stream_));
+    if (contextBad || streamBad)
+        self->failed_.store(true, std::memory_order_release);
+    pa_threaded_mainloop_signal(self->loop_, 0);
+}
+
+bool PulseStream::WaitFor(bool (*done)(PulseStream*)) {
+    while (!done(this) && !failed())
+        pa_threaded_mainloop_wait(loop_);
+    return !failed();
+}
+
+bool PulseStream::Open(const std::string& sink,
+                       uint32_t rate,
+                       unsigned bufferFrames,
+                       Callback callback,
+                       void* user,
+                       std::string* error) {
+    callback_ = callback;
+    user_ = user;
+    rate_ = rate;
+    bufferFrames_ = bufferFrames;
+    block_.assign(static_cast<size_t>(kChannels) * bufferFrames, 0.0f);
+    nsPerFrame_ = 1e9 / rate;
+    queuedNs_ = static_cast<int64_t>(bufferFrames) * kQueuedBlocks * 1000000000 / rate;
+    loop_ = pa_threaded_mainloop_new();
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Marrowbeat");
+    pa_context_set_state_callback(
+        context_, [](pa_context*, void* u) { OnStateChange(static_cast<PulseStream*>(u)); }, this);
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        pa_threaded_mainloop_start(loop_) < 0) {
+        *error = "no sound server answers";
+        return false;
+    }
+    pa_threaded_mainloop_lock(loop_);
+    if (!WaitFor(
+            [](PulseStream* s) { return pa_context_get_state(s->context_) == PA_CONTEXT_READY; })) {
+        pa_threaded_mainloop_unlock(loop_);
+        *error = "no sound server answers";
+        return false;
+    }
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, rate, kChannels};
+    stream_ = pa_stream_new(context_, "Marrowbeat", &spec, nullptr);
+    pa_stream_set_state_callback(
+        stream_, [](pa_stream*, void* u) { OnStateChange(static_cast<PulseStream*>(u)); }, this);
+    pa_stream_set_write_callback(stream_, &PulseStream::OnWrite, this);
+    pa_stream_set_underflow_callback(
+        stream_, [](pa_stream*, void*) {}, this);
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.tlength = static_cast<uint32_t>(bufferFrames * kQueuedBlocks * kFrameBytes);
+    attr.prebuf = static_cast<uint32_t>(-1);
+    attr.minreq = static_cast<uint32_t>(bufferFrames * kFrameBytes);
+    attr.fragsize = static_cast<uint32_t>(-1);
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED);
+    const bool connected =
+        pa_stream_connect_playback(stream_, sink.empty() ? nullptr : sink.c_str(), &attr, flags,
+                                   nullptr, nullptr) == 0 &&
+        WaitFor([](PulseStream* s) { return pa_stream_get_state(s->stream_) == PA_STREAM_READY; });
+    pa_threaded_mainloop_unlock(loop_);
+    if (!connected)
+        *error = sink.empty() ? "the sound server takes no stream" : "no sink named " + sink;
+    return connected;
+}
+
+void PulseStream::Cork(bool cork) {
+    if (stream_ == nullptr)
+        return;
+    pa_threaded_mainloop_lock(loop_);
+    corked_ = cork;
+    if (!cork) {
+        // What the server said before the stream stood still no longer holds: the frames
+        // queued then are heard only now. The mapping starts again from a new report.
+        mapped_ = false;
+        freshAfterNs_ = WallNs();
+    }
+    if (!failed()) {
+        pa_operation* op = pa_stream_cork(
+            stream_, cork ? 1 : 0,
+            [](pa_stream*, int, void* u) {
+                pa_threaded_mainloop_signal(static_cast<PulseStream*>(u)->loop_, 0);
+            },
+            this);
+        while (op != nullptr && pa_operation_get_state(op) == PA_OPERATION_RUNNING && !failed())
+            pa_threaded_mainloop_wait(loop_);
+        if (op != nullptr)
+            pa_operation_unref(op);
+        // Going on: the first report comes as soon as the server can give it.
+        if (!cork && !updating_) {
+            pa_operation* update = pa_stream_update_timing_info(
+                stream_,
+                [](pa_stream*, int, void* u) { static_cast<PulseStream*>(u)->updating_ = false; },
+                this);
+            updating_ = update != nullptr;
+            if (update != nullptr)
+                pa_operation_unref(update);
+        }
+    }
+    pa_threaded_mainloop_unlock(loop_);
+}
+
+void PulseStream::Start() {
+    Cork(false);
+}
+
+void PulseStream::Stop() {
+    Cork(true);
+}
+
+void PulseStream::Close() {
+    if (loop_ == nullptr)
+        return;
+    pa_threaded_mainloop_lock(loop_);
+    if (stream_ != nullptr) {
+        pa_stream_set_write_callback(stream_, nullptr, nullptr);
+        pa_stream_set_state_callback(stream_, nullptr, nullptr);
+        pa_stream_disconnect(stream_);
+        pa_stream_unref(stream_);
+        stream_ = nullptr;
+    }
+    if (context_ != nullptr) {
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        context_ = nullptr;
+    }
+    pa_threaded_mainloop_unlock(loop_);
+    pa_threaded_mainloop_stop(loop_);
+    pa_threaded_mainloop_free(loop_);
+    loop_ = nullptr;
+}
+
+bool PulseStream::Reported(int64_t index, int64_t* playNs, int64_t* stamp) const {
+    const pa_timing_info* info = pa_stream_get_timing_info(stream_);
+    if (info == nullptr || info->read_index_corrupt || info->write_index_corrupt ||
+        info->playing == 0)
+        return false;
+    *stamp = static_cast<int64_t>(info->timestamp.tv_sec) * 1000000000 +
+             static_cast<int64_t>(info->timestamp.tv_usec) * 1000;
+    if (*stamp < freshAfterNs_)
+        return false;
+    // The sample at the read index was taken by the sink at the report's moment (on the
+    // wall clock) and is heard the sink's latency later.
+    const int64_t taken = MonotonicNs() - (WallNs() - *stamp);
+    const int64_t heard = taken + static_cast<int64_t>(info->sink_usec) * 1000;
+    *playNs = heard + (index - info->read_index) / kFrameBytes * 1000000000 / rate_;
+    return true;
+}
+
+int64_t PulseStream::PlayTime(int64_t index, bool* known) {
+    const int64_t predicted =
+        mapPlayNs_ +
+        std::llround(static_cast<double>((index - mapIndex_) / kFrameBytes) * nsPerFrame_);
+    int64_t reported = 0;
+    int64_t stamp = 0;
+    const bool have = Reported(index, &reported, &stamp);
+    const bool eager = !mapped_ || MonotonicNs() - mappedAtNs_ < kEagerReportsNs;
+    if (!updating_ && (!have || eager || WallNs() - stamp > kReportEveryNs)) {
+        pa_operation* op = pa_stream_update_timing_info(
+            stream_,
+            [](pa_stream*, int, void* u) { static_cast<PulseStream*>(u)->updating_ = false; },
+            this);
+        updating_ = op != nullptr;
+        if (op != nullptr)
+            pa_operation_unref(op);
+    }
+    *known = have || mapped_;
+    if (!have)
+        return mapped_ ? predicted : MonotonicNs() + queuedNs_;
+    if (stamp == lastStamp_)
+        return predicted;
+    lastStamp_ = stamp;
+    const int64_t error = reported - predicted;
+    if (!mapped_ || error > kJumpNs || error < -kJumpNs) {
+        mapped_ = true;
+        mappedAtNs_ = MonotonicNs();
+        errorCount_ = 0;
+        mapIndex_ = index;
+        mapPlayNs_ = reported;
+        based_ = false;
+        return reported;
+    }
+    // The server stamps a report after its sink has answered, so a report is on time or a
+    // little late: the mapping follows the earliest of the recent reports. A real change
+    // (the sink's latency) shows in all of them and is followed once they have all come.
+    errors_[static_cast<size_t>(errorCount_++ % kWindowReports)] = error;
+    int64_t earliest = error;
+    for (size_t i = 0; i < kWindowReports && i < errorCount_; ++i)
+        earliest = std::min(earliest, errors_[i]);
+    for (size_t i = 0; i < kWindowReports && i < errorCount_; ++i)
+        errors_[i] -= earliest;
+    mapIndex_ = index;
+    mapPlayNs_ = predicted + earliest;
+    // The device's clock against the monotonic clock: the mapping's slope since a point
+    // taken once the first reports have been weighed. A few hundred ppm are usual (a
+    // sound card's crystal, a server's timer); a millisecond in a second would be a fault.
+    if (!based_ && MonotonicNs() - mappedAtNs_ >= kEagerReportsNs) {
+        based_ = true;
+        baseIndex_ = index;
+        basePlayNs_ = mapPlayNs_;
+    } else if (based_) {
+        // A longer measure is a better one: the slope of a measure cut short by a jump
+        // stays until the new one is as long (or long enough).
+        const int64_t frames = (index - baseIndex_) / kFrameBytes;
+        const auto second = static_cast<int64_t>(rate_);
+        if (frames >= second && frames >= std::min(slopeFrames_, kSlopeSeconds * second)) {
+            const double nominal = 1e9 / rate_;
+            const double slope =
+                static_cast<double>(mapPlayNs_ - basePlayNs_) / static_cast<double>(frames);
+            nsPerFrame_ =
+                std::clamp(slope, nominal * (1.0 - kMaxDrift), nominal * (1.0 + kMaxDrift));
+            slopeFrames_ = frames;
+        }
+    }
+    return mapPlayNs_;
+}
+
+void PulseStream::OnWrite(pa_stream* /*stream*/, size_t bytes, void* user) {
+    static_cast<PulseStream*>(user)->Fill(bytes);
+}
+
+void PulseStream::Fill(size_t bytes) {
+    if (!raised_) {
+        TryRealtimePriority(kCallbackPriority);
+        raised_ = true;
+    }
+    auto left = static_cast<int64_t>(bytes) / kFrameBytes;
+    while (left > 0) {
+        const auto n = static_cast<unsigned>(left < bufferFrames_ ? left : bufferFrames_);
+        if (corked_) {
+            for (float& s : block_)
+                s = 0.0f;
+        } else {
+            bool known = false;
+            const int64_t playNs = PlayTime(written_, &known);
+            callback_(block_.data(), n, playNs, known, user_);
+        }
+        pa_stream_write(stream_, block_.data(), n * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+        written_ += n * kFrameBytes;
+        left -= n;
+    }
+}
+
+} // namespace mb

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct pa_context;
+struct pa_stream;
+struct pa_threaded_mainloop;
+
+namespace mb {
+
+// A playback stream on a PulseAudio (or PipeWire) server through libpulse's own
+// asynchronous interface, which says when each sample is heard: with every block the
+// callback fills it gets the CLOCK_MONOTONIC time at which the block's first frame will
+// be played. That time comes from the server's reports of its read position and latency,
+// asked for every 100 ms (with every block for a moment after the stream starts or goes
+// on). A report is never early but may come late (the server stamps it after its sink has
+// answered), so the mapping follows the earliest of the recent reports; and it measures
+// how fast the sink's clock runs against the monotonic one (a few hundred ppm are usual),
+// so that the earliest report still counts a second later. Streams of several programs on
+// one sink therefore agree on when a moment is heard to within a sample.
+//
+// Threads: Open, Start, Stop and Close on one thread at a time (never from inside the
+// callback); the callback runs on libpulse's main-loop thread, raised to real-time
+// priority when the system grants it, and must neither block nor allocate.
+class PulseStream {
+public:
+    // Fills `frames` interleaved stereo float frames, heard from playNs on; a guess while
+    // `known` is false (the server has not reported since the stream began or went on).
+    using Callback = void (*)(float* out, unsigned frames, int64_t playNs, bool known, void* user);
+
+    PulseStream() = default;
+    PulseStream(const PulseStream&) = delete;
+    PulseStream& operator=(const PulseStream&) = delete;
+    ~PulseStream();
+
+    // Connects to the server and opens a stream on the sink named (empty: the default
+    // sink) at `rate`, asking for `bufferFrames` at a time. Silent until Start. False,
+    // with the reason in *error, when the server or the sink does not take it.
+    bool Open(const std::string& sink,
+              uint32_t rate,
+              unsigned bufferFrames,
+              Callback callback,
+              void* user,
+              std::string* error);
+    void Start();
+    // Once Stop has returned the callback is not called until the next Start.
+    void Stop();
+    void Close();
+
+    // The connection or the stream failed (the server went away). Any thread.
+    bool failed() const { return failed_.load(std::memory_order_acquire); }
+
+private:
+    static void OnWrite(pa_stream* stream, size_t bytes, void* user);
+    static void OnStateChange(PulseStream* self);
+    void Fill(size_t bytes);
+    // When the sample at write index `index` (bytes) is heard, from the server's latest
+    // report; false when there is none yet. *stamp tells one report from the next.
+    bool Reported(int64_t index, int64_t* playNs, int64_t* stamp) const;
+    int64_t PlayTime(int64_t index, bool* known);
+    void Cork(bool cork);
+    bool WaitFor(bool (*done)(PulseStream*));
+
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    Callback callback_ = nullptr;
+    void* user_ = nullptr;
+    uint32_t rate_ = 44100;
+    unsigned bufferFrames_ = 256;
+    std::atomic<bool> failed_{false};
+    // Main-loop thread (or under its lock) from here on.
+    bool corked_ = true;
+    bool raised_ = false;
+    std::vector<float> block_;
+    int64_t written_ = 0;
+    bool mapped_ = false;
+    int64_t mapIndex_ = 0;
+    int64_t mapPlayNs_ = 0;
+    int64_t mappedAtNs_ = 0;
+    // How long a frame plays on the monotonic clock, and the point it is measured from.
+    double nsPerFrame_ = 0.0;
+    bool based_ = false;
+    int64_t baseIndex_ = 0;
+    int64_t basePlayNs_ = 0;
+    // The length of the measure nsPerFrame_ comes from (0: the nominal rate).
+    int64_t slopeFrames_ = 0;
+    // The last reports' distances from the mapping.
+    static constexpr size_t kWindowReports = 16;
+    std::array<int64_t, kWindowReports> errors_{};
+    size_t errorCount_ = 0;
+    int64_t lastStamp_ = 0;
+    // Reports taken before this moment (wall clock) are not believed.
+    int64_t freshAfterNs_ = 0;
+    // How long the queued frames take to play: the guess before the first report.
+    int64_t queuedNs_ = 0;
+    bool updating_ = false;
+};
+
+} // namespace mb
