@@ -9,6 +9,7 @@
 #   bench/gui_timing.sh [RUNS] [PLAY-SECONDS] [IDLE-SECONDS]    (default 3 runs of 20 s)
 #   QUICK=1 bench/gui_timing.sh ...   Space 0.3 s after the window is up, the stream new
 #   RATE=96000 bench/gui_timing.sh ... the null sink (and the recording) at another rate
+#   BUFFER=2048 bench/gui_timing.sh ... the program's output buffer, in frames
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs="${1:-3}"
@@ -43,6 +44,6 @@ for setting in on off; do
     --play-cmd 'xdotool windowfocus --sync $APP_WID key space' \
     --stop-cmd 'xdotool windowfocus --sync $APP_WID key space' \
     --record-source cap.monitor --rate "$rate" --period "$period" --out "build/gui_bench_$setting" -- \
-    build/default/src/app/marrowbeat build/bench/bench16.mbx
+    build/default/src/app/marrowbeat ${BUFFER:+--buffer-frames "$BUFFER"} build/bench/bench16.mbx
   rm -rf "$config"
 done

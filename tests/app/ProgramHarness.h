@@ -56,7 +56,7 @@ public:
             p->waitForFinished();
         }
         StopRecording();
-        for (QProcess* p : {&server_, &xvfb_}) {
+        for (QProcess* p : {&listener_, &server_, &xvfb_}) {
             if (p->state() != QProcess::NotRunning) {
                 p->terminate();
                 p->waitForFinished();
@@ -101,6 +101,14 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (!Tool("pactl", {"info"}))
             return "the sound server did not start";
+        // A null sink that nothing asks a short latency of renders two seconds ahead, and
+        // a stream that comes then waits until they have passed. A listener asking for
+        // 20 ms keeps it as prompt as a sound card, once its first two seconds are over.
+        listener_.setProcessEnvironment(env_);
+        listener_.setStandardOutputFile(QProcess::nullDevice());
+        listener_.start("parec",
+                        {"--device=" + QString(kSink) + ".monitor", "--raw", "--latency-msec=20"});
+        std::this_thread::sleep_for(std::chrono::seconds(2));
         return {};
     }
 
@@ -197,6 +205,7 @@ private:
     QProcess xvfb_;
     QProcess server_;
     QProcess recorder_;
+    QProcess listener_;
     QProcessEnvironment env_;
     std::vector<std::unique_ptr<QProcess>> programs_;
 };

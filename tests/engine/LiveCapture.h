@@ -91,12 +91,13 @@ inline bool WaitForSteadyStream(const AudioMixer& mixer) {
 
 // Plays the kit (sound j on step j, polyphonic off, 126 BPM) for `seconds` through the
 // sink named (its description; "" the default sink) while parec records `monitor`.
-// cpuClock chooses the step clock's time source.
+// cpuClock chooses the step clock's time source; bufferFrames the output's buffer.
 inline LiveCapture PlayAndRecord(const std::string& kitDir,
                                  double seconds,
                                  bool cpuClock,
                                  const std::string& sink = {},
-                                 const std::string& monitor = "@DEFAULT_MONITOR@") {
+                                 const std::string& monitor = "@DEFAULT_MONITOR@",
+                                 int bufferFrames = OutputChoice::kDefaultBufferFrames) {
     LiveCapture result;
     const uint32_t rate = PulseSinks::Rate(sink) != 0 ? PulseSinks::Rate(sink) : 44100;
     const std::string device = "--device=" + monitor;
@@ -122,7 +123,9 @@ inline LiveCapture PlayAndRecord(const std::string& kitDir,
         Setup setup;
         ScriptedPrompts prompts;
         SoundEngine engine;
-        engine.Init(&setup, &prompts, [&sink] { return RtAudioOutput::Open({"pulse", sink}); });
+        engine.Init(&setup, &prompts, [&sink, bufferFrames] {
+            return RtAudioOutput::Open({"pulse", sink, bufferFrames});
+        });
         SoundFolder folder(setup, engine, prompts, {});
         if (engine.device() == nullptr) {
             result.error = "no audio output opened";

@@ -21,14 +21,16 @@ struct Sink {
     const char* description;
     const char* monitor;
     uint32_t rate;
+    int bufferFrames = OutputChoice::kDefaultBufferFrames;
 };
 
 class LivePlayback : public ::testing::TestWithParam<Sink> {};
 
 // Real playback, end to end: the step clock on its timer, the engine, the mixer and the
-// RtAudio stream into a sound server, recorded back from the server. Every step lies on
-// the grid at the sink's own rate, to the sample. Without a server (or without the 48 kHz
-// sink) the test is skipped, except in CI, where that is a failure.
+// stream into a sound server, recorded back from the server. Every step lies on the grid
+// at the sink's own rate, to the sample, and none comes late for its frame, with a
+// buffer so long that the output needs more than its usual lead. Without a server (or without the
+// 48 kHz sink) the test is skipped, except in CI, where that is a failure.
 TEST_P(LivePlayback, StepsSoundOnePeriodApartThroughTheSoundServer) {
     const Sink sink = GetParam();
     if (!test::PulseServerReachable() || PulseSinks::Rate(sink.description) != sink.rate) {
@@ -36,8 +38,8 @@ TEST_P(LivePlayback, StepsSoundOnePeriodApartThroughTheSoundServer) {
             FAIL() << "no PulseAudio server with the sink (scripts/test.sh starts one)";
         GTEST_SKIP() << "no PulseAudio server with the sink; run scripts/test.sh";
     }
-    const auto capture =
-        test::PlayAndRecord(MB_KIT_DIR, 2.0, false, sink.description, sink.monitor);
+    const auto capture = test::PlayAndRecord(MB_KIT_DIR, 2.0, false, sink.description, sink.monitor,
+                                             sink.bufferFrames);
     ASSERT_EQ(capture.error, "");
     EXPECT_EQ(capture.rate, sink.rate);
     ASSERT_GE(capture.onsets.size(), 15u) << "recorded " << capture.left.size() << " frames";
@@ -58,9 +60,13 @@ TEST_P(LivePlayback, StepsSoundOnePeriodApartThroughTheSoundServer) {
 INSTANTIATE_TEST_SUITE_P(Sinks,
                          LivePlayback,
                          ::testing::Values(Sink{"", "@DEFAULT_MONITOR@", 44100},
-                                           Sink{"Null48", "marrowbeat_null48.monitor", 48000}),
+                                           Sink{"Null48", "marrowbeat_null48.monitor", 48000},
+                                           Sink{"", "@DEFAULT_MONITOR@", 44100, 2048}),
                          [](const auto& info) {
-                             return info.param.rate == 44100 ? "At44100" : "At48000";
+                             if (info.param.bufferFrames != OutputChoice::kDefaultBufferFrames)
+                                 return std::string("Buffer") +
+                                        std::to_string(info.param.bufferFrames);
+                             return std::string(info.param.rate == 44100 ? "At44100" : "At48000");
                          });
 
 } // namespace
