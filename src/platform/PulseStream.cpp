@@ -85,8 +85,8 @@ bool PulseStream::Open(const std::string& sink,
         *error = "no sound server answers";
         return false;
     }
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, rate, kChannels};
-    stream_ = pa_stream_new(context_, "Marrowbeat", &spec, nullptr);
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, rate, kChannels};
+    stream_ = pa_stream_new(context_, "Marrowbeat", &format, nullptr);
     pa_stream_set_state_callback(
         stream_, [](pa_stream*, void* u) { OnStateChange(static_cast<PulseStream*>(u)); }, this);
     pa_stream_set_write_callback(stream_, &PulseStream::OnWrite, this);
@@ -132,15 +132,8 @@ void PulseStream::Cork(bool cork) {
         if (op != nullptr)
             pa_operation_unref(op);
         // Going on: the first report comes as soon as the server can give it.
-        if (!cork && !updating_) {
-            pa_operation* update = pa_stream_update_timing_info(
-                stream_,
-                [](pa_stream*, int, void* u) { static_cast<PulseStream*>(u)->updating_ = false; },
-                this);
-            updating_ = update != nullptr;
-            if (update != nullptr)
-                pa_operation_unref(update);
-        }
+        if (!cork)
+            AskForReport();
     }
     pa_threaded_mainloop_unlock(loop_);
 }
@@ -193,6 +186,17 @@ bool PulseStream::Reported(int64_t index, int64_t* playNs, int64_t* stamp) const
     return true;
 }
 
+void PulseStream::AskForReport() {
+    if (updating_)
+        return;
+    pa_operation* op = pa_stream_update_timing_info(
+        stream_, [](pa_stream*, int, void* u) { static_cast<PulseStream*>(u)->updating_ = false; },
+        this);
+    updating_ = op != nullptr;
+    if (op != nullptr)
+        pa_operation_unref(op);
+}
+
 int64_t PulseStream::PlayTime(int64_t index, bool* known) {
     const int64_t predicted =
         mapPlayNs_ +
@@ -201,15 +205,8 @@ int64_t PulseStream::PlayTime(int64_t index, bool* known) {
     int64_t stamp = 0;
     const bool have = Reported(index, &reported, &stamp);
     const bool eager = !mapped_ || MonotonicNs() - mappedAtNs_ < kEagerReportsNs;
-    if (!updating_ && (!have || eager || WallNs() - stamp > kReportEveryNs)) {
-        pa_operation* op = pa_stream_update_timing_info(
-            stream_,
-            [](pa_stream*, int, void* u) { static_cast<PulseStream*>(u)->updating_ = false; },
-            this);
-        updating_ = op != nullptr;
-        if (op != nullptr)
-            pa_operation_unref(op);
-    }
+    if (!have || eager || WallNs() - stamp > kReportEveryNs)
+        AskForReport();
     *known = have || mapped_;
     if (!have)
         return mapped_ ? predicted : MonotonicNs() + queuedNs_;

@@ -62,6 +62,8 @@ private:
     // report; false when there is none yet. *stamp tells one report from the next.
     bool Reported(int64_t index, int64_t* playNs, int64_t* stamp) const;
     int64_t PlayTime(int64_t index, bool* known);
+    // Asks the server for a new report, unless one is on its way. Under the loop's lock.
+    void AskForReport();
     void Cork(bool cork);
     bool WaitFor(bool (*done)(PulseStream*));
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -101,6 +102,26 @@ protected:
     static int FirstNonZero(const std::vector<float>& out) {
         const auto onsets = Onsets(out);
         return onsets.empty() ? -1 : onsets[0];
+    }
+
+    // 1800 blocks of 256 frames; `clock` sets nowNs before each. A step of a run whose
+    // grid of 5250 frames starts at `origin` is taken whenever the clock has reached its
+    // time less sendAheadNs, as the step clock takes it. The recording's onsets.
+    std::vector<int> TakeStepsAhead(int64_t origin, const std::function<void(int)>& clock) {
+        const auto buffer = Buffer(std::vector<int16_t>(10, 10000));
+        const double period = 119.04761904761905; // 5250 frames
+        std::vector<float> out;
+        int k = 0;
+        for (int callback = 0; callback < 1800; ++callback) {
+            clock(callback);
+            while (nowNs >= origin + std::llround(k * period * 1e6) - device->mixer().sendAheadNs())
+                Play(buffer, 44100, 0, 0, GridTime{1, origin, k * period}, k++ % 16);
+            std::vector<float> block(2 * 256);
+            device->Render(block.data(), 256, nowNs);
+            out.insert(out.end(), block.begin(), block.end());
+            rendered += 256;
+        }
+        return Onsets(out);
     }
 
     int64_t nowNs = 0;
@@ -310,22 +331,10 @@ TEST_P(MixerTest, SampleDataIsFreedOnlyOnceTheAudioThreadHasLetGoOfIt) {
 // callbacks: steps taken at their time would come later and later for their frames, and
 // the run's grid would move. Taken sendAheadNs earlier, every one lands on its frame.
 TEST_P(MixerTest, StepsTakenAheadOfAFastDeviceClockKeepTheirFrames) {
-    const auto buffer = Buffer(std::vector<int16_t>(10, 10000));
-    const double period = 119.04761904761905; // 5250 frames
-    const int64_t origin = TimeOf(1000);
-    std::vector<float> out;
-    int k = 0;
-    for (int callback = 0; callback < 1800; ++callback) {
-        while (nowNs >= origin + std::llround(k * period * 1e6) - device->mixer().sendAheadNs())
-            Play(buffer, 44100, 0, 0, GridTime{1, origin, k * period}, k++ % 16);
-        std::vector<float> block(2 * 256);
-        device->Render(block.data(), 256, nowNs);
-        out.insert(out.end(), block.begin(), block.end());
-        rendered += 256;
-        if (callback % 4 == 3)
+    const auto onsets = TakeStepsAhead(TimeOf(1000), [this](int callback) {
+        if (callback % 4 == 0)
             nowNs = std::llround(TimeOf(static_cast<double>(rendered)) * (1.0 - 0.02));
-    }
-    const auto onsets = Onsets(out);
+    });
     ASSERT_GT(onsets.size(), 80u);
     for (size_t i = 0; i < onsets.size(); ++i)
         ASSERT_EQ(onsets[i] - onsets[0], 5250 * static_cast<int>(i)) << i;
@@ -341,27 +350,15 @@ TEST_P(MixerTest, ExactTimesHoldARunUntilKnownAndFollowAFastClock) {
     config.mixer.exactTimes = true;
     config.mixer.settleNs = 50'000'000;
     device = std::make_unique<AudioDevice>(std::move(config));
-    const auto buffer = Buffer(std::vector<int16_t>(10, 10000));
-    const double period = 119.04761904761905; // 5250 frames
-    const int64_t origin = TimeOf(2000);
     constexpr int kGuessed = 20;
-    std::vector<float> out;
-    int k = 0;
-    for (int callback = 0; callback < 1800; ++callback) {
+    const auto onsets = TakeStepsAhead(TimeOf(2000), [this](int callback) {
         if (callback < kGuessed) {
             nowNs = TimeOf(static_cast<double>(rendered)) + 30'000'000;
             device->mixer().TimeUnknown(nowNs);
         } else {
             nowNs = std::llround(TimeOf(static_cast<double>(rendered)) * (1.0 - 0.02));
         }
-        while (nowNs >= origin + std::llround(k * period * 1e6) - device->mixer().sendAheadNs())
-            Play(buffer, 44100, 0, 0, GridTime{1, origin, k * period}, k++ % 16);
-        std::vector<float> block(2 * 256);
-        device->Render(block.data(), 256, nowNs);
-        out.insert(out.end(), block.begin(), block.end());
-        rendered += 256;
-    }
-    const auto onsets = Onsets(out);
+    });
     ASSERT_GT(onsets.size(), 80u);
     // Known from block 20 on, steady 50 ms (2 205 frames, at 2 % fast 2 250) later.
     EXPECT_GE(onsets[0], kGuessed * 256 + 2250);
