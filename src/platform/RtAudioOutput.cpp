@@ -145,19 +145,20 @@ int RtAudioOutput::Callback(void* out,
         return kAbortStream;
     }
     self->device_->Render(static_cast<float*>(out), static_cast<int>(frames), now);
-    self->AfterBlock(frames);
+    self->AfterBlock(frames, now);
     return 0;
 }
 
 void RtAudioOutput::PulseCallback(
     float* out, unsigned frames, int64_t playNs, bool known, void* user) {
     auto* self = static_cast<RtAudioOutput*>(user);
-    self->lastCallbackNs_.store(MonotonicNs(), std::memory_order_relaxed);
+    const int64_t now = MonotonicNs();
+    self->lastCallbackNs_.store(now, std::memory_order_relaxed);
     if (known) {
         // A sink slower than the lead (a wireless headset) gets a longer one, in coarse
         // steps so that programs on one sink still agree on it. The steps of a moment
         // must reach the mixer before the block that holds it is written.
-        const int64_t needed = playNs - MonotonicNs() + kLeadMarginNs;
+        const int64_t needed = playNs - now + kLeadMarginNs;
         if (needed > self->pulseLeadNs_) {
             self->pulseLeadNs_ = (needed + kLeadStepNs - 1) / kLeadStepNs * kLeadStepNs;
             self->device_->mixer().SetLead(self->pulseLeadNs_);
@@ -168,11 +169,11 @@ void RtAudioOutput::PulseCallback(
     // The mixer's clock is the moment a block is heard, less the fixed lead: a command
     // sounds on the frame heard exactly that lead after its moment.
     self->device_->Render(out, static_cast<int>(frames), playNs - self->pulseLeadNs_);
-    self->AfterBlock(frames);
+    self->AfterBlock(frames, now);
 }
 
-void RtAudioOutput::AfterBlock(unsigned frames) {
-    if (device_->mixer().IsIdle() && !Stirred(MonotonicNs())) {
+void RtAudioOutput::AfterBlock(unsigned frames, int64_t nowNs) {
+    if (device_->mixer().IsIdle() && !Stirred(nowNs)) {
         idleFrames_ += frames;
         if (static_cast<double>(idleFrames_) >= kIdleSeconds * rate_)
             idleLong_.store(true, std::memory_order_release);

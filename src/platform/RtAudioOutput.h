@@ -101,7 +101,7 @@ private:
     Callback(void* out, void* in, unsigned frames, double streamTime, unsigned status, void* user);
     static void PulseCallback(float* out, unsigned frames, int64_t playNs, bool known, void* user);
     // After every block: notes whether nothing sounds, for the stream to stand still.
-    void AfterBlock(unsigned frames);
+    void AfterBlock(unsigned frames, int64_t nowNs);
     bool TryOpenPulse(const OutputChoice& choice);
     // Opens (not starts) a stream for the choice, falling back to the back end's default
     // device and then, with anyApi, to any back end; what happened goes to *note. Keeper
