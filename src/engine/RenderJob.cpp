@@ -181,13 +181,15 @@ RenderJob::Run(const std::string& output, const std::string& stemsDir, const Pro
     std::vector<std::unique_ptr<Part>> parts;
 
     // Every target is checked before any file is made: one that cannot be written, or
-    // two outputs that would be one file, change nothing.
+    // two outputs that would be one file, change nothing. The stems' folder comes first,
+    // so that a mix of the same name is refused as a folder.
+    if (!stemsDir.empty())
+        if (const std::string cause = folders.Make(stemsDir); !cause.empty())
+            return "cannot make the folder '" + stemsDir + "': " + cause;
     if (!output.empty())
         if (const std::string cause = mix.Prepare(output); !cause.empty())
             return CannotWrite(output, cause);
     if (!stemsDir.empty()) {
-        if (const std::string cause = folders.Make(stemsDir); !cause.empty())
-            return "cannot make the folder '" + stemsDir + "': " + cause;
         for (int sound : SoundsThatPlay()) {
             const std::string path =
                 (std::filesystem::path(stemsDir) /

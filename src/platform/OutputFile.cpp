@@ -175,8 +175,10 @@ std::string OutputFile::Prepare(const std::string& path) {
             return kNotRegular;
         // Checked by the permission bits as well, because the superuser may write to any
         // file, and a file the user made read-only must stay as it is.
-        if ((st.st_mode & kAnyWrite) == 0 || ::access(target_.c_str(), W_OK) != 0)
+        if ((st.st_mode & kAnyWrite) == 0)
             return Cause(EACCES);
+        if (::access(target_.c_str(), W_OK) != 0)
+            return Cause(errno);
         keep_ = true;
         mode_ = st.st_mode & kPermissionBits;
         owner_ = st.st_uid;
