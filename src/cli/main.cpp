@@ -13,6 +13,7 @@
 //
 // The manual page marrowbeat-cli(1) describes every option.
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -30,6 +31,7 @@
 #include "files/SetupRecord.h"
 #include "files/SoundFolder.h"
 #include "model/Setup.h"
+#include "platform/OutputFile.h"
 #include "platform/Prompts.h"
 
 namespace {
@@ -90,6 +92,24 @@ struct RenderOptions {
     double bpm = 0.0;
     mb::RenderSettings settings;
 };
+
+// Ends the process as the signal would, after removing the files a render was writing,
+// so that Ctrl-C leaves every output as it was before.
+extern "C" void RemoveOutputsAndEnd(int signal) {
+    mb::OutputFile::RemoveTemporaries();
+    // The handler was reset to the default: the signal, held back until the handler
+    // returns, then ends the process.
+    ::raise(signal);
+}
+
+void RemoveOutputsOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = RemoveOutputsAndEnd;
+    action.sa_flags = SA_RESETHAND;
+    sigfillset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        ::sigaction(signal, &action, nullptr);
+}
 
 int Fail(int code, const std::string& message) {
     std::fprintf(stderr, "marrowbeat-cli: %s\n", message.c_str());
@@ -178,6 +198,7 @@ int Render(const RenderOptions& o) {
     if (const std::string problem = job.Prepare(); !problem.empty())
         return Fail(kExitFailure, problem);
     std::string problem;
+    RemoveOutputsOnSignals();
     {
         ProgressBar bar;
         problem = job.Run(o.output, o.stems, [&bar](int64_t done, int64_t planned) {

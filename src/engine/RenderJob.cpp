@@ -1,10 +1,14 @@
 #include "engine/RenderJob.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "engine/WaveStreamWriter.h"
 #include "model/Setup.h"
@@ -20,6 +24,51 @@ constexpr int kChannels = 2;
 int StepCountOf(const Setup& setup) {
     return std::clamp<int>(setup.stepCount, 1, kStepsPerLoop);
 }
+
+std::string CannotWrite(const std::string& path, const std::string& cause) {
+    if (path == WaveStreamWriter::kStandardOutput)
+        return "cannot write to standard output: " + cause;
+    return "cannot write '" + path + "': " + cause;
+}
+
+// The folders made for stems: those that were missing are made, and removed again (when
+// empty) unless the render is kept.
+class MadeFolders {
+public:
+    MadeFolders() = default;
+    MadeFolders(const MadeFolders&) = delete;
+    MadeFolders& operator=(const MadeFolders&) = delete;
+    ~MadeFolders() {
+        for (auto it = made_.rbegin(); it != made_.rend(); ++it)
+            ::rmdir(it->c_str());
+    }
+
+    // Makes dir and the missing folders above it. The cause of a failure, or empty.
+    std::string Make(const std::filesystem::path& dir) {
+        std::vector<std::filesystem::path> missing;
+        std::error_code ec;
+        for (std::filesystem::path p = dir; !p.empty() && !std::filesystem::exists(p, ec);
+             p = p.parent_path()) {
+            missing.push_back(p);
+            if (p == p.parent_path())
+                break;
+        }
+        for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+            if (::mkdir(it->c_str(), 0777) == 0)
+                made_.push_back(*it);
+            else if (errno != EEXIST)
+                return std::strerror(errno);
+        }
+        if (!std::filesystem::is_directory(dir, ec))
+            return std::strerror(ec ? ec.value() : EEXIST);
+        return {};
+    }
+    // The render is complete: its folders stay.
+    void Keep() { made_.clear(); }
+
+private:
+    std::vector<std::filesystem::path> made_;
+};
 
 } // namespace
 
@@ -115,38 +164,60 @@ std::vector<int> RenderJob::SoundsThatPlay() const {
     return {sounds.begin(), sounds.end()};
 }
 
-std::unique_ptr<RenderJob::Part> RenderJob::MakePart(int soloSound) {
-    auto part = std::make_unique<Part>();
-    source_(*part->setup);
-    part->session = std::make_unique<OfflineSession>(
-        *part->setup, part->quiet, OfflineSession::Options{settings_.rate, false, soloSound});
-    part->session->engine().LoadAll();
-    return part;
+void RenderJob::LoadPart(Part& part, int soloSound) {
+    source_(*part.setup);
+    part.session = std::make_unique<OfflineSession>(
+        *part.setup, part.quiet, OfflineSession::Options{settings_.rate, false, soloSound});
+    part.session->engine().LoadAll();
 }
 
 std::string
 RenderJob::Run(const std::string& output, const std::string& stemsDir, const Progress& progress) {
     cancelled_ = false;
     written_ = 0;
+    // Declared first so that it goes last, after the files in the folders it made.
+    MadeFolders folders;
+    WaveStreamWriter mix;
     std::vector<std::unique_ptr<Part>> parts;
-    if (stemsDir.empty())
-        return Render(parts, false, output, progress);
 
-    std::error_code error;
-    std::filesystem::create_directories(stemsDir, error);
-    if (!std::filesystem::is_directory(stemsDir))
-        return "cannot make the folder '" + stemsDir + "'";
-    for (int sound : SoundsThatPlay()) {
-        parts.push_back(MakePart(sound));
-        parts.back()->path = (std::filesystem::path(stemsDir) /
-                              StemName(sound, setup_->soundNames[static_cast<size_t>(sound)]))
-                                 .string();
+    // Every target is checked before any file is made: one that cannot be written, or
+    // two outputs that would be one file, change nothing. The stems' folder comes first,
+    // so that a mix of the same name is refused as a folder.
+    if (!stemsDir.empty())
+        if (const std::string cause = folders.Make(stemsDir); !cause.empty())
+            return "cannot make the folder '" + stemsDir + "': " + cause;
+    if (!output.empty())
+        if (const std::string cause = mix.Prepare(output); !cause.empty())
+            return CannotWrite(output, cause);
+    if (!stemsDir.empty()) {
+        for (int sound : SoundsThatPlay()) {
+            const std::string path =
+                (std::filesystem::path(stemsDir) /
+                 StemName(sound, setup_->soundNames[static_cast<size_t>(sound)]))
+                    .string();
+            auto part = std::make_unique<Part>();
+            part->path = path;
+            if (const std::string cause = part->writer.Prepare(path); !cause.empty())
+                return CannotWrite(path, cause);
+            if (!output.empty() && part->writer.SameTarget(mix))
+                return "the mix '" + output + "' and the stem '" + path + "' would be one file";
+            for (const auto& other : parts)
+                if (part->writer.SameTarget(other->writer))
+                    return "the stems '" + other->path + "' and '" + path + "' would be one file";
+            LoadPart(*part, sound);
+            parts.push_back(std::move(part));
+        }
     }
-    return Render(parts, true, output, progress);
+    std::string error =
+        Render(parts, !stemsDir.empty(), output.empty() ? nullptr : &mix, output, progress);
+    if (error.empty() && !cancelled_)
+        folders.Keep();
+    return error;
 }
 
 std::string RenderJob::Render(std::vector<std::unique_ptr<Part>>& parts,
                               bool summed,
+                              WaveStreamWriter* mix,
                               const std::string& output,
                               const Progress& progress) {
     const auto encoding =
@@ -154,12 +225,19 @@ std::string RenderJob::Render(std::vector<std::unique_ptr<Part>>& parts,
     // A pipe's header can state the length only when it is known now.
     const uint64_t expected =
         ringOut_ ? WaveStreamWriter::kUnknownLength : static_cast<uint64_t>(writeFrames_);
-    WaveStreamWriter mix;
-    if (!output.empty() && !mix.Open(output, kChannels, settings_.rate, encoding, expected))
-        return "cannot write '" + output + "'";
+    // The first failure, with the file it concerns.
+    std::string error;
+    const auto check = [&error](const std::string& cause, const std::string& path) {
+        if (!cause.empty() && error.empty())
+            error = CannotWrite(path, cause);
+    };
+    if (mix != nullptr)
+        check(mix->Start(kChannels, settings_.rate, encoding, expected), output);
     for (auto& part : parts)
-        if (!part->writer.Open(part->path, kChannels, settings_.rate, encoding, expected))
-            return "cannot write '" + part->path + "'";
+        if (error.empty())
+            check(part->writer.Start(kChannels, settings_.rate, encoding, expected), part->path);
+    if (!error.empty())
+        return error;
 
     if (summed) {
         for (auto& part : parts)
@@ -170,7 +248,6 @@ std::string RenderJob::Render(std::vector<std::unique_ptr<Part>>& parts,
     const int64_t block = OfflineSession::kBlockFrames;
     std::vector<float> sum(static_cast<size_t>(kChannels * block));
     std::vector<float> buffer(summed ? sum.size() : 0);
-    bool ok = true;
     // Renders n frames of every part into the sum; writes them from the first frame of
     // the file on.
     const auto renderBlock = [&](int64_t n, bool write) {
@@ -184,12 +261,12 @@ std::string RenderJob::Render(std::vector<std::unique_ptr<Part>>& parts,
                 for (size_t i = 0; i < count; ++i)
                     sum[i] += buffer[i];
                 if (write)
-                    ok = part->writer.Write(buffer.data(), static_cast<int>(n)) && ok;
+                    check(part->writer.Write(buffer.data(), static_cast<int>(n)), part->path);
             }
             AudioMixer::Limit(sum.data(), count);
         }
-        if (write && !output.empty())
-            ok = mix.Write(sum.data(), static_cast<int>(n)) && ok;
+        if (write && mix != nullptr)
+            check(mix->Write(sum.data(), static_cast<int>(n)), output);
     };
     const auto sounding = [&] {
         if (!summed)
@@ -201,7 +278,7 @@ std::string RenderJob::Render(std::vector<std::unique_ptr<Part>>& parts,
     const int64_t planned = plannedFrames();
     const auto maxRingOut = static_cast<int64_t>(kMaxRingOutSeconds * settings_.rate);
     int64_t done = 0;
-    while (ok) {
+    while (error.empty()) {
         int64_t n = 0;
         if (done < skipFrames_)
             n = std::min(block, skipFrames_ - done);
@@ -218,19 +295,24 @@ std::string RenderJob::Render(std::vector<std::unique_ptr<Part>>& parts,
             return {};
         }
     }
-    if (!ok) {
-        for (auto& part : parts)
-            if (!part->writer.ok())
-                return "cannot write '" + part->path + "'";
-        return "cannot write '" + output + "'";
-    }
+    if (!error.empty())
+        return error;
     written_ = done - skipFrames_;
-    if (!output.empty() && !mix.Finish())
-        return "cannot write '" + output + "'";
-    for (auto& part : parts)
-        if (!part->writer.Finish())
-            return "cannot write '" + part->path + "'";
-    return {};
+
+    // Every file is complete before any takes its name.
+    std::vector<OutputFile*> files;
+    if (mix != nullptr) {
+        check(mix->Finish(), output);
+        files.push_back(mix->file());
+    }
+    for (auto& part : parts) {
+        check(part->writer.Finish(), part->path);
+        files.push_back(part->writer.file());
+    }
+    if (!error.empty())
+        return error;
+    const OutputFile::Failure failure = OutputFile::CommitAll(files);
+    return failure.cause.empty() ? std::string() : CannotWrite(failure.path, failure.cause);
 }
 
 } // namespace mb

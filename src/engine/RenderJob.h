@@ -13,6 +13,7 @@ namespace mb {
 
 class Prompts;
 class Setup;
+class WaveStreamWriter;
 
 // How a setup is rendered to a file.
 struct RenderSettings {
@@ -64,8 +65,11 @@ public:
     std::string Prepare();
     // Renders into `output` (a path, "-" for standard output, or empty for no mix) and,
     // unless stemsDir is empty, one file per sound that plays into that folder (made when
-    // missing). An error message, or empty when done or cancelled; no file is left behind
-    // by a render that failed or was cancelled.
+    // missing). Each file replaces its target as an OutputFile does, and none does before
+    // all are complete: a render that fails or is cancelled leaves every file as it was,
+    // and no file of its own. Two outputs that would be one file are refused before
+    // anything is written. An error message naming the file and the cause ("cannot write
+    // 'mix.wav': No space left on device"), or empty when done or cancelled.
     std::string
     Run(const std::string& output, const std::string& stemsDir, const Progress& progress = {});
 
@@ -84,10 +88,11 @@ public:
 private:
     struct Part;
 
-    std::unique_ptr<Part> MakePart(int soloSound);
+    void LoadPart(Part& part, int soloSound);
     std::vector<int> SoundsThatPlay() const;
     std::string Render(std::vector<std::unique_ptr<Part>>& parts,
                        bool summed,
+                       WaveStreamWriter* mix,
                        const std::string& output,
                        const Progress& progress);
 

@@ -1,5 +1,6 @@
 #include "engine/WaveStreamWriter.h"
 
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -9,88 +10,89 @@ WaveStreamWriter::~WaveStreamWriter() {
     Abandon();
 }
 
-bool WaveStreamWriter::Open(const std::string& path,
-                            int channels,
-                            uint32_t rate,
-                            WaveWriter::Encoding encoding,
-                            uint64_t expectedFrames) {
+std::string WaveStreamWriter::Prepare(const std::string& path) {
     Abandon();
-    path_ = path;
+    started_ = false;
+    error_.clear();
+    toStandardOutput_ = path == kStandardOutput;
+    return toStandardOutput_ ? std::string() : file_.Prepare(path);
+}
+
+std::string WaveStreamWriter::Start(int channels,
+                                    uint32_t rate,
+                                    WaveWriter::Encoding encoding,
+                                    uint64_t expectedFrames) {
     channels_ = channels;
     rate_ = rate;
     encoding_ = encoding;
     frames_ = 0;
-    ok_ = true;
-    toStandardOutput_ = path == kStandardOutput;
     if (toStandardOutput_) {
-        file_ = stdout;
+        // Whatever the program printed before goes first.
+        std::fflush(stdout);
         // A file opened for appending cannot have its header patched in place.
-        const int flags = ::fcntl(::fileno(file_), F_GETFL);
-        headerAt_ = flags == -1 || (flags & O_APPEND) != 0 ? -1 : std::ftell(file_);
+        const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
+        const off_t at = ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
+        headerAt_ = flags == -1 || (flags & O_APPEND) != 0 || at < 0 ? -1 : at;
     } else {
         headerAt_ = 0;
-        temporary_ = path + ".part";
-        file_ = std::fopen(temporary_.c_str(), "wb");
-        if (file_ == nullptr)
-            return false;
+        error_ = file_.Create();
+        if (!error_.empty())
+            return error_;
     }
+    started_ = true;
     return WriteHeader(expectedFrames);
 }
 
-bool WaveStreamWriter::WriteHeader(uint64_t frames) {
+std::string WaveStreamWriter::WriteBytes(const std::vector<uint8_t>& bytes, int64_t offset) {
+    if (error_.empty())
+        error_ = toStandardOutput_ ? OutputFile::WriteFully(STDOUT_FILENO, bytes, offset)
+                                   : file_.Write(bytes, offset);
+    return error_;
+}
+
+std::string WaveStreamWriter::WriteHeader(uint64_t frames, int64_t offset) {
     const uint64_t blockBytes = static_cast<uint64_t>(channels_) *
                                 static_cast<uint64_t>(WaveWriter::SampleBytes(encoding_));
     const uint64_t dataBytes = frames == kUnknownLength ? kUnknownLength : frames * blockBytes;
-    const std::vector<uint8_t> header = WaveWriter::Header(channels_, rate_, encoding_, dataBytes);
-    ok_ = ok_ && std::fwrite(header.data(), 1, header.size(), file_) == header.size();
-    return ok_;
+    return WriteBytes(WaveWriter::Header(channels_, rate_, encoding_, dataBytes), offset);
 }
 
-bool WaveStreamWriter::Write(const float* samples, int frames) {
-    if (file_ == nullptr || !ok_ || frames <= 0)
-        return ok_ && file_ != nullptr;
+std::string WaveStreamWriter::Write(const float* samples, int frames) {
+    if (!started_ && error_.empty())
+        error_ = "the file is not started";
+    if (!error_.empty() || frames <= 0)
+        return error_;
     const size_t count = static_cast<size_t>(frames) * static_cast<size_t>(channels_);
     bytes_.clear();
     WaveWriter::EncodeSamples(samples, count, encoding_, bytes_);
-    ok_ = std::fwrite(bytes_.data(), 1, bytes_.size(), file_) == bytes_.size();
     frames_ += static_cast<uint64_t>(frames);
-    return ok_;
+    return WriteBytes(bytes_);
 }
 
-bool WaveStreamWriter::Finish() {
-    if (file_ == nullptr)
-        return false;
+std::string WaveStreamWriter::Finish() {
+    if (!started_ && error_.empty())
+        error_ = "the file is not started";
+    if (!error_.empty())
+        return error_;
     const uint64_t dataBytes = frames_ * static_cast<uint64_t>(channels_) *
                                static_cast<uint64_t>(WaveWriter::SampleBytes(encoding_));
-    if (ok_ && (dataBytes & 1) != 0)
-        ok_ = std::fputc(0, file_) != EOF;
+    if ((dataBytes & 1) != 0)
+        WriteBytes({0});
     // A pipe cannot go back: its header stays as it was written.
-    if (ok_ && headerAt_ >= 0 && std::fseek(file_, headerAt_, SEEK_SET) == 0)
-        WriteHeader(frames_);
-    if (toStandardOutput_) {
-        ok_ = std::fflush(file_) == 0 && ok_;
-        file_ = nullptr;
-        return ok_;
-    }
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    if (!ok_ || !closed || std::rename(temporary_.c_str(), path_.c_str()) != 0) {
-        ::unlink(temporary_.c_str());
-        return false;
-    }
-    return true;
+    if (headerAt_ >= 0)
+        WriteHeader(frames_, headerAt_);
+    started_ = false;
+    return error_;
 }
 
 void WaveStreamWriter::Abandon() {
-    if (file_ == nullptr)
-        return;
-    if (toStandardOutput_) {
-        std::fflush(file_);
-    } else {
-        std::fclose(file_);
-        ::unlink(temporary_.c_str());
-    }
-    file_ = nullptr;
+    started_ = false;
+    if (!toStandardOutput_)
+        file_.Abandon();
+}
+
+bool WaveStreamWriter::SameTarget(const WaveStreamWriter& other) const {
+    return !toStandardOutput_ && !other.toStandardOutput_ && file_.SameTarget(other.file_);
 }
 
 } // namespace mb

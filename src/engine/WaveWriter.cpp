@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <unistd.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+#include "platform/OutputFile.h"
 #include "platform/WaveFormat.h"
 
 namespace mb {
@@ -200,17 +200,7 @@ std::vector<uint8_t> WaveWriter::Encode(const std::vector<float>& samples,
 }
 
 bool WaveWriter::WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    const std::string temporary = path + ".part";
-    std::FILE* f = std::fopen(temporary.c_str(), "wb");
-    if (f == nullptr)
-        return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return OutputFile::Replace(path, bytes).empty();
 }
 
 } // namespace mb

@@ -26,8 +26,8 @@ public:
                                        uint32_t rate,
                                        Encoding encoding,
                                        bool extensible = false);
-    // Writes bytes to path through a temporary file beside it, so that a failure never
-    // leaves a partial file; false when the file cannot be written.
+    // Writes bytes to path through an OutputFile, so that a failure never leaves a
+    // partial file; false when the file cannot be written.
     static bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
     // The RIFF, fmt and data chunk headers of a file whose data chunk holds `dataBytes`

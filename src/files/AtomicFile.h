@@ -23,11 +23,12 @@ public:
     // a device) is refused before it is opened, so that reading never waits on it.
     static ReadResult ReadAll(const std::string& path, size_t maxBytes);
 
-    // Replaces the file at path with bytes: writes a temporary file in the same folder,
-    // flushes it to disk and renames it over the old one, so that a failure at any
-    // point leaves the old file as it was. A file without write permission is not
-    // replaced. A symbolic link is followed and its target replaced. The new file
-    // keeps the old file's permissions. Returns the cause of a failure, or empty.
+    // Replaces the file at path with bytes through an OutputFile: a temporary file in the
+    // same folder, flushed to disk and renamed over the old one, so that a failure at any
+    // point leaves the old file as it was. A symbolic link is followed and its target
+    // replaced; a folder, a pipe, a device and a file without write permission are
+    // refused. The new file keeps the old file's permissions. Returns the cause of a
+    // failure, or empty.
     static std::string Replace(const std::string& path, std::span<const uint8_t> bytes);
 };
 

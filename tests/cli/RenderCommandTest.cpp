@@ -1,13 +1,23 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <sched.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 #include "../engine/WaveFiles.h"
 #include "Version.h"
@@ -24,9 +34,11 @@ struct CliRun {
     std::string output;
 };
 
-// Runs marrowbeat-cli with the arguments; its exit status and everything it printed.
+// Runs marrowbeat-cli with the arguments (a shell's words); its exit status and everything
+// it printed.
 CliRun Cli(const std::string& arguments) {
-    const std::string command = std::string(MB_CLI_PATH) + " " + arguments + " 2>&1";
+    // Standard error goes where standard output went before the arguments' redirections.
+    const std::string command = "exec 2>&1; " + std::string(MB_CLI_PATH) + " " + arguments;
     CliRun run{-1, {}};
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
@@ -116,6 +128,122 @@ TEST(RenderCommand, AnUnwritableOutputFailsAndLeavesNothingBehind) {
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
+// Every name under a folder (links not followed) with what it holds.
+std::map<std::string, std::string> Snapshot(const std::string& folder) {
+    std::map<std::string, std::string> names;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        struct stat st {};
+        ::lstat(entry.path().c_str(), &st);
+        std::string& what = names[entry.path().lexically_relative(folder).string()];
+        if (S_ISREG(st.st_mode)) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            what = std::string(std::istreambuf_iterator<char>(in), {});
+        } else {
+            what = S_ISDIR(st.st_mode) ? "folder" : S_ISFIFO(st.st_mode) ? "pipe" : "other";
+        }
+    }
+    return names;
+}
+
+TEST(RenderCommand, RefusesWhatIsNotAFileAndNamesTheCauseOfEveryFailure) {
+    test::TempFolder dir;
+    const std::string render = "render --seconds 0.2 --sounds " + std::string(MB_KIT_DIR);
+    std::filesystem::create_directory(dir.path() + "/folder");
+    std::ofstream(dir.path() + "/file") << "a file";
+    ASSERT_EQ(::mkfifo((dir.path() + "/pipe").c_str(), 0600), 0);
+    // A device node like /dev/full; only the superuser may make one.
+    const bool device = ::mknod((dir.path() + "/full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0;
+    struct Case {
+        std::string arguments;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"-o " + dir.path() + "/pipe", "pipe': Not a regular file"},
+        {"-o " + dir.path() + "/full", "full': Not a regular file"},
+        {"-o " + dir.path() + "/folder", "folder': Is a directory"},
+        {"--stems " + dir.path() + "/file", "file': File exists"},
+        {"-o - > /dev/full", "standard output: No space left on device"},
+    };
+    const auto before = Snapshot(dir.path());
+    for (const Case& c : cases) {
+        if (!device && c.arguments.ends_with("/full"))
+            continue;
+        const CliRun run = Cli(render + " " + c.arguments);
+        EXPECT_EQ(run.status, 1) << c.arguments;
+        EXPECT_EQ(Lines(run.output), 1) << c.arguments << ": " << run.output;
+        EXPECT_NE(run.output.find(c.message), std::string::npos)
+            << c.arguments << ": " << run.output;
+        EXPECT_TRUE(Snapshot(dir.path()) == before) << c.arguments;
+    }
+}
+
+// Starts marrowbeat-cli with the arguments, its standard output into `out`.
+pid_t Spawn(const std::vector<std::string>& arguments, int out) {
+    std::vector<char*> argv{const_cast<char*>(MB_CLI_PATH)};
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, MB_CLI_PATH, &actions, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+TEST(RenderCommand, ASignalLeavesThePreviousStemsAsTheyWere) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        test::TempFolder dir;
+        const std::string stems = dir.path() + "/stems";
+        const std::string render = "render --seconds 0.2 --sounds " + std::string(MB_KIT_DIR);
+        ASSERT_EQ(Cli(render + " --stems " + stems).status, 0);
+        const auto before = Snapshot(dir.path());
+
+        // The mix goes into a pipe that nobody reads: the render stops once it is full,
+        // with its stems half written.
+        int pipe[2];
+        ASSERT_EQ(::pipe(pipe), 0);
+        const pid_t pid = Spawn(
+            {"render", "--seconds", "60", "--sounds", MB_KIT_DIR, "-o", "-", "--stems", stems},
+            pipe[1]);
+        ASSERT_GT(pid, 0);
+        ::close(pipe[1]);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (Snapshot(dir.path()).size() == before.size() &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_GT(Snapshot(dir.path()).size(), before.size()) << "the render has begun";
+        ::kill(pid, signal);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ::close(pipe[0]);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        EXPECT_TRUE(Snapshot(dir.path()) == before) << signal;
+    }
+}
+
+TEST(RenderCommand, AFullDiskLeavesThePreviousFilesAsTheyWere) {
+    // A small file system of this process's own, which goes with it.
+    test::TempFolder dir;
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "mounting a file system needs the superuser";
+    std::filesystem::create_directory(dir.path() + "/stems");
+    std::ofstream(dir.path() + "/mix.wav") << "the previous mix";
+    std::ofstream(dir.path() + "/stems/01-kick.wav") << "the previous kick";
+    const auto before = Snapshot(dir.path());
+
+    const CliRun run = Cli("render --seconds 1 --sounds " + std::string(MB_KIT_DIR) + " -o " +
+                           dir.path() + "/mix.wav --stems " + dir.path() + "/stems");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("No space left on device"), std::string::npos) << run.output;
+    EXPECT_TRUE(Snapshot(dir.path()) == before);
+    ::umount2(dir.path().c_str(), MNT_DETACH);
+}
+
 TEST(RenderCommand, RendersTheKitOnTheGridAsA16BitOrFloatFileAtAnyRate) {
     test::TempFolder dir;
     struct Case {
@@ -200,8 +328,7 @@ TEST(RenderCommand, RendersASetupFromItsSelectedLoopWithItsStepCount) {
     const std::string setupPath = dir.path() + "/sparse.mbx";
     // The kit's folder stored relative to the setup file, as a setup moved with its
     // sounds would hold it.
-    WriteSparseSetup(setupPath,
-                     std::filesystem::relative(MB_KIT_DIR, dir.path()).string());
+    WriteSparseSetup(setupPath, std::filesystem::relative(MB_KIT_DIR, dir.path()).string());
     const std::string out = dir.path() + "/out.wav";
     const CliRun run = Cli("render " + setupPath + " -o " + out + " --seconds 1.5");
     ASSERT_EQ(run.status, 0) << run.output;

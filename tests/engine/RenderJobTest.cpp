@@ -5,6 +5,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <sstream>
+#include <sys/stat.h>
 
 #include "LiveCapture.h"
 #include "WaveFiles.h"
@@ -212,6 +215,103 @@ TEST_F(RenderJobTest, StemsOfTheSoundsThatPlayAddUpToTheMix) {
             }
         }
     }
+}
+
+// Every name under a folder (links not followed) with what it holds: a file's mode and
+// bytes, a link's target, or its kind.
+std::map<std::string, std::string> Snapshot(const std::string& folder) {
+    std::map<std::string, std::string> names;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        const std::string path = entry.path().string();
+        struct stat st {};
+        ::lstat(path.c_str(), &st);
+        std::string& what = names[path.substr(folder.size() + 1)];
+        if (S_ISLNK(st.st_mode))
+            what = "link " + std::filesystem::read_symlink(path).string();
+        else if (S_ISREG(st.st_mode))
+            what = (std::ostringstream() << std::oct << (st.st_mode & 0777) << " ").str() +
+                   std::string(std::istreambuf_iterator<char>(
+                                   std::ifstream(path, std::ios::binary).rdbuf()),
+                               {});
+        else
+            what = S_ISDIR(st.st_mode) ? "folder" : "other";
+    }
+    return names;
+}
+
+TEST_F(RenderJobTest, ARenderThatFailsChangesNoFileAndOneThatCompletesKeepsTheModes) {
+    const auto both = [](mb::Setup& s) {
+        s.loop(0).steps[1].on = 1;
+        s.loop(0).steps[1].sound = 1;
+    };
+    const std::string out = dir.path() + "/out";
+    struct Case {
+        const char* what;
+        // Changes the previous render before this one.
+        std::function<void()> arrange;
+        // Part of the error; empty when the render completes.
+        std::string error;
+        bool cancel = false;
+    };
+    const auto replaceByLink = [&](const std::string& name, const std::string& target) {
+        std::filesystem::remove(out + "/" + name);
+        std::filesystem::create_symlink(target, out + "/" + name);
+    };
+    const Case cases[] = {
+        {"a stem that is a pipe",
+         [&] {
+             std::filesystem::remove(out + "/stems/02-b.wav");
+             ASSERT_EQ(::mkfifo((out + "/stems/02-b.wav").c_str(), 0600), 0);
+         },
+         "stems/02-b.wav': Not a regular file"},
+        {"the mix linked to a stem", [&] { replaceByLink("mix.wav", "stems/01-a.wav"); },
+         "would be one file"},
+        {"two stems linked", [&] { replaceByLink("stems/02-b.wav", "01-a.wav"); },
+         "would be one file"},
+        {"a cancelled render", [] {}, "", true},
+        {"a link planted where a temporary file might be",
+         [&] {
+             std::ofstream(out + "/victim") << "victim";
+             std::filesystem::create_symlink("../victim", out + "/stems/02-b.wav.part");
+             std::filesystem::create_symlink("victim", out + "/mix.wav.part");
+         },
+         ""},
+    };
+    const mode_t umask = ::umask(022);
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(out);
+        std::filesystem::create_directory(out);
+        RenderSettings settings;
+        ASSERT_EQ(Render("out/mix.wav", settings, both, out + "/stems"), "");
+        ::chmod((out + "/mix.wav").c_str(), 0600);
+        c.arrange();
+        const auto before = Snapshot(out);
+
+        // Files that differ from the previous ones.
+        settings.floatOutput = true;
+        RenderJob job(Source(both), settings, prompts);
+        ASSERT_EQ(job.Prepare(), "");
+        const std::string error =
+            job.Run(out + "/mix.wav", out + "/stems", [&c](int64_t, int64_t) { return !c.cancel; });
+        const auto after = Snapshot(out);
+        if (!c.error.empty() || c.cancel) {
+            EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
+            EXPECT_EQ(error.empty(), c.error.empty()) << c.what;
+            EXPECT_TRUE(after == before) << c.what;
+            continue;
+        }
+        EXPECT_EQ(error, "") << c.what;
+        ASSERT_EQ(after.size(), before.size()) << c.what;
+        for (const auto& [name, what] : before) {
+            const bool rendered = name.ends_with(".wav");
+            EXPECT_EQ(after.at(name) == what, !rendered) << c.what << ": " << name;
+            if (rendered) {
+                EXPECT_EQ(after.at(name).substr(0, 4), name == "mix.wav" ? "600 " : "644 ")
+                    << c.what << ": " << name;
+            }
+        }
+    }
+    ::umask(umask);
 }
 
 } // namespace
