@@ -102,7 +102,8 @@ MainWindow::MainWindow(Options options)
               Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       OwnerWindow(this), ownPrompts_(options.prompts ? nullptr : std::make_unique<QtPrompts>(this)),
-      prompts_(options.prompts ? *options.prompts : *ownPrompts_), options_(std::move(options)),
+      gate_(options.prompts ? *options.prompts : *ownPrompts_), prompts_(gate_),
+      options_(std::move(options)),
       settings_(options_.settingsPath.empty()
                     ? std::make_unique<SettingsStore>()
                     : std::make_unique<SettingsStore>(options_.settingsPath)),

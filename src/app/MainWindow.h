@@ -11,6 +11,7 @@
 #include "app/CommandTable.h"
 #include "app/LinkSession.h"
 #include "app/LocalInstanceLink.h"
+#include "app/PromptGate.h"
 #include "app/SetupController.h"
 #include "engine/MidiConnection.h"
 #include "engine/Sequencer.h"
@@ -140,6 +141,9 @@ public:
     CommandTable& Commands() { return commands_; }
     AudioExporter& Exporter() { return exporter_; }
     Prompts& GetPrompts() { return prompts_; }
+    // Where every prompt passes; a session manager's requests are served through it
+    // without waiting on a dialog.
+    PromptGate& Gate() { return gate_; }
     SettingsStore& Settings() { return *settings_; }
     QPushButton& FocusSink() { return *focusSink_; }
     Color Background() const { return background_; }
@@ -176,6 +180,7 @@ private:
     LinkSession::Hooks LinkHooks();
 
     std::unique_ptr<Prompts> ownPrompts_;
+    PromptGate gate_;
     Prompts& prompts_;
     Options options_;
     std::unique_ptr<SettingsStore> settings_;

@@ -1,5 +1,6 @@
 #include "app/NsmClient.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -30,6 +31,11 @@ void OnSigterm(int) {
     errno = saved;
 }
 
+// Why a request failed: the last thing it would have shown, or the fallback.
+std::string Reason(const PromptGate::Unattended& prompts, const std::string& fallback) {
+    return prompts.Messages().empty() ? fallback : prompts.Messages().back();
+}
+
 } // namespace
 
 std::unique_ptr<NsmClient> NsmClient::Connect(const std::string& url, std::string& error) {
@@ -41,10 +47,11 @@ std::unique_ptr<NsmClient> NsmClient::Connect(const std::string& url, std::strin
     std::unique_ptr<NsmClient> client(new NsmClient());
     client->manager_ = std::get<sockaddr_in>(manager);
     // A manager on this machine is answered from the loopback interface alone, so that
-    // no other machine can reach the socket.
+    // no other machine can reach the socket; no other program may send it requests.
     error = client->port_.Open(OscPort::IsLoopback(client->manager_));
     if (!error.empty())
         return nullptr;
+    client->port_.AcceptOnlyFrom(client->manager_);
     return client;
 }
 
@@ -82,12 +89,24 @@ void NsmClient::Announce(MainWindow& window,
 }
 
 void NsmClient::OnReadable() {
-    // Opening a setup may ask the user something, in an event loop of its own: no other
-    // message is taken before this one is answered.
+    // One request at a time, never one inside another.
     socketNotifier_->setEnabled(false);
-    while (const std::optional<OscPort::Message> message = port_.Receive())
+    for (int served = 0; served < kMaxRequestsPerWake; ++served) {
+        const std::optional<OscPort::Message> message = port_.Receive();
+        if (!message)
+            break;
         Handle(*message);
+    }
     socketNotifier_->setEnabled(true);
+    if (port_.Refused() > 0 && !refusalTold_) {
+        refusalTold_ = true;
+        char address[INET_ADDRSTRLEN] = "?";
+        ::inet_ntop(AF_INET, &manager_.sin_addr, address, sizeof address);
+        std::fprintf(stderr,
+                     "marrowbeat: ignoring OSC messages that do not come from the session "
+                     "manager at %s:%u\n",
+                     address, static_cast<unsigned>(ntohs(manager_.sin_port)));
+    }
 }
 
 void NsmClient::OnTerminate() {
@@ -99,6 +118,9 @@ void NsmClient::OnTerminate() {
 }
 
 void NsmClient::Handle(const OscPort::Message& message) {
+    // Nothing a request does may wait on a dialog: what one would have said is shown
+    // once the request is answered.
+    const PromptGate::Unattended prompts(window_->Gate());
     const auto text = [&message](size_t i) { return std::get<std::string>(message.arguments[i]); };
     if (message.path == kReply && message.types.starts_with('s') && text(0) == kAnnounce) {
         announced_ = true;
@@ -106,9 +128,9 @@ void NsmClient::Handle(const OscPort::Message& message) {
         std::fprintf(stderr, "marrowbeat: the session manager refused the program: %s\n",
                      text(2).c_str());
     } else if (message.path == kOpen && message.types == "sss") {
-        Open(text(0));
+        Open(text(0), prompts);
     } else if (message.path == kSave && message.types.empty()) {
-        Save();
+        Save(prompts);
     } else if (message.path == kShowGui) {
         window_->show();
         window_->raise();
@@ -118,32 +140,36 @@ void NsmClient::Handle(const OscPort::Message& message) {
     }
 }
 
-void NsmClient::Open(const std::string& path) {
+void NsmClient::Open(const std::string& path, const PromptGate::Unattended& prompts) {
+    if (!std::filesystem::path(path).is_absolute())
+        return Fail(kOpen, kErrorBadProject, "The session's path '" + path + "' is not absolute.");
     const std::string file = path + kSetupExtension;
     SetupDocument& document = window_->Controller().Document();
     std::error_code error;
     if (std::filesystem::exists(file, error)) {
         // Read once before opening, so that a damaged file changes nothing and is reported
-        // to the manager rather than in a message box.
+        // to the manager alone.
         const SetupDocument::ReadOutcome read = SetupDocument::ReadFile(file);
-        if (!read.error.empty() || !document.Load(file))
-            return Fail(kOpen, kErrorBadProject,
-                        read.error.empty() ? "Cannot open " + file + "." : read.error);
+        if (!read.error.empty())
+            return Fail(kOpen, kErrorBadProject, read.error);
+        if (!document.Load(file))
+            return Fail(kOpen, kErrorBadProject, Reason(prompts, "Cannot open " + file + "."));
     } else if (!document.Save(file)) {
         // A new session starts with the setup the window shows, saved at once.
-        return Fail(kOpen, kErrorCreateFailed, "Cannot create the setup file " + file + ".");
+        return Fail(kOpen, kErrorCreateFailed,
+                    Reason(prompts, "Cannot create the setup file " + file + "."));
     }
     sessionFile_ = file;
     window_->Controller().SetSessionFile(file);
     Reply(kOpen, "Opened " + file);
 }
 
-void NsmClient::Save() {
+void NsmClient::Save(const PromptGate::Unattended& prompts) {
     if (sessionFile_.empty())
         return Fail(kSave, kErrorNoSessionOpen, "No session has opened a setup yet.");
-    // A failed save also explains its cause in a message box.
     if (!window_->Controller().Document().Save(sessionFile_))
-        return Fail(kSave, kErrorGeneral, "Cannot save the setup file " + sessionFile_ + ".");
+        return Fail(kSave, kErrorGeneral,
+                    Reason(prompts, "Cannot save the setup file " + sessionFile_ + "."));
     Reply(kSave, "Saved " + sessionFile_);
 }
 

@@ -8,6 +8,7 @@
 #include <QObject>
 
 #include "app/OscPort.h"
+#include "app/PromptGate.h"
 
 class QSocketNotifier;
 
@@ -21,6 +22,12 @@ class MainWindow;
 // creating it when the session is new; saves it when the session is saved; reports
 // whether the setup has unsaved changes; hides and shows the window when asked; and
 // ends the program on SIGTERM without the save-changes prompt, as the protocol asks.
+//
+// It obeys the manager alone: a datagram from any other address or port is dropped
+// unread and counted. Every request is answered at once: it is served through the
+// window's PromptGate, so that nothing waits on a dialog; what a dialog would have said
+// is shown as a notice that does not hold up the window, and a request that failed is
+// answered with an error that gives the reason.
 //
 // Threads: window thread only. The socket and the signal's pipe are read when their
 // QSocketNotifier says they hold data, and every send is a non-blocking datagram, so
@@ -61,13 +68,20 @@ public:
     // manager with window's setup. quit ends the program; it runs on SIGTERM.
     void Announce(MainWindow& window, const std::string& executable, std::function<void()> quit);
 
+    // The datagrams dropped so far because they did not come from the manager.
+    uint64_t Refused() const { return port_.Refused(); }
+
+    // Requests served per wake of the window thread; more wait for its next turn, so
+    // that a stream of them cannot starve the window.
+    static constexpr int kMaxRequestsPerWake = 16;
+
 private:
     NsmClient() = default;
     void OnReadable();
     void OnTerminate();
     void Handle(const OscPort::Message& message);
-    void Open(const std::string& path);
-    void Save();
+    void Open(const std::string& path, const PromptGate::Unattended& prompts);
+    void Save(const PromptGate::Unattended& prompts);
     // Tells the manager what has changed since it was last told: the setup's modified
     // flag and the window's visibility. Runs whenever the window thread is about to wait.
     void ReportState();
@@ -83,6 +97,7 @@ private:
     QSocketNotifier* signalNotifier_ = nullptr;
     std::string sessionFile_;
     bool announced_ = false;
+    bool refusalTold_ = false;
     std::optional<bool> reportedDirty_;
     std::optional<bool> reportedShown_;
 };

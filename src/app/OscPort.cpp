@@ -107,14 +107,29 @@ bool OscPort::Send(const sockaddr_in& to,
     return sent == static_cast<ssize_t>(size);
 }
 
+bool OscPort::FromPeer(const sockaddr_in& from) const {
+    if (!peer_)
+        return true;
+    if (from.sin_family != AF_INET || from.sin_port != peer_->sin_port)
+        return false;
+    return from.sin_addr.s_addr == peer_->sin_addr.s_addr ||
+           (IsLoopback(*peer_) && from.sin_addr.s_addr == htonl(INADDR_LOOPBACK));
+}
+
 std::optional<OscPort::Message> OscPort::Receive() {
-    while (socket_ >= 0) {
+    for (int skipped = 0; socket_ >= 0 && skipped < kMaxSkipped; ++skipped) {
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;
         const ssize_t got = ::recvfrom(socket_, buffer_.data(), buffer_.size(), MSG_DONTWAIT,
                                        reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (got <= 0)
+        if (got < 0)
             return std::nullopt;
+        if (!FromPeer(from)) {
+            ++refused_;
+            continue;
+        }
+        if (got == 0)
+            continue;
         const char* path = lo_get_path(buffer_.data(), got);
         const LoMessage message(
             path != nullptr

@@ -40,7 +40,9 @@ public:
 // Every message box and dialog the program shows goes through this interface: the
 // window implements it with Qt dialogs, tests with ScriptedPrompts, the command-line
 // tool with one that prints and answers Cancel. All calls run on the window thread and,
-// but for ShowNotice, return only when the user has answered.
+// but for ShowNotice and ShowProgress, return only when the user has answered. The
+// window passes them through a PromptGate, which answers at once, without asking,
+// while it serves a session manager's request.
 class Prompts {
 public:
     // Answers of the save-changes dialog.

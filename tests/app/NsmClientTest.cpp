@@ -1,10 +1,17 @@
 // The session-manager client with the real window, and a fake session manager in the
-// test: a socket on 127.0.0.1 that speaks the protocol with the same OSC port.
+// test: a socket on 127.0.0.1 that speaks the protocol. It writes and reads its
+// datagrams by hand, from the OSC format itself, so that a fault of the program's
+// encoder or decoder shows rather than cancels out.
 #include <arpa/inet.h>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -21,14 +28,122 @@ namespace {
 
 using Args = std::vector<OscPort::Argument>;
 
+// An OSC string: its bytes, a zero, and zeros up to a multiple of four.
+std::string Padded(std::string s) {
+    s.resize((s.size() + 4) / 4 * 4, '\0');
+    return s;
+}
+
+// One OSC message: padded path, padded type tags, then big-endian 32-bit numbers and
+// padded strings.
+std::string Encode(const std::string& path, const Args& arguments) {
+    std::string types = ",";
+    std::string data;
+    for (const OscPort::Argument& a : arguments) {
+        uint32_t word = 0;
+        if (const auto* s = std::get_if<std::string>(&a)) {
+            types += 's';
+            data += Padded(*s);
+            continue;
+        }
+        if (const auto* i = std::get_if<int32_t>(&a)) {
+            types += 'i';
+            word = htonl(static_cast<uint32_t>(*i));
+        } else {
+            types += 'f';
+            std::memcpy(&word, &std::get<float>(a), 4);
+            word = htonl(word);
+        }
+        data.append(reinterpret_cast<const char*>(&word), 4);
+    }
+    return Padded(path) + Padded(types) + data;
+}
+
+// A padded string at pos, moving pos past it; false when it runs past the end.
+bool TakeString(const std::string& bytes, size_t& pos, std::string& out) {
+    const size_t end = bytes.find('\0', pos);
+    if (end == std::string::npos)
+        return false;
+    out = bytes.substr(pos, end - pos);
+    pos = (end + 4) / 4 * 4;
+    return pos <= bytes.size();
+}
+
+// A message of i and s arguments, as the client sends them; nothing for any other
+// datagram.
+std::optional<OscPort::Message> Decode(const std::string& bytes) {
+    OscPort::Message m;
+    size_t pos = 0;
+    if (!TakeString(bytes, pos, m.path) || !TakeString(bytes, pos, m.types) ||
+        !m.types.starts_with(','))
+        return std::nullopt;
+    m.types.erase(0, 1);
+    for (const char type : m.types) {
+        std::string s;
+        if (type == 's' && TakeString(bytes, pos, s)) {
+            m.arguments.emplace_back(s);
+        } else if (type == 'i' && pos + 4 <= bytes.size()) {
+            uint32_t word = 0;
+            std::memcpy(&word, bytes.data() + pos, 4);
+            m.arguments.emplace_back(static_cast<int32_t>(ntohl(word)));
+            pos += 4;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return pos == bytes.size() ? std::optional(m) : std::nullopt;
+}
+
+// A UDP socket on 127.0.0.1 that sends and receives with the codec above (its socket
+// is an OscPort's, its datagrams are not).
+class Peer {
+public:
+    Peer() {
+        EXPECT_EQ(socket_.Open(true), "");
+        address_.sin_family = AF_INET;
+        address_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address_.sin_port = htons(socket_.Port());
+    }
+
+    std::string Url() const {
+        return "osc.udp://127.0.0.1:" + std::to_string(socket_.Port()) + "/";
+    }
+    const sockaddr_in& Address() const { return address_; }
+    bool Send(const sockaddr_in& to, const std::string& bytes) const {
+        return ::sendto(socket_.Socket(), bytes.data(), bytes.size(), 0,
+                        reinterpret_cast<const sockaddr*>(&to),
+                        sizeof to) == static_cast<ssize_t>(bytes.size());
+    }
+    bool Send(const sockaddr_in& to, const std::string& path, const Args& arguments) const {
+        return Send(to, Encode(path, arguments));
+    }
+    // The next datagram, decoded (an empty path when it is not a message); nothing when
+    // none is queued.
+    std::optional<OscPort::Message> Receive() const {
+        std::string bytes(OscPort::kMaxDatagram, '\0');
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        const ssize_t got = ::recvfrom(socket_.Socket(), bytes.data(), bytes.size(), 0,
+                                       reinterpret_cast<sockaddr*>(&from), &length);
+        if (got < 0)
+            return std::nullopt;
+        bytes.resize(static_cast<size_t>(got));
+        OscPort::Message message = Decode(bytes).value_or(OscPort::Message{});
+        message.from = from;
+        return message;
+    }
+
+private:
+    OscPort socket_;
+    sockaddr_in address_{};
+};
+
 class NsmClientTest : public ::testing::Test, protected test::AppFixture {
 protected:
     void SetUp() override {
-        ASSERT_EQ(manager.Open(true), "");
         Start();
         std::string error;
-        client = NsmClient::Connect("osc.udp://127.0.0.1:" + std::to_string(manager.Port()) + "/",
-                                    error);
+        client = NsmClient::Connect(manager.Url(), error);
         ASSERT_TRUE(client) << error;
         client->Announce(*window, "marrowbeat", [this] { ++quits; });
         const OscPort::Message announce = Expect(NsmClient::kAnnounce);
@@ -47,9 +162,10 @@ protected:
     }
 
     // Runs the window thread's event loop, which waits as the program's does, until the
-    // manager has a message; it must be of the path given.
+    // manager has a message; it must be of the path given. The wait is long, for a busy
+    // machine: the client answers at once.
     OscPort::Message Expect(const std::string& path) {
-        for (int i = 0; i < 300; ++i) {
+        for (QDeadlineTimer deadline(30000); !deadline.hasExpired();) {
             if (std::optional<OscPort::Message> message = manager.Receive()) {
                 EXPECT_EQ(message->path, path);
                 return *message;
@@ -78,7 +194,7 @@ protected:
         return read.record;
     }
 
-    OscPort manager;
+    Peer manager;
     sockaddr_in clientAddress{};
     std::unique_ptr<NsmClient> client;
     int quits = 0;
@@ -144,15 +260,68 @@ TEST_F(NsmClientTest, TheWindowHidesAndShowsWhenAskedAndSigtermQuits) {
     EXPECT_EQ(quits, 1);
 }
 
-TEST(OscPort, SkipsDatagramsThatAreNotMessagesOfItsTypesAndKeepsTheNextOne) {
+TEST_F(NsmClientTest, ObeysOnlyItsManager) {
+    const Peer stranger;
+    const std::string elsewhere = Scratch("Elsewhere.nQRST");
+    ASSERT_TRUE(stranger.Send(clientAddress, NsmClient::kHideGui, {}));
+    ASSERT_TRUE(stranger.Send(clientAddress, NsmClient::kOpen,
+                              {elsewhere, std::string("Elsewhere"), std::string("nQRST")}));
+    // The manager's request after them is the first one answered.
+    Send(NsmClient::kSave);
+    EXPECT_EQ(Expect(NsmClient::kError).arguments[1],
+              OscPort::Argument(NsmClient::kErrorNoSessionOpen));
+    EXPECT_EQ(client->Refused(), 2u);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(std::filesystem::exists(elsewhere + NsmClient::kSetupExtension));
+    EXPECT_FALSE(stranger.Receive());
+}
+
+TEST_F(NsmClientTest, RequestsAreAnsweredAtOnceAndWhatADialogWouldSayIsANotice) {
+    const size_t notes = prompts.notes.size();
+    // A setup whose sound folder is gone opens; the question is not asked.
+    ASSERT_FALSE(WriteDemo("Lost.nMNOP.mbx", Scratch("gone")).empty());
+    Open("Lost.nMNOP");
+    EXPECT_TRUE(prompts.asked.empty());
+    ASSERT_EQ(prompts.notices.size(), 1u);
+    EXPECT_TRUE(prompts.notices[0].starts_with(SetupDocument::kProblemLocating));
+
+    // A save that fails says why, to the manager and in a notice.
+    const std::string file = Scratch("Lost.nMNOP.mbx");
+    std::filesystem::remove(file);
+    std::filesystem::create_directory(file);
+    Send(NsmClient::kSave);
+    const OscPort::Message failed = Expect(NsmClient::kError);
+    ASSERT_EQ(prompts.notices.size(), 2u);
+    EXPECT_EQ(failed.arguments[2], OscPort::Argument(prompts.notices[1]));
+    EXPECT_NE(prompts.notices[1].find(std::strerror(EISDIR)), std::string::npos);
+
+    // So does a new session that cannot be created, and a path that is not absolute.
+    Send(NsmClient::kOpen, {Scratch("gone/New.nUVWX"), std::string("New"), std::string("nUVWX")});
+    const OscPort::Message uncreated = Expect(NsmClient::kError);
+    EXPECT_EQ(uncreated.arguments[1], OscPort::Argument(NsmClient::kErrorCreateFailed));
+    ASSERT_EQ(prompts.notices.size(), 3u);
+    EXPECT_EQ(uncreated.arguments[2], OscPort::Argument(prompts.notices[2]));
+    Send(NsmClient::kOpen, {std::string("New.nUVWX"), std::string("New"), std::string("nUVWX")});
+    EXPECT_EQ(Expect(NsmClient::kError).arguments[1],
+              OscPort::Argument(NsmClient::kErrorBadProject));
+    EXPECT_EQ(prompts.notes.size(), notes);
+    EXPECT_TRUE(prompts.asked.empty());
+}
+
+TEST(OscPort, TakesOnlyWellFormedMessagesOfItsTypesFromItsPeer) {
     OscPort receiver;
-    OscPort sender;
+    const Peer peer;
+    const Peer stranger;
     ASSERT_EQ(receiver.Open(true), "");
-    ASSERT_EQ(sender.Open(true), "");
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     to.sin_port = htons(receiver.Port());
+    // The peer named by another loopback address: its datagrams still come from
+    // 127.0.0.1, and only from its port.
+    sockaddr_in named = peer.Address();
+    named.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1);
+    receiver.AcceptOnlyFrom(named);
     using namespace std::string_literals;
     const std::string bad[] = {
         "garbage"s,
@@ -163,19 +332,19 @@ TEST(OscPort, SkipsDatagramsThatAreNotMessagesOfItsTypesAndKeepsTheNextOne) {
         "#bundle\0\0\0\0\0\0\0\0\1"s,
     };
     for (const std::string& datagram : bad)
-        ASSERT_EQ(::sendto(sender.Socket(), datagram.data(), datagram.size(), 0,
-                           reinterpret_cast<const sockaddr*>(&to), sizeof to),
-                  static_cast<ssize_t>(datagram.size()));
+        ASSERT_TRUE(peer.Send(to, datagram));
     const Args good{-7, 0.25f, std::string("text")};
-    ASSERT_TRUE(sender.Send(to, "/good", good));
+    ASSERT_TRUE(stranger.Send(to, "/stranger", good));
+    ASSERT_TRUE(peer.Send(to, "/good", good));
     std::optional<OscPort::Message> got;
-    for (int i = 0; i < 100 && !got; ++i, usleep(10000))
+    for (int i = 0; i < 1000 && !got; ++i, usleep(10000))
         got = receiver.Receive();
     ASSERT_TRUE(got);
     EXPECT_EQ(got->path, "/good");
     EXPECT_EQ(got->types, "ifs");
     EXPECT_EQ(got->arguments, good);
     EXPECT_FALSE(receiver.Receive());
+    EXPECT_EQ(receiver.Refused(), 1u);
 }
 
 TEST(NsmClientConnect, RefusesAddressesItCannotUse) {
