@@ -1,24 +1,38 @@
 #pragma once
 
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
+#include <QPointer>
 
 #include "engine/SequencerPorts.h"
 
 class QLocalServer;
+class QLocalSocket;
 
 namespace mb {
 
-// The running instances find each other through local sockets: each listens on one in
-// the user's runtime directory, named after its process id. Broadcast walks those
-// sockets (at most kMaxInstances) and asks each instance to post the message to its
-// window; an instance posts it only when its window title begins with the program's
-// eleven-character caption mark. Sockets left behind by instances that are gone are
-// removed on the way. Window thread only.
+// The running instances find each other through local sockets: each listens on one in a
+// private folder of the user's runtime directory, named after its process id. Broadcast
+// walks those sockets (at most kMaxInstances) and asks each instance to post the message
+// to its window; an instance posts it only when its window title begins with the
+// program's eleven-character caption mark. Sockets left behind by instances that are
+// gone are removed on the way.
+//
+// Window thread only, and the window never waits on another instance: Broadcast writes
+// its request to every other instance's socket and returns, the answers come in through
+// the event loop, and an instance that has not taken a request within kAnswerTimeoutMs is
+// skipped for it. The requests to one instance reach it in the order they were made.
+// Connections to this instance's socket that send no request are closed after
+// kIdleTimeoutMs, and at most kMaxConnections are kept open (the oldest gives way), so
+// that no neighbour can use up the file descriptors the socket needs to take the next.
 //
 // A request is the message number in decimal on a line of its own. A start may carry
 // the moment its sender's first step sounds on a second line, "origin " and the
@@ -28,8 +42,16 @@ namespace mb {
 class LocalInstanceLink : public QObject, public InstanceLink {
 public:
     static constexpr int kMaxInstances = 100;
-    // How long Broadcast waits for one other instance to answer.
-    static constexpr int kAnswerTimeoutMs = 300;
+    // How long after a Broadcast an instance may take its request; one that has not by
+    // then is skipped for it. Nothing waits for this: it only bounds how long a request
+    // to an instance that hangs may hold up the next one to it.
+    static constexpr int kAnswerTimeoutMs = 2000;
+    // The most requests waiting behind the one on its way to one instance.
+    static constexpr size_t kMaxWaiting = 8;
+    // How long a connection to this instance may stay open without a whole request.
+    static constexpr int kIdleTimeoutMs = 3000;
+    // The most connections to this instance kept open at once.
+    static constexpr int kMaxConnections = 32;
     static constexpr const char* kFolderName = "marrowbeat";
     static constexpr const char* kSocketPrefix = "instance-";
     static constexpr const char* kOriginPrefix = "origin ";
@@ -40,6 +62,9 @@ public:
     using Poster = std::function<void(int message, int64_t originNs)>;
     // Whether this instance is playing now.
     using PlayingSource = std::function<bool()>;
+    // A Broadcast is over: every other instance has answered or been skipped. posted
+    // counts the windows it was posted to, this instance's own included.
+    using RoundObserver = std::function<void(int message, unsigned posted)>;
     // The request that asks an instance whether it is playing (for tools and tests); the
     // answer is '1' or '0'.
     static constexpr const char* kPlayingQuery = "?";
@@ -47,32 +72,76 @@ public:
     LocalInstanceLink();
     ~LocalInstanceLink() override;
 
-    // Starts listening. folder empty: the user's runtime directory. False when the socket
-    // could not be opened (the instance then neither hears nor is counted by others).
+    // Starts listening. folder empty: kFolderName in the user's runtime directory. The
+    // folder is used only when it is this user's own and closed to everyone else (it is
+    // made so when missing); otherwise the instance listens in a private folder of its
+    // own next to it, where no other instance finds it, and says so on stderr. False when
+    // the socket could not be opened (the instance then neither hears nor is counted by
+    // others).
     bool
     Listen(TitleSource title, Poster poster, PlayingSource playing, const std::string& folder = {});
-    // lParam of MSG_REMOTE_START: the moment of the first step, or 0.
+    // lParam of MSG_REMOTE_START: the moment of the first step, or 0. Returns at once:
+    // 1 when the message was posted to this instance's own window, else 0; the other
+    // instances' answers reach the round observer.
     unsigned Broadcast(int message, intptr_t wParam, intptr_t lParam) override;
+    // Whether the folder holds the socket of another running instance. Looks at the
+    // folder and the process table only, never at the other instances' sockets.
     bool HasOthers() override;
+    // Told when each Broadcast is over (for tools and tests).
+    void SetRoundObserver(RoundObserver observer) { roundObserver_ = std::move(observer); }
 
     // Whether a title carries the program's caption mark.
     static bool HasCaptionMark(const std::string& title);
+    // The folder the sockets are in.
     std::string Folder() const { return folder_; }
 
 private:
-    // Handles one request on an accepted connection.
+    struct Round {
+        // Past this, a request of the round is no longer sent.
+        QDeadlineTimer deadline;
+        int message = 0;
+        unsigned posted = 0;
+        int outstanding = 0;
+    };
+    struct Request {
+        std::shared_ptr<Round> round;
+        QByteArray bytes;
+    };
+    // Another instance as Broadcast talks to it: one request on its way, the next ones
+    // waiting behind it in order (at most kMaxWaiting; the oldest gives way).
+    struct Peer {
+        QLocalSocket* socket = nullptr;
+        std::shared_ptr<Round> round;
+        std::deque<Request> waiting;
+    };
+
+    // Takes the connections waiting on this instance's socket.
     void OnConnection();
+    void OnRequest(QLocalSocket* socket);
     bool Deliver(int message, int64_t originNs);
     // The sockets of the running instances, this one's included, among the first
     // kMaxInstances names of the folder; those of instances that are gone are removed.
     std::vector<std::string> Instances();
+    void Send(const std::string& path, Request request);
+    // Sends the first request of the queue whose round has time left; the others are
+    // skipped.
+    void Open(const std::string& path, std::deque<Request> queue);
+    // The request on its way to path is answered (posted tells whether it was posted) or
+    // given up on.
+    void Answered(const std::string& path, QLocalSocket* socket, bool posted);
+    void Settle(const std::shared_ptr<Round>& round, bool posted);
 
     std::unique_ptr<QLocalServer> server_;
+    std::deque<QPointer<QLocalSocket>> connections_;
+    std::map<std::string, Peer> peers_;
     std::string folder_;
+    // The private folder made because the usual one was not safe; removed at the end.
+    std::string madeFolder_;
     std::string ownPath_;
     TitleSource title_;
     Poster poster_;
     PlayingSource playing_;
+    RoundObserver roundObserver_;
 };
 
 } // namespace mb

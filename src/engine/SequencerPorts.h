@@ -72,11 +72,13 @@ public:
 
 // Posts a message to every running instance of the program, this one included.
 // MSG_REMOTE_START may carry in lParam the moment (CLOCK_MONOTONIC nanoseconds) at which
-// the sender's first step sounds; 0 means at once. Window thread.
+// the sender's first step sounds; 0 means at once. Window thread; neither call waits on
+// another instance.
 class InstanceLink {
 public:
     virtual ~InstanceLink() = default;
-    // Returns how many windows the message was posted to.
+    // Returns how many windows the message was posted to by the time it returns; the
+    // other instances are told without waiting for their answers.
     virtual unsigned Broadcast(int message, intptr_t wParam, intptr_t lParam) = 0;
     // Whether another instance is running now.
     virtual bool HasOthers() = 0;
