@@ -664,4 +664,8 @@ void MainWindow::RestoreFocus() {
     ResetFocus();
 }
 
+void MainWindow::ShowStatus(const std::string& text) {
+    panel_->ShowStatusText(text);
+}
+
 } // namespace mb
