@@ -8,8 +8,8 @@ import struct
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus", "setup_reader_fuzz")
 
 
-def header(version, color=0x00336699):
-    b = struct.pack("<fhdihhii", version, 0, 126.0, 0, 1, 2, 0, color)
+def header(version, color=0x00336699, bpm=126.0):
+    b = struct.pack("<fhdihhii", version, 0, bpm, 0, 1, 2, 0, color)
     if version < 2.0:
         b += struct.pack("<ii", color, 0)
     return b
@@ -33,13 +33,13 @@ def loops(version):
     return b
 
 
-def trailer(version, folder=b"\x00"):
+def trailer(version, folder=b"\x00", right=692, steps=16):
     if version < 2.0:
-        b = struct.pack("<iiii", 10, 20, 692, 200)
+        b = struct.pack("<iiii", 10, 20, right, 200)
         if version >= 1.5:
             b += struct.pack("<i", 0)
         return b
-    b = struct.pack("<iiii", 100, 50, 16, 1)
+    b = struct.pack("<iiii", 100, 50, steps, 1)
     if version != 2.0:
         b += struct.pack("<hh", 80, 0)
     if version >= 9001.0:
@@ -47,8 +47,8 @@ def trailer(version, folder=b"\x00"):
     return b
 
 
-def setup(version, folder=b"\x00"):
-    return header(version) + loops(version) + trailer(version, folder)
+def setup(version, folder=b"\x00", bpm=126.0, right=692, steps=16):
+    return header(version, bpm=bpm) + loops(version) + trailer(version, folder, right, steps)
 
 
 def ansi(text):
@@ -86,6 +86,12 @@ SEEDS = {
     "v9001_double_utf16_marker": setup(9001.0, b"\xff\xfe\xff\xff\xfe\xff\x00"),
     "v9001_huge_length": setup(9001.0, b"\xff\xff\xff\xff\xff\xff\x7f/kit"),
     "nan_version": struct.pack("<f", float("nan")) + setup(2.5)[4:],
+    "nan_tempo": setup(9001.0, bpm=float("nan")),
+    "huge_tempo": setup(1.0, bpm=1e300),
+    "v1_1_wide_window": setup(1.1, right=2**31 - 1),
+    "step_count_40": setup(2.0, steps=40),
+    "wave_header": b"RIFF\x24\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x02\x00"
+    + b"\x44\xac\x00\x00\x10\xb1\x02\x00\x04\x00\x10\x00data\x00\x00\x00\x00",
 }
 
 os.makedirs(OUT, exist_ok=True)

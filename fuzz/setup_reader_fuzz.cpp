@@ -1,6 +1,7 @@
-// Feeds arbitrary bytes to the setup file reader. A file that reads must also apply to
-// a setup, print as JSON, and survive a write and a second read with every field
-// unchanged (the version aside, which the writer always sets).
+// Feeds arbitrary bytes to the setup file reader. A file that reads must hold a tempo in
+// range and indexes a setup can use, apply to a setup, print as JSON, and survive a write
+// and a second read with every field unchanged (the version aside, which the writer
+// always sets).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -48,7 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     mb::Setup setup;
     first.record.ApplyTo(setup);
     if (setup.selectedLoop < 0 || setup.selectedLoop > 7 || setup.stepCount < 1 ||
-        setup.stepCount > 16)
+        setup.stepCount > 16 || !(setup.bpm >= mb::kMinBpm && setup.bpm <= mb::kMaxBpm) ||
+        first.record.stepCount != setup.stepCount ||
+        first.record.selectedLoop != setup.selectedLoop)
         std::abort();
     const std::string json = mb::SetupJson::Write(setup, first.record.face);
     if (json.empty())

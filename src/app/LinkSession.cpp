@@ -6,6 +6,7 @@
 #include <ableton/Link.hpp>
 
 #include "engine/SequencerPorts.h"
+#include "model/Tempo.h"
 #include "platform/Clocks.h"
 
 namespace mb {
@@ -47,8 +48,8 @@ LinkSession::~LinkSession() {
 
 void LinkSession::SetOn(bool on, double bpm) {
     if (on && !peer_) {
-        peer_ = std::make_unique<Peer>(bpm);
-        tempo_ = bpm;
+        tempo_ = MendTempo(bpm).bpm;
+        peer_ = std::make_unique<Peer>(tempo_);
         LinkPeer& link = peer_->link;
         link.setTempoCallback([this](double tempo) {
             QMetaObject::invokeMethod(
@@ -83,21 +84,24 @@ int LinkSession::Peers() const {
 }
 
 void LinkSession::SetTempo(double bpm) {
-    tempo_ = bpm;
+    // Link keeps a finite tempo within its own limits, but a NaN would pass those and
+    // reach every peer.
+    tempo_ = MendTempo(bpm).bpm;
     if (!peer_)
         return;
     LinkPeer& link = peer_->link;
     LinkPeer::SessionState state = link.captureAppSessionState();
-    if (SameTempo(state.tempo(), bpm))
+    if (SameTempo(state.tempo(), tempo_))
         return;
     // From the first step not yet sent to the output on, so that no step already on its
     // way moves.
     const int64_t latency = hooks_.latencyNs ? hooks_.latencyNs() : 0;
-    state.setTempo(bpm, ToLink(MonotonicNs() + latency));
+    state.setTempo(tempo_, ToLink(MonotonicNs() + latency));
     link.commitAppSessionState(state);
 }
 
-void LinkSession::OnTempo(double bpm) {
+void LinkSession::OnTempo(double session) {
+    const double bpm = MendTempo(session).bpm;
     if (!on_ || SameTempo(bpm, tempo_))
         return;
     tempo_ = bpm;

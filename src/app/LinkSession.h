@@ -55,7 +55,8 @@ public:
     ~LinkSession() override;
 
     // Joins (on) or leaves the session. bpm is the setup's tempo, which the session
-    // takes unless its other programs have one already.
+    // takes unless its other programs have one already. Link is only ever handed a
+    // tempo that MendTempo has kept, and a session's tempo passes it on the way back.
     void SetOn(bool on, double bpm);
     bool IsOn() const override { return on_; }
     int Peers() const;

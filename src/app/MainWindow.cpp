@@ -665,4 +665,8 @@ void MainWindow::RestoreFocus() {
     ResetFocus();
 }
 
+void MainWindow::ShowStatus(const std::string& text) {
+    panel_->ShowStatusText(text);
+}
+
 } // namespace mb

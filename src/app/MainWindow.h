@@ -102,6 +102,7 @@ public:
     void SelectLoop(int n) override;
     void SetSoundToggle(bool on) override;
     void RestoreFocus() override;
+    void ShowStatus(const std::string& text) override;
 
     // MessagePoster: any thread.
     void PostMessage(int message, intptr_t wParam, intptr_t lParam) override;

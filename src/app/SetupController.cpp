@@ -81,8 +81,8 @@ void SetupController::SelectLoop(int n) {
 }
 
 void SetupController::SetTempo(double bpm) {
-    setup_->bpm = bpm;
-    panel_->TempoField().SetTempo(bpm);
+    setup_->bpm = MendTempo(bpm).bpm;
+    panel_->TempoField().SetTempo(setup_->bpm);
     TempoStored();
 }
 

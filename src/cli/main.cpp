@@ -13,6 +13,7 @@
 //
 // The manual page marrowbeat-cli(1) describes every option.
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -111,10 +112,26 @@ void RemoveOutputsOnSignals() {
         ::sigaction(signal, &action, nullptr);
 }
 
-int Fail(int code, const std::string& message) {
+void Say(const std::string& message) {
     std::fprintf(stderr, "marrowbeat-cli: %s\n", message.c_str());
+}
+
+int Fail(int code, const std::string& message) {
+    Say(message);
     return code;
 }
+
+// CLI::Range lets NaN through (every comparison with it is false), and a NaN tempo or
+// length would be ignored without a word: such values are refused before the range is
+// checked.
+const CLI::Validator kFinite(
+    [](std::string& text) -> std::string {
+        double value = 0.0;
+        if (!CLI::detail::lexical_cast(text, value) || std::isfinite(value))
+            return {};
+        return "Value " + text + " is not a finite number";
+    },
+    "FINITE");
 
 // A bar on standard error while a long render runs, when standard error is a terminal.
 class ProgressBar {
@@ -165,6 +182,8 @@ int Render(const RenderOptions& o) {
         const auto read = mb::SetupDocument::ReadFile(o.setupPath);
         if (!read.error.empty())
             return Fail(kExitFailure, read.error);
+        if (!read.notice.empty())
+            Say(read.notice);
         record = read.record;
         haveRecord = true;
         if (sounds.empty()) {
@@ -229,6 +248,8 @@ int Info(const std::string& path) {
     const auto result = mb::SetupJson::FromFile(path);
     if (!result.error.empty())
         return Fail(kExitFailure, result.error);
+    if (!result.notice.empty())
+        Say(result.notice);
     std::printf("%s\n", result.json.c_str());
     return 0;
 }
@@ -259,10 +280,12 @@ int main(int argc, char** argv) {
         "--loopable", o.settings.loopable,
         "Fold what rings past the end onto the start, so the file loops seamlessly");
     render->add_option("--seconds", o.settings.seconds, "Render this long instead of by passes")
+        ->check(kFinite)
         ->check(CLI::Range(0.001, kMaxSeconds))
         ->excludes(passes)
         ->excludes(loopable);
     render->add_option("--bpm", o.bpm, "The tempo instead of the setup's")
+        ->check(kFinite)
         ->check(CLI::Range(kRenderMinBpm, kRenderMaxBpm));
     render->add_option("--rate", o.settings.rate, "Frames per second (44100)")
         ->check(CLI::Range(mb::RenderJob::kMinRate, mb::RenderJob::kMaxRate));

@@ -49,6 +49,8 @@ public:
     virtual void SetSoundToggle(bool on) = 0;
     // Gives the keyboard focus back to the window's focus target.
     virtual void RestoreFocus() = 0;
+    // Shows a one-line remark in the window's status field.
+    virtual void ShowStatus(const std::string& text) = 0;
 };
 
 } // namespace mb

@@ -1,6 +1,7 @@
 #include "files/SetupDocument.h"
 
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 
 #include "files/AtomicFile.h"
@@ -47,6 +48,18 @@ SetupDocument::ReadOutcome SetupDocument::ReadFile(const std::string& path) {
                         " is damaged: the sound folder's length before byte " +
                         std::to_string(read.offset) + " is not valid.";
         break;
+    case SetupFileFormat::Status::kNotSetup:
+        outcome.error = "The file " + Quoted(path) + " is not a setup file (" + read.problem + ").";
+        break;
+    case SetupFileFormat::Status::kBadValue:
+        outcome.error = "The setup file " + Quoted(path) + " is damaged: " + read.problem + ".";
+        break;
+    }
+    if (outcome.error.empty() && read.unusableTempo) {
+        char text[64];
+        std::snprintf(text, sizeof text, " (%g) is not a finite number: it is %g BPM.",
+                      *read.unusableTempo, outcome.record.bpm);
+        outcome.notice = "The tempo stored in " + Quoted(path) + text;
     }
     return outcome;
 }
@@ -86,6 +99,8 @@ bool SetupDocument::Load(const std::optional<std::string>& path) {
         return false;
     }
     Apply(chosen, outcome.record);
+    if (!outcome.notice.empty() && setup_.ownerWindow)
+        setup_.ownerWindow->ShowStatus(outcome.notice);
     return true;
 }
 

@@ -49,9 +49,13 @@ public:
     struct ReadOutcome {
         // Empty on success; otherwise a message naming the file and the cause.
         std::string error;
+        // On success, what the user should hear about a value that was mended (a tempo
+        // that is no number), or empty.
+        std::string notice;
         SetupRecord record;
     };
-    // Reads a setup file completely, without touching any setup.
+    // Reads a setup file completely and checks it, without touching any setup. Every
+    // way of opening a setup comes through here.
     static ReadOutcome ReadFile(const std::string& path);
     // Writes setup with the given colour and window position to path, replacing any
     // file there only once the new one is complete. Returns a message naming the file

@@ -1,6 +1,10 @@
 #include "files/SetupFileFormat.h"
 
+#include <algorithm>
+#include <charconv>
+
 #include "files/ArchiveString.h"
+#include "model/Setup.h"
 
 namespace mb {
 
@@ -12,6 +16,17 @@ constexpr int32_t kOldFrameWide = 122;
 constexpr int32_t kOldColumnWide = 35;
 constexpr int32_t kOldFrameNarrow = 110;
 constexpr int32_t kOldColumnNarrow = 30;
+
+// The shortest text that reads back as the same float.
+std::string VersionText(float version) {
+    char text[32];
+    return {text, std::to_chars(text, text + sizeof text, version).ptr};
+}
+
+std::string OutOfRange(const std::string& what, int64_t value, int low, int high) {
+    return what + " " + std::to_string(value) + " out of range (" + std::to_string(low) + " to " +
+           std::to_string(high) + ")";
+}
 
 } // namespace
 
@@ -55,15 +70,30 @@ void SetupFileFormat::ReadOldTrailer(ByteReader& in, SetupRecord& r) {
     r.polyphonic = 0;
     if (r.version >= kVersionWithPolyphonic)
         r.polyphonic = in.I32() == 0 ? 1 : 0;
-    // 64-bit, so that no stored rectangle can overflow; ApplyTo brings the result into
-    // range. Integer division truncates toward zero.
+    // 64-bit, so that no stored rectangle can overflow. Integer division truncates
+    // toward zero. A window narrower or wider than the columns plays one or sixteen
+    // steps: these files store no step count that could be wrong.
     const int64_t width = static_cast<int64_t>(right) - left;
     const int64_t columns = r.version < kVersionWithNarrowColumns
                                 ? (width - kOldFrameWide) / kOldColumnWide
                                 : (width - kOldFrameNarrow) / kOldColumnNarrow;
-    r.stepCount = static_cast<int32_t>(columns);
+    r.stepCount = static_cast<int32_t>(std::clamp<int64_t>(columns, 1, kMaxStepCount));
     r.face.windowX = left;
     r.face.windowY = top;
+}
+
+std::string SetupFileFormat::CheckValues(const SetupRecord& r) {
+    if (r.stepCount < 1 || r.stepCount > kMaxStepCount)
+        return OutOfRange("step count", r.stepCount, 1, kMaxStepCount);
+    if (r.selectedLoop < 0 || r.selectedLoop >= kLoopCount)
+        return OutOfRange("selected loop", r.selectedLoop, 0, kLoopCount - 1);
+    for (size_t i = 0; i < r.loops.size(); ++i) {
+        const int16_t next = r.loops[i].nextLoop;
+        if (next < 0 || next >= kLoopCount)
+            return OutOfRange("loop " + std::to_string(i) + "'s next loop", next, 0,
+                              kLoopCount - 1);
+    }
+    return {};
 }
 
 SetupFileFormat::ReadResult SetupFileFormat::Read(std::span<const uint8_t> data) {
@@ -73,6 +103,13 @@ SetupFileFormat::ReadResult SetupFileFormat::Read(std::span<const uint8_t> data)
 
     r.version = in.F32();
     const float v = r.version;
+    // Checked first, so that any other kind of file is named as such, however short.
+    // (NaN fails both comparisons.)
+    if (!in.failed() && !(v >= kFirstVersion && v <= kWrittenVersion)) {
+        result.status = Status::kNotSetup;
+        result.problem = "version " + VersionText(v);
+        return result;
+    }
     r.tempoUnit = in.I16();
     r.bpm = in.F64();
     r.legacyA = in.I32();
@@ -145,6 +182,15 @@ SetupFileFormat::ReadResult SetupFileFormat::Read(std::span<const uint8_t> data)
         return result;
     }
     result.offset = in.position();
+    result.problem = CheckValues(r);
+    if (!result.problem.empty()) {
+        result.status = Status::kBadValue;
+        return result;
+    }
+    const MendedTempo tempo = MendTempo(r.bpm);
+    if (tempo.replaced)
+        result.unusableTempo = r.bpm;
+    r.bpm = tempo.bpm;
     return result;
 }
 

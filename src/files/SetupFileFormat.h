@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "files/SetupRecord.h"
@@ -10,10 +12,11 @@
 namespace mb {
 
 // The binary setup file: little-endian, one sequential pass, no offsets or padding.
-// Writes version 9001.0; reads every older version.
+// Writes version 9001.0; reads every older version back to 1.0.
 class SetupFileFormat {
 public:
     // Versions whose layouts differ, compared in single precision.
+    static constexpr float kFirstVersion = 1.0f;
     static constexpr float kVersionWithLoopLinks = 1.003f;
     static constexpr float kVersionWithNarrowColumns = 1.1f;
     static constexpr float kVersionWithPolyphonic = 1.5f;
@@ -38,22 +41,36 @@ public:
         kTruncated,
         // The sound folder's length prefix is malformed.
         kBadString,
+        // The version is not a number from kFirstVersion to kWrittenVersion: the data is
+        // not a setup file at all (a sound, a picture, a file of a later program).
+        kNotSetup,
+        // A value that no setup can hold: a step count or a loop index out of range.
+        kBadValue,
     };
 
     struct ReadResult {
         Status status = Status::kOk;
         // Where reading stopped: the size of the data when truncated.
         size_t offset = 0;
+        // kNotSetup and kBadValue: what is wrong, e.g. "version 1.2e+12" or "step count
+        // 40 out of range (1 to 16)".
+        std::string problem;
+        // The stored tempo when it was not a finite number; the record then holds
+        // kDefaultBpm. Any other tempo is brought into kMinBpm to kMaxBpm silently.
+        std::optional<double> unusableTempo;
         SetupRecord record;
     };
 
     static std::vector<uint8_t> Write(const SetupRecord& record);
-    // Reads a whole file. The version alone decides the layout, so every version is
-    // accepted; bytes after the last field are ignored.
+    // Reads a whole file and checks it: a record comes back only when every value can be
+    // a setup, so that a file that is not one changes nothing. The version decides the
+    // layout; bytes after the last field are ignored.
     static ReadResult Read(std::span<const uint8_t> data);
 
 private:
     static void ReadOldTrailer(ByteReader& in, SetupRecord& r);
+    // The problem of the first value out of range, or empty.
+    static std::string CheckValues(const SetupRecord& r);
 };
 
 } // namespace mb

@@ -99,10 +99,10 @@ std::string SetupJson::Write(const Setup& setup, const SetupFace& face) {
 SetupJson::FileResult SetupJson::FromFile(const std::string& path) {
     SetupDocument::ReadOutcome outcome = SetupDocument::ReadFile(path);
     if (!outcome.error.empty())
-        return {std::move(outcome.error), {}};
+        return {std::move(outcome.error), {}, {}};
     Setup setup;
     outcome.record.ApplyTo(setup);
-    return {{}, Write(setup, outcome.record.face)};
+    return {{}, std::move(outcome.notice), Write(setup, outcome.record.face)};
 }
 
 } // namespace mb

@@ -19,10 +19,13 @@ public:
     struct FileResult {
         // Empty on success; otherwise a message naming the file and the cause.
         std::string error;
+        // A value mended on the way in (a tempo that is no number), or empty.
+        std::string notice;
         std::string json;
     };
-    // Reads a setup file into a new setup, as opening it would (indexes brought into
-    // range, values of a new setup where an old file stores none), and writes it.
+    // Reads a setup file into a new setup, as opening it would (a file that is no setup
+    // refused, its tempo mended, values of a new setup where an old file stores none),
+    // and writes it.
     static FileResult FromFile(const std::string& path);
 
 private:

@@ -60,9 +60,10 @@ struct SetupRecord {
     static SetupRecord FromSetup(const Setup& setup, const SetupFace& face);
 
     // Overwrites the stored fields of setup with this record; fields the file did not
-    // hold stay. The loop indexes are brought into 0 to 7 and stepCount into 1 to 16
-    // here, because the window and the step clock index arrays with them; every other
-    // value is kept as read.
+    // hold stay. The reader refuses a file whose loop indexes or step count are out of
+    // range and mends its tempo; the indexes are brought into 0 to 7 and stepCount into
+    // 1 to 16 here all the same, because the window and the step clock index arrays with
+    // them. Every other value is kept as read.
     void ApplyTo(Setup& setup) const;
 };
 

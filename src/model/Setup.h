@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "model/Loop.h"
+#include "model/Tempo.h"
 
 namespace mb {
 
@@ -15,9 +16,6 @@ inline constexpr int kCopyBufferSlot = 8;
 inline constexpr int kUndoBufferSlot = 9;
 inline constexpr int kLoopSlots = 10;
 inline constexpr int kMaxStepCount = 16;
-// The tempo range, in beats per minute, that playback and the tempo field keep to.
-inline constexpr double kMinBpm = 0.5;
-inline constexpr double kMaxBpm = 10000000.0;
 // The values of tempoUnit: the tempo shown in samples per measure, or in beats per minute.
 inline constexpr int kTempoUnitSamples = 1;
 inline constexpr int kTempoUnitBpm = 0;
@@ -58,7 +56,8 @@ public:
     // kTempoUnitSamples: the tempo field shows samples per measure; anything else: beats
     // per minute.
     int16_t tempoUnit = 0;
-    Relaxed<double> bpm{126.0};
+    // Beats per minute, kMinBpm to kMaxBpm: every tempo that comes in passes MendTempo.
+    Relaxed<double> bpm{kDefaultBpm};
     // Loop shown in the columns and edited (0 to 7).
     Relaxed<int16_t> selectedLoop{0};
     // Loop whose steps undoBuffer holds; -1: none.
@@ -75,7 +74,7 @@ public:
     int32_t undoMasterVolume = 80;
     int32_t undoEValue = 0;
     int32_t undoMuted = 0;
-    double undoBpm = 126.0;
+    double undoBpm = kDefaultBpm;
     // Unsaved changes exist.
     uint8_t modified = 0;
     // Passes of currentLoop begun since it became current.

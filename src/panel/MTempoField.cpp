@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 namespace mb {
 
@@ -15,12 +16,14 @@ static constexpr int kIntegerCtrlStep = 10;
 // A float at or beyond this magnitude has no 32-bit integer part to compare with.
 static constexpr float kIntLimit = 2147483648.0f;
 
-double Limited(double tempo) {
-    if (tempo > MTempoField::kMaximum)
-        return MTempoField::kMaximum;
-    if (tempo < MTempoField::kMinimum)
-        return MTempoField::kMinimum;
-    return tempo;
+// Typed text as a number in single precision, as the field shows numbers; beyond the
+// range of a float, an infinity of its sign (converting such a double to float is
+// undefined).
+double TypedNumber(const std::string& text) {
+    const double typed = std::atof(text.c_str());
+    if (std::fabs(typed) > std::numeric_limits<float>::max())
+        return std::copysign(HUGE_VAL, typed);
+    return static_cast<float>(typed);
 }
 
 } // namespace
@@ -46,7 +49,7 @@ void MTempoField::Create(int id, int x, int y, WidgetOwner* owner) {
 }
 
 void MTempoField::SetTempo(double bpm) {
-    tempo_ = bpm;
+    tempo_ = MendTempo(bpm).bpm;
     ShowTempo();
 }
 
@@ -75,24 +78,25 @@ void MTempoField::StepBy(int delta) {
         tempo_ = tempo_ * ratio;
     else if (d == -1)
         tempo_ = tempo_ / ratio;
-    tempo_ = Limited(tempo_);
+    tempo_ = MendTempo(tempo_).bpm;
     ShowTempo();
 }
 
 void MTempoField::OnFieldLeave() {
-    double v = static_cast<float>(std::atof(Field().GetText().c_str()));
+    double v = TypedNumber(Field().GetText());
     if (v == shown_)
         return;
     if (unit_ == kTempoUnitSamples)
         v = 44100.0 / v * 120.0;
     // A typed tempo keeps to the arrows' range, so that playback never divides by zero or
-    // waits forever; text that is no number at all leaves the tempo alone. Either way the
-    // field then shows the tempo actually taken.
+    // waits forever; text that is no number at all leaves the tempo alone, and an infinite
+    // tempo (a number beyond a float's range, or 0 samples per measure) is the nearer end
+    // of the range. Either way the field then shows the tempo actually taken.
     if (std::isnan(v)) {
         ShowTempo();
         return;
     }
-    const double taken = Limited(v);
+    const double taken = std::isinf(v) ? (v > 0 ? kMaximum : kMinimum) : MendTempo(v).bpm;
     tempo_ = taken;
     shown_ = taken;
     if (taken != v)

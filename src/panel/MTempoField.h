@@ -19,7 +19,7 @@ public:
     static constexpr double kOctaveRatio = 2.0;
     static constexpr double kMaximum = kMaxBpm;
     static constexpr double kMinimum = kMinBpm;
-    static constexpr double kDefaultTempo = 126.0;
+    static constexpr double kDefaultTempo = kDefaultBpm;
 
     ~MTempoField() override;
     // Leaving the field takes the typed number as the tempo, unless the text is the one
@@ -32,6 +32,7 @@ public:
     // The arrows at (x, y) and (x, y + 9), the number field at (x + 7, y + 3); 126 bpm.
     void Create(int id, int x, int y, WidgetOwner* owner);
 
+    // Shows bpm, as MendTempo keeps it.
     void SetTempo(double bpm);
     double GetTempo() const { return tempo_; }
     void SetUnit(int unit);

@@ -1,15 +1,19 @@
 // Ableton Link, inside a private network namespace of its own (see PrivateNetwork.h):
 // the real main window with a Link peer in the test.
+#include <cmath>
+
 #include <QTest>
 #include <ableton/Link.hpp>
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
 #include "PrivateNetwork.h"
+#include "app/LinkSession.h"
 #include "files/PersistedSettings.h"
 #include "files/SettingsStore.h"
 #include "model/Setup.h"
 #include "panel/WidgetPanel.h"
+#include "platform/Clocks.h"
 
 namespace mb {
 namespace {
@@ -84,6 +88,31 @@ TEST_F(LinkWindowTest, TheWindowSharesTempoStartAndStopWithAPeer) {
     EXPECT_FALSE(PersistedSettings::ReadLinkSetting(window->Settings()));
     EXPECT_FALSE(window->windowTitle().contains("Link"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return peer.numPeers() == 0; }, kJoinMs));
+}
+
+// Link keeps a finite tempo within its limits (20 to 999 BPM), but a NaN passes them and
+// would reach every peer. Alone in the session, a run begins on the next bar: no more
+// than four beats of the session's tempo away.
+TEST(LinkSessionTempo, LinkIsOnlyHandedTemposThatAreNumbers) {
+    if (!test::EnterPrivateNetwork())
+        return;
+    struct : MessagePoster {
+        void PostMessage(int, intptr_t, intptr_t) override {}
+    } poster;
+    LinkSession session(poster, {});
+    const auto nextBarWithin = [&session](double bpm) {
+        const int64_t now = MonotonicNs();
+        const int64_t bar = session.BeginRun(now, false);
+        // Link counts whole microseconds.
+        return bar >= now - 1000 && bar <= now + static_cast<int64_t>(4 * 60e9 / bpm) + 1000;
+    };
+    session.SetOn(true, std::nan(""));
+    EXPECT_TRUE(nextBarWithin(kDefaultBpm));
+    session.SetTempo(std::nan(""));
+    EXPECT_TRUE(nextBarWithin(kDefaultBpm));
+    session.SetTempo(1e300); // kMaxBpm, which Link keeps at 999
+    EXPECT_TRUE(nextBarWithin(999.0));
+    session.SetOn(false, 0.0);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The real main window: playback keys, the menus as they are prepared, the commands,
 // drops, the close path and the picture of the window.
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -399,6 +400,41 @@ TEST_F(WindowTest, DroppingThreeFilesOpensOnlyTheFirst) {
     EXPECT_EQ(fs::path(setup().filePath).filename(), "first.mbx");
     EXPECT_TRUE(window->windowTitle().contains("first"));
     EXPECT_EQ(setup().modified, 0);
+}
+
+TEST_F(WindowTest, OnlySetupsOpenAndATempoThatIsNoNumberOpensAsTheDefault) {
+    Start();
+    prompts.notes.clear();
+    const QRect frame = window->geometry();
+    // A sound under a setup's name, dropped, and a sound picked in the Open dialog.
+    const std::string kick = std::string(MARROWBEAT_KIT_FOLDER) + "/01-kick.wav";
+    const std::string sound = Scratch("sound.mbx");
+    fs::copy_file(kick, sound);
+    Drop({QUrl::fromLocalFile(QString::fromStdString(sound))});
+    prompts.openPaths.push_back(kick);
+    Key(Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(prompts.notes,
+              (std::vector<std::string>{
+                  "The file \"" + sound + "\" is not a setup file (version 12690.33).",
+                  "The file \"" + kick + "\" is not a setup file (version 12690.33)."}));
+    EXPECT_EQ(window->geometry(), frame);
+    EXPECT_TRUE(setup().filePath.empty());
+    EXPECT_EQ(panel().TempoField().Field().GetText(), "126");
+
+    mb::Setup stored;
+    stored.bpm = std::nan("");
+    stored.masterVolume = 55;
+    const std::string path = Scratch("nan.mbx");
+    ASSERT_EQ(SetupDocument::WriteFile(path, stored, {}), "");
+    setup().bpm = 90.0;
+    Drop({QUrl::fromLocalFile(QString::fromStdString(path))});
+    EXPECT_EQ(setup().filePath, path);
+    EXPECT_EQ(setup().masterVolume, 55);
+    EXPECT_EQ(setup().bpm, kDefaultBpm);
+    EXPECT_EQ(panel().TempoField().Field().GetText(), "126");
+    EXPECT_EQ(panel().StatusField().GetText(),
+              "The tempo stored in \"" + path + "\" (nan) is not a finite number: it is 126 BPM.");
+    EXPECT_EQ(prompts.notes.size(), 2u);
 }
 
 TEST_F(WindowTest, AnUnquotedCommandLineWithSpacesOpensAsOnePath) {

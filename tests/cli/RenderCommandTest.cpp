@@ -85,6 +85,14 @@ TEST(RenderCommand, BadArgumentsGiveOneLineAndAFailure) {
         EXPECT_EQ(Lines(run.output), 1) << args << ": " << run.output;
         EXPECT_FALSE(std::filesystem::exists(out)) << args;
     }
+    // A tempo or a length that is no number is a usage error, not ignored.
+    for (const std::string option : {"--bpm nan", "--seconds nan", "--bpm -NaN"}) {
+        const CliRun run =
+            Cli("render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " " + option);
+        EXPECT_EQ(run.status, 2) << option;
+        EXPECT_NE(run.output.find("is not a finite number"), std::string::npos) << run.output;
+        EXPECT_FALSE(std::filesystem::exists(out)) << option;
+    }
 }
 
 TEST(RenderCommand, AnswersHelpAndVersionAndWritesToStandardOutput) {
@@ -380,6 +388,45 @@ TEST(InfoCommand, PrintsTheSetupAsJsonOrOneLineOfError) {
         run = Cli(args);
         EXPECT_NE(run.status, 0) << args;
         EXPECT_EQ(Lines(run.output), 1) << args << ": " << run.output;
+    }
+}
+
+TEST(InfoCommand, RefusesFilesThatAreNoSetupAndMendsATempoThatIsNoNumber) {
+    test::TempFolder dir;
+    const std::string out = dir.path() + "/out.wav";
+    const std::string sound = std::string(MB_KIT_DIR) + "/01-kick.wav";
+    for (const std::string& command :
+         {"info " + sound, "render " + sound + " --sounds " + MB_KIT_DIR + " -o " + out}) {
+        const CliRun run = Cli(command);
+        EXPECT_EQ(run.status, 1) << command;
+        EXPECT_EQ(Lines(run.output), 1) << run.output;
+        EXPECT_NE(run.output.find("is not a setup file (version"), std::string::npos) << run.output;
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+
+    struct Case {
+        double stored;
+        const char* json;     // what info prints
+        const char* rendered; // what render reports
+        bool told;            // a line on standard error says the tempo was replaced
+    };
+    for (const Case c : {Case{std::nan(""), "\"bpm\": 126,", "at 126.00 BPM", true},
+                         Case{1e300, "\"bpm\": 1e+07,", "at 10000000.00 BPM", false}}) {
+        mb::Setup setup;
+        setup.bpm = c.stored;
+        setup.stepCount = 1;
+        const std::string path = dir.path() + "/tempo.mbx";
+        ASSERT_EQ(SetupDocument::WriteFile(path, setup, {}), "");
+        CliRun run = Cli("info " + path);
+        EXPECT_EQ(run.status, 0) << run.output;
+        EXPECT_NE(run.output.find(c.json), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find("is not a finite number: it is 126 BPM.") != std::string::npos,
+                  c.told)
+            << run.output;
+        run = Cli("render " + path + " --sounds " + MB_KIT_DIR + " -o " + out + " --seconds 0.1");
+        EXPECT_EQ(run.status, 0) << run.output;
+        EXPECT_NE(run.output.find(c.rendered), std::string::npos) << run.output;
+        EXPECT_EQ(Lines(run.output), c.told ? 2 : 1) << run.output;
     }
 }
 

@@ -38,6 +38,7 @@ public:
     void SelectLoop(int n) override { calls.push_back("SelectLoop " + std::to_string(n)); }
     void SetSoundToggle(bool on) override { calls.push_back(on ? "SoundOn" : "SoundOff"); }
     void RestoreFocus() override { calls.push_back("RestoreFocus"); }
+    void ShowStatus(const std::string& text) override { calls.push_back("ShowStatus " + text); }
 
     std::string title;
     std::vector<std::string> calls;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -107,6 +110,21 @@ TEST_F(SetupDocumentTest, LoadAppliesTheFileToTheSetupAndTheWindowInOrder) {
     EXPECT_TRUE(prompts.asked.empty());
 }
 
+TEST_F(SetupDocumentTest, ATempoThatIsNoNumberOpensAsTheDefaultAndIsToldOnce) {
+    mb::Setup other;
+    other.bpm = std::nan("");
+    const std::string path = dir / "nan.mbx";
+    ASSERT_EQ(SetupDocument::WriteFile(path, other, {}), "");
+    setup.bpm = 99.0;
+    ASSERT_TRUE(doc.Load(path));
+    EXPECT_EQ(setup.bpm, kDefaultBpm);
+    const std::string notice = "ShowStatus The tempo stored in \"" + path +
+                               "\" (nan) is not a finite number: it is 126 BPM.";
+    EXPECT_EQ(std::count(window.calls.begin(), window.calls.end(), "SetTempo 126.000000"), 1);
+    EXPECT_EQ(std::count(window.calls.begin(), window.calls.end(), notice), 1);
+    EXPECT_TRUE(prompts.notes.empty());
+}
+
 TEST_F(SetupDocumentTest, LoadWithoutPathAsksAndCancelChangesNothing) {
     const std::string before = Snapshot();
     EXPECT_FALSE(doc.Load());
@@ -139,6 +157,23 @@ TEST_F(SetupDocumentTest, FailedLoadNamesTheFileAndChangesNothing) {
         ASSERT_EQ(prompts.notes.size(), 1u);
         ASSERT_EQ(prompts.notes[0], "The setup file \"" + bad + "\" is truncated: it ends after " +
                                         std::to_string(n) + " bytes.");
+    }
+    EXPECT_TRUE(sounds.scanned.empty());
+
+    // Any other kind of file, and a setup with a value no setup can hold.
+    auto wave = full;
+    std::memcpy(wave.data(), "RIFF", 4);
+    auto steps = full;
+    steps[1606] = 40;
+    for (const auto& [bytes, note] :
+         {std::pair{wave, "The file \"" + bad + "\" is not a setup file (version 12690.33)."},
+          std::pair{steps, "The setup file \"" + bad +
+                               "\" is damaged: step count 40 out of range (1 to 16)."}}) {
+        TempFolder::WriteBytes(bad, bytes);
+        prompts.notes.clear();
+        EXPECT_FALSE(doc.Load(bad));
+        EXPECT_EQ(prompts.notes, std::vector<std::string>{note});
+        EXPECT_EQ(Snapshot(), before);
     }
     EXPECT_TRUE(sounds.scanned.empty());
 

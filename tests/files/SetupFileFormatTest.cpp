@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "files/SetupFileFormat.h"
 #include "model/Setup.h"
@@ -195,7 +196,7 @@ struct VersionCase {
     int32_t oldPoly;   // the old inverted polyphonic flag
     bool links;        // nextLoop and repeatCount stored
     bool wideSteps;    // i16 dValue and on
-    int32_t stepCount; // as read, before ApplyTo limits it
+    int32_t stepCount; // as read: old versions' window width brought into 1 to 16
     int32_t polyphonic;
     std::optional<int16_t> masterVolume;
     std::optional<int16_t> eValue;
@@ -250,24 +251,23 @@ TEST_P(SetupFileVersions, ReadsTheLayoutOfItsVersion) {
 }
 
 // Versions below 1.1 had 35-pixel columns and a 122-pixel frame, later ones 30 and 110;
-// the stored width 682 gives 16 columns in the first layout.
+// the stored width 682 gives 16 columns in the first layout, 19 in the second.
 INSTANTIATE_TEST_SUITE_P(
     AllVersions,
     SetupFileVersions,
-    ::testing::Values(
-        VersionCase{1.0f, 692, 0, false, false, 16, 0, {}, {}, false},
-        VersionCase{1.002f, 300, 0, false, false, 4, 0, {}, {}, false},
-        VersionCase{1.003f, 692, 0, true, false, 16, 0, {}, {}, false},
-        VersionCase{1.1f, 692, 0, true, false, 19, 0, {}, {}, false},
-        VersionCase{1.5f, 500, 0, true, false, 12, 1, {}, {}, false},
-        VersionCase{1.9f, 500, 3, true, false, 12, 0, {}, {}, false},
-        VersionCase{1.0f, 100, 0, false, false, 0, 0, {}, {}, false},
-        VersionCase{1.1f, 20, 0, true, false, -3, 0, {}, {}, false},
-        VersionCase{2.0f, 0, 0, true, true, 9, 1, int16_t{80}, int16_t{0}, false},
-        VersionCase{2.5f, 0, 0, true, true, 9, 1, int16_t{55}, int16_t{66}, false},
-        VersionCase{9000.99f, 0, 0, true, true, 9, 1, int16_t{55}, int16_t{66}, false},
-        VersionCase{9001.0f, 0, 0, true, true, 9, 1, int16_t{55}, int16_t{66}, true},
-        VersionCase{12345.0f, 0, 0, true, true, 9, 1, int16_t{55}, int16_t{66}, true}),
+    ::testing::Values(VersionCase{1.0f, 692, 0, false, false, 16, 0, {}, {}, false},
+                      VersionCase{1.002f, 300, 0, false, false, 4, 0, {}, {}, false},
+                      VersionCase{1.003f, 692, 0, true, false, 16, 0, {}, {}, false},
+                      VersionCase{1.1f, 692, 0, true, false, 16, 0, {}, {}, false},
+                      VersionCase{1.5f, 500, 0, true, false, 12, 1, {}, {}, false},
+                      VersionCase{1.9f, 500, 3, true, false, 12, 0, {}, {}, false},
+                      VersionCase{1.0f, 100, 0, false, false, 1, 0, {}, {}, false},
+                      VersionCase{1.1f, 20, 0, true, false, 1, 0, {}, {}, false},
+                      VersionCase{2.0f, 0, 0, true, true, 9, 1, int16_t{80}, int16_t{0}, false},
+                      VersionCase{2.5f, 0, 0, true, true, 9, 1, int16_t{55}, int16_t{66}, false},
+                      VersionCase{9000.99f, 0, 0, true, true, 9, 1, int16_t{55}, int16_t{66},
+                                  false},
+                      VersionCase{9001.0f, 0, 0, true, true, 9, 1, int16_t{55}, int16_t{66}, true}),
     [](const ::testing::TestParamInfo<VersionCase>& info) {
         std::string name =
             "v" + std::to_string(info.param.version) + "_" + std::to_string(info.index);
@@ -344,17 +344,69 @@ TEST(SetupFileFormat, EveryShorterFileIsTruncated) {
     }
 }
 
-TEST(SetupFileFormat, OddVersionNumbersAreReadByTheirComparisons) {
-    // NaN compares false everywhere: read as a file between 2.0 and 9001.0.
-    const auto nanFile = FileOfVersion(2.5f, 0, 0, 0);
-    std::vector<uint8_t> bytes = nanFile;
-    const float nan = std::nanf("");
-    std::memcpy(bytes.data(), &nan, 4);
-    const auto read = SetupFileFormat::Read(bytes);
-    ASSERT_EQ(read.status, SetupFileFormat::Status::kOk);
-    EXPECT_TRUE(std::isnan(read.record.version));
-    EXPECT_EQ(read.record.masterVolume, int16_t{55});
-    EXPECT_FALSE(read.record.soundFolder.has_value());
+// The bytes with a value of `width` bytes written over them at `at`.
+std::vector<uint8_t>
+Patched(std::vector<uint8_t> bytes, size_t at, const void* value, size_t width) {
+    std::memcpy(bytes.data() + at, value, width);
+    return bytes;
+}
+std::vector<uint8_t> WithVersion(float version) {
+    return Patched(FileOfVersion(2.5f, 0, 0, 0), 0, &version, 4);
+}
+std::vector<uint8_t> WithI16(float version, size_t at, int16_t v) {
+    return Patched(FileOfVersion(version, 10, 692, 0), at, &v, 2);
+}
+std::vector<uint8_t> WithTempo(float version, double bpm) {
+    return Patched(FileOfVersion(version, 10, 692, 0), 6, &bpm, 8);
+}
+
+TEST(SetupFileFormat, ValuesNoSetupCanHoldAreRefusedAndTheTempoIsMended) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const int32_t steps40 = 40;
+    const int32_t steps0 = 0;
+    const std::vector<uint8_t> wave = {'R', 'I', 'F', 'F', 0x24, 0, 0, 0, 'W', 'A', 'V', 'E'};
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        SetupFileFormat::Status status;
+        std::string problem; // kNotSetup, kBadValue
+        double bpm;          // kOk
+        bool unusableTempo;
+    };
+    using S = SetupFileFormat::Status;
+    const Case cases[] = {
+        {"a wave file", wave, S::kNotSetup, "version 12690.33", 0, false},
+        {"NaN version", WithVersion(std::nanf("")), S::kNotSetup, "version nan", 0, false},
+        {"infinite version", WithVersion(-inf), S::kNotSetup, "version -inf", 0, false},
+        {"before 1.0", WithVersion(0.999f), S::kNotSetup, "version 0.999", 0, false},
+        {"after 9001.0", WithVersion(9001.001f), S::kNotSetup, "version 9001.001", 0, false},
+        {"huge version", WithVersion(1.2e12f), S::kNotSetup, "version 1.2e+12", 0, false},
+        {"step count 40", Patched(FileOfVersion(2.0f, 0, 0, 0), 1606, &steps40, 4), S::kBadValue,
+         "step count 40 out of range (1 to 16)", 0, false},
+        {"step count 0", Patched(FileOfVersion(9001.0f, 0, 0, 0), 1606, &steps0, 4), S::kBadValue,
+         "step count 0 out of range (1 to 16)", 0, false},
+        {"selected loop 8", WithI16(9001.0f, 20, 8), S::kBadValue,
+         "selected loop 8 out of range (0 to 7)", 0, false},
+        {"old selected loop -1", WithI16(1.5f, 20, -1), S::kBadValue,
+         "selected loop -1 out of range (0 to 7)", 0, false},
+        {"next loop 12", WithI16(2.5f, 30 + 3 * 196, 12), S::kBadValue,
+         "loop 3's next loop 12 out of range (0 to 7)", 0, false},
+        {"NaN tempo", WithTempo(9001.0f, std::nan("")), S::kOk, "", kDefaultBpm, true},
+        {"infinite tempo", WithTempo(1.0f, -HUGE_VAL), S::kOk, "", kDefaultBpm, true},
+        {"huge tempo", WithTempo(2.0f, 1e300), S::kOk, "", kMaxBpm, false},
+        {"tempo 0", WithTempo(1.5f, 0.0), S::kOk, "", kMinBpm, false},
+        {"tempo 0.5", WithTempo(9001.0f, 0.5), S::kOk, "", 0.5, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto read = SetupFileFormat::Read(c.bytes);
+        EXPECT_EQ(read.status, c.status);
+        EXPECT_EQ(read.problem, c.problem);
+        if (c.status == S::kOk) {
+            EXPECT_EQ(read.record.bpm, c.bpm);
+            EXPECT_EQ(read.unusableTempo.has_value(), c.unusableTempo);
+        }
+    }
 }
 
 } // namespace

@@ -52,12 +52,22 @@ TEST(SetupJson, TextsAreEscapedAndNonFiniteTemposAreNull) {
 TEST(SetupJson, FromFileShowsTheSetupAsOpenedOrTheError) {
     TempFolder dir;
     mb::Setup setup;
-    setup.selectedLoop = 12; // out of range in the file, 7 once opened
+    setup.selectedLoop = 5;
+    setup.bpm = std::nan(""); // mended to the default tempo, with a notice
     ASSERT_EQ(SetupDocument::WriteFile(dir / "a.mbx", setup, {7, 8, 9}), "");
     const auto result = SetupJson::FromFile(dir / "a.mbx");
     EXPECT_EQ(result.error, "");
-    EXPECT_NE(result.json.find("\"selectedLoop\": 7,"), std::string::npos);
+    EXPECT_NE(result.notice.find("(nan) is not a finite number: it is 126 BPM"), std::string::npos)
+        << result.notice;
+    EXPECT_NE(result.json.find("\"bpm\": 126,"), std::string::npos);
+    EXPECT_NE(result.json.find("\"selectedLoop\": 5,"), std::string::npos);
     EXPECT_NE(result.json.find("\"windowY\": 9,"), std::string::npos);
+
+    setup.selectedLoop = 12; // no setup holds it: refused
+    ASSERT_EQ(SetupDocument::WriteFile(dir / "c.mbx", setup, {}), "");
+    const auto refused = SetupJson::FromFile(dir / "c.mbx");
+    EXPECT_EQ(refused.json, "");
+    EXPECT_NE(refused.error.find("selected loop 12 out of range"), std::string::npos);
 
     const auto missing = SetupJson::FromFile(dir / "b.mbx");
     EXPECT_EQ(missing.json, "");

@@ -1,4 +1,5 @@
 // The tempo in beats per minute and samples per measure, its arrows and typed tempos.
+#include <cmath>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -118,9 +119,10 @@ TEST_F(TempoFieldTest, TypedTemposOutsideTheArrowRangeAreLimited) {
         double tempo;
     };
     const Case cases[] = {
-        {0, "0", MTempoField::kMinimum},   {0, "-20", MTempoField::kMinimum},
-        {0, "abc", MTempoField::kMinimum}, {0, "99999999", MTempoField::kMaximum},
-        {1, "0", MTempoField::kMaximum},   {0, "97.5", 97.5},
+        {0, "0", MTempoField::kMinimum},    {0, "-20", MTempoField::kMinimum},
+        {0, "abc", MTempoField::kMinimum},  {0, "99999999", MTempoField::kMaximum},
+        {1, "0", MTempoField::kMaximum},    {0, "97.5", 97.5},
+        {0, "1e39", MTempoField::kMaximum}, {0, "-inf", MTempoField::kMinimum},
     };
     for (const Case& c : cases) {
         field.SetUnit(c.unit);
@@ -136,6 +138,16 @@ TEST_F(TempoFieldTest, TextThatIsNoNumberAtAllKeepsTheTempo) {
     test::Leave(field.Field());
     EXPECT_EQ(field.GetTempo(), 126.0);
     EXPECT_EQ(Text(), "126");
+}
+
+TEST_F(TempoFieldTest, ATempoSetFromOutsideIsMendedAndTheArrowsWorkOnIt) {
+    field.SetTempo(97.0);
+    field.SetTempo(std::nan(""));
+    EXPECT_EQ(Text(), "126");
+    Arrow(+1);
+    EXPECT_EQ(Text(), "133.492");
+    field.SetTempo(1e300);
+    EXPECT_EQ(Text(), "10000000");
 }
 
 } // namespace
