@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
 #include "app/NsmClient.h"
+#include "app/PromptGate.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -45,7 +47,15 @@ int main(int argc, char** argv) {
                          "marrowbeat: the session manager opens the setup; '%s' is not opened\n",
                          line.setupPath.c_str());
     }
-    window.Start(session ? std::string() : line.setupPath);
+    {
+        // Under a session manager nothing at start-up waits on a dialog (no sound device,
+        // a fall-back output): the manager hears from the program before anyone could
+        // answer one, and what a dialog would have said is shown as a notice.
+        std::optional<mb::PromptGate::Unattended> unattended;
+        if (session)
+            unattended.emplace(window.Gate());
+        window.Start(session ? std::string() : line.setupPath);
+    }
     window.show();
     if (session) {
         // The manager starts the program again by this name.

@@ -13,6 +13,8 @@
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -345,6 +347,29 @@ TEST(OscPort, TakesOnlyWellFormedMessagesOfItsTypesFromItsPeer) {
     EXPECT_EQ(got->arguments, good);
     EXPECT_FALSE(receiver.Receive());
     EXPECT_EQ(receiver.Refused(), 1u);
+}
+
+TEST(NsmClientProgram, AnnouncesWhileAStartUpNoteWaits) {
+    // A sound device that does not open makes the program say so at start-up; under a
+    // session manager that note must not hold up the announce.
+    const Peer manager;
+    const QTemporaryDir config;
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("NSM_URL", QString::fromStdString(manager.Url()));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_CONFIG_HOME", config.path());
+    program.setProcessEnvironment(env);
+    program.start(MARROWBEAT_PROGRAM, {"--audio-device", "no such device"});
+    std::optional<OscPort::Message> announce;
+    for (QDeadlineTimer deadline(30000); !announce && !deadline.hasExpired();) {
+        program.waitForFinished(20);
+        announce = manager.Receive();
+    }
+    program.kill();
+    program.waitForFinished();
+    ASSERT_TRUE(announce);
+    EXPECT_EQ(announce->path, NsmClient::kAnnounce);
 }
 
 TEST(NsmClientConnect, RefusesAddressesItCannotUse) {
