@@ -53,6 +53,9 @@ void Sequencer::Init(const SequencerPorts& ports, Setup* setup, std::unique_ptr<
     setup_ = setup;
     timer_ = clock ? std::move(clock) : std::make_unique<PrecisionTimer>();
     timer_->Configure(&Sequencer::TickThunk, this);
+    sound_->FollowRunEnds(runEnds_);
+    if (listener_ != nullptr)
+        listener_->FollowRunEnds(runEnds_);
 }
 
 void Sequencer::Shutdown() {
@@ -126,6 +129,9 @@ void Sequencer::StartRun(int64_t originNs, bool onSession, bool stepNow) {
 void Sequencer::Stop() {
     Setup& s = *setup_;
     StopClock();
+    // Published before anyone is told, so that a step the clock sent just before the stop
+    // and that is read only after it never sounds.
+    runEnds_->End(run_);
     sound_->EndRun(run_);
     if (listener_ != nullptr)
         listener_->RunStopped(run_);

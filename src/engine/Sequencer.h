@@ -110,6 +110,9 @@ private:
 
     PlaybackFace* panel_ = nullptr;
     MessagePoster* window_ = nullptr;
+    // The runs that have ended, shared with the sound and the listener (they may outlive
+    // the sequencer on other threads).
+    std::shared_ptr<RunEnds> runEnds_ = std::make_shared<RunEnds>();
     // A tempo change waits for the next step when tempoChanges_ differs from
     // tempoApplied_. A counter rather than a flag, so that a second change arriving
     // while the step clock applies the first is never lost.

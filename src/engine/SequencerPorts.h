@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "engine/SessionTimeline.h"
 #include "platform/GridTime.h"
+#include "platform/RunEnds.h"
 
 namespace mb {
 
@@ -50,6 +52,9 @@ public:
     virtual void SilenceStep(int loop, int step, GridTime due) = 0;
     // The run has stopped: its steps that wait for their frame do not sound.
     virtual void EndRun(uint32_t run) = 0;
+    // The sequencer's record of the runs that have ended (see RunEnds), for whatever
+    // places the steps on their frames to ask before a step sounds. Window thread.
+    virtual void FollowRunEnds(std::shared_ptr<const RunEnds> /*ends*/) {}
     // A run begins, its first step maybe a moment ahead: an output that stands still gets
     // ready now (it needs a moment to learn when it is heard), and one that runs does not
     // stand still in the meantime.
@@ -110,6 +115,9 @@ public:
     virtual void TempoChanged(double periodMs, uint32_t change) = 0;
     // Run `run` has stopped: none of its steps is taken from now on.
     virtual void RunStopped(uint32_t run) = 0;
+    // The sequencer's record of the runs that have ended (see RunEnds): a step of an
+    // ended run is not sent. Window thread.
+    virtual void FollowRunEnds(std::shared_ptr<const RunEnds> /*ends*/) {}
 };
 
 struct SequencerPorts {
