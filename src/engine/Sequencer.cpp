@@ -188,25 +188,71 @@ void Sequencer::Toggle() {
         instances_->Broadcast(message, 0, static_cast<intptr_t>(origin));
 }
 
+int64_t Sequencer::SessionDueNs(int64_t n, int64_t afterNs, int64_t fallbackNs) const {
+    const int64_t due = session_->StepDueNs(n);
+    // A timeline that stands still, runs backwards, lies beyond belief or gives no time
+    // at all (a tempo that is no number) is not followed: the step comes when the setup's
+    // own tempo says.
+    if (due > afterNs && due <= timer_->NowNs() + kMaxLeadNs)
+        return due;
+    return fallbackNs;
+}
+
+int64_t Sequencer::PeriodNs() const {
+    return std::max<int64_t>(std::llround(period_ * 1e6), 1);
+}
+
 int64_t Sequencer::Tick() {
     if (!running())
         return StepClock::kNoDeadline;
+    const int64_t now = timer_->NowNs();
     const uint32_t changes = tempoChanges_.load(std::memory_order_acquire);
     const bool pending = changes != tempoApplied_;
     const bool first = firstStepPending_ != 0;
     const bool onSession = onSession_ != 0;
-    // The first step keeps its moment whatever the tempo does before it.
-    const int64_t sessionDueNs = onSession ? session_->StepDueNs(stepNumber_) : 0;
-    const double dueMs = onSession ? static_cast<double>(sessionDueNs - originNs_) / 1e6
-                         : first   ? 0.0
-                                   : NextDueMs(pending);
-    const int64_t dueNs = onSession ? sessionDueNs : DueNs(dueMs);
     // A sound device whose clock runs fast takes the run's grid earlier than the
     // monotonic clock has it: each step is taken that much before its time.
     const int64_t ahead = sound_->SendAheadNs();
+    const int64_t lastNs = DueNs(lastDueMs_);
+    // The first step keeps its moment whatever the tempo does before it.
+    int64_t sessionDueNs = 0;
+    if (onSession)
+        sessionDueNs = first ? SessionDueNs(stepNumber_, originNs_ - kMaxLeadNs, originNs_)
+                             : SessionDueNs(stepNumber_, lastNs, lastNs + PeriodNs());
+    double dueMs = onSession ? static_cast<double>(sessionDueNs - originNs_) / 1e6
+                   : first   ? 0.0
+                             : NextDueMs(pending);
+    int64_t dueNs = onSession ? sessionDueNs : DueNs(dueMs);
     // Woken before the step is due (a tempo change looks at the new due time): sleep on.
-    if (timer_->NowNs() < dueNs - ahead)
+    if (now < dueNs - ahead)
         return dueNs - ahead;
+
+    // Fallen behind by more than a few steps (the thread was held up, or the steps come
+    // faster than it may take them): the steps it cannot take in time are dropped and it
+    // takes the latest one due, instead of all of them one after the other.
+    if (!first && !pending) {
+        const int64_t spacingNs = onSession ? dueNs - lastNs : PeriodNs();
+        int64_t behind = (now + ahead - dueNs) / spacingNs;
+        if (!onSession) {
+            // Exactly, on the grid: the number of the latest step due.
+            const double elapsedMs = static_cast<double>(now + ahead - originNs_) / 1e6;
+            behind =
+                static_cast<int64_t>(std::floor((elapsedMs - segmentMs_) / period_)) - stepNumber_;
+        }
+        if (behind >= kMaxCatchUpSteps) {
+            stepNumber_ += behind;
+            droppedSteps_.fetch_add(static_cast<uint64_t>(behind), std::memory_order_relaxed);
+            if (onSession) {
+                dueNs = SessionDueNs(stepNumber_, lastNs, dueNs + behind * spacingNs);
+                dueMs = static_cast<double>(dueNs - originNs_) / 1e6;
+                if (now < dueNs - ahead)
+                    return dueNs - ahead;
+            } else {
+                dueMs = NextDueMs(false);
+                dueNs = DueNs(dueMs);
+            }
+        }
+    }
 
     StepAction(GridTime{run_, originNs_, dueMs});
     if (first) {
@@ -225,10 +271,16 @@ int64_t Sequencer::Tick() {
         period_ = newPeriod_.load();
         tempoApplied_ = changes;
     }
-    if (onSession)
-        return session_->StepDueNs(stepNumber_) - ahead;
-    const bool again = tempoChanges_.load(std::memory_order_acquire) != tempoApplied_;
-    return DueNs(NextDueMs(again)) - ahead;
+    int64_t next = 0;
+    if (onSession) {
+        next = SessionDueNs(stepNumber_, dueNs, dueNs + PeriodNs()) - ahead;
+    } else {
+        const bool again = tempoChanges_.load(std::memory_order_acquire) != tempoApplied_;
+        next = DueNs(NextDueMs(again)) - ahead;
+    }
+    // Never straight on to the next step: the thread sleeps a moment after each one,
+    // however fast the steps come.
+    return std::max(next, now + timer_->MinStepGapNs());
 }
 
 void Sequencer::StepAction(GridTime due) {
@@ -288,10 +340,12 @@ void Sequencer::TellListener(int loop, int index, GridTime due) {
     taken.tempoChange = tempoChanges_.load(std::memory_order_acquire);
     taken.periodMs = taken.tempoChange != tempoApplied_ ? newPeriod_.load() : period_.load();
     // On a shared session's timeline the next step is where the session puts it.
-    if (onSession_ != 0)
-        taken.periodMs = static_cast<double>(session_->StepDueNs(stepNumber_ + 1) -
-                                             session_->StepDueNs(stepNumber_)) /
-                         1e6;
+    if (onSession_ != 0) {
+        const int64_t dueNs = due.Ns();
+        taken.periodMs =
+            static_cast<double>(SessionDueNs(stepNumber_ + 1, dueNs, dueNs + PeriodNs()) - dueNs) /
+            1e6;
+    }
     listener_->StepTaken(taken);
 }
 

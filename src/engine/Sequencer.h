@@ -49,6 +49,9 @@ public:
     // session's bar at most this long before the announced moment (the two instances'
     // output latencies may differ by that much).
     static constexpr int64_t kBarToleranceNs = 50'000'000;
+    // A step clock that finds more steps than this due after the one it takes drops
+    // them and goes on from the latest one due (see Tick).
+    static constexpr int64_t kMaxCatchUpSteps = 8;
 
     // Starts when stopped, stops when running, and tells the other instances (and the
     // shared session, while it is on) unless Ctrl is held. A start that others are told
@@ -79,6 +82,12 @@ public:
 
     // The timer callback: takes the step that is due, if any, and returns the time the
     // next one is due. Public so that tests can drive the clock by hand.
+    //
+    // Whatever the tempo or the session's timeline, the clock never takes steps in a
+    // loop: after a step it sleeps at least the clock's MinStepGapNs, and a clock that
+    // has fallen more than kMaxCatchUpSteps behind skips to the latest step due, counting
+    // those it dropped. A step that is only a few steps late is still taken, one per
+    // callback, on its own place on the grid.
     int64_t Tick();
 
     bool running() const { return running_.load() != 0; }
@@ -86,6 +95,8 @@ public:
     // The run in progress (or the last one): a new number at every start.
     uint32_t run() const { return run_; }
     StepClock* clock() const { return timer_.get(); }
+    // Steps the clock has dropped because it had fallen behind. Any thread.
+    uint64_t droppedSteps() const { return droppedSteps_.load(std::memory_order_relaxed); }
 
     // Step period in milliseconds for a tempo: one quarter beat, computed from the
     // tempo in single precision and limited to 0.5 to 10 000 000 BPM.
@@ -103,6 +114,11 @@ private:
     // taken into account when `pending`.
     double NextDueMs(bool pending) const;
     int64_t DueNs(double offsetMs) const;
+    // The period in nanoseconds (at least one).
+    int64_t PeriodNs() const;
+    // When the session's timeline has step n, when that lies after afterNs and not
+    // beyond belief; otherwise fallbackNs. Step-clock thread.
+    int64_t SessionDueNs(int64_t n, int64_t afterNs, int64_t fallbackNs) const;
     void StepAction(GridTime due);
     // Step-clock thread (window thread at a start): tells the listener of a step taken.
     void TellListener(int loop, int index, GridTime due);
@@ -129,13 +145,14 @@ private:
     Relaxed<double> segmentMs_{0.0};
     // Number of the next due step counted from the start of the stretch (from the
     // run's first step when it follows the session).
-    Relaxed<int32_t> stepNumber_{0};
+    Relaxed<int64_t> stepNumber_{0};
     // The run's first step is still to be taken by the step clock.
     Relaxed<int32_t> firstStepPending_{0};
     // The run follows the shared session's timeline.
     Relaxed<int32_t> onSession_{0};
     // Offset of the last step taken, in milliseconds after the origin.
     Relaxed<double> lastDueMs_{0.0};
+    std::atomic<uint64_t> droppedSteps_{0};
     std::unique_ptr<StepClock> timer_;
 
     Setup* setup_ = nullptr;

@@ -493,6 +493,82 @@ TEST_F(SequencerTest, ATempoOfZeroOrNaNNeitherDividesByZeroNorStalls) {
     }
 }
 
+// A session whose timeline says what the case says for every step.
+class OddSession : public SessionTimeline {
+public:
+    bool IsOn() const override { return true; }
+    int64_t BeginRun(int64_t earliestNs, bool) override { return bar = earliestNs; }
+    void EndRun(bool) override {}
+    int64_t StepDueNs(int64_t n) override { return due(bar, n); }
+    int64_t (*due)(int64_t bar, int64_t n) = nullptr;
+    int64_t bar = 0;
+};
+
+// Whatever the period or the session's timeline, the clock's thread sleeps at least a
+// millisecond after each step it takes, and one that has fallen behind skips to the
+// present (the steps between are dropped and counted) instead of taking them all.
+TEST_F(SequencerTest, NoTempoOrTimelineMakesTheClockTakeStepsInALoop) {
+    struct Case {
+        const char* what;
+        double bpm;
+        int64_t (*due)(int64_t bar, int64_t n); // nullptr: no session
+        bool drops;
+    };
+    const Case cases[] = {
+        {"10 000 000 BPM", 1e7, nullptr, true},
+        {"a moment long past", 126.0, [](int64_t, int64_t) { return int64_t{1}; }, false},
+        {"no time at all", 126.0, [](int64_t, int64_t) { return INT64_MIN; }, false},
+        {"ten seconds behind", 126.0,
+         [](int64_t bar, int64_t n) { return bar - 10'000'000'000 + n * 100'000; }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        OddSession session;
+        session.due = c.due;
+        SequencerPorts ports = recorder.Ports();
+        ports.session = c.due != nullptr ? &session : nullptr;
+        sequencer.Init(ports, &setup, std::make_unique<ManualClock>());
+        clock = static_cast<ManualClock*>(sequencer.clock());
+        recorder.sound.clear();
+        setup.bpm = c.bpm;
+        setup.polyphonic = 1;
+        sequencer.Toggle();
+        const uint64_t droppedBefore = sequencer.droppedSteps();
+        // As the clock's thread: asleep until each deadline, then the callback, for a
+        // second (and at most 5000 callbacks: one that never slept would go on for ever).
+        const int64_t end = clock->NowNs() + 1'000'000'000;
+        int64_t lastStepNs = INT64_MIN / 2;
+        int calls = 0;
+        int tooSoon = 0;
+        while (clock->active() && calls < 5000) {
+            clock->SetNowNs(std::max(clock->deadline, clock->NowNs()));
+            if (clock->NowNs() > end)
+                break;
+            const size_t before = recorder.Plays().size();
+            clock->Fire();
+            ++calls;
+            if (recorder.Plays().size() != before) {
+                tooSoon += clock->NowNs() - lastStepNs < 1'000'000 ? 1 : 0;
+                lastStepNs = clock->NowNs();
+            }
+        }
+        EXPECT_EQ(tooSoon, 0);
+        const auto plays = recorder.Plays();
+        EXPECT_LE(plays.size(), 1001u);
+        EXPECT_LE(calls, 2002);
+        EXPECT_EQ(sequencer.droppedSteps() > droppedBefore, c.drops);
+        // The steps taken keep their places on the grid, in order.
+        for (size_t k = 1; k < plays.size(); ++k)
+            ASSERT_GT(plays[k].due.Ns(), plays[k - 1].due.Ns()) << k;
+        if (c.due == nullptr) {
+            const double period = Sequencer::PeriodFromTempo(c.bpm);
+            const double steps = plays.back().due.offsetMs / period;
+            EXPECT_EQ(steps, std::round(steps));
+        }
+        sequencer.Stop();
+    }
+}
+
 // The real step clock: a recorder of when each step was taken (CLOCK_MONOTONIC) that can
 // hold the clock thread inside a step.
 class TimedSteps : public SequencerRecorder {
