@@ -50,6 +50,7 @@ void Sequencer::Init(const SequencerPorts& ports, Setup* setup, std::unique_ptr<
     instances_ = ports.instances;
     session_ = ports.session;
     listener_ = ports.listener;
+    waker_ = ports.waker;
     setup_ = setup;
     timer_ = clock ? std::move(clock) : std::make_unique<PrecisionTimer>();
     timer_->Configure(&Sequencer::TickThunk, this);
@@ -129,6 +130,8 @@ void Sequencer::StartRun(int64_t originNs, bool onSession, bool stepNow) {
 void Sequencer::Stop() {
     Setup& s = *setup_;
     StopClock();
+    // What the clock did before the stop no longer shows.
+    ForgetClockNews();
     // Published before anyone is told, so that a step the clock sent just before the stop
     // and that is read only after it never sounds.
     runEnds_->End(run_);
@@ -306,11 +309,14 @@ void Sequencer::StepAction(GridTime due) {
     }
     if (listener_ != nullptr)
         TellListener(loopIndex, index, due);
-    window_->PostMessage(MSG_STEP_PLAYED, 0, 0);
     if (index == 0) {
         s.passCount += 1;
-        window_->PostMessage(MSG_LOOP_STARTED, loopIndex, 0);
+        startedLoop_.store(loopIndex, std::memory_order_relaxed);
+        loopStarts_.fetch_add(1, std::memory_order_seq_cst);
     }
+    stepsTaken_.fetch_add(1, std::memory_order_seq_cst);
+    if (waker_ != nullptr)
+        waker_->WakeWindow();
 
     s.stepIndex = static_cast<int16_t>(index + 1);
     if (index < ValidStepCount(s.stepCount) - 1)
@@ -370,6 +376,8 @@ void Sequencer::LoopSelected(int n) {
     if (s.selectedLoop != s.currentLoop)
         s.passCount = 0;
     s.currentLoop = static_cast<int16_t>(ValidLoop(s.selectedLoop));
+    // A pass of the old loop whose news has not been taken in yet marks it no more.
+    loopStartsSeen_ = loopStarts_.load(std::memory_order_seq_cst);
     panel_->SetPlayingLoop(n);
 }
 
@@ -386,7 +394,7 @@ void Sequencer::MuteToggled() {
 bool Sequencer::OnWindowMessage(int message, intptr_t wParam, intptr_t lParam) {
     switch (message) {
     case MSG_STEP_PLAYED:
-        StepLight();
+        StepLight(1);
         return true;
     case MSG_REMOTE_START: {
         if (running())
@@ -414,15 +422,42 @@ bool Sequencer::OnWindowMessage(int message, intptr_t wParam, intptr_t lParam) {
     }
 }
 
-void Sequencer::StepLight() {
-    // A step message still queued when the clock stopped must not light a column again.
+void Sequencer::ForgetClockNews() {
+    stepsSeen_ = stepsTaken_.load(std::memory_order_seq_cst);
+    loopStartsSeen_ = loopStarts_.load(std::memory_order_seq_cst);
+}
+
+void Sequencer::TakeClockNews() {
+    const uint32_t steps = stepsTaken_.load(std::memory_order_seq_cst);
+    const uint32_t starts = loopStarts_.load(std::memory_order_seq_cst);
+    const int loop = startedLoop_.load(std::memory_order_relaxed);
+    const uint32_t newSteps = steps - stepsSeen_;
+    const bool started = starts != loopStartsSeen_;
+    stepsSeen_ = steps;
+    loopStartsSeen_ = starts;
     if (!running())
         return;
-    const Setup& s = *setup_;
-    lightCounter_ += 1;
-    if (s.bpm * kLightStepsPerBpm > lightCounter_)
+    if (started)
+        panel_->SetPlayingLoop(loop);
+    StepLight(newSteps);
+}
+
+void Sequencer::StepLight(uint32_t steps) {
+    // A step message still queued when the clock stopped must not light a column again.
+    if (!running() || steps == 0)
         return;
-    lightCounter_ = 0;
+    const Setup& s = *setup_;
+    // The light moves at every step that brings the counter to bpm / 1500 (every step
+    // below 1500 BPM), as if each step were told on its own.
+    const double every = s.bpm * kLightStepsPerBpm;
+    int64_t need = 1;
+    if (every > 1.0)
+        need = every < static_cast<double>(INT32_MAX) ? static_cast<int64_t>(std::ceil(every))
+                                                      : INT32_MAX;
+    const int64_t counted = lightCounter_ + static_cast<int64_t>(steps);
+    lightCounter_ = static_cast<int32_t>(counted % need);
+    if (counted < need)
+        return;
     const int index = s.stepIndex;
     int column = index != 0 ? index - 1 : ValidStepCount(s.stepCount) - 1;
     column = std::clamp(column, 0, kStepsPerLoop - 1);

@@ -20,11 +20,13 @@ class Setup;
 // took effect), placed on the output's own sample clock by the mixer.
 //
 // Threads: Tick and the step action it takes run on the step-clock thread. It never
-// touches a widget: it reaches the window only by posting messages, and display changes
-// are made on the window thread when they arrive (OnWindowMessage). Every other method
-// runs on the window thread. The two share the Setup's playback fields and the members
-// below through relaxed atomics. Stop waits for a running Tick to finish and no step is
-// taken after it returns.
+// touches a widget, allocates or takes a lock: it publishes what it did (the number of
+// steps taken, the loop whose pass began) through atomics and wakes the window
+// (WindowWaker, whose wake-ups merge), and the window thread makes the display changes
+// when it takes that news in (TakeClockNews). Every other method runs on the window
+// thread. The two share the Setup's playback fields and the members below through
+// relaxed atomics. Stop waits for a running Tick to finish and no step is taken after it
+// returns.
 class Sequencer {
 public:
     Sequencer() = default;
@@ -79,6 +81,10 @@ public:
     // already past or too far ahead, at once. With the shared session on, the start
     // lands on the session's first bar from that moment.
     bool OnWindowMessage(int message, intptr_t wParam, intptr_t lParam);
+    // Takes in what the step clock has done since the last look: the step light moves
+    // as the steps taken say, and the loop strip marks the loop whose pass began last.
+    // Nothing after a stop. Window thread, when woken (WindowWaker) or at any time.
+    void TakeClockNews();
 
     // The timer callback: takes the step that is due, if any, and returns the time the
     // next one is due. Public so that tests can drive the clock by hand.
@@ -95,6 +101,9 @@ public:
     // The run in progress (or the last one): a new number at every start.
     uint32_t run() const { return run_; }
     StepClock* clock() const { return timer_.get(); }
+    // Steps taken since the sequencer was made (wrapping), as published to the window.
+    // Any thread.
+    uint32_t stepsTaken() const { return stepsTaken_.load(std::memory_order_seq_cst); }
     // Steps the clock has dropped because it had fallen behind. Any thread.
     uint64_t droppedSteps() const { return droppedSteps_.load(std::memory_order_relaxed); }
 
@@ -122,10 +131,14 @@ private:
     void StepAction(GridTime due);
     // Step-clock thread (window thread at a start): tells the listener of a step taken.
     void TellListener(int loop, int index, GridTime due);
-    void StepLight();
+    // Window thread: `steps` more steps were taken.
+    void StepLight(uint32_t steps);
+    // Window thread: the news published so far counts as taken in.
+    void ForgetClockNews();
 
     PlaybackFace* panel_ = nullptr;
     MessagePoster* window_ = nullptr;
+    WindowWaker* waker_ = nullptr;
     // The runs that have ended, shared with the sound and the listener (they may outlive
     // the sequencer on other threads).
     std::shared_ptr<RunEnds> runEnds_ = std::make_shared<RunEnds>();
@@ -165,6 +178,15 @@ private:
     // Loop and step of the last step whose sound was started.
     Relaxed<int16_t> lastLoop_{0};
     Relaxed<int16_t> lastStep_{0};
+    // The news for the window: steps taken, passes begun and the loop of the last one.
+    // Sequentially consistent, so that the window that looks after its wake-up sees all
+    // that came before it.
+    std::atomic<uint32_t> stepsTaken_{0};
+    std::atomic<uint32_t> loopStarts_{0};
+    std::atomic<int32_t> startedLoop_{0};
+    // How much of it the window has taken in. Window thread.
+    uint32_t stepsSeen_ = 0;
+    uint32_t loopStartsSeen_ = 0;
     // Column whose light was last switched on; -1: none. Window thread.
     int stepLight_ = -1;
     // Steps since the last light update. Window thread.

@@ -37,9 +37,9 @@ protected:
         std::vector<int64_t> times;
         while (clock->now < origin + ms) {
             ++clock->now;
-            const int before = recorder.CountPosted(MSG_STEP_PLAYED);
+            const uint32_t before = sequencer.stepsTaken();
             clock->Fire();
-            if (recorder.CountPosted(MSG_STEP_PLAYED) != before)
+            if (sequencer.stepsTaken() != before)
                 times.push_back(clock->now - origin);
         }
         return times;
@@ -83,9 +83,13 @@ TEST_F(SequencerTest, StartPlaysStepZeroAtOnceAndTheNextStepsOnTheGrid) {
     // The clock sleeps until step 1 is due, not on a millisecond tick.
     const double period = Sequencer::PeriodFromTempo(126.0);
     EXPECT_EQ(clock->deadline, std::llround((origin + period) * 1e6));
-    EXPECT_EQ(recorder.posted[0], (Posted{MSG_STEP_PLAYED, 0, 0}));
-    EXPECT_EQ(recorder.posted[1], (Posted{MSG_LOOP_STARTED, 0, 0}));
-    EXPECT_EQ(recorder.posted[2], (Posted{MSG_LOOP_STARTED, 0, 0}));
+    // The window is woken for the step and marks loop 0 playing when it looks; the
+    // start itself says so too.
+    EXPECT_EQ(recorder.wakes, 1);
+    EXPECT_EQ(recorder.posted, (std::vector<Posted>{{MSG_LOOP_STARTED, 0, 0}}));
+    sequencer.TakeClockNews();
+    EXPECT_EQ(recorder.playingLoop, 0);
+    EXPECT_TRUE(recorder.lit[0]);
     EXPECT_EQ(setup.passCount, 1);
 
     // 126 BPM: step k is taken at k x 119.047... ms rounded up.
@@ -146,7 +150,8 @@ TEST_F(SequencerTest, RepeatCountThenChainToTheNextLoop) {
     RunUntil(1430); // step 12
     EXPECT_EQ(setup.currentLoop, 2);
     EXPECT_EQ(setup.passCount, 1);
-    EXPECT_EQ(recorder.posted.back(), (Posted{MSG_LOOP_STARTED, 2, 0}));
+    sequencer.TakeClockNews();
+    EXPECT_EQ(recorder.playingLoop, 2);
     const auto plays = recorder.Plays();
     ASSERT_EQ(plays.size(), 13u);
     for (size_t k = 0; k < 12; ++k)
@@ -213,14 +218,14 @@ TEST_F(SequencerTest, StopKeepsLoopAndPassAndTheLightGoesOut) {
     setup.loop(0).repeatCount = 4;
     sequencer.Start();
     RunUntil(250);
-    for (const Posted& p : recorder.posted)
-        sequencer.OnWindowMessage(p.message, p.wParam, p.lParam);
+    sequencer.TakeClockNews();
     EXPECT_TRUE(recorder.lit[2]);
     const int16_t pass = setup.passCount;
     sequencer.Stop();
     EXPECT_FALSE(recorder.lit[2]);
     EXPECT_EQ(setup.passCount, pass);
-    // A step message still queued at the stop does not light a column again.
+    // Neither does a step whose news is taken in after the stop, nor a step message.
+    sequencer.TakeClockNews();
     sequencer.OnWindowMessage(MSG_STEP_PLAYED, 0, 0);
     for (bool l : recorder.lit)
         EXPECT_FALSE(l);
@@ -259,15 +264,15 @@ TEST_F(SequencerTest, LoopSelectionWhilePlayingSwitchesAtOnceUnlessCtrlIsHeld) {
 
 TEST_F(SequencerTest, OneStepPerPassCountsEveryStepAsAPassAndKeepsTheLightOn) {
     setup.stepCount = 1;
+    setup.loop(0).repeatCount = 10;
     sequencer.Start();
     RunUntil(400);
-    EXPECT_EQ(recorder.CountPosted(MSG_STEP_PLAYED), 4);
-    // The start's own step 0, plus one per step, plus the start's announcement.
-    EXPECT_EQ(recorder.CountPosted(MSG_LOOP_STARTED), 5);
+    // The start's own step 0, then three more, each a pass of its own.
+    EXPECT_EQ(sequencer.stepsTaken(), 4u);
+    EXPECT_EQ(setup.passCount, 4);
     for (const auto& p : recorder.Plays())
         EXPECT_EQ(p.step, 0);
-    for (const Posted& p : recorder.posted)
-        sequencer.OnWindowMessage(p.message, p.wParam, p.lParam);
+    sequencer.TakeClockNews();
     EXPECT_TRUE(recorder.lit[0]);
     for (int c : recorder.litCalls)
         EXPECT_EQ(c, 0); // never switched off
@@ -276,8 +281,7 @@ TEST_F(SequencerTest, OneStepPerPassCountsEveryStepAsAPassAndKeepsTheLightOn) {
 TEST_F(SequencerTest, StepLightFollowsThePlayedStepAndThinsOutAbove1500Bpm) {
     sequencer.Start();
     RunUntil(250);
-    for (const Posted& p : recorder.posted)
-        sequencer.OnWindowMessage(p.message, p.wParam, p.lParam);
+    sequencer.TakeClockNews();
     EXPECT_TRUE(recorder.lit[2]);
     EXPECT_FALSE(recorder.lit[1]);
     EXPECT_EQ(recorder.playingLoop, 0);
@@ -286,6 +290,40 @@ TEST_F(SequencerTest, StepLightFollowsThePlayedStepAndThinsOutAbove1500Bpm) {
     setup.bpm = 4500.0; // bpm / 1500 = 3: the light moves every third step message
     for (int i = 0; i < 6; ++i)
         sequencer.OnWindowMessage(MSG_STEP_PLAYED, 0, 0);
+    EXPECT_EQ(std::count_if(recorder.litCalls.begin(), recorder.litCalls.end(),
+                            [](int c) { return c >= 0; }),
+              2);
+}
+
+// The clock wakes the window after every step (the window's doorbell merges them) and
+// the window takes in any number of steps at one look: the light on the last step,
+// thinned above 1500 BPM as if each step had been told on its own, and the loop whose
+// pass began last; a loop chosen meanwhile is not overruled by an older pass.
+TEST_F(SequencerTest, TheWindowTakesInAnyNumberOfStepsAtOneLook) {
+    setup.stepCount = 4;
+    setup.loop(0).nextLoop = 3;
+    sequencer.Start();
+    RunUntil(600); // loop 0's steps 0 to 3, then loop 3's steps 0 and 1
+    EXPECT_EQ(recorder.wakes, 6);
+    sequencer.TakeClockNews();
+    EXPECT_EQ(recorder.playingLoop, 3);
+    EXPECT_EQ(recorder.litCalls, std::vector<int>{1});
+
+    RunUntil(720); // loop 3's step 2
+    setup.selectedLoop = 5;
+    sequencer.LoopSelected(5);
+    RunUntil(840); // step 3, the end of loop 3's pass
+    sequencer.TakeClockNews();
+    EXPECT_EQ(recorder.playingLoop, 5);
+
+    sequencer.Stop();
+    recorder.litCalls.clear();
+    setup.bpm = 4500.0; // every third step: 3 1/3 ms apart
+    sequencer.Start();
+    RunUntil(850); // four steps
+    sequencer.TakeClockNews();
+    RunUntil(860); // three more
+    sequencer.TakeClockNews();
     EXPECT_EQ(std::count_if(recorder.litCalls.begin(), recorder.litCalls.end(),
                             [](int c) { return c >= 0; }),
               2);
