@@ -97,6 +97,10 @@ RealTimeWatch::~RealTimeWatch() {
     watched = false;
 }
 
+void RealTimeWatch::WatchThisThread() {
+    watched = true;
+}
+
 uint64_t RealTimeWatch::Allocations() {
     return allocations.load(std::memory_order_relaxed);
 }

@@ -17,6 +17,9 @@ public:
     RealTimeWatch(const RealTimeWatch&) = delete;
     RealTimeWatch& operator=(const RealTimeWatch&) = delete;
 
+    // The calling thread is watched from now on, to its end.
+    static void WatchThisThread();
+
     // Totals over every watched thread since the program started. Any thread.
     static uint64_t Allocations();
     static uint64_t Locks();
