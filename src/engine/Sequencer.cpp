@@ -242,7 +242,7 @@ int64_t Sequencer::Tick() {
             behind =
                 static_cast<int64_t>(std::floor((elapsedMs - segmentMs_) / period_)) - stepNumber_;
         }
-        if (behind >= kMaxCatchUpSteps) {
+        if (behind > kMaxCatchUpSteps) {
             stepNumber_ += behind;
             droppedSteps_.fetch_add(static_cast<uint64_t>(behind), std::memory_order_relaxed);
             if (onSession) {

@@ -51,8 +51,8 @@ public:
     // session's bar at most this long before the announced moment (the two instances'
     // output latencies may differ by that much).
     static constexpr int64_t kBarToleranceNs = 50'000'000;
-    // A step clock that finds more steps than this due after the one it takes drops
-    // them and goes on from the latest one due (see Tick).
+    // A step clock that finds more steps than this due after the one it would take
+    // drops them all but the latest, and takes that one (see Tick).
     static constexpr int64_t kMaxCatchUpSteps = 8;
 
     // Starts when stopped, stops when running, and tells the other instances (and the
