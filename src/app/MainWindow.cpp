@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QUrl>
 
@@ -55,9 +56,9 @@ constexpr const char* kOutputLostText =
     "The sound output was lost. Marrowbeat keeps playing in time, silently, and its sound "
     "comes back as soon as the output does.";
 
-// MIDI Start and Stop received, posted by the MIDI input's thread.
-constexpr int kMidiStartMessage = 1624;
-constexpr int kMidiStopMessage = 1724;
+// The latest MIDI transport message received.
+constexpr int kMidiStart = 1;
+constexpr int kMidiStop = 2;
 
 bool IsStepClockMessage(int type) {
     return type == MSG_STEP_PLAYED || type == MSG_REMOTE_START || type == MSG_REMOTE_STOP ||
@@ -113,12 +114,14 @@ MainWindow::MainWindow(Options options)
               const AudioDevice* device = soundEngine_.device();
               return device != nullptr ? device->mixer().soundDelayNs() : int64_t{0};
           },
-          [this](bool start) { PostMessage(start ? kMidiStartMessage : kMidiStopMessage, 0, 0); }),
+          [this](bool start) { OnMidiTransport(start); }),
       link_(*this, LinkHooks()), commands_(*this), exporter_(setup_, prompts_),
       documentTitle_(QString::fromUtf8(SetupDocument::kCaptionPrefix)
                          .left(SetupDocument::kCaptionMarkLength)
                          .toStdString()) {
     setAcceptDrops(true);
+    bellNotifier_ = std::make_unique<QSocketNotifier>(bell_.fd(), QSocketNotifier::Read);
+    connect(bellNotifier_.get(), &QSocketNotifier::activated, this, [this] { TakeNews(); });
     ShowTitle();
 }
 
@@ -213,7 +216,7 @@ void MainWindow::Start(const std::string& commandLinePath) {
     controller_.Init(*panel_, setup_, *this, sequencer_, soundEngine_);
     controller_.SetTempoObserver([this](double bpm) { link_.SetTempo(bpm); });
     sequencer_.Init({this, panel_.get(), &soundEngine_, &keyboard_,
-                     options_.linkInstances ? &instances_ : nullptr, &link_, &midi_.sender()},
+                     options_.linkInstances ? &instances_ : nullptr, &link_, &midi_.sender(), this},
                     &setup_);
     outputChoice_ = PersistedSettings::ReadOutputChoice(*settings_);
     if (options_.audioApi)
@@ -334,17 +337,32 @@ bool MainWindow::event(QEvent* event) {
         sequencer_.OnWindowMessage(type, message->wParam, message->lParam);
         return true;
     }
-    if (type == kMidiStartMessage || type == kMidiStopMessage) {
-        // Like Space, but only ever in the direction received.
-        if ((type == kMidiStartMessage) != sequencer_.running())
-            TogglePlayback();
-        return true;
-    }
     return QDialog::event(event);
 }
 
 void MainWindow::PostMessage(int message, intptr_t wParam, intptr_t lParam) {
     QCoreApplication::postEvent(this, new StepClockEvent(message, wParam, lParam));
+}
+
+void MainWindow::WakeWindow() {
+    bell_.Ring();
+}
+
+void MainWindow::OnMidiTransport(bool start) {
+    midiTransport_.store(start ? kMidiStart : kMidiStop, std::memory_order_seq_cst);
+    bell_.Ring();
+}
+
+void MainWindow::TakeNews() {
+    bell_.Answer();
+    ++newsWakeups_;
+    if (!initialised_)
+        return;
+    sequencer_.TakeClockNews();
+    const int transport = midiTransport_.exchange(0, std::memory_order_seq_cst);
+    // Like Space, but only ever in the direction received.
+    if (transport != 0 && (transport == kMidiStart) != sequencer_.running())
+        TogglePlayback();
 }
 
 bool MainWindow::BelongsHere(QObject* watched) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,11 +20,13 @@
 #include "files/DocumentWindow.h"
 #include "model/Setup.h"
 #include "panel/KeyboardStateQt.h"
+#include "platform/Doorbell.h"
 #include "widgets/Color.h"
 #include "widgets/OwnerWindow.h"
 
 class QPushButton;
 class QSize;
+class QSocketNotifier;
 
 namespace mb {
 
@@ -34,12 +37,19 @@ class WidgetPanel;
 // The program's one window: it owns the setup, the controller that edits it, the step
 // clock and the sound engine, and the panel that draws the whole face. It takes the
 // keys first (an event filter on the application), routes the mouse to the widgets, and
-// hands the step clock's posted messages to the sequencer before anything else.
+// hands the step clock's news and the messages of other instances to the sequencer
+// before anything else.
 //
-// Threads: everything here runs on the window thread, except PostMessage, which the
-// step-clock thread (and the MIDI input's) calls to queue a message for the window
-// thread.
-class MainWindow : public QDialog, public OwnerWindow, public DocumentWindow, public MessagePoster {
+// Threads: everything here runs on the window thread, except WakeWindow, which the step
+// clock calls after each step, and OnMidiTransport, which the MIDI input's thread calls.
+// Both only store what they say in atomics and ring the window's doorbell, which never
+// blocks, allocates or locks, and whose rings merge into one wake-up: the window takes
+// in the news when it wakes (TakeNews), however many rings there were.
+class MainWindow : public QDialog,
+                   public OwnerWindow,
+                   public DocumentWindow,
+                   public MessagePoster,
+                   public WindowWaker {
 public:
     static constexpr int kClientWidth = 707;
     static constexpr int kClientHeight = 166;
@@ -104,8 +114,16 @@ public:
     void RestoreFocus() override;
     void ShowStatus(const std::string& text) override;
 
-    // MessagePoster: any thread.
+    // MessagePoster: window thread.
     void PostMessage(int message, intptr_t wParam, intptr_t lParam) override;
+    // WindowWaker: any thread, lock-free.
+    void WakeWindow() override;
+    // Any thread (the MIDI input's), lock-free: MIDI Start (true) or Stop was received.
+    // Only the latest counts: the window starts or stops once it wakes, however many
+    // came meanwhile.
+    void OnMidiTransport(bool start);
+    // Wake-ups the window has had from its doorbell.
+    uint64_t newsWakeups() const { return newsWakeups_; }
 
     // Change Color, for Enter on the focus sink, F12 and the File menu alike: asks for a
     // colour, opened on the background colour, applies it and marks the setup modified.
@@ -179,12 +197,21 @@ private:
     // The document's caption, and the Link session's peers while it is on.
     void ShowTitle();
     LinkSession::Hooks LinkHooks();
+    // Woken by the doorbell: takes in the step clock's news and the latest MIDI Start or
+    // Stop.
+    void TakeNews();
 
     std::unique_ptr<Prompts> ownPrompts_;
     PromptGate gate_;
     Prompts& prompts_;
     Options options_;
     std::unique_ptr<SettingsStore> settings_;
+    // Rung by the step clock and the MIDI input; before everything that rings it.
+    Doorbell bell_;
+    std::unique_ptr<QSocketNotifier> bellNotifier_;
+    // The latest MIDI transport message: 0 none, kMidiStart or kMidiStop.
+    std::atomic<int> midiTransport_{0};
+    uint64_t newsWakeups_ = 0;
     std::unique_ptr<WidgetPanel> panel_;
     Setup setup_;
     SetupController controller_;

@@ -87,9 +87,16 @@ void MidiSender::TempoChanged(double periodMs, uint32_t change) {
     sem_post(&wake_);
 }
 
+void MidiSender::FollowRunEnds(std::shared_ptr<const RunEnds> ends) {
+    if (!runEnds_.empty() && runEnds_.back() == ends)
+        return;
+    followedEnds_.store(ends.get(), std::memory_order_release);
+    runEnds_.push_back(std::move(ends));
+}
+
 void MidiSender::RunStopped(uint32_t run) {
     // Known at once, so that the steps still queued before the stop are not sent.
-    stoppedRun_.store(run, std::memory_order_release);
+    stopped_.End(run);
     Message m;
     m.kind = Kind::kStop;
     m.run = run;
@@ -113,9 +120,12 @@ void MidiSender::Wait(int64_t deadlineNs) {
     }
 }
 
-bool MidiSender::Stopped(uint32_t stopped, uint32_t run) {
+bool MidiSender::Stopped(uint32_t run) const {
     // Runs are numbered up: every run up to the last one stopped has stopped.
-    return static_cast<int32_t>(stopped - run) >= 0;
+    if (stopped_.Ended(run))
+        return true;
+    const RunEnds* ends = followedEnds_.load(std::memory_order_acquire);
+    return ends != nullptr && ends->Ended(run);
 }
 
 double MidiSender::PeriodNow() const {
@@ -148,7 +158,6 @@ int64_t MidiSender::Take(MidiTarget& target, int64_t from, int64_t until) {
     unitsPerMs_ = target.UnitsPerMs();
     from_ = from;
     for (;;) {
-        const uint32_t stopped = stoppedRun_.load(std::memory_order_acquire);
         if (!haveNext_ && queue_.Pop(next_)) {
             haveNext_ = true;
             if (next_.kind == Kind::kStop) {
@@ -164,13 +173,13 @@ int64_t MidiSender::Take(MidiTarget& target, int64_t from, int64_t until) {
         }
         // A step of a stopped run that has not gone out never does: the mixer drops its
         // sound too.
-        if (haveNext_ && next_.kind == Kind::kStep && Stopped(stopped, next_.run)) {
+        if (haveNext_ && next_.kind == Kind::kStep && Stopped(next_.run)) {
             haveNext_ = false;
             continue;
         }
         const int64_t messageAt = haveNext_ ? nextAt_ : kNever;
         int64_t clockAt = kNever;
-        if (inRun_ && clocksSent_ < kClocksPerStep && !Stopped(stopped, run_))
+        if (inRun_ && clocksSent_ < kClocksPerStep && !Stopped(run_))
             clockAt = PlaceOnRun(stepMs_ + clocksSent_ * PeriodNow() / kClocksPerStep);
         int note = -1;
         int64_t offAt = kNever;

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 #include <limits>
+#include <memory>
+#include <vector>
 
 #include <semaphore.h>
 
@@ -61,6 +63,7 @@ public:
     void StepTaken(const TakenStep& step) override;
     void TempoChanged(double periodMs, uint32_t change) override;
     void RunStopped(uint32_t run) override;
+    void FollowRunEnds(std::shared_ptr<const RunEnds> ends) override;
 
     // MidiSource.
     int64_t Take(MidiTarget& target, int64_t from, int64_t until) override;
@@ -88,7 +91,8 @@ private:
     };
 
     void Push(const Message& message);
-    static bool Stopped(uint32_t stopped, uint32_t run);
+    // Whether the run has stopped: by the sequencer's record, or by a RunStopped.
+    bool Stopped(uint32_t run) const;
     // The period between the last step taken and the next one, as it stands now.
     double PeriodNow() const;
     int64_t PlaceOnRun(double offsetMs) const;
@@ -103,8 +107,11 @@ private:
     // The latest tempo change: its number and period.
     std::atomic<uint32_t> latestChange_{0};
     std::atomic<double> latestPeriod_{0.0};
-    // The last run stopped.
-    std::atomic<uint32_t> stoppedRun_{0};
+    // The runs stopped: as RunStopped has said, and as the sequencer's own record says
+    // (followed; the earlier records are kept while the consumer may still read them).
+    RunEnds stopped_;
+    std::atomic<const RunEnds*> followedEnds_{nullptr};
+    std::vector<std::shared_ptr<const RunEnds>> runEnds_;
     SpscQueue<Message, kQueueCapacity> queue_;
     sem_t wake_;
 

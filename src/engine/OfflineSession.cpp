@@ -33,6 +33,7 @@ OfflineSession::OfflineSession(Setup& setup, Prompts& prompts, Options options)
     ports.window = this;
     ports.face = this;
     ports.sound = this;
+    ports.waker = this;
     sequencer_.Init(ports, &setup, std::make_unique<VirtualClock>(nowNs_));
 }
 
@@ -51,9 +52,7 @@ int64_t OfflineSession::FrameTimeNs(int64_t frame) const {
     return frame * kNsPerSecond / options_.rate;
 }
 
-void OfflineSession::PostMessage(int message, intptr_t, intptr_t) {
-    if (message != MSG_STEP_PLAYED)
-        return;
+void OfflineSession::WakeWindow() {
     if (++stepsTaken_ == stepLimit_)
         clock().Stop();
 }

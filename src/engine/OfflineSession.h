@@ -18,7 +18,10 @@ class VirtualClock;
 // allows. Step k of a start sounds exactly on frame round(k x period x rate): there is no
 // latency and no timer jitter. Single-threaded: the caller's thread plays the window,
 // the step clock and the audio thread in turn.
-class OfflineSession : private MessagePoster, private PlaybackFace, private StepSound {
+class OfflineSession : private MessagePoster,
+                       private WindowWaker,
+                       private PlaybackFace,
+                       private StepSound {
 public:
     static constexpr uint32_t kDefaultRate = 44100;
     // Frames mixed per call into the mixer: large enough that the per-block work is
@@ -64,8 +67,10 @@ public:
     std::vector<float> Render(int64_t frames);
 
 private:
-    // MessagePoster: counts the steps taken.
-    void PostMessage(int message, intptr_t, intptr_t) override;
+    // MessagePoster: there is no window.
+    void PostMessage(int, intptr_t, intptr_t) override {}
+    // WindowWaker: counts the steps taken.
+    void WakeWindow() override;
     // PlaybackFace: there is no face.
     void SetPlayButton(bool) override {}
     bool IsSoundOn() const override { return true; }

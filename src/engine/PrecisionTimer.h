@@ -33,6 +33,9 @@ public:
     int64_t NowNs() const override;
     int64_t ElapsedMs() const override;
     int64_t ToMonotonicNs(double clockMs) const override;
+    // One millisecond: the thread takes at most a thousand steps a second.
+    int64_t MinStepGapNs() const override { return kMinStepGapNs; }
+    static constexpr int64_t kMinStepGapNs = 1'000'000;
 
     // Switches between the time-stamp counter (when the processor has one and its
     // rate is usable) and CLOCK_MONOTONIC. The reading stays continuous across the

@@ -50,9 +50,13 @@ void Sequencer::Init(const SequencerPorts& ports, Setup* setup, std::unique_ptr<
     instances_ = ports.instances;
     session_ = ports.session;
     listener_ = ports.listener;
+    waker_ = ports.waker;
     setup_ = setup;
     timer_ = clock ? std::move(clock) : std::make_unique<PrecisionTimer>();
     timer_->Configure(&Sequencer::TickThunk, this);
+    sound_->FollowRunEnds(runEnds_);
+    if (listener_ != nullptr)
+        listener_->FollowRunEnds(runEnds_);
 }
 
 void Sequencer::Shutdown() {
@@ -126,6 +130,11 @@ void Sequencer::StartRun(int64_t originNs, bool onSession, bool stepNow) {
 void Sequencer::Stop() {
     Setup& s = *setup_;
     StopClock();
+    // What the clock did before the stop no longer shows.
+    ForgetClockNews();
+    // Published before anyone is told, so that a step the clock sent just before the stop
+    // and that is read only after it never sounds.
+    runEnds_->End(run_);
     sound_->EndRun(run_);
     if (listener_ != nullptr)
         listener_->RunStopped(run_);
@@ -182,25 +191,71 @@ void Sequencer::Toggle() {
         instances_->Broadcast(message, 0, static_cast<intptr_t>(origin));
 }
 
+int64_t Sequencer::SessionDueNs(int64_t n, int64_t afterNs, int64_t fallbackNs) const {
+    const int64_t due = session_->StepDueNs(n);
+    // A timeline that stands still, runs backwards, lies beyond belief or gives no time
+    // at all (a tempo that is no number) is not followed: the step comes when the setup's
+    // own tempo says.
+    if (due > afterNs && due <= timer_->NowNs() + kMaxLeadNs)
+        return due;
+    return fallbackNs;
+}
+
+int64_t Sequencer::PeriodNs() const {
+    return std::max<int64_t>(std::llround(period_ * 1e6), 1);
+}
+
 int64_t Sequencer::Tick() {
     if (!running())
         return StepClock::kNoDeadline;
+    const int64_t now = timer_->NowNs();
     const uint32_t changes = tempoChanges_.load(std::memory_order_acquire);
     const bool pending = changes != tempoApplied_;
     const bool first = firstStepPending_ != 0;
     const bool onSession = onSession_ != 0;
-    // The first step keeps its moment whatever the tempo does before it.
-    const int64_t sessionDueNs = onSession ? session_->StepDueNs(stepNumber_) : 0;
-    const double dueMs = onSession ? static_cast<double>(sessionDueNs - originNs_) / 1e6
-                         : first   ? 0.0
-                                   : NextDueMs(pending);
-    const int64_t dueNs = onSession ? sessionDueNs : DueNs(dueMs);
     // A sound device whose clock runs fast takes the run's grid earlier than the
     // monotonic clock has it: each step is taken that much before its time.
     const int64_t ahead = sound_->SendAheadNs();
+    const int64_t lastNs = DueNs(lastDueMs_);
+    // The first step keeps its moment whatever the tempo does before it.
+    int64_t sessionDueNs = 0;
+    if (onSession)
+        sessionDueNs = first ? SessionDueNs(stepNumber_, originNs_ - kMaxLeadNs, originNs_)
+                             : SessionDueNs(stepNumber_, lastNs, lastNs + PeriodNs());
+    double dueMs = onSession ? static_cast<double>(sessionDueNs - originNs_) / 1e6
+                   : first   ? 0.0
+                             : NextDueMs(pending);
+    int64_t dueNs = onSession ? sessionDueNs : DueNs(dueMs);
     // Woken before the step is due (a tempo change looks at the new due time): sleep on.
-    if (timer_->NowNs() < dueNs - ahead)
+    if (now < dueNs - ahead)
         return dueNs - ahead;
+
+    // Fallen behind by more than a few steps (the thread was held up, or the steps come
+    // faster than it may take them): the steps it cannot take in time are dropped and it
+    // takes the latest one due, instead of all of them one after the other.
+    if (!first && !pending) {
+        const int64_t spacingNs = onSession ? dueNs - lastNs : PeriodNs();
+        int64_t behind = (now + ahead - dueNs) / spacingNs;
+        if (!onSession) {
+            // Exactly, on the grid: the number of the latest step due.
+            const double elapsedMs = static_cast<double>(now + ahead - originNs_) / 1e6;
+            behind =
+                static_cast<int64_t>(std::floor((elapsedMs - segmentMs_) / period_)) - stepNumber_;
+        }
+        if (behind > kMaxCatchUpSteps) {
+            stepNumber_ += behind;
+            droppedSteps_.fetch_add(static_cast<uint64_t>(behind), std::memory_order_relaxed);
+            if (onSession) {
+                dueNs = SessionDueNs(stepNumber_, lastNs, dueNs + behind * spacingNs);
+                dueMs = static_cast<double>(dueNs - originNs_) / 1e6;
+                if (now < dueNs - ahead)
+                    return dueNs - ahead;
+            } else {
+                dueMs = NextDueMs(false);
+                dueNs = DueNs(dueMs);
+            }
+        }
+    }
 
     StepAction(GridTime{run_, originNs_, dueMs});
     if (first) {
@@ -219,10 +274,16 @@ int64_t Sequencer::Tick() {
         period_ = newPeriod_.load();
         tempoApplied_ = changes;
     }
-    if (onSession)
-        return session_->StepDueNs(stepNumber_) - ahead;
-    const bool again = tempoChanges_.load(std::memory_order_acquire) != tempoApplied_;
-    return DueNs(NextDueMs(again)) - ahead;
+    int64_t next = 0;
+    if (onSession) {
+        next = SessionDueNs(stepNumber_, dueNs, dueNs + PeriodNs()) - ahead;
+    } else {
+        const bool again = tempoChanges_.load(std::memory_order_acquire) != tempoApplied_;
+        next = DueNs(NextDueMs(again)) - ahead;
+    }
+    // Never straight on to the next step: the thread sleeps a moment after each one,
+    // however fast the steps come.
+    return std::max(next, now + timer_->MinStepGapNs());
 }
 
 void Sequencer::StepAction(GridTime due) {
@@ -248,11 +309,14 @@ void Sequencer::StepAction(GridTime due) {
     }
     if (listener_ != nullptr)
         TellListener(loopIndex, index, due);
-    window_->PostMessage(MSG_STEP_PLAYED, 0, 0);
     if (index == 0) {
         s.passCount += 1;
-        window_->PostMessage(MSG_LOOP_STARTED, loopIndex, 0);
+        startedLoop_.store(loopIndex, std::memory_order_relaxed);
+        loopStarts_.fetch_add(1, std::memory_order_seq_cst);
     }
+    stepsTaken_.fetch_add(1, std::memory_order_seq_cst);
+    if (waker_ != nullptr)
+        waker_->WakeWindow();
 
     s.stepIndex = static_cast<int16_t>(index + 1);
     if (index < ValidStepCount(s.stepCount) - 1)
@@ -282,10 +346,12 @@ void Sequencer::TellListener(int loop, int index, GridTime due) {
     taken.tempoChange = tempoChanges_.load(std::memory_order_acquire);
     taken.periodMs = taken.tempoChange != tempoApplied_ ? newPeriod_.load() : period_.load();
     // On a shared session's timeline the next step is where the session puts it.
-    if (onSession_ != 0)
-        taken.periodMs = static_cast<double>(session_->StepDueNs(stepNumber_ + 1) -
-                                             session_->StepDueNs(stepNumber_)) /
-                         1e6;
+    if (onSession_ != 0) {
+        const int64_t dueNs = due.Ns();
+        taken.periodMs =
+            static_cast<double>(SessionDueNs(stepNumber_ + 1, dueNs, dueNs + PeriodNs()) - dueNs) /
+            1e6;
+    }
     listener_->StepTaken(taken);
 }
 
@@ -310,6 +376,8 @@ void Sequencer::LoopSelected(int n) {
     if (s.selectedLoop != s.currentLoop)
         s.passCount = 0;
     s.currentLoop = static_cast<int16_t>(ValidLoop(s.selectedLoop));
+    // A pass of the old loop whose news has not been taken in yet marks it no more.
+    loopStartsSeen_ = loopStarts_.load(std::memory_order_seq_cst);
     panel_->SetPlayingLoop(n);
 }
 
@@ -326,7 +394,7 @@ void Sequencer::MuteToggled() {
 bool Sequencer::OnWindowMessage(int message, intptr_t wParam, intptr_t lParam) {
     switch (message) {
     case MSG_STEP_PLAYED:
-        StepLight();
+        StepLight(1);
         return true;
     case MSG_REMOTE_START: {
         if (running())
@@ -354,15 +422,42 @@ bool Sequencer::OnWindowMessage(int message, intptr_t wParam, intptr_t lParam) {
     }
 }
 
-void Sequencer::StepLight() {
-    // A step message still queued when the clock stopped must not light a column again.
+void Sequencer::ForgetClockNews() {
+    stepsSeen_ = stepsTaken_.load(std::memory_order_seq_cst);
+    loopStartsSeen_ = loopStarts_.load(std::memory_order_seq_cst);
+}
+
+void Sequencer::TakeClockNews() {
+    const uint32_t steps = stepsTaken_.load(std::memory_order_seq_cst);
+    const uint32_t starts = loopStarts_.load(std::memory_order_seq_cst);
+    const int loop = startedLoop_.load(std::memory_order_relaxed);
+    const uint32_t newSteps = steps - stepsSeen_;
+    const bool started = starts != loopStartsSeen_;
+    stepsSeen_ = steps;
+    loopStartsSeen_ = starts;
     if (!running())
         return;
-    const Setup& s = *setup_;
-    lightCounter_ += 1;
-    if (s.bpm * kLightStepsPerBpm > lightCounter_)
+    if (started)
+        panel_->SetPlayingLoop(loop);
+    StepLight(newSteps);
+}
+
+void Sequencer::StepLight(uint32_t steps) {
+    // A step message still queued when the clock stopped must not light a column again.
+    if (!running() || steps == 0)
         return;
-    lightCounter_ = 0;
+    const Setup& s = *setup_;
+    // The light moves at every step that brings the counter to bpm / 1500 (every step
+    // below 1500 BPM), as if each step were told on its own.
+    const double every = s.bpm * kLightStepsPerBpm;
+    int64_t need = 1;
+    if (every > 1.0)
+        need = every < static_cast<double>(INT32_MAX) ? static_cast<int64_t>(std::ceil(every))
+                                                      : INT32_MAX;
+    const int64_t counted = lightCounter_ + static_cast<int64_t>(steps);
+    lightCounter_ = static_cast<int32_t>(counted % need);
+    if (counted < need)
+        return;
     const int index = s.stepIndex;
     int column = index != 0 ? index - 1 : ValidStepCount(s.stepCount) - 1;
     column = std::clamp(column, 0, kStepsPerLoop - 1);

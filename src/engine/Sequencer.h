@@ -20,11 +20,13 @@ class Setup;
 // took effect), placed on the output's own sample clock by the mixer.
 //
 // Threads: Tick and the step action it takes run on the step-clock thread. It never
-// touches a widget: it reaches the window only by posting messages, and display changes
-// are made on the window thread when they arrive (OnWindowMessage). Every other method
-// runs on the window thread. The two share the Setup's playback fields and the members
-// below through relaxed atomics. Stop waits for a running Tick to finish and no step is
-// taken after it returns.
+// touches a widget, allocates or takes a lock: it publishes what it did (the number of
+// steps taken, the loop whose pass began) through atomics and wakes the window
+// (WindowWaker, whose wake-ups merge), and the window thread makes the display changes
+// when it takes that news in (TakeClockNews). Every other method runs on the window
+// thread. The two share the Setup's playback fields and the members below through
+// relaxed atomics. Stop waits for a running Tick to finish and no step is taken after it
+// returns.
 class Sequencer {
 public:
     Sequencer() = default;
@@ -49,6 +51,9 @@ public:
     // session's bar at most this long before the announced moment (the two instances'
     // output latencies may differ by that much).
     static constexpr int64_t kBarToleranceNs = 50'000'000;
+    // A step clock that finds more steps than this due after the one it would take
+    // drops them all but the latest, and takes that one (see Tick).
+    static constexpr int64_t kMaxCatchUpSteps = 8;
 
     // Starts when stopped, stops when running, and tells the other instances (and the
     // shared session, while it is on) unless Ctrl is held. A start that others are told
@@ -76,9 +81,19 @@ public:
     // already past or too far ahead, at once. With the shared session on, the start
     // lands on the session's first bar from that moment.
     bool OnWindowMessage(int message, intptr_t wParam, intptr_t lParam);
+    // Takes in what the step clock has done since the last look: the step light moves
+    // as the steps taken say, and the loop strip marks the loop whose pass began last.
+    // Nothing after a stop. Window thread, when woken (WindowWaker) or at any time.
+    void TakeClockNews();
 
     // The timer callback: takes the step that is due, if any, and returns the time the
     // next one is due. Public so that tests can drive the clock by hand.
+    //
+    // Whatever the tempo or the session's timeline, the clock never takes steps in a
+    // loop: after a step it sleeps at least the clock's MinStepGapNs, and a clock that
+    // has fallen more than kMaxCatchUpSteps behind skips to the latest step due, counting
+    // those it dropped. A step that is only a few steps late is still taken, one per
+    // callback, on its own place on the grid.
     int64_t Tick();
 
     bool running() const { return running_.load() != 0; }
@@ -86,6 +101,11 @@ public:
     // The run in progress (or the last one): a new number at every start.
     uint32_t run() const { return run_; }
     StepClock* clock() const { return timer_.get(); }
+    // Steps taken since the sequencer was made (wrapping), as published to the window.
+    // Any thread.
+    uint32_t stepsTaken() const { return stepsTaken_.load(std::memory_order_seq_cst); }
+    // Steps the clock has dropped because it had fallen behind. Any thread.
+    uint64_t droppedSteps() const { return droppedSteps_.load(std::memory_order_relaxed); }
 
     // Step period in milliseconds for a tempo: one quarter beat, computed from the
     // tempo in single precision and limited to 0.5 to 10 000 000 BPM.
@@ -103,13 +123,25 @@ private:
     // taken into account when `pending`.
     double NextDueMs(bool pending) const;
     int64_t DueNs(double offsetMs) const;
+    // The period in nanoseconds (at least one).
+    int64_t PeriodNs() const;
+    // When the session's timeline has step n, when that lies after afterNs and not
+    // beyond belief; otherwise fallbackNs. Step-clock thread.
+    int64_t SessionDueNs(int64_t n, int64_t afterNs, int64_t fallbackNs) const;
     void StepAction(GridTime due);
     // Step-clock thread (window thread at a start): tells the listener of a step taken.
     void TellListener(int loop, int index, GridTime due);
-    void StepLight();
+    // Window thread: `steps` more steps were taken.
+    void StepLight(uint32_t steps);
+    // Window thread: the news published so far counts as taken in.
+    void ForgetClockNews();
 
     PlaybackFace* panel_ = nullptr;
     MessagePoster* window_ = nullptr;
+    WindowWaker* waker_ = nullptr;
+    // The runs that have ended, shared with the sound and the listener (they may outlive
+    // the sequencer on other threads).
+    std::shared_ptr<RunEnds> runEnds_ = std::make_shared<RunEnds>();
     // A tempo change waits for the next step when tempoChanges_ differs from
     // tempoApplied_. A counter rather than a flag, so that a second change arriving
     // while the step clock applies the first is never lost.
@@ -126,13 +158,14 @@ private:
     Relaxed<double> segmentMs_{0.0};
     // Number of the next due step counted from the start of the stretch (from the
     // run's first step when it follows the session).
-    Relaxed<int32_t> stepNumber_{0};
+    Relaxed<int64_t> stepNumber_{0};
     // The run's first step is still to be taken by the step clock.
     Relaxed<int32_t> firstStepPending_{0};
     // The run follows the shared session's timeline.
     Relaxed<int32_t> onSession_{0};
     // Offset of the last step taken, in milliseconds after the origin.
     Relaxed<double> lastDueMs_{0.0};
+    std::atomic<uint64_t> droppedSteps_{0};
     std::unique_ptr<StepClock> timer_;
 
     Setup* setup_ = nullptr;
@@ -145,6 +178,15 @@ private:
     // Loop and step of the last step whose sound was started.
     Relaxed<int16_t> lastLoop_{0};
     Relaxed<int16_t> lastStep_{0};
+    // The news for the window: steps taken, passes begun and the loop of the last one.
+    // Sequentially consistent, so that the window that looks after its wake-up sees all
+    // that came before it.
+    std::atomic<uint32_t> stepsTaken_{0};
+    std::atomic<uint32_t> loopStarts_{0};
+    std::atomic<int32_t> startedLoop_{0};
+    // How much of it the window has taken in. Window thread.
+    uint32_t stepsSeen_ = 0;
+    uint32_t loopStartsSeen_ = 0;
     // Column whose light was last switched on; -1: none. Window thread.
     int stepLight_ = -1;
     // Steps since the last light update. Window thread.

@@ -1,14 +1,18 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "engine/SessionTimeline.h"
 #include "platform/GridTime.h"
+#include "platform/RunEnds.h"
 
 namespace mb {
 
-// Window messages the step clock posts to the main window, and that other instances
-// post to start and stop together.
+// Window messages: the step clock's news (the step light, the loop that started), and
+// what other instances post to start and stop together. The step clock itself posts
+// none (it publishes what it did and wakes the window: see WindowWaker); the window
+// thread posts MSG_LOOP_STARTED at a start and a stop.
 inline constexpr int MSG_STEP_PLAYED = 1074;
 inline constexpr int MSG_REMOTE_START = 1124;
 inline constexpr int MSG_REMOTE_STOP = 1224;
@@ -18,11 +22,22 @@ inline constexpr int MSG_LOOP_STARTED = 1524;
 // these interfaces, so that it runs headless; the application implements them with the
 // real window, panel and sound engine, and the tests with recorders.
 
-// Posts a message to the main window's queue. Any thread; never blocks on the window.
+// Posts a message to the main window's queue, to be handled after the present one.
+// Window thread (posting may allocate and lock: the step clock uses WindowWaker).
 class MessagePoster {
 public:
     virtual ~MessagePoster() = default;
     virtual void PostMessage(int message, intptr_t wParam, intptr_t lParam) = 0;
+};
+
+// Wakes the window thread to take in what the step clock has published (see
+// Sequencer::TakeClockNews). Called after every step taken: on the step-clock thread, and
+// on the window thread for the first step of a start. It never blocks, allocates or
+// takes a lock, and the wake-ups that come while one is pending merge into it.
+class WindowWaker {
+public:
+    virtual ~WindowWaker() = default;
+    virtual void WakeWindow() = 0;
 };
 
 // The parts of the face the sequencer sets. Window thread only.
@@ -50,6 +65,9 @@ public:
     virtual void SilenceStep(int loop, int step, GridTime due) = 0;
     // The run has stopped: its steps that wait for their frame do not sound.
     virtual void EndRun(uint32_t run) = 0;
+    // The sequencer's record of the runs that have ended (see RunEnds), for whatever
+    // places the steps on their frames to ask before a step sounds. Window thread.
+    virtual void FollowRunEnds(std::shared_ptr<const RunEnds> /*ends*/) {}
     // A run begins, its first step maybe a moment ahead: an output that stands still gets
     // ready now (it needs a moment to learn when it is heard), and one that runs does not
     // stand still in the meantime.
@@ -112,6 +130,9 @@ public:
     virtual void TempoChanged(double periodMs, uint32_t change) = 0;
     // Run `run` has stopped: none of its steps is taken from now on.
     virtual void RunStopped(uint32_t run) = 0;
+    // The sequencer's record of the runs that have ended (see RunEnds): a step of an
+    // ended run is not sent. Window thread.
+    virtual void FollowRunEnds(std::shared_ptr<const RunEnds> /*ends*/) {}
 };
 
 struct SequencerPorts {
@@ -124,6 +145,8 @@ struct SequencerPorts {
     SessionTimeline* session = nullptr;
     // May be none.
     StepListener* listener = nullptr;
+    // May be none: then the window learns of the steps only when it asks.
+    WindowWaker* waker = nullptr;
 };
 
 } // namespace mb

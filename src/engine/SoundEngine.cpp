@@ -34,6 +34,8 @@ void SoundEngine::Init(Setup* setup, Prompts* prompts, DeviceOpener opener) {
     setup_ = setup;
     prompts_ = prompts;
     device_ = opener ? opener() : RtAudioOutput::Open();
+    if (device_)
+        device_->mixer().FollowRunEnds(runEnds_.get());
     if (!device_ && prompts_ != nullptr)
         prompts_->ShowNote(kNoDeviceText);
 
@@ -71,6 +73,7 @@ bool SoundEngine::OpenDevice(const DeviceOpener& opener) {
     device_ = opener();
     if (!device_)
         return false;
+    device_->mixer().FollowRunEnds(runEnds_.get());
     LoadAll();
     return true;
 }
@@ -253,6 +256,17 @@ void SoundEngine::SilenceStep(int loop, int step, GridTime due) {
 void SoundEngine::BeginRun(uint32_t /*run*/) {
     if (device_)
         device_->KeepOutputAwake();
+}
+
+void SoundEngine::FollowRunEnds(std::shared_ptr<const RunEnds> ends) {
+    if (ends == runEnds_)
+        return;
+    if (device_)
+        device_->mixer().FollowRunEnds(ends.get());
+    // The audio thread may still be reading the record it followed until now.
+    if (runEnds_)
+        formerRunEnds_.push_back(std::move(runEnds_));
+    runEnds_ = std::move(ends);
 }
 
 void SoundEngine::EndRun(uint32_t run) {

@@ -79,6 +79,7 @@ public:
     void PlayStep(int loop, int step, GridTime due) override;
     void SilenceStep(int loop, int step, GridTime due) override;
     void EndRun(uint32_t run) override;
+    void FollowRunEnds(std::shared_ptr<const RunEnds> ends) override;
     void BeginRun(uint32_t run) override;
     void SilenceAll() override;
     void MuteAll() override;
@@ -115,6 +116,10 @@ private:
 
     Setup* setup_ = nullptr;
     Prompts* prompts_ = nullptr;
+    // The runs that have ended, which every device the engine opens follows; before
+    // device_, so that it outlives the device's audio thread.
+    std::shared_ptr<const RunEnds> runEnds_;
+    std::vector<std::shared_ptr<const RunEnds>> formerRunEnds_;
     std::unique_ptr<AudioDevice> device_;
     int soundCount_ = 0;
     // Master buffer of each sound; 0 where loading failed. Window thread.

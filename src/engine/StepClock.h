@@ -41,6 +41,11 @@ public:
     // Chooses the processor's time-stamp counter (true) or the monotonic clock as the
     // source of ElapsedMs. Window thread.
     virtual void SetUseCpuClock(bool flag) = 0;
+    // The least time between two callbacks that take a step: a real-time thread never
+    // takes steps back to back, however fast they come. 0 for a clock whose time only
+    // moves when its owner moves it (every step is then taken on its own time). Any
+    // thread.
+    virtual int64_t MinStepGapNs() const { return 0; }
 };
 
 } // namespace mb

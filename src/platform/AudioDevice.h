@@ -104,7 +104,8 @@ public:
     int32_t Trigger(Lane lane, int voice, BufferId buffer, const VoiceStart& start, GridTime at);
     void StopVoice(Lane lane, int voice, GridTime at);
     // Window thread, at once: one voice's volume; every voice stops; the commands of a run
-    // of the step clock that are still waiting for their frame are dropped.
+    // of the step clock (and of the runs before it) that are still waiting for their
+    // frame are dropped, and any that come later never sound.
     void SetVoiceVolume(int voice, int32_t volume);
     void StopAllVoices();
     void EndRun(uint32_t run);

@@ -206,7 +206,11 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
         --pendingCount_;
         std::memmove(static_cast<void*>(&pending_[0]), &pending_[1],
                      sizeof(Timed) * static_cast<size_t>(pendingCount_));
-        Apply(command);
+        // Its run may have stopped since the command was placed.
+        if (OfEndedRun(command))
+            Dropped(command);
+        else
+            Apply(command);
     }
     MixVoices(out, cursor, frames);
     if (config_.limitOutput)
@@ -329,6 +333,11 @@ int64_t AudioMixer::PlaceOnGrid(const GridTime& at, int64_t blockStart, bool set
 }
 
 void AudioMixer::Schedule(const MixerCommand& command, int64_t blockStart, bool settled) {
+    // A step of a run that has stopped neither sounds nor places its run's origin again.
+    if (OfEndedRun(command)) {
+        Dropped(command);
+        return;
+    }
     int64_t frame = 0;
     if (IsGridCommand(command)) {
         frame = PlaceOnGrid(command.at, blockStart, settled);
@@ -366,24 +375,40 @@ void AudioMixer::PlaceWaiting(int64_t blockStart) {
     pendingCount_ = first;
     for (int i = 0; i < count; ++i) {
         const MixerCommand command = pending_[static_cast<size_t>(first + i)].command;
+        if (OfEndedRun(command)) {
+            Dropped(command);
+            continue;
+        }
         Insert(IsGridCommand(command) ? PlaceOnGrid(command.at, blockStart, true)
                                       : std::max(FrameOf(command.at.originNs), blockStart),
                command);
     }
 }
 
+bool AudioMixer::OfEndedRun(const MixerCommand& command) const {
+    if (!IsGridCommand(command))
+        return false;
+    if (RunEnds::Covers(lastEndedRun_, command.at.run))
+        return true;
+    const RunEnds* ends = followedEnds_.load(std::memory_order_acquire);
+    return ends != nullptr && ends->Ended(command.at.run);
+}
+
 void AudioMixer::EndRun(uint32_t run) {
+    // Runs are numbered up: a stop ends its run and every earlier one.
+    if (run != 0 && !RunEnds::Covers(lastEndedRun_, run))
+        lastEndedRun_ = run;
     int kept = 0;
     for (int i = 0; i < pendingCount_; ++i) {
         const Timed& t = pending_[static_cast<size_t>(i)];
-        if (t.command.at.run == run)
+        if (OfEndedRun(t.command))
             Dropped(t.command);
         else
             pending_[static_cast<size_t>(kept++)] = t;
     }
     pendingCount_ = kept;
     for (RunOrigin& r : runs_)
-        if (r.run == run)
+        if (RunEnds::Covers(lastEndedRun_, r.run))
             r = RunOrigin{};
 }
 

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "platform/MixerCommand.h"
+#include "platform/RunEnds.h"
 #include "platform/SpscQueue.h"
 
 namespace mb {
@@ -38,6 +39,13 @@ class SoundData;
 // then starts when the output flows, a constant latency for the whole run. A step whose
 // frame has already been rendered sounds at the start of the block being rendered, and
 // the rest of its run moves with it, so that the spacing stays exact.
+//
+// Ends. A command on the grid of a run that has ended never sounds: the mixer asks the
+// step clock's RunEnds (see FollowRunEnds) each time it places such a command and again
+// when its frame comes, and it also remembers the last run a kEndRun command ended. So a
+// step that the step clock sent just before a stop, and that the mixer reads only after
+// the stop (the lanes are read one after the other), is dropped and does not start its
+// run again.
 class AudioMixer {
 public:
     enum Lane : int {
@@ -93,6 +101,12 @@ public:
 
     // Any thread: whether the voice is sounding, or has a trigger waiting for its frame.
     bool IsPlaying(int voice) const;
+    // Any thread: from now on the mixer also asks `ends` (nullptr: none) whether a run has
+    // ended. `ends` stays valid until it is replaced, or the mixer goes.
+    void FollowRunEnds(const RunEnds* ends) {
+        followedEnds_.store(ends, std::memory_order_release);
+    }
+
     // Producer threads: a trigger is about to be sent for the voice (undone with
     // TriggerNotSent when the lane was full).
     void TriggerAnnounced(int voice);
@@ -121,7 +135,8 @@ public:
     uint32_t rate() const { return config_.rate; }
     // How long after a command's time its frame plays, as the mapping places it (the
     // latency and the headroom, or with exact times the lead): a step that must be heard
-    // at a given moment is sent this much earlier. Any thread (the stream's configuration changes on another).
+    // at a given moment is sent this much earlier. Any thread (the stream's configuration changes
+    // on another).
     int64_t LatencyNs() const { return latencyNs_.load(std::memory_order_relaxed); }
     // Any thread: how long after its time a command sounds, in nanoseconds, as of the
     // last callback: the latency plus the lead the mapping keeps over the stream (its
@@ -195,6 +210,8 @@ private:
     void Insert(int64_t frame, const MixerCommand& command);
     void PlaceWaiting(int64_t blockStart);
     void EndRun(uint32_t run);
+    // Audio thread: the command lies on the grid of a run that has ended.
+    bool OfEndedRun(const MixerCommand& command) const;
     void Dropped(const MixerCommand& command);
     void Apply(const MixerCommand& command);
     void SetGains(Voice& v);
@@ -218,6 +235,7 @@ private:
     std::atomic<int64_t> latencyNs_{0};
     std::atomic<int64_t> soundDelayNs_{0};
     std::atomic<int64_t> sendAheadNs_{0};
+    std::atomic<const RunEnds*> followedEnds_{nullptr};
 
     // Audio thread only from here on.
     std::array<Voice, kMaxVoices> voices_{};
@@ -229,6 +247,8 @@ private:
     int pendingCount_ = 0;
     std::array<RunOrigin, kRunOrigins> runs_{};
     int nextRun_ = 0;
+    // The last run a kEndRun command ended (it and the runs before it are over).
+    uint32_t lastEndedRun_ = 0;
     int64_t rendered_ = 0;
     bool anchored_ = false;
     int64_t anchorNs_ = 0;

@@ -1,10 +1,8 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <limits>
-#include <mutex>
 #include <thread>
 
 namespace mb {
@@ -18,7 +16,10 @@ namespace mb {
 // be called from inside the callback. Called from another thread, Stop returns only once
 // no callback is running, and from then on none runs and none is pending: a deadline
 // that a callback running during the Stop returns is discarded. Poke may be called from
-// any thread.
+// any thread. The timer's thread never takes a lock: the schedule is handed over through
+// atomics, and the thread sleeps on a futex that Start, Stop and Poke wake. So a thread
+// that starts, stops or pokes the timer never holds up the callback (only Stop waits,
+// for a callback that is running).
 class DeadlineTimer {
 public:
     // Returns the next deadline (CLOCK_MONOTONIC nanoseconds), or kNoDeadline to stop.
@@ -38,10 +39,10 @@ public:
     // While active: the callback runs again as soon as possible (after the one running
     // now, if any), whatever its deadline, so that it can look at a changed state.
     void Poke();
-    // Stops, then ends the thread; Start makes a new one.
+    // Stops, then ends the thread; Start makes a new one. Not from inside the callback.
     void Shutdown();
 
-    bool IsActive() const;
+    bool IsActive() const { return (state_.load(std::memory_order_acquire) & kActive) != 0; }
     // Times the thread woke up (from any wait), for tests and measurements.
     uint64_t wakeups() const { return wakeups_.load(std::memory_order_relaxed); }
     // Calls that are blocked in Stop waiting for a running callback (a test can wait
@@ -49,26 +50,35 @@ public:
     int stopsWaiting() const { return stopsWaiting_.load(std::memory_order_acquire); }
 
 private:
-    void Run();
-    void StopLocked(std::unique_lock<std::mutex>& lock);
+    // The schedule's state: a generation that every Start and Stop moves on, times two,
+    // plus kActive while a schedule runs.
+    static constexpr uint64_t kActive = 1;
+    static constexpr uint64_t kGeneration = 2;
 
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable idle_;
-    std::thread thread_;
-    std::thread::id workerId_;
-    bool quit_ = false;
-    bool active_ = false;
-    bool poked_ = false;
-    bool inCallback_ = false;
-    // Changes with every Start and Stop: a callback's returned deadline counts only when
-    // nothing changed while it ran.
-    uint64_t generation_ = 0;
-    int64_t deadlineNs_ = 0;
-    Callback callback_ = nullptr;
-    void* user_ = nullptr;
-    std::atomic<uint64_t> wakeups_{0};
+    void Run();
+    // Moves the generation on, active or not, and wakes the thread.
+    void NewSchedule(bool active);
+    // Not on the timer's thread: waits until no callback is running.
+    void WaitForCallback();
+    void WakeThread();
+    bool OnTimerThread() const;
+
+    std::atomic<uint64_t> state_{0};
+    // The schedule a Start hands over (written before state_ moves on).
+    std::atomic<int64_t> startNs_{0};
+    std::atomic<Callback> callback_{nullptr};
+    std::atomic<void*> user_{nullptr};
+    std::atomic<bool> poked_{false};
+    std::atomic<bool> quit_{false};
+    // Moves on at every wake-up asked for: the thread sleeps on it (a futex).
+    std::atomic<uint32_t> wakeWord_{0};
+    // 1 while the callback runs: a Stop from another thread sleeps on it (a futex).
+    std::atomic<uint32_t> inCallback_{0};
     std::atomic<int> stopsWaiting_{0};
+    std::atomic<uint64_t> wakeups_{0};
+    // Started and joined by the controlling thread only.
+    std::thread thread_;
+    std::atomic<std::thread::id> workerId_{};
 };
 
 } // namespace mb

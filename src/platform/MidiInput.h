@@ -14,7 +14,9 @@ namespace mb {
 // (true for Start). Everything else received is ignored.
 //
 // Threads. Open and the destructor run on the window thread; the handler is called on
-// RtMidi's input thread (JACK's process thread for a JACK port) and must only post.
+// RtMidi's input thread (JACK's process thread for a JACK port), once per message, and
+// must neither block nor post an event per message: a flood of them is thousands a
+// second. The window's handler keeps the latest and wakes the window once.
 class MidiInput {
 public:
     static constexpr const char* kPortName = "midi_in";

@@ -14,7 +14,7 @@ struct MixerCommand {
     enum Kind : uint8_t {
         kAddSound,    // sound slot `sound` plays `data` from now on (applied when received)
         kRemoveSound, // the slot's voices stop and it lets go of its data (when received)
-        kEndRun,      // drops every command of run `at.run` still waiting (when received)
+        kEndRun,      // run `at.run` and those before it end: their commands never sound
         kTrigger,     // voice `voice` restarts sound `sound` at `hz`, `volume` and `pan`
         kStop,        // voice `voice` stops
         kSetVolume,   // voice `voice` takes `volume`

@@ -115,7 +115,7 @@ RtAudioOutput::~RtAudioOutput() {
         std::lock_guard lock(mutex_);
         quit_ = true;
     }
-    wake_.notify_all();
+    bell_.Ring();
     if (keeper_.joinable())
         keeper_.join();
     CloseStream();
@@ -366,7 +366,7 @@ void RtAudioOutput::Apply(const OutputChoice& choice) {
         requested_ = choice;
         applyRequested_ = true;
     }
-    wake_.notify_all();
+    bell_.Ring();
 }
 
 OutputStatus RtAudioOutput::Status() const {
@@ -385,11 +385,9 @@ OutputStatus RtAudioOutput::Status() const {
 }
 
 void RtAudioOutput::Wake() {
-    {
-        std::lock_guard lock(mutex_);
-        wakeRequested_ = true;
-    }
-    wake_.notify_all();
+    // Asked first, then rung: the keeper answers the bell before it looks at the request.
+    wakeRequested_.store(true, std::memory_order_seq_cst);
+    bell_.Ring();
 }
 
 void RtAudioOutput::KeepAwake() {
@@ -408,6 +406,19 @@ bool RtAudioOutput::Stirred(int64_t nowNs) const {
 void RtAudioOutput::Report(Event::Kind kind, const std::string& text) {
     if (events_)
         events_(Event{kind, text});
+}
+
+template <typename Done>
+void RtAudioOutput::Sleep(std::unique_lock<std::mutex>& lock, int64_t timeoutNs, Done done) {
+    const int64_t until = timeoutNs < 0 ? 0 : MonotonicNs() + timeoutNs;
+    while (!done()) {
+        const int64_t left = timeoutNs < 0 ? -1 : until - MonotonicNs();
+        if (timeoutNs >= 0 && left <= 0)
+            return;
+        lock.unlock();
+        bell_.Wait(left);
+        lock.lock();
+    }
 }
 
 void RtAudioOutput::Keep() {
@@ -441,10 +452,10 @@ void RtAudioOutput::Keep() {
             KeepRunning(lock);
             break;
         case State::kPaused:
-            wake_.wait(lock, [this] { return quit_ || wakeRequested_ || applyRequested_; });
+            Sleep(lock, -1, [this] { return quit_ || wakeRequested_ || applyRequested_; });
             if (quit_ || applyRequested_)
                 break;
-            wakeRequested_ = false;
+            wakeRequested_.store(false, std::memory_order_seq_cst);
             lock.unlock();
             StartStream(kResumeSettleNs);
             paused_.store(false, std::memory_order_release);
@@ -459,8 +470,7 @@ void RtAudioOutput::Keep() {
 }
 
 void RtAudioOutput::KeepRunning(std::unique_lock<std::mutex>& lock) {
-    wake_.wait_for(lock, std::chrono::nanoseconds(kCheckNs),
-                   [this] { return quit_ || applyRequested_; });
+    Sleep(lock, kCheckNs, [this] { return quit_ || applyRequested_; });
     if (quit_ || applyRequested_)
         return;
     const int64_t now = MonotonicNs();
@@ -481,7 +491,7 @@ void RtAudioOutput::KeepRunning(std::unique_lock<std::mutex>& lock) {
     // Nothing has sounded for a while: the stream stands still. Saying so first, and
     // looking at the lanes only once the stream has stopped, means that a command sent
     // meanwhile either sees it (and wakes the stream) or is seen here.
-    wakeRequested_ = false;
+    wakeRequested_.store(false, std::memory_order_seq_cst);
     paused_.store(true, std::memory_order_seq_cst);
     lock.unlock();
     try {
@@ -495,7 +505,7 @@ void RtAudioOutput::KeepRunning(std::unique_lock<std::mutex>& lock) {
     lock.lock();
     state_ = State::kPaused;
     if (!idle)
-        wakeRequested_ = true;
+        wakeRequested_.store(true, std::memory_order_seq_cst);
 }
 
 void RtAudioOutput::KeepLost(std::unique_lock<std::mutex>& lock) {
@@ -519,8 +529,7 @@ void RtAudioOutput::KeepLost(std::unique_lock<std::mutex>& lock) {
         state_ = State::kRunning;
         return;
     }
-    wake_.wait_for(lock, std::chrono::nanoseconds(kSilentStepNs),
-                   [this] { return quit_ || applyRequested_; });
+    Sleep(lock, kSilentStepNs, [this] { return quit_ || applyRequested_; });
 }
 
 void RtAudioOutput::RenderSilently() {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "platform/AudioDevice.h"
+#include "platform/Doorbell.h"
 #include "platform/OutputChoice.h"
 
 class RtAudio;
@@ -35,9 +35,11 @@ namespace mb {
 // stops the stream (no thread then wakes until something is to be played) and starts it
 // again at the next command. It also applies a new choice, in the background.
 //
-// Threads: Open, Apply and the destructor on the window thread; Status, Paused and Wake
-// on any thread; the callback on RtAudio's audio thread only calls the device's Render.
-// Events are reported on the keeper thread.
+// Threads: Open, Apply and the destructor on the window thread; Status on any thread;
+// Paused, Wake and KeepAwake on any thread without a lock (the step clock calls them:
+// they set atomics and ring the keeper's doorbell, on which it sleeps); the callback on
+// RtAudio's audio thread only calls the device's Render. Events are reported on the
+// keeper thread.
 class RtAudioOutput : public AudioOutput {
 public:
     static constexpr unsigned kRate = 44100;
@@ -112,6 +114,10 @@ private:
     void CloseStream();
     AudioMixer::Config MixerConfig(int64_t settleNs) const;
     void Keep();
+    // Keeper thread: sleeps (without the lock) until done() holds, the doorbell rings or
+    // timeoutNs has passed (a negative timeout: no limit); done() is asked under the lock.
+    template <typename Done>
+    void Sleep(std::unique_lock<std::mutex>& lock, int64_t timeoutNs, Done done);
     void KeepRunning(std::unique_lock<std::mutex>& lock);
     void KeepLost(std::unique_lock<std::mutex>& lock);
     void RenderSilently();
@@ -135,11 +141,12 @@ private:
     int64_t startedNs_ = 0;
 
     mutable std::mutex mutex_;
-    std::condition_variable wake_;
+    // The keeper sleeps on it; whoever asks something of the keeper rings it.
+    Doorbell bell_;
     std::thread keeper_;
     State state_ = State::kRunning;
     bool quit_ = false;
-    bool wakeRequested_ = false;
+    std::atomic<bool> wakeRequested_{false};
     bool applyRequested_ = false;
     OutputChoice requested_;
     std::string description_;

@@ -9,12 +9,15 @@
 
 namespace mb::test {
 
-AppFixture::AppFixture(bool realOutput) {
+AppFixture::AppFixture(bool realOutput)
+    : AppFixture(realOutput ? SoundEngine::DeviceOpener()
+                            : [] { return std::unique_ptr<AudioDevice>(); }) {}
+
+AppFixture::AppFixture(SoundEngine::DeviceOpener audio) {
     EnsureApplication();
     MainWindow::Options options;
     options.prompts = &prompts;
-    if (!realOutput)
-        options.audio = [] { return std::unique_ptr<AudioDevice>(); };
+    options.audio = std::move(audio);
     options.linkInstances = false;
     options.color = kColor;
     options.settingsPath = Scratch("settings.ini");

@@ -20,6 +20,8 @@ public:
     static constexpr Color kColor = 0x00A05A28;
 
     explicit AppFixture(bool realOutput = false);
+    // The sound through the device the opener gives.
+    explicit AppFixture(SoundEngine::DeviceOpener audio);
     ~AppFixture();
 
     // Starts the window on a setup path (empty: untitled) and shows it.

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "LiveCapture.h"
+#include "RealTimeProbe.h"
 #include "platform/PulseSinks.h"
 
 namespace mb {
@@ -68,6 +71,53 @@ INSTANTIATE_TEST_SUITE_P(Sinks,
                                         std::to_string(info.param.bufferFrames);
                              return std::string(info.param.rate == 44100 ? "At44100" : "At48000");
                          });
+
+// An output that stands still (nothing has sounded for a while) runs again at the next
+// step, and the step clock's thread, which sends it, neither allocates nor takes a lock
+// to wake it: it rings the keeper's doorbell.
+TEST(LiveOutput, AStepWakesAStillOutputWithoutALockOrAnAllocation) {
+    if (!test::PulseServerReachable()) {
+        if (InCi())
+            FAIL() << "no PulseAudio server (scripts/test.sh starts one)";
+        GTEST_SKIP() << "no PulseAudio server; run scripts/test.sh";
+    }
+    const auto device = RtAudioOutput::Open({"pulse", "", OutputChoice::kDefaultBufferFrames});
+    ASSERT_NE(device, nullptr);
+    WaveFormat format;
+    format.formatTag = WAVE_FORMAT_PCM;
+    format.channels = 1;
+    format.samplesPerSec = 44100;
+    format.bitsPerSample = 16;
+    format.blockAlign = 2;
+    format.avgBytesPerSec = 88200;
+    AudioDevice::BufferId sound = 0;
+    uint8_t* data = nullptr;
+    uint64_t size = 0;
+    ASSERT_EQ(device->CreateSoundBuffer(format, 2000, &sound), AudioDevice::DS_OK);
+    ASSERT_EQ(device->Lock(sound, &data, &size), AudioDevice::DS_OK);
+    std::memset(data, 0x40, size);
+    ASSERT_EQ(device->Unlock(sound, size), AudioDevice::DS_OK);
+    const auto waitFor = [&device](bool paused) {
+        for (int i = 0; i < 400 && device->output()->Paused() != paused; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return device->output()->Paused() == paused;
+    };
+    ASSERT_TRUE(waitFor(true)) << "the idle output never stood still";
+
+    const GridTime now = device->Now();
+    const uint64_t allocations = test::RealTimeWatch::Allocations();
+    const uint64_t locks = test::RealTimeWatch::Locks();
+    {
+        test::RealTimeWatch watch;
+        EXPECT_EQ(device->Trigger(AudioMixer::kStepClockLane, 0, sound, {}, now),
+                  AudioDevice::DS_OK);
+    }
+    EXPECT_EQ(test::RealTimeWatch::Allocations() - allocations, 0u);
+    if (test::RealTimeWatch::CountsLocks()) {
+        EXPECT_EQ(test::RealTimeWatch::Locks() - locks, 0u);
+    }
+    EXPECT_TRUE(waitFor(false)) << "the output did not run again";
+}
 
 } // namespace
 } // namespace mb

@@ -144,6 +144,28 @@ TEST_F(MidiSenderTest, NotesAndSixClocksPerStepLieOnTheGridOfEachRun) {
     EXPECT_EQ(sender.dropped(), 0u);
 }
 
+// The sequencer's record of ended runs has the say as soon as a stop is published, before
+// the sender hears of it: a step of that run still queued is not sent.
+TEST(MidiSenderRunEnds, AStepOfARunTheSequencerEndedIsNotSent) {
+    MidiSender sender;
+    auto ends = std::make_shared<RunEnds>();
+    sender.FollowRunEnds(ends);
+    sender.Enable({});
+    StepListener::TakenStep step;
+    step.on = true;
+    step.volume = 100;
+    step.periodMs = 100.0;
+    step.due = GridTime{5, 0, 0.0};
+    sender.StepTaken(step);
+    ends->End(5);
+    step.due = GridTime{6, 0, 0.0};
+    sender.StepTaken(step);
+    Recorder target;
+    sender.Take(target, 0, 48);
+    EXPECT_EQ(target.Places(0xFA), std::vector<int64_t>{0}) << "run 6 alone starts";
+    EXPECT_EQ(target.Places(0x99).size(), 1u);
+}
+
 TEST_F(MidiSenderTest, ClocksFollowATempoChangeAndEveryStepKeepsItsSix) {
     struct Case {
         double toBpm;

@@ -22,18 +22,25 @@ struct SoundCall {
 };
 
 // Records everything the sequencer does to the window, the face, the sound and the
-// other instances.
+// other instances; the window's wake-ups are counted, and the test takes the step
+// clock's news in itself (Sequencer::TakeClockNews).
 class SequencerRecorder : public MessagePoster,
+                          public WindowWaker,
                           public PlaybackFace,
                           public StepSound,
                           public KeyboardState,
                           public InstanceLink {
 public:
-    SequencerPorts Ports() { return {this, this, this, this, this}; }
+    SequencerPorts Ports() {
+        SequencerPorts ports{this, this, this, this, this};
+        ports.waker = this;
+        return ports;
+    }
 
     void PostMessage(int message, intptr_t wParam, intptr_t lParam) override {
         posted.push_back({message, wParam, lParam});
     }
+    void WakeWindow() override { ++wakes; }
     void SetPlayButton(bool state) override { playButton = state; }
     bool IsSoundOn() const override { return soundOn; }
     void SetStepLit(int column, bool lit) override {
@@ -89,6 +96,7 @@ public:
     int muteAll = 0;
     int unmuteAll = 0;
     int64_t sendAheadNs = 0;
+    int wakes = 0;
 };
 
 } // namespace mb::test

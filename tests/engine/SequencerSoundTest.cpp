@@ -16,13 +16,11 @@
 namespace mb {
 namespace {
 
-// Posts from the step-clock thread, read by the test thread.
-class CountingFace : public MessagePoster, public PlaybackFace {
+// Woken by the step-clock thread, read by the test thread.
+class CountingFace : public MessagePoster, public WindowWaker, public PlaybackFace {
 public:
-    void PostMessage(int message, intptr_t, intptr_t) override {
-        if (message == MSG_STEP_PLAYED)
-            steps.fetch_add(1);
-    }
+    void PostMessage(int, intptr_t, intptr_t) override {}
+    void WakeWindow() override { steps.fetch_add(1); }
     void SetPlayButton(bool) override {}
     bool IsSoundOn() const override { return soundOn.load(); }
     void SetStepLit(int, bool) override {}
@@ -70,8 +68,9 @@ TEST(SequencerWithSound, TheStepClockPlaysThroughTheEngineWhileTheWindowEdits) {
 
     CountingFace face;
     Sequencer sequencer;
-    sequencer.Init({&face, &face, &engine, nullptr, nullptr}, &setup,
-                   std::make_unique<PrecisionTimer>(0));
+    SequencerPorts ports{&face, &face, &engine, nullptr, nullptr};
+    ports.waker = &face;
+    sequencer.Init(ports, &setup, std::make_unique<PrecisionTimer>(0));
     sequencer.Start();
     for (int i = 0; i < 300 && (face.steps.load() < 12 || loudFrames.load() == 0); ++i) {
         engine.AssignVoice(i % 2, i % 4, (i / 4) % 5); // sound 4 does not exist
@@ -87,6 +86,7 @@ TEST(SequencerWithSound, TheStepClockPlaysThroughTheEngineWhileTheWindowEdits) {
             setup.selectedLoop = static_cast<int16_t>((setup.selectedLoop + 1) % 2);
             sequencer.LoopSelected(setup.selectedLoop);
         }
+        sequencer.TakeClockNews();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     sequencer.Stop();

@@ -37,9 +37,9 @@ protected:
         std::vector<int64_t> times;
         while (clock->now < origin + ms) {
             ++clock->now;
-            const int before = recorder.CountPosted(MSG_STEP_PLAYED);
+            const uint32_t before = sequencer.stepsTaken();
             clock->Fire();
-            if (recorder.CountPosted(MSG_STEP_PLAYED) != before)
+            if (sequencer.stepsTaken() != before)
                 times.push_back(clock->now - origin);
         }
         return times;
@@ -83,9 +83,13 @@ TEST_F(SequencerTest, StartPlaysStepZeroAtOnceAndTheNextStepsOnTheGrid) {
     // The clock sleeps until step 1 is due, not on a millisecond tick.
     const double period = Sequencer::PeriodFromTempo(126.0);
     EXPECT_EQ(clock->deadline, std::llround((origin + period) * 1e6));
-    EXPECT_EQ(recorder.posted[0], (Posted{MSG_STEP_PLAYED, 0, 0}));
-    EXPECT_EQ(recorder.posted[1], (Posted{MSG_LOOP_STARTED, 0, 0}));
-    EXPECT_EQ(recorder.posted[2], (Posted{MSG_LOOP_STARTED, 0, 0}));
+    // The window is woken for the step and marks loop 0 playing when it looks; the
+    // start itself says so too.
+    EXPECT_EQ(recorder.wakes, 1);
+    EXPECT_EQ(recorder.posted, (std::vector<Posted>{{MSG_LOOP_STARTED, 0, 0}}));
+    sequencer.TakeClockNews();
+    EXPECT_EQ(recorder.playingLoop, 0);
+    EXPECT_TRUE(recorder.lit[0]);
     EXPECT_EQ(setup.passCount, 1);
 
     // 126 BPM: step k is taken at k x 119.047... ms rounded up.
@@ -146,7 +150,8 @@ TEST_F(SequencerTest, RepeatCountThenChainToTheNextLoop) {
     RunUntil(1430); // step 12
     EXPECT_EQ(setup.currentLoop, 2);
     EXPECT_EQ(setup.passCount, 1);
-    EXPECT_EQ(recorder.posted.back(), (Posted{MSG_LOOP_STARTED, 2, 0}));
+    sequencer.TakeClockNews();
+    EXPECT_EQ(recorder.playingLoop, 2);
     const auto plays = recorder.Plays();
     ASSERT_EQ(plays.size(), 13u);
     for (size_t k = 0; k < 12; ++k)
@@ -213,14 +218,14 @@ TEST_F(SequencerTest, StopKeepsLoopAndPassAndTheLightGoesOut) {
     setup.loop(0).repeatCount = 4;
     sequencer.Start();
     RunUntil(250);
-    for (const Posted& p : recorder.posted)
-        sequencer.OnWindowMessage(p.message, p.wParam, p.lParam);
+    sequencer.TakeClockNews();
     EXPECT_TRUE(recorder.lit[2]);
     const int16_t pass = setup.passCount;
     sequencer.Stop();
     EXPECT_FALSE(recorder.lit[2]);
     EXPECT_EQ(setup.passCount, pass);
-    // A step message still queued at the stop does not light a column again.
+    // Neither does a step whose news is taken in after the stop, nor a step message.
+    sequencer.TakeClockNews();
     sequencer.OnWindowMessage(MSG_STEP_PLAYED, 0, 0);
     for (bool l : recorder.lit)
         EXPECT_FALSE(l);
@@ -259,15 +264,15 @@ TEST_F(SequencerTest, LoopSelectionWhilePlayingSwitchesAtOnceUnlessCtrlIsHeld) {
 
 TEST_F(SequencerTest, OneStepPerPassCountsEveryStepAsAPassAndKeepsTheLightOn) {
     setup.stepCount = 1;
+    setup.loop(0).repeatCount = 10;
     sequencer.Start();
     RunUntil(400);
-    EXPECT_EQ(recorder.CountPosted(MSG_STEP_PLAYED), 4);
-    // The start's own step 0, plus one per step, plus the start's announcement.
-    EXPECT_EQ(recorder.CountPosted(MSG_LOOP_STARTED), 5);
+    // The start's own step 0, then three more, each a pass of its own.
+    EXPECT_EQ(sequencer.stepsTaken(), 4u);
+    EXPECT_EQ(setup.passCount, 4);
     for (const auto& p : recorder.Plays())
         EXPECT_EQ(p.step, 0);
-    for (const Posted& p : recorder.posted)
-        sequencer.OnWindowMessage(p.message, p.wParam, p.lParam);
+    sequencer.TakeClockNews();
     EXPECT_TRUE(recorder.lit[0]);
     for (int c : recorder.litCalls)
         EXPECT_EQ(c, 0); // never switched off
@@ -276,8 +281,7 @@ TEST_F(SequencerTest, OneStepPerPassCountsEveryStepAsAPassAndKeepsTheLightOn) {
 TEST_F(SequencerTest, StepLightFollowsThePlayedStepAndThinsOutAbove1500Bpm) {
     sequencer.Start();
     RunUntil(250);
-    for (const Posted& p : recorder.posted)
-        sequencer.OnWindowMessage(p.message, p.wParam, p.lParam);
+    sequencer.TakeClockNews();
     EXPECT_TRUE(recorder.lit[2]);
     EXPECT_FALSE(recorder.lit[1]);
     EXPECT_EQ(recorder.playingLoop, 0);
@@ -286,6 +290,40 @@ TEST_F(SequencerTest, StepLightFollowsThePlayedStepAndThinsOutAbove1500Bpm) {
     setup.bpm = 4500.0; // bpm / 1500 = 3: the light moves every third step message
     for (int i = 0; i < 6; ++i)
         sequencer.OnWindowMessage(MSG_STEP_PLAYED, 0, 0);
+    EXPECT_EQ(std::count_if(recorder.litCalls.begin(), recorder.litCalls.end(),
+                            [](int c) { return c >= 0; }),
+              2);
+}
+
+// The clock wakes the window after every step (the window's doorbell merges them) and
+// the window takes in any number of steps at one look: the light on the last step,
+// thinned above 1500 BPM as if each step had been told on its own, and the loop whose
+// pass began last; a loop chosen meanwhile is not overruled by an older pass.
+TEST_F(SequencerTest, TheWindowTakesInAnyNumberOfStepsAtOneLook) {
+    setup.stepCount = 4;
+    setup.loop(0).nextLoop = 3;
+    sequencer.Start();
+    RunUntil(600); // loop 0's steps 0 to 3, then loop 3's steps 0 and 1
+    EXPECT_EQ(recorder.wakes, 6);
+    sequencer.TakeClockNews();
+    EXPECT_EQ(recorder.playingLoop, 3);
+    EXPECT_EQ(recorder.litCalls, std::vector<int>{1});
+
+    RunUntil(720); // loop 3's step 2
+    setup.selectedLoop = 5;
+    sequencer.LoopSelected(5);
+    RunUntil(840); // step 3, the end of loop 3's pass
+    sequencer.TakeClockNews();
+    EXPECT_EQ(recorder.playingLoop, 5);
+
+    sequencer.Stop();
+    recorder.litCalls.clear();
+    setup.bpm = 4500.0; // every third step: 3 1/3 ms apart
+    sequencer.Start();
+    RunUntil(850); // four steps
+    sequencer.TakeClockNews();
+    RunUntil(860); // three more
+    sequencer.TakeClockNews();
     EXPECT_EQ(std::count_if(recorder.litCalls.begin(), recorder.litCalls.end(),
                             [](int c) { return c >= 0; }),
               2);
@@ -489,6 +527,82 @@ TEST_F(SequencerTest, ATempoOfZeroOrNaNNeitherDividesByZeroNorStalls) {
         const size_t before = recorder.Plays().size();
         RunUntil(clock->now - origin + 30001); // 0.5 BPM: one step every 30 s
         EXPECT_EQ(recorder.Plays().size(), before + 1) << bpm;
+        sequencer.Stop();
+    }
+}
+
+// A session whose timeline says what the case says for every step.
+class OddSession : public SessionTimeline {
+public:
+    bool IsOn() const override { return true; }
+    int64_t BeginRun(int64_t earliestNs, bool) override { return bar = earliestNs; }
+    void EndRun(bool) override {}
+    int64_t StepDueNs(int64_t n) override { return due(bar, n); }
+    int64_t (*due)(int64_t bar, int64_t n) = nullptr;
+    int64_t bar = 0;
+};
+
+// Whatever the period or the session's timeline, the clock's thread sleeps at least a
+// millisecond after each step it takes, and one that has fallen behind skips to the
+// present (the steps between are dropped and counted) instead of taking them all.
+TEST_F(SequencerTest, NoTempoOrTimelineMakesTheClockTakeStepsInALoop) {
+    struct Case {
+        const char* what;
+        double bpm;
+        int64_t (*due)(int64_t bar, int64_t n); // nullptr: no session
+        bool drops;
+    };
+    const Case cases[] = {
+        {"10 000 000 BPM", 1e7, nullptr, true},
+        {"a moment long past", 126.0, [](int64_t, int64_t) { return int64_t{1}; }, false},
+        {"no time at all", 126.0, [](int64_t, int64_t) { return INT64_MIN; }, false},
+        {"ten seconds behind", 126.0,
+         [](int64_t bar, int64_t n) { return bar - 10'000'000'000 + n * 100'000; }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        OddSession session;
+        session.due = c.due;
+        SequencerPorts ports = recorder.Ports();
+        ports.session = c.due != nullptr ? &session : nullptr;
+        sequencer.Init(ports, &setup, std::make_unique<ManualClock>());
+        clock = static_cast<ManualClock*>(sequencer.clock());
+        recorder.sound.clear();
+        setup.bpm = c.bpm;
+        setup.polyphonic = 1;
+        sequencer.Toggle();
+        const uint64_t droppedBefore = sequencer.droppedSteps();
+        // As the clock's thread: asleep until each deadline, then the callback, for a
+        // second (and at most 5000 callbacks: one that never slept would go on for ever).
+        const int64_t end = clock->NowNs() + 1'000'000'000;
+        int64_t lastStepNs = INT64_MIN / 2;
+        int calls = 0;
+        int tooSoon = 0;
+        while (clock->active() && calls < 5000) {
+            clock->SetNowNs(std::max(clock->deadline, clock->NowNs()));
+            if (clock->NowNs() > end)
+                break;
+            const size_t before = recorder.Plays().size();
+            clock->Fire();
+            ++calls;
+            if (recorder.Plays().size() != before) {
+                tooSoon += clock->NowNs() - lastStepNs < 1'000'000 ? 1 : 0;
+                lastStepNs = clock->NowNs();
+            }
+        }
+        EXPECT_EQ(tooSoon, 0);
+        const auto plays = recorder.Plays();
+        EXPECT_LE(plays.size(), 1001u);
+        EXPECT_LE(calls, 2002);
+        EXPECT_EQ(sequencer.droppedSteps() > droppedBefore, c.drops);
+        // The steps taken keep their places on the grid, in order.
+        for (size_t k = 1; k < plays.size(); ++k)
+            ASSERT_GT(plays[k].due.Ns(), plays[k - 1].due.Ns()) << k;
+        if (c.due == nullptr) {
+            const double period = Sequencer::PeriodFromTempo(c.bpm);
+            const double steps = plays.back().due.offsetMs / period;
+            EXPECT_EQ(steps, std::round(steps));
+        }
         sequencer.Stop();
     }
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/AudioDevice.h"
+#include "platform/RunEnds.h"
 #include "platform/SpscQueue.h"
 
 namespace mb {
@@ -196,6 +197,31 @@ TEST_P(MixerTest, EndingARunDropsItsWaitingStepsButNotTheNextRuns) {
     const auto out = Render(1000);
     EXPECT_EQ(Onsets(out), std::vector<int>{800});
     EXPECT_FALSE(device->IsPlaying(0));
+}
+
+// A stop is published before its command is sent, and the lanes are read one after the
+// other: whichever the mixer reads first, no step of a stopped run sounds and the run
+// does not start again, while the next run and plain commands do.
+TEST_P(MixerTest, NoStepOfAStoppedRunSoundsWhateverOrderItsStopIsReadIn) {
+    const auto buffer = Buffer(std::vector<int16_t>(100, 10000));
+    RunEnds ends;
+    device->mixer().FollowRunEnds(&ends);
+    Play(buffer, 44100, 0, 0, GridTime{1, TimeOf(100), 0.0}, 0);
+    EXPECT_EQ(Onsets(Render(256)), std::vector<int>{100});
+    // Run 1's stop is read first, the step its clock sent just before it a block later.
+    ends.End(1);
+    device->EndRun(1);
+    Render(64);
+    Play(buffer, 44100, 0, 0, GridTime{1, TimeOf(100), 10.0}, 1); // frame 541
+    // Run 2's step waits for its frame when its stop is published, not yet sent.
+    Play(buffer, 44100, 0, 0, GridTime{2, TimeOf(700), 0.0}, 2);
+    Render(64);
+    ends.End(2);
+    Play(buffer, 44100, 0, 0, GridTime{3, TimeOf(900), 0.0}, 3);
+    Play(buffer, 44100, 0, 0, GridTime{0, TimeOf(1100), 0.0}, 4);
+    EXPECT_EQ(Onsets(Render(1000)), (std::vector<int>{900 - 384, 1100 - 384}));
+    EXPECT_FALSE(device->IsPlaying(1));
+    EXPECT_FALSE(device->IsPlaying(2));
 }
 
 TEST_P(MixerTest, TheFrequencySetsThePlaybackSpeedAgainstTheOutputRate) {
