@@ -230,8 +230,11 @@ int64_t Sequencer::Tick() {
     const bool first = firstStepPending_ != 0;
     const bool onSession = onSession_ != 0;
     // A sound device whose clock runs fast takes the run's grid earlier than the
-    // monotonic clock has it: each step is taken that much before its time.
-    const int64_t ahead = sound_->SendAheadNs();
+    // monotonic clock has it: each step is taken that much before its time (later, when
+    // the run is behind its moments). Before its first step the run has no place yet:
+    // what the output says is of the run before, and a step is never taken late for it.
+    const int64_t ahead =
+        first ? std::max<int64_t>(sound_->SendAheadNs(), 0) : sound_->SendAheadNs();
     const int64_t lastNs = DueNs(lastDueMs_);
     // The first step keeps its moment whatever the tempo does before it.
     int64_t sessionDueNs = 0;

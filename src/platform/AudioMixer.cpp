@@ -427,6 +427,12 @@ void AudioMixer::EndRun(uint32_t run) {
             pending_[static_cast<size_t>(kept++)] = t;
     }
     pendingCount_ = kept;
+    // The latest run over, no step is sent for it any more: the next run's are sent on
+    // their own moments until it is placed.
+    const RunOrigin& latest =
+        runs_[static_cast<size_t>((nextRun_ + kRunOrigins - 1) % kRunOrigins)];
+    if (latest.run != 0 && RunEnds::Covers(lastEndedRun_, latest.run))
+        runStreamAt_ = std::numeric_limits<double>::quiet_NaN();
     for (RunOrigin& r : runs_)
         if (RunEnds::Covers(lastEndedRun_, r.run))
             r = RunOrigin{};
