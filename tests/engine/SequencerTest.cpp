@@ -426,6 +426,24 @@ TEST_F(SequencerTest, AnAnnouncedStartIsHeardWhenEveryInstanceCanMeetItWithItsOw
     EXPECT_EQ(recorder.Plays().size(), 1u) << "a start without an origin, as before";
 }
 
+TEST_F(SequencerTest, ARunBehindItsMomentsSendsItsStepsLaterButNeverItsFirstStep) {
+    constexpr int64_t kMs = 1000000;
+    const int64_t period = std::llround(Sequencer::PeriodFromTempo(126.0) * 1e6);
+    // What the output says of the run before (its grid 30 ms behind) holds no first step
+    // back; the run's own later steps go that much later.
+    recorder.sendAheadNs = -30 * kMs;
+    const int64_t at = clock->NowNs() + 100 * kMs;
+    sequencer.StartAt(at);
+    EXPECT_EQ(clock->deadline, at);
+    RunUntil(100);
+    ASSERT_EQ(recorder.Plays().size(), 1u);
+    RunUntil(100 + period / kMs + 29);
+    EXPECT_EQ(recorder.Plays().size(), 1u);
+    EXPECT_EQ(clock->deadline, at + period + 30 * kMs);
+    RunUntil(100 + period / kMs + 31);
+    EXPECT_EQ(recorder.Plays().size(), 2u);
+}
+
 TEST_F(SequencerTest, StartPlacesTheFirstStepOnTheFirstFrameTheOutputHasNotPlayed) {
     constexpr int64_t kMs = 1000000;
     recorder.leadNs = 20 * kMs;
