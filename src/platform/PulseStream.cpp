@@ -13,11 +13,10 @@ namespace {
 
 constexpr unsigned kChannels = 2;
 constexpr int64_t kFrameBytes = kChannels * sizeof(float);
-// What the stream keeps queued on the server, the sink's own buffer included (the server
-// splits it between the two): two requests, and no less than kMinQueuedNs. A request
-// is at least one block and no shorter than kMinRequestNs: the server cannot be asked
-// for data much more often than that without underruns on a busy machine (measured
-// with two busy loops on both cores of a two-core machine).
+// What the stream keeps queued on the server: two requests, and no less than
+// kMinQueuedNs. A request is at least one block and no shorter than kMinRequestNs: the
+// server cannot be asked for data much more often than that without underruns on a busy
+// machine (measured with two busy loops on both cores of a two-core machine).
 constexpr unsigned kQueuedRequests = 2;
 constexpr int64_t kMinQueuedNs = 8000000;
 constexpr int64_t kMinRequestNs = 2500000;
@@ -112,10 +111,13 @@ bool PulseStream::Open(const std::string& sink,
     attr.prebuf = static_cast<uint32_t>(-1);
     attr.minreq = static_cast<uint32_t>(requestFrames * kFrameBytes);
     attr.fragsize = static_cast<uint32_t>(-1);
-    // The queue is the whole time from a write to the ear: the server sets the sink's
-    // latency from it instead of adding the sink's on top.
+    // The server asks for a request's worth as the sink takes it, and keeps the sink's
+    // own latency at about one request. (Left to set the sink's latency from the whole
+    // queue, a server gives a null sink a fraction of a millisecond, at which its clock
+    // runs a thousand ppm and more off and its timing reports no longer agree between
+    // programs to a sample.)
     const auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
+        static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_EARLY_REQUESTS);
     const bool connected =
         pa_stream_connect_playback(stream_, sink.empty() ? nullptr : sink.c_str(), &attr, flags,
                                    nullptr, nullptr) == 0 &&
