@@ -120,9 +120,9 @@ void LinkSession::OnStartStop(bool playing) {
         window_.PostMessage(MSG_REMOTE_STOP, 0, 0);
         return;
     }
-    const int64_t latency = hooks_.latencyNs ? hooks_.latencyNs() : 0;
+    // The moment the session's start is heard: the step clock meets it with the lead.
     window_.PostMessage(MSG_REMOTE_START, 0,
-                        static_cast<intptr_t>(FromLink(state.timeForIsPlaying()) - latency));
+                        static_cast<intptr_t>(FromLink(state.timeForIsPlaying())));
 }
 
 int64_t LinkSession::BeginRun(int64_t earliestNs, bool announce) {

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <charconv>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QTimer>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -152,6 +154,7 @@ LocalInstanceLink::~LocalInstanceLink() {
                 socket->disconnect(this);
         server_->close();
         server_.reset();
+        ::unlink(LeadPath(ownPath_).c_str());
     }
     if (!madeFolder_.empty())
         ::rmdir(madeFolder_.c_str());
@@ -202,11 +205,59 @@ bool LocalInstanceLink::Listen(TitleSource title,
     return true;
 }
 
-bool LocalInstanceLink::Deliver(int message, int64_t originNs) {
+bool LocalInstanceLink::Deliver(int message, int64_t heardNs) {
     if (!IsBroadcastMessage(message) || !title_ || !poster_ || !HasCaptionMark(title_()))
         return false;
-    poster_(message, message == MSG_REMOTE_START ? originNs : 0);
+    poster_(message, message == MSG_REMOTE_START ? heardNs : 0);
     return true;
+}
+
+std::string LocalInstanceLink::LeadPath(const std::string& socketPath) const {
+    const std::string name = fs::path(socketPath).filename().string();
+    return (fs::path(folder_) / (kLeadPrefix + name.substr(std::strlen(kSocketPrefix)))).string();
+}
+
+void LocalInstanceLink::PublishLead(int64_t leadNs) {
+    if (!server_ || leadNs < 0)
+        return;
+    // Written whole under another name and renamed: a reader sees the old or the new.
+    const std::string path = LeadPath(ownPath_);
+    const std::string temporary = path + ".new";
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    const std::string text = std::to_string(leadNs) + "\n";
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0)
+        ::unlink(temporary.c_str());
+}
+
+int64_t LocalInstanceLink::OthersLeadNs() {
+    int64_t longest = 0;
+    for (const std::string& socket : Instances()) {
+        if (socket == ownPath_)
+            continue;
+        // A regular file of a few digits, or nothing is believed.
+        const int fd =
+            ::open(LeadPath(socket).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat info {};
+        char text[24] = {};
+        ssize_t length = 0;
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
+            length = ::read(fd, text, sizeof(text) - 1);
+        ::close(fd);
+        int64_t lead = 0;
+        const char* end = text + std::max<ssize_t>(length, 0);
+        const auto [last, error] = std::from_chars(text, end, lead);
+        if (error == std::errc{} && last != text && (last == end || *last == '\n') && lead > 0 &&
+            lead <= kMaxLeadNs)
+            longest = std::max(longest, lead);
+    }
+    return longest;
 }
 
 void LocalInstanceLink::OnConnection() {
@@ -253,9 +304,11 @@ void LocalInstanceLink::OnRequest(QLocalSocket* socket) {
         return;
     }
     socket->readAll();
-    const bool yes = request.kind == ParsedRequest::kPlayingQuery
-                         ? playing_ && playing_()
-                         : Deliver(request.message, request.origin);
+    const int64_t heard = request.origin > 0 && request.origin <= INT64_MAX - kFormerLeadNs
+                              ? request.origin + kFormerLeadNs
+                              : 0;
+    const bool yes = request.kind == ParsedRequest::kPlayingQuery ? playing_ && playing_()
+                                                                  : Deliver(request.message, heard);
     socket->write(QByteArray(1, yes ? kAnswerPosted : kAnswerIgnored));
     socket->flush();
     socket->disconnectFromServer();
@@ -284,8 +337,9 @@ std::vector<std::string> LocalInstanceLink::Instances() {
         if (owner <= 0 || ::lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode))
             continue;
         if (kill(owner, 0) != 0 && errno == ESRCH) {
-            // Left behind by an instance that is gone.
+            // Left behind by an instance that is gone, with its lead.
             ::unlink(path.c_str());
+            ::unlink(LeadPath(path).c_str());
             continue;
         }
         running.push_back(path);
@@ -302,8 +356,9 @@ bool LocalInstanceLink::HasOthers() {
 unsigned LocalInstanceLink::Broadcast(int message, intptr_t, intptr_t lParam) {
     // One write: a reader gets the origin line with its start.
     QByteArray bytes = QByteArray::number(message) + '\n';
-    if (message == MSG_REMOTE_START && lParam > 0)
-        bytes += kOriginPrefix + QByteArray::number(static_cast<qint64>(lParam)) + '\n';
+    if (message == MSG_REMOTE_START && lParam > kFormerLeadNs)
+        bytes +=
+            kOriginPrefix + QByteArray::number(static_cast<qint64>(lParam - kFormerLeadNs)) + '\n';
     auto round = std::make_shared<Round>();
     round->deadline = QDeadlineTimer(kAnswerTimeoutMs);
     round->message = message;

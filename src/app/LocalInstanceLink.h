@@ -35,10 +35,16 @@ namespace mb {
 // that no neighbour can use up the file descriptors the socket needs to take the next.
 //
 // A request is the message number in decimal on a line of its own. A start may carry
-// the moment its sender's first step sounds on a second line, "origin " and the
-// CLOCK_MONOTONIC nanoseconds, written together with the first: an instance that reads
+// the moment its sender's first step is heard on a second line, "origin " and the
+// CLOCK_MONOTONIC nanoseconds less kFormerLeadNs, written together with the first: the
+// versions whose lead was fixed at kFormerLeadNs send and read that line as the moment
+// their first step is sent, so that they meet the same moment. An instance that reads
 // only the first line starts at once as before, and a start without the second line
 // starts at once here.
+//
+// Each instance also makes its lead known (PublishLead): a file "lead-" and its process
+// id beside its socket holds it in decimal nanoseconds, so that a start can be placed
+// where every instance meets it without asking any of them.
 class LocalInstanceLink : public QObject, public InstanceLink {
 public:
     static constexpr int kMaxInstances = 100;
@@ -55,11 +61,17 @@ public:
     static constexpr const char* kFolderName = "marrowbeat";
     static constexpr const char* kSocketPrefix = "instance-";
     static constexpr const char* kOriginPrefix = "origin ";
+    static constexpr const char* kLeadPrefix = "lead-";
+    // What the origin line's moment is short of the moment the first step is heard.
+    static constexpr int64_t kFormerLeadNs = 120'000'000;
+    // A lead file that says more than this is not believed.
+    static constexpr int64_t kMaxLeadNs = 2'000'000'000;
 
     // Reads the window's title now.
     using TitleSource = std::function<std::string()>;
-    // Queues a message for the window; originNs is 0 unless a start carried its moment.
-    using Poster = std::function<void(int message, int64_t originNs)>;
+    // Queues a message for the window; heardNs is 0 unless a start carried the moment
+    // its first step is heard.
+    using Poster = std::function<void(int message, int64_t heardNs)>;
     // Whether this instance is playing now.
     using PlayingSource = std::function<bool()>;
     // A Broadcast is over: every other instance has answered or been skipped. posted
@@ -80,13 +92,18 @@ public:
     // others).
     bool
     Listen(TitleSource title, Poster poster, PlayingSource playing, const std::string& folder = {});
-    // lParam of MSG_REMOTE_START: the moment of the first step, or 0. Returns at once:
-    // 1 when the message was posted to this instance's own window, else 0; the other
-    // instances' answers reach the round observer.
+    // lParam of MSG_REMOTE_START: the moment the first step is heard, or 0. Returns at
+    // once: 1 when the message was posted to this instance's own window, else 0; the
+    // other instances' answers reach the round observer.
     unsigned Broadcast(int message, intptr_t wParam, intptr_t lParam) override;
     // Whether the folder holds the socket of another running instance. Looks at the
     // folder and the process table only, never at the other instances' sockets.
     bool HasOthers() override;
+    // The longest lead the other running instances have made known (their lead files),
+    // 0 when none has. Reads the folder only.
+    int64_t OthersLeadNs() override;
+    // Makes this instance's lead known to the others (after Listen).
+    void PublishLead(int64_t leadNs);
     // Told when each Broadcast is over (for tools and tests).
     void SetRoundObserver(RoundObserver observer) { roundObserver_ = std::move(observer); }
 
@@ -118,7 +135,9 @@ private:
     // Takes the connections waiting on this instance's socket.
     void OnConnection();
     void OnRequest(QLocalSocket* socket);
-    bool Deliver(int message, int64_t originNs);
+    bool Deliver(int message, int64_t heardNs);
+    // The lead file of the instance with the process id in a socket's name.
+    std::string LeadPath(const std::string& socketPath) const;
     // The sockets of the running instances, this one's included, among the first
     // kMaxInstances names of the folder; those of instances that are gone are removed.
     std::vector<std::string> Instances();

@@ -249,10 +249,11 @@ void MainWindow::Start(const std::string& commandLinePath) {
 
     if (options_.linkInstances) {
         instances_.Listen([this] { return windowTitle().toStdString(); },
-                          [this](int message, int64_t origin) {
-                              PostMessage(message, 0, static_cast<intptr_t>(origin));
+                          [this](int message, int64_t heard) {
+                              PostMessage(message, 0, static_cast<intptr_t>(heard));
                           },
                           [this] { return sequencer_.running(); });
+        instances_.PublishLead(soundEngine_.LeadNs());
     }
     if (options_.link || PersistedSettings::ReadLinkSetting(*settings_))
         SetLinkOn(true);
@@ -329,6 +330,8 @@ bool MainWindow::event(QEvent* event) {
             prompts_.ShowNotice(kOutputLostText);
         else if (e.kind == RtAudioOutput::Event::kFellBack)
             prompts_.ShowNotice(e.text);
+        else if (e.kind == RtAudioOutput::Event::kLatency)
+            instances_.PublishLead(e.latencyNs);
         return true;
     }
     const int type = static_cast<int>(event->type());

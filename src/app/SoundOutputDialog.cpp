@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 
 #include "platform/RtAudioOutput.h"
@@ -24,6 +25,7 @@ constexpr ApiName kApis[] = {
 };
 
 constexpr const char* kDefaultDevice = "Default device";
+constexpr const char* kJack = "jack";
 
 } // namespace
 
@@ -43,7 +45,13 @@ SoundOutputDialog::SoundOutputDialog(QWidget* owner,
          frames *= 2)
         buffer_->addItem(QString("%1 frames").arg(frames), frames);
     buffer_->setCurrentIndex(std::max(0, buffer_->findData(current.bufferFrames)));
+    serverBuffer_ = new QLabel(this);
+    auto* bufferRow = new QHBoxLayout;
+    bufferRow->setContentsMargins(0, 0, 0, 0);
+    bufferRow->addWidget(buffer_);
+    bufferRow->addWidget(serverBuffer_);
     latency_ = new QLabel(this);
+    latency_->setWordWrap(true);
     auto* now = new QLabel(status.lost ? QString("Lost: opening it again every 2 s")
                                        : QString::fromStdString(status.description),
                            this);
@@ -56,14 +64,17 @@ SoundOutputDialog::SoundOutputDialog(QWidget* owner,
     auto* form = new QFormLayout(this);
     form->addRow("Back end:", api_);
     form->addRow("Device:", device_);
-    form->addRow("Buffer:", buffer_);
+    form->addRow("Buffer:", bufferRow);
     form->addRow("Latency:", latency_);
     form->addRow("Playing now:", now);
     form->addRow(buttons);
 
     FillDevices(current.device);
     ShowLatency();
-    connect(api_, &QComboBox::currentIndexChanged, this, [this] { FillDevices({}); });
+    connect(api_, &QComboBox::currentIndexChanged, this, [this] {
+        FillDevices({});
+        ShowLatency();
+    });
     connect(buffer_, &QComboBox::currentIndexChanged, this, [this] { ShowLatency(); });
 }
 
@@ -84,17 +95,51 @@ void SoundOutputDialog::FillDevices(const std::string& keep) {
     }
 }
 
+bool SoundOutputDialog::ServerSetsBuffer() const {
+    const std::string api = api_->currentData().toString().toStdString();
+    return api == kJack || (api.empty() && status_.serverSetsBuffer);
+}
+
 void SoundOutputDialog::ShowLatency() {
+    const std::string api = api_->currentData().toString().toStdString();
+    // What plays now is what the back end chosen gives (Automatic: whatever opened).
+    const bool playing =
+        !status_.lost && !status_.api.empty() && (api.empty() || api == status_.api);
+    const bool server = ServerSetsBuffer();
+    buffer_->setVisible(!server);
+    serverBuffer_->setVisible(server);
+    if (server)
+        serverBuffer_->setText(
+            playing ? QString("%1 frames, set by the JACK server").arg(status_.bufferFrames)
+                    : QString("Set by the JACK server"));
     const uint32_t rate = status_.rate != 0 ? status_.rate : RtAudioOutput::kRate;
-    const int frames = buffer_->currentData().toInt();
-    latency_->setText(
-        QString("%1 ms per buffer at %2 Hz").arg(1000.0 * frames / rate, 0, 'f', 1).arg(rate));
+    const int frames =
+        server ? (playing ? status_.bufferFrames : 0) : buffer_->currentData().toInt();
+    QString text;
+    if (frames > 0)
+        text =
+            QString("%1 ms per buffer at %2 Hz").arg(1000.0 * frames / rate, 0, 'f', 1).arg(rate);
+    // The latency in use: from a key or an edit to its sound, as the output places it.
+    if (playing && status_.latencyMs > 0.0 && (server || frames == status_.bufferFrames)) {
+        const QString heard = QString("sound %1 ms after a key").arg(status_.latencyMs, 0, 'f', 1);
+        text = text.isEmpty() ? heard : text + "; " + heard;
+    }
+    latency_->setText(text);
+}
+
+QString SoundOutputDialog::BufferText() const {
+    return ServerSetsBuffer() ? serverBuffer_->text() : buffer_->currentText();
+}
+
+QString SoundOutputDialog::LatencyText() const {
+    return latency_->text();
 }
 
 OutputChoice SoundOutputDialog::Choice() const {
     OutputChoice choice;
     choice.api = api_->currentData().toString().toStdString();
     choice.device = device_->currentData().toString().toStdString();
+    // The server's buffer is kept as the choice was, for a later back end that takes it.
     choice.bufferFrames = buffer_->currentData().toInt();
     return choice;
 }

@@ -89,7 +89,15 @@ int64_t Sequencer::DueNs(double offsetMs) const {
 }
 
 void Sequencer::Start() {
-    StartRun(timer_->ToMonotonicNs(static_cast<double>(timer_->ElapsedMs())), false, true);
+    // The first step on the first frame the output has not played yet: it is heard as
+    // soon as the output allows, and the step clock sends the others their lead ahead of
+    // that grid. The output's word may be old (it stood still): never further back than
+    // the lead, so that the run does not begin behind its steps.
+    const int64_t now = timer_->ToMonotonicNs(static_cast<double>(timer_->ElapsedMs()));
+    const int64_t earliest = sound_->EarliestNs();
+    const int64_t origin =
+        earliest < now ? std::max(earliest, now - std::max<int64_t>(sound_->LeadNs(), 0)) : now;
+    StartRun(origin, false, true);
 }
 
 void Sequencer::StartAt(int64_t originNs) {
@@ -167,17 +175,25 @@ void Sequencer::Toggle() {
     // With Ctrl held this instance starts or stops alone.
     const bool announce = keys_ == nullptr || !keys_->IsCtrlDown();
     int message;
-    int64_t origin = 0;
+    // When the first step is heard.
+    int64_t heard = 0;
     if (!running()) {
         message = MSG_REMOTE_START;
         const bool others = announce && instances_ != nullptr && instances_->HasOthers();
-        const int64_t lead = others ? kStartLeadNs : 0;
+        const int64_t lead = sound_->LeadNs();
+        const int64_t now = timer_->NowNs();
+        // With others, the first step is heard when each of them can meet it.
+        const int64_t ahead =
+            others
+                ? std::max(kStartLeadNs, std::max(lead, instances_->OthersLeadNs()) + kNoticeNs) -
+                      lead
+                : 0;
         if (SessionOn()) {
-            StartOnSession(timer_->NowNs() + lead, announce);
-            origin = originNs_;
+            StartOnSession(now + ahead, announce);
+            heard = originNs_ + lead;
         } else if (others) {
-            origin = timer_->NowNs() + lead;
-            StartAt(origin);
+            heard = now + ahead + lead;
+            StartAt(now + ahead);
         } else {
             Start();
         }
@@ -188,7 +204,7 @@ void Sequencer::Toggle() {
             session_->EndRun(announce);
     }
     if (announce && instances_ != nullptr)
-        instances_->Broadcast(message, 0, static_cast<intptr_t>(origin));
+        instances_->Broadcast(message, 0, static_cast<intptr_t>(heard));
 }
 
 int64_t Sequencer::SessionDueNs(int64_t n, int64_t afterNs, int64_t fallbackNs) const {
@@ -214,8 +230,11 @@ int64_t Sequencer::Tick() {
     const bool first = firstStepPending_ != 0;
     const bool onSession = onSession_ != 0;
     // A sound device whose clock runs fast takes the run's grid earlier than the
-    // monotonic clock has it: each step is taken that much before its time.
-    const int64_t ahead = sound_->SendAheadNs();
+    // monotonic clock has it: each step is taken that much before its time (later, when
+    // the run is behind its moments). Before its first step the run has no place yet:
+    // what the output says is of the run before, and a step is never taken late for it.
+    const int64_t ahead =
+        first ? std::max<int64_t>(sound_->SendAheadNs(), 0) : sound_->SendAheadNs();
     const int64_t lastNs = DueNs(lastDueMs_);
     // The first step keeps its moment whatever the tempo does before it.
     int64_t sessionDueNs = 0;
@@ -400,8 +419,10 @@ bool Sequencer::OnWindowMessage(int message, intptr_t wParam, intptr_t lParam) {
         if (running())
             return true;
         const int64_t now = timer_->NowNs();
-        const auto origin = static_cast<int64_t>(lParam);
-        const bool ahead = origin >= now && origin - now <= kMaxLeadNs;
+        // This instance's first step is sent its own lead before the moment it is heard.
+        const auto heard = static_cast<int64_t>(lParam);
+        const int64_t origin = heard - sound_->LeadNs();
+        const bool ahead = heard > 0 && origin >= now && origin - now <= kMaxLeadNs;
         if (SessionOn())
             StartOnSession(ahead ? std::max(origin - kBarToleranceNs, now) : now, false);
         else if (ahead)

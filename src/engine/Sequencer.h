@@ -40,9 +40,13 @@ public:
     // Stops the clock and ends its thread, before the things it plays through go away.
     void Shutdown();
 
-    // How far ahead a start announced to other instances (or to a shared session's
-    // other programs) places its first step, so that each of them can start on it.
-    static constexpr int64_t kStartLeadNs = 150'000'000;
+    // A start announced to other instances is heard this long after Space at the
+    // earliest, so that each of them can start on it: time for them to hear of it, get
+    // their output going and send their first step their own lead ahead of it. When an
+    // instance's lead (this one's or the longest another has made known) is longer, the
+    // start is heard that lead plus kNoticeNs after Space.
+    static constexpr int64_t kStartLeadNs = 60'000'000;
+    static constexpr int64_t kNoticeNs = 35'000'000;
     // An announced first step further ahead than this is not believed: the instance
     // starts at once instead. A start on a shared session's next bar may lie a whole bar
     // ahead: four beats at 20 BPM, the slowest tempo such a session keeps, are 12 s.
@@ -57,8 +61,8 @@ public:
 
     // Starts when stopped, stops when running, and tells the other instances (and the
     // shared session, while it is on) unless Ctrl is held. A start that others are told
-    // of begins kStartLeadNs ahead, on the moment they are told; with the session on it
-    // begins on the session's next bar.
+    // of is heard kStartLeadNs after Space (see there), at the moment they are told;
+    // with the session on it begins on the session's next bar from then.
     void Toggle();
     // Starts at once: the first step sounds now.
     void Start();
@@ -76,10 +80,11 @@ public:
     // The sound toggle changed state.
     void MuteToggled();
     // Handles the four step-clock messages; returns false for any other message. A
-    // MSG_REMOTE_START whose lParam holds the sender's first step (CLOCK_MONOTONIC
-    // nanoseconds) starts on it when it is still to come; with lParam 0, or a moment
-    // already past or too far ahead, at once. With the shared session on, the start
-    // lands on the session's first bar from that moment.
+    // MSG_REMOTE_START whose lParam holds the moment the sender's first step is heard
+    // (CLOCK_MONOTONIC nanoseconds) starts so that this instance's first step is heard
+    // then too, when there is still time for it (the lead); with lParam 0, or a moment
+    // too close, already past or too far ahead, at once. With the shared session on, the
+    // start lands on the session's first bar from that moment.
     bool OnWindowMessage(int message, intptr_t wParam, intptr_t lParam);
     // Takes in what the step clock has done since the last look: the step light moves
     // as the steps taken say, and the loop strip marks the loop whose pass began last.

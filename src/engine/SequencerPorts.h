@@ -78,6 +78,12 @@ public:
     // How much earlier than its time a step must be taken for the sound to meet it
     // (see AudioMixer::sendAheadNs). Any thread.
     virtual int64_t SendAheadNs() const { return 0; }
+    // How long after its time a step is heard (the output's lead, see
+    // AudioMixer::LatencyNs). Any thread.
+    virtual int64_t LeadNs() const { return 0; }
+    // The earliest moment a step can still be placed on (see AudioMixer::nextFrameNs);
+    // INT64_MAX when the output does not say. Window thread.
+    virtual int64_t EarliestNs() const { return INT64_MAX; }
 };
 
 // The state of the keyboard at this moment (not of the message being handled). Any
@@ -90,8 +96,8 @@ public:
 
 // Posts a message to every running instance of the program, this one included.
 // MSG_REMOTE_START may carry in lParam the moment (CLOCK_MONOTONIC nanoseconds) at which
-// the sender's first step sounds; 0 means at once. Window thread; neither call waits on
-// another instance.
+// the sender's first step is heard; 0 means at once. Each instance meets that moment
+// with its own lead. Window thread; no call waits on another instance.
 class InstanceLink {
 public:
     virtual ~InstanceLink() = default;
@@ -100,6 +106,9 @@ public:
     virtual unsigned Broadcast(int message, intptr_t wParam, intptr_t lParam) = 0;
     // Whether another instance is running now.
     virtual bool HasOthers() = 0;
+    // The longest lead (see StepSound::LeadNs) that another running instance has made
+    // known; 0 when none has.
+    virtual int64_t OthersLeadNs() { return 0; }
 };
 
 // What follows the step grid besides the sound (the MIDI output): every step taken, the

@@ -278,6 +278,14 @@ int64_t SoundEngine::SendAheadNs() const {
     return device_ ? device_->mixer().sendAheadNs() : 0;
 }
 
+int64_t SoundEngine::LeadNs() const {
+    return device_ ? device_->mixer().LatencyNs() : 0;
+}
+
+int64_t SoundEngine::EarliestNs() const {
+    return device_ ? device_->mixer().nextFrameNs() : INT64_MAX;
+}
+
 void SoundEngine::SilenceAll() {
     if (device_)
         device_->StopAllVoices();

@@ -85,6 +85,8 @@ public:
     void MuteAll() override;
     void UnmuteAll() override;
     int64_t SendAheadNs() const override;
+    int64_t LeadNs() const override;
+    int64_t EarliestNs() const override;
 
     bool IsPlaying(int loop, int step) const;
 

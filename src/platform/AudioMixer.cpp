@@ -61,8 +61,9 @@ AudioMixer::AudioMixer(const Config& config) : config_(config) {
 
 void AudioMixer::StoreLatency() {
     latencyNs_.store(
-        std::llround((static_cast<double>(config_.latencyFrames) + config_.headroomFrames) * 1e9 /
-                     config_.rate) +
+        std::llround((static_cast<double>(config_.latencyFrames + config_.heardAfterFrames) +
+                      config_.headroomFrames) *
+                     1e9 / config_.rate) +
             config_.leadNs,
         std::memory_order_relaxed);
 }
@@ -93,16 +94,23 @@ void AudioMixer::MappingMoved(int64_t nowNs) {
 }
 
 void AudioMixer::SetLead(int64_t leadNs) {
+    // The blocks' times come that much earlier from now on: the mapping moves with them,
+    // so that the change is not taken for a jump of the stream. streamAt_, counted from
+    // a fixed moment, moves forward by as much as the lead grew: the steps of a run
+    // already placed are sent that much earlier and keep their frames.
+    if (anchored_)
+        anchorNs_ -= leadNs - config_.leadNs;
     config_.leadNs = leadNs;
     StoreLatency();
 }
 
 void AudioMixer::TimeUnknown(int64_t nowNs) {
     movedNs_ = nowNs;
+    timeUnknown_ = true;
 }
 
 bool AudioMixer::Settled(int64_t nowNs) const {
-    return anchored_ && nowNs - movedNs_ >= config_.settleNs;
+    return anchored_ && !timeUnknown_ && nowNs - movedNs_ >= config_.settleNs;
 }
 
 void AudioMixer::UpdateAnchor(int64_t nowNs) {
@@ -173,9 +181,7 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
     // For what follows the sound elsewhere (MIDI): the frame the mapping gives to a
     // moment, less the frame the stream is at then. A callback that runs late makes the
     // stream look behind, so the least delayed of the recent ones has the say.
-    if (config_.exactTimes) {
-        soundDelayNs_.store(config_.leadNs, std::memory_order_relaxed);
-    } else {
+    if (!config_.exactTimes) {
         const double implied =
             static_cast<double>(blockStart) - static_cast<double>(nowNs - anchorNs_) * rate() / 1e9;
         streamAt_ = std::max(implied, streamAt_ - kStreamAtDecayFrames);
@@ -185,7 +191,13 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
             std::memory_order_relaxed);
     }
     UpdateSendAhead();
+    // With exact times a command is heard the lead after its time, and a step of the
+    // latest run as much earlier as its grid has crept ahead.
+    if (config_.exactTimes)
+        soundDelayNs_.store(config_.leadNs - sendAheadNs_.load(std::memory_order_relaxed),
+                            std::memory_order_relaxed);
     const bool settled = Settled(nowNs);
+    timeUnknown_ = false;
     // Steps that waited for the stream to settle first, so that the oldest step of each
     // run places its origin. Then the step clock's lane: a trigger it sent can only name
     // a sound whose addition the window thread sent before, and a trigger is applied only
@@ -217,13 +229,19 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
         Limit(out, 2 * static_cast<size_t>(frames));
     rendered_ += frames;
     renderedOut_.store(rendered_, std::memory_order_relaxed);
+    // With exact times: the moment whose frame is the first one not rendered yet.
+    if (config_.exactTimes)
+        nextFrameNs_.store(nowNs + std::llround(frames * 1e9 / config_.rate),
+                           std::memory_order_relaxed);
 }
 
 void AudioMixer::UpdateSendAhead() {
     const double crept = streamAt_ - runStreamAt_;
     int64_t ahead = 0;
-    if (crept > 0.0) // false while NaN: no run yet
-        ahead = std::min<int64_t>(std::llround(crept * 1e9 / rate()), kMaxSendAheadNs);
+    // Behind (a run that started late, a lead that came down) the steps go later.
+    if (!std::isnan(crept)) // no run yet
+        ahead = std::clamp<int64_t>(std::llround(crept * 1e9 / rate()), -kMaxSendAheadNs,
+                                    kMaxSendAheadNs);
     sendAheadNs_.store(ahead, std::memory_order_relaxed);
 }
 
@@ -268,6 +286,8 @@ void AudioMixer::Restart(const Config& config) {
     runs_ = {};
     runStreamAt_ = std::numeric_limits<double>::quiet_NaN();
     sendAheadNs_.store(0, std::memory_order_relaxed);
+    if (!config_.exactTimes)
+        nextFrameNs_.store(INT64_MAX, std::memory_order_relaxed);
     // Every waiting command is placed again once the new stream has settled.
     for (int i = 0; i < pendingCount_; ++i)
         pending_[static_cast<size_t>(i)].frame = kUnplaced;
@@ -407,6 +427,12 @@ void AudioMixer::EndRun(uint32_t run) {
             pending_[static_cast<size_t>(kept++)] = t;
     }
     pendingCount_ = kept;
+    // The latest run over, no step is sent for it any more: the next run's are sent on
+    // their own moments until it is placed.
+    const RunOrigin& latest =
+        runs_[static_cast<size_t>((nextRun_ + kRunOrigins - 1) % kRunOrigins)];
+    if (latest.run != 0 && RunEnds::Covers(lastEndedRun_, latest.run))
+        runStreamAt_ = std::numeric_limits<double>::quiet_NaN();
     for (RunOrigin& r : runs_)
         if (RunEnds::Covers(lastEndedRun_, r.run))
             r = RunOrigin{};

@@ -62,9 +62,12 @@ public:
     struct Config {
         // Output frames per second.
         uint32_t rate = 44100;
-        // Frames between a command's time and the frame it sounds on: 0 offline, one
-        // buffer plus the device's own latency (and the step clock's allowance) live.
+        // Frames between a command's time and the frame it is rendered on: 0 offline, one
+        // buffer plus the step clock's allowance live.
         int64_t latencyFrames = 0;
+        // Frames from rendering a frame to hearing it (the device's own latency): part of
+        // LatencyNs, not of where a command is placed.
+        int64_t heardAfterFrames = 0;
         // Frames of room the mapping keeps ahead of the stream's frame count when it has
         // to move forward: 0 offline; live, enough for the bursts of a sound server.
         double headroomFrames = 0.0;
@@ -126,17 +129,19 @@ public:
     bool IsIdle() const;
     // Audio thread, before a Render: the time given with the next block is only a guess
     // (an output that says when its frames are heard has not said it yet). New runs wait
-    // until the times are known and steady.
+    // until the times are known (and steady for settleNs).
     void TimeUnknown(int64_t nowNs);
     // Audio thread, before a Render: with exact times, the lead is now `leadNs` (the
-    // output gives each block's time that much earlier from now on).
+    // output gives each block's time that much earlier from now on). Runs already placed
+    // keep their frames; their steps are sent earlier by as much as the lead grew (see
+    // sendAheadNs).
     void SetLead(int64_t leadNs);
 
     uint32_t rate() const { return config_.rate; }
-    // How long after a command's time its frame plays, as the mapping places it (the
-    // latency and the headroom, or with exact times the lead): a step that must be heard
-    // at a given moment is sent this much earlier. Any thread (the stream's configuration changes
-    // on another).
+    // How long after a command's time its frame is heard, as the mapping places it (the
+    // latency, the headroom and the device's own latency, or with exact times the lead):
+    // a step that must be heard at a given moment is sent this much earlier. Any thread
+    // (the stream's configuration changes on another).
     int64_t LatencyNs() const { return latencyNs_.load(std::memory_order_relaxed); }
     // Any thread: how long after its time a command sounds, in nanoseconds, as of the
     // last callback: the latency plus the lead the mapping keeps over the stream (its
@@ -149,9 +154,17 @@ public:
     // clock consumes the run's grid, which is counted in its own frames, ahead of the
     // moments the step clock sends the steps at; by as much as it has crept ahead since
     // the run's origin was placed (at most kMaxSendAheadNs) the steps go earlier, so
-    // that they never arrive after their frame.
+    // that they never arrive after their frame. Negative when the run is behind its
+    // moments (it started late, its step came late, the lead came down): its steps go
+    // that much later, still in time, so that an edit made the lead before a step is
+    // heard at it.
     int64_t sendAheadNs() const { return sendAheadNs_.load(std::memory_order_relaxed); }
     static constexpr int64_t kMaxSendAheadNs = 1'000'000'000;
+    // Any thread, with exact times: the moment (on the producers' clock) whose frame is
+    // the first one not rendered yet, as of the last callback: a run whose origin is
+    // there starts as soon as the output can play it. INT64_MAX before the first callback
+    // and without exact times (the mapping from callbacks does not say it precisely).
+    int64_t nextFrameNs() const { return nextFrameNs_.load(std::memory_order_relaxed); }
 
     // The final stage of every mix, live and rendered: samples up to -1 dBFS pass
     // unchanged, louder ones bend smoothly towards full scale and never reach beyond it.
@@ -235,6 +248,7 @@ private:
     std::atomic<int64_t> latencyNs_{0};
     std::atomic<int64_t> soundDelayNs_{0};
     std::atomic<int64_t> sendAheadNs_{0};
+    std::atomic<int64_t> nextFrameNs_{INT64_MAX};
     std::atomic<const RunEnds*> followedEnds_{nullptr};
 
     // Audio thread only from here on.
@@ -257,6 +271,8 @@ private:
     int64_t movedNs_ = 0;
     // With exact times: the moment that streamAt_ counts from.
     int64_t exactSinceNs_ = 0;
+    // The time given with the block being rendered is only a guess (TimeUnknown).
+    bool timeUnknown_ = false;
     // The stream's furthest frame (as implied at the anchor time) over the current
     // window of callbacks, and the frames the mapping still means to come back by.
     double windowMax_ = 0.0;

@@ -31,6 +31,11 @@ struct OutputStatus {
     int bufferFrames = 0;
     // One buffer at the output's rate, in milliseconds.
     double bufferMs = 0.0;
+    // How long after a key or an edit its sound is heard, in milliseconds, as the
+    // output places it now.
+    double latencyMs = 0.0;
+    // The server sets the buffer (JACK): the choice's buffer has no effect.
+    bool serverSetsBuffer = false;
     // The output went away and is being opened again in the background.
     bool lost = false;
 };

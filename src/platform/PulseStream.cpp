@@ -13,8 +13,13 @@ namespace {
 
 constexpr unsigned kChannels = 2;
 constexpr int64_t kFrameBytes = kChannels * sizeof(float);
-// The stream keeps this many blocks queued on the server.
-constexpr unsigned kQueuedBlocks = 8;
+// What the stream keeps queued on the server: two requests, and no less than
+// kMinQueuedNs. A request is at least one block and no shorter than kMinRequestNs: the
+// server cannot be asked for data much more often than that without underruns on a busy
+// machine (measured with two busy loops on both cores of a two-core machine).
+constexpr unsigned kQueuedRequests = 2;
+constexpr int64_t kMinQueuedNs = 8000000;
+constexpr int64_t kMinRequestNs = 2500000;
 constexpr int kCallbackPriority = 70;
 // A new report is asked for when the last one is older than this; right after the
 // mapping starts, with every block, so that the earliest reports are soon found.
@@ -68,7 +73,15 @@ bool PulseStream::Open(const std::string& sink,
     bufferFrames_ = bufferFrames;
     block_.assign(static_cast<size_t>(kChannels) * bufferFrames, 0.0f);
     nsPerFrame_ = 1e9 / rate;
-    queuedNs_ = static_cast<int64_t>(bufferFrames) * kQueuedBlocks * 1000000000 / rate;
+    const auto framesIn = [rate](int64_t ns) {
+        return static_cast<unsigned>((ns * rate + 999999999) / 1000000000);
+    };
+    // Whole blocks per request.
+    const unsigned requestFrames =
+        (std::max(bufferFrames, framesIn(kMinRequestNs)) + bufferFrames - 1) / bufferFrames *
+        bufferFrames;
+    const unsigned queuedFrames = std::max(requestFrames * kQueuedRequests, framesIn(kMinQueuedNs));
+    queuedNs_ = static_cast<int64_t>(queuedFrames) * 1000000000 / rate;
     loop_ = pa_threaded_mainloop_new();
     context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Marrowbeat");
     pa_context_set_state_callback(
@@ -94,15 +107,28 @@ bool PulseStream::Open(const std::string& sink,
         stream_, [](pa_stream*, void*) {}, this);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = static_cast<uint32_t>(bufferFrames * kQueuedBlocks * kFrameBytes);
+    attr.tlength = static_cast<uint32_t>(queuedFrames * kFrameBytes);
     attr.prebuf = static_cast<uint32_t>(-1);
-    attr.minreq = static_cast<uint32_t>(bufferFrames * kFrameBytes);
+    attr.minreq = static_cast<uint32_t>(requestFrames * kFrameBytes);
     attr.fragsize = static_cast<uint32_t>(-1);
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED);
+    // The server asks for a request's worth as the sink takes it, and keeps the sink's
+    // own latency at about one request. (Left to set the sink's latency from the whole
+    // queue, a server gives a null sink a fraction of a millisecond, at which its clock
+    // runs a thousand ppm and more off and its timing reports no longer agree between
+    // programs to a sample.)
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_EARLY_REQUESTS);
     const bool connected =
         pa_stream_connect_playback(stream_, sink.empty() ? nullptr : sink.c_str(), &attr, flags,
                                    nullptr, nullptr) == 0 &&
         WaitFor([](PulseStream* s) { return pa_stream_get_state(s->stream_) == PA_STREAM_READY; });
+    if (connected) {
+        // What the server granted: the guess of when a frame is heard before it reports.
+        if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream_);
+            granted != nullptr && granted->tlength != static_cast<uint32_t>(-1))
+            queuedNs_ = static_cast<int64_t>(granted->tlength / kFrameBytes) * 1000000000 / rate;
+    }
+    queuedAtOpenNs_.store(queuedNs_, std::memory_order_relaxed);
     pa_threaded_mainloop_unlock(loop_);
     if (!connected)
         *error = sink.empty() ? "the sound server takes no stream" : "no sink named " + sink;

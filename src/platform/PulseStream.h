@@ -53,6 +53,9 @@ public:
 
     // The connection or the stream failed (the server went away). Any thread.
     bool failed() const { return failed_.load(std::memory_order_acquire); }
+    // How long the queue the server granted takes to play, the sink's latency included:
+    // about how long after it is written a frame is heard. Any thread, after Open.
+    int64_t queuedNs() const { return queuedAtOpenNs_.load(std::memory_order_relaxed); }
 
 private:
     static void OnWrite(pa_stream* stream, size_t bytes, void* user);
@@ -75,6 +78,7 @@ private:
     uint32_t rate_ = 44100;
     unsigned bufferFrames_ = 256;
     std::atomic<bool> failed_{false};
+    std::atomic<int64_t> queuedAtOpenNs_{0};
     // Main-loop thread (or under its lock) from here on.
     bool corked_ = true;
     bool raised_ = false;

@@ -154,22 +154,36 @@ void RtAudioOutput::PulseCallback(
     auto* self = static_cast<RtAudioOutput*>(user);
     const int64_t now = MonotonicNs();
     self->lastCallbackNs_.store(now, std::memory_order_relaxed);
-    if (known) {
-        // A sink slower than the lead (a wireless headset) gets a longer one, in coarse
-        // steps so that programs on one sink still agree on it. The steps of a moment
-        // must reach the mixer before the block that holds it is written.
-        const int64_t needed = playNs - now + kLeadMarginNs;
-        if (needed > self->pulseLeadNs_) {
-            self->pulseLeadNs_ = (needed + kLeadStepNs - 1) / kLeadStepNs * kLeadStepNs;
-            self->device_->mixer().SetLead(self->pulseLeadNs_);
-        }
-    } else {
+    if (known)
+        self->FollowLead(frames, playNs, now);
+    else
         self->device_->mixer().TimeUnknown(playNs - self->pulseLeadNs_);
-    }
-    // The mixer's clock is the moment a block is heard, less the fixed lead: a command
-    // sounds on the frame heard exactly that lead after its moment.
+    // The mixer's clock is the moment a block is heard, less the lead: a command sounds
+    // on the frame heard exactly that lead after its moment.
     self->device_->Render(out, static_cast<int>(frames), playNs - self->pulseLeadNs_);
     self->AfterBlock(frames, now);
+}
+
+void RtAudioOutput::FollowLead(unsigned frames, int64_t playNs, int64_t nowNs) {
+    // The steps of a moment must reach the mixer before the block that holds it is
+    // written: its last frame is heard this long after the commands for it must be in.
+    const int64_t blockNs = static_cast<int64_t>(frames) * 1000000000 / rate_;
+    const int64_t needed = playNs + blockNs - nowNs + kLeadMarginNs;
+    windowNeedNs_ = std::max(windowNeedNs_, needed);
+    windowFrames_ += frames;
+    int64_t lead = pulseLeadNs_;
+    if (needed > lead) {
+        lead = RoundLead(needed);
+    } else if (windowFrames_ >= static_cast<int64_t>(kLeadWindowSeconds) * rate_) {
+        // A lead that no block of a whole window has needed comes down to what they did.
+        lead = std::min(lead, RoundLead(windowNeedNs_));
+        windowNeedNs_ = 0;
+        windowFrames_ = 0;
+    }
+    if (lead != pulseLeadNs_) {
+        pulseLeadNs_ = lead;
+        device_->mixer().SetLead(lead);
+    }
 }
 
 void RtAudioOutput::AfterBlock(unsigned frames, int64_t nowNs) {
@@ -188,15 +202,25 @@ AudioMixer::Config RtAudioOutput::MixerConfig(int64_t settleNs) const {
     config.rate = rate_;
     config.settleNs = settleNs;
     if (pulse_) {
-        // The stream says when each frame is heard: no latency or headroom to guess.
+        // The stream says when each frame is heard: no latency or headroom to guess, and
+        // a run starts as soon as the stream has said it (a stream's first stall, or the
+        // wait for a report after it stood still, are times not yet known).
         config.exactTimes = true;
         config.leadNs = pulseLeadNs_;
+        config.settleNs = 0;
         return config;
     }
-    config.latencyFrames = static_cast<int64_t>(bufferFrames_) +
-                           (deviceLatency_ > 0 ? deviceLatency_ : 0) + kStepClockAllowanceFrames;
-    config.headroomFrames = kHeadroomFrames;
-    config.settleNs = settleNs;
+    config.latencyFrames = static_cast<int64_t>(bufferFrames_) + kStepClockAllowanceFrames;
+    const int64_t device = deviceLatency_ > 0 ? deviceLatency_ : 0;
+    if (api_ == "jack") {
+        // A JACK server calls every client once a period, on time: the mapping needs no
+        // room for bursts, and the device's latency comes after the frame is rendered.
+        config.heardAfterFrames = device;
+        config.headroomFrames = kJackHeadroomSeconds * rate_;
+    } else {
+        config.latencyFrames += device;
+        config.headroomFrames = kHeadroomFrames;
+    }
     return config;
 }
 
@@ -215,7 +239,12 @@ bool RtAudioOutput::TryOpenPulse(const OutputChoice& choice) {
         return false;
     const std::string device =
         choice.device.empty() ? "default device" : "\"" + choice.device + "\"";
-    pulseLeadNs_ = kPulseLeadNs;
+    // Until the stream has said when its frames are heard: the queue it was granted, a
+    // block and the margin.
+    pulseLeadNs_ = RoundLead(stream->queuedNs() + static_cast<int64_t>(frames) * 1000000000 / rate +
+                             kLeadMarginNs);
+    windowNeedNs_ = 0;
+    windowFrames_ = 0;
     std::lock_guard lock(mutex_);
     bufferFrames_ = frames;
     deviceLatency_ = 0;
@@ -381,6 +410,9 @@ OutputStatus RtAudioOutput::Status() const {
     status.rate = rate_;
     status.bufferFrames = static_cast<int>(bufferFrames_);
     status.bufferMs = rate_ != 0 ? 1000.0 * bufferFrames_ / rate_ : 0.0;
+    status.serverSetsBuffer = api_ == "jack";
+    if (device_ != nullptr)
+        status.latencyMs = static_cast<double>(device_->mixer().LatencyNs()) / 1e6;
     return status;
 }
 
@@ -403,9 +435,9 @@ bool RtAudioOutput::Stirred(int64_t nowNs) const {
            static_cast<int64_t>(kIdleSeconds * 1e9);
 }
 
-void RtAudioOutput::Report(Event::Kind kind, const std::string& text) {
+void RtAudioOutput::Report(Event::Kind kind, const std::string& text, int64_t latencyNs) {
     if (events_)
-        events_(Event{kind, text});
+        events_(Event{kind, text, latencyNs});
 }
 
 template <typename Done>
@@ -483,6 +515,13 @@ void RtAudioOutput::KeepRunning(std::unique_lock<std::mutex>& lock) {
         CloseStream();
         silentUntilNs_ = MonotonicNs();
         Report(Event::kLost);
+        lock.lock();
+        return;
+    }
+    if (const int64_t latency = device_->mixer().LatencyNs(); latency != reportedLatencyNs_) {
+        reportedLatencyNs_ = latency;
+        lock.unlock();
+        Report(Event::kLatency, {}, latency);
         lock.lock();
         return;
     }

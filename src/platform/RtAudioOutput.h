@@ -24,8 +24,11 @@ namespace mb {
 // libpulse, which says when each frame is heard), or through RtAudio to ALSA or JACK, at
 // 44 100 Hz where the device takes it and at its own rate otherwise (a sound server's
 // sink at its own rate), with the buffer that the choice asks for. On a sound server the
-// mixer places every moment on the frame heard that fixed lead later, so that programs
-// on one sink, or in one Link session, sound together.
+// mixer places every moment on the frame heard a lead later: the time the stream
+// measures from a write to the ear, one block and a margin, so that a command is heard
+// as soon as the device allows. The moment a frame is heard is the same for every
+// program on one sink, so programs that agree on when a step is heard, each with its
+// own lead (other copies, a Link session), sound together.
 //
 // A keeper thread looks after the stream. While the stream should run it checks every
 // quarter of a second that callbacks come; when the stream fails (its writes go wrong, or
@@ -33,7 +36,8 @@ namespace mb {
 // the mixer keeps the clock, and opens the stream again every two seconds until it is
 // back, then sound goes on where the steps are. When nothing has sounded for a while it
 // stops the stream (no thread then wakes until something is to be played) and starts it
-// again at the next command. It also applies a new choice, in the background.
+// again at the next command. It also applies a new choice, in the background, and says
+// when the latency changes.
 //
 // Threads: Open, Apply and the destructor on the window thread; Status on any thread;
 // Paused, Wake and KeepAwake on any thread without a lock (the step clock calls them:
@@ -47,31 +51,35 @@ public:
     // What the step clock may be late by, on top of one buffer and the device's own
     // latency, before a step would miss its frame.
     static constexpr int64_t kStepClockAllowanceFrames = 220;
-    // Room kept for a sound server that takes its buffers in bursts.
+    // Room kept for a sound server that takes its buffers in bursts (ALSA, which may be a
+    // sound server's plugin), and for the jitter of a JACK server's periods.
     static constexpr double kHeadroomFrames = 2048.0;
+    static constexpr double kJackHeadroomSeconds = 0.001;
     // How long a new stream's timing must have stayed steady before a new run of the step
     // clock is placed by it: a sound server may take a first burst and then stall for
     // most of a second before it plays. A stream started again after standing still is
     // steady sooner.
     static constexpr int64_t kSettleNs = 300000000;
     static constexpr int64_t kResumeSettleNs = 60000000;
-    // On a sound server: how long after its moment a command is heard. It covers the
-    // stream's queue, the sink's own latency and the step clock's lateness; every program
-    // uses the same, so that one moment is heard at once from all of them.
-    static constexpr int64_t kPulseLeadNs = 120000000;
-    // A longer lead, when the sink needs one, is the time from writing a block to hearing
-    // it plus this margin, rounded up to whole steps of kLeadStepNs.
-    static constexpr int64_t kLeadMarginNs = 30000000;
-    static constexpr int64_t kLeadStepNs = 40000000;
+    // On a sound server: how long after its moment a command is heard (the lead). A
+    // block's commands must be in before it is written, so the lead is the longest time
+    // seen from writing a block to hearing its last frame, plus this margin for the step
+    // clock's lateness, rounded up to whole kLeadStepNs. It grows at once when a block
+    // needs more, and comes down when no block has needed it for kLeadWindowSeconds.
+    static constexpr int64_t kLeadMarginNs = 3000000;
+    static constexpr int64_t kLeadStepNs = 1000000;
+    static constexpr int kLeadWindowSeconds = 4;
 
     struct Event {
         enum Kind {
             kLost,     // the output went away; sound is off until it is back
             kBack,     // the output is back
             kFellBack, // the chosen device did not open; `text` says which, and what plays
+            kLatency,  // how long after its time a command is heard is now `latencyNs`
         };
         Kind kind = kLost;
         std::string text;
+        int64_t latencyNs = 0;
     };
     using EventHandler = std::function<void(const Event&)>;
 
@@ -104,6 +112,12 @@ private:
     static void PulseCallback(float* out, unsigned frames, int64_t playNs, bool known, void* user);
     // After every block: notes whether nothing sounds, for the stream to stand still.
     void AfterBlock(unsigned frames, int64_t nowNs);
+    // Audio thread, on a sound server: a block of `frames` is heard from playNs on, written
+    // at nowNs; the lead follows what it needs.
+    void FollowLead(unsigned frames, int64_t playNs, int64_t nowNs);
+    static int64_t RoundLead(int64_t ns) {
+        return (ns + kLeadStepNs - 1) / kLeadStepNs * kLeadStepNs;
+    }
     bool TryOpenPulse(const OutputChoice& choice);
     // Opens (not starts) a stream for the choice, falling back to the back end's default
     // device and then, with anyApi, to any back end; what happened goes to *note. Keeper
@@ -121,7 +135,7 @@ private:
     void KeepRunning(std::unique_lock<std::mutex>& lock);
     void KeepLost(std::unique_lock<std::mutex>& lock);
     void RenderSilently();
-    void Report(Event::Kind kind, const std::string& text = {});
+    void Report(Event::Kind kind, const std::string& text = {}, int64_t latencyNs = 0);
     // Sound was announced less than kIdleSeconds before nowNs. Any thread.
     bool Stirred(int64_t nowNs) const;
 
@@ -152,6 +166,8 @@ private:
     std::string description_;
     // Silent rendering while lost: the time up to which frames have been rendered.
     int64_t silentUntilNs_ = 0;
+    // The latency last reported (kLatency). Keeper thread.
+    int64_t reportedLatencyNs_ = -1;
 
     std::atomic<bool> paused_{false};
     std::atomic<bool> failed_{false};
@@ -165,8 +181,11 @@ private:
     int64_t firstCallbackNs_ = 0;
     int64_t framesTaken_ = 0;
     int64_t idleFrames_ = 0;
-    // The lead in use on a sound server (audio thread; set while no callback runs).
-    int64_t pulseLeadNs_ = kPulseLeadNs;
+    // On a sound server (audio thread; set while no callback runs): the lead in use, the
+    // most the blocks of the present window have needed and the frames of that window.
+    int64_t pulseLeadNs_ = 0;
+    int64_t windowNeedNs_ = 0;
+    int64_t windowFrames_ = 0;
 };
 
 } // namespace mb

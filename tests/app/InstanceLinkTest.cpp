@@ -115,27 +115,30 @@ TEST_F(InstanceLinkTest, RequestsThatAreNotMessagesChangeNothing) {
     EXPECT_EQ(posted, (std::vector<int>{MSG_REMOTE_START}));
 }
 
-TEST_F(InstanceLinkTest, AStartCarriesItsOriginOnASecondLineThatOlderInstancesNeverRead) {
+TEST_F(InstanceLinkTest, AStartCarriesItsMomentOnASecondLineThatOlderInstancesNeverRead) {
     // What another instance sends: the start line alone (an older sender) or with the
-    // origin line after it.
+    // origin line after it, which is the moment the first step is heard less the lead
+    // older instances had.
+    constexpr int64_t kFormer = LocalInstanceLink::kFormerLeadNs;
     struct Case {
         QByteArray request;
         int message;
-        int64_t origin;
+        int64_t heard;
     };
     const Case cases[] = {
-        {"1124\norigin 123456789012\n", MSG_REMOTE_START, 123456789012},
+        {"1124\norigin 123456789012\n", MSG_REMOTE_START, 123456789012 + kFormer},
         {"1124\n", MSG_REMOTE_START, 0},
         {"1124\norigin -5\n", MSG_REMOTE_START, 0},
         {"1124\norigin soon\n", MSG_REMOTE_START, 0},
         {"1124\norigin 99999999999999999999999\n", MSG_REMOTE_START, 0},
+        {"1124\norigin 9223372036854775800\n", MSG_REMOTE_START, 0},
         {"1224\norigin 77\n", MSG_REMOTE_STOP, 0},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Ask(c.request), "1") << c.request.constData();
         ASSERT_FALSE(posted.empty());
         EXPECT_EQ(posted.back(), c.message) << c.request.constData();
-        EXPECT_EQ(origins.back(), c.origin) << c.request.constData();
+        EXPECT_EQ(origins.back(), c.heard) << c.request.constData();
     }
 
     // What this instance sends to another (here a bare socket that never answers): the
@@ -150,8 +153,43 @@ TEST_F(InstanceLinkTest, AStartCarriesItsOriginOnASecondLineThatOlderInstancesNe
     QLocalSocket* received = other.nextPendingConnection();
     ASSERT_TRUE(QTest::qWaitFor([&] { return received->canReadLine(); }));
     EXPECT_EQ(received->readLine(16), "1124\n");
-    EXPECT_EQ(received->readAll(), "origin 987654321\n");
+    EXPECT_EQ(received->readAll(), "origin 867654321\n");
     EXPECT_EQ(origins.back(), 987654321);
+}
+
+TEST_F(InstanceLinkTest, TheLongestLeadOfTheOtherRunningInstancesIsKnownFromTheirFiles) {
+    // Another running instance (this test's parent) and one that is gone, each with a
+    // lead file; this instance's own lead is not the others'.
+    const fs::path folder = dir.path().toStdString();
+    QLocalServer other;
+    ASSERT_TRUE(other.listen(SocketOf(getppid())));
+    const fs::path otherLead =
+        folder / (std::string(LocalInstanceLink::kLeadPrefix) + std::to_string(getppid()));
+    const fs::path goneLead = folder / (std::string(LocalInstanceLink::kLeadPrefix) + "2147483000");
+    std::ofstream(goneLead) << "90000000\n";
+    link.PublishLead(70'000'000);
+    EXPECT_EQ(link.OthersLeadNs(), 0);
+    // What the other's file may hold: only a lead of a few digits is believed.
+    struct Case {
+        const char* text;
+        int64_t lead;
+    };
+    const Case cases[] = {
+        {"25000000\n", 25'000'000}, {"25000000", 25'000'000}, {"-5\n", 0}, {"soon\n", 0},
+        {"25000000 and more\n", 0}, {"99999999999\n", 0},     {"", 0}};
+    for (const Case& c : cases) {
+        std::ofstream(otherLead, std::ios::trunc) << c.text;
+        EXPECT_EQ(link.OthersLeadNs(), c.lead) << c.text;
+    }
+    // A link in its place is not followed; the instance's own file goes with it.
+    fs::remove(otherLead);
+    fs::create_symlink(folder /
+                           (std::string(LocalInstanceLink::kLeadPrefix) + std::to_string(getpid())),
+                       otherLead);
+    EXPECT_EQ(link.OthersLeadNs(), 0);
+    fs::remove(otherLead);
+    EXPECT_TRUE(fs::exists(
+        folder / (std::string(LocalInstanceLink::kLeadPrefix) + std::to_string(getpid()))));
 }
 
 TEST_F(InstanceLinkTest, SocketsOfInstancesThatAreGoneAreRemovedAndNothingElse) {
@@ -213,7 +251,7 @@ TEST_F(InstanceLinkTest, InstancesThatNeverAnswerHoldUpNeitherTheWindowNorTheOth
     EXPECT_EQ(link.Broadcast(MSG_REMOTE_START, 0, 5), 1u);
     EXPECT_TRUE(heard.isEmpty());
     EXPECT_TRUE(QTest::qWaitFor([&] { return rounds.size() == 3; }, 60'000));
-    EXPECT_EQ(heard, "1124\norigin 987654321\n1224\n1124\norigin 5\n");
+    EXPECT_EQ(heard, "1124\norigin 867654321\n1224\n1124\n");
     using Round = std::pair<int, unsigned>;
     EXPECT_EQ(rounds, (std::vector<Round>{
                           {MSG_REMOTE_START, 2}, {MSG_REMOTE_STOP, 2}, {MSG_REMOTE_START, 2}}));

@@ -91,12 +91,13 @@ protected:
         return QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
     }
 
+    // The instances listening in the folder (each also keeps a lead file there).
     int SocketCount() {
         std::error_code error;
         int n = 0;
         for (fs::directory_iterator it(sockets, error), end; !error && it != end;
              it.increment(error))
-            ++n;
+            n += it->path().filename().string().rfind(LocalInstanceLink::kSocketPrefix, 0) == 0;
         return n;
     }
 

@@ -1,5 +1,6 @@
 // The save-changes and OK/Cancel dialogs: their texts, their buttons' results, Escape and
-// Enter, their faces, and QtPrompts driving them modally; the MIDI Output dialog.
+// Enter, their faces, and QtPrompts driving them modally; the MIDI Output and Sound Output
+// dialogs.
 #include <functional>
 #include <memory>
 
@@ -23,6 +24,7 @@
 #include "app/OkCancelDialog.h"
 #include "app/QtPrompts.h"
 #include "app/SaveChangesDialog.h"
+#include "app/SoundOutputDialog.h"
 
 namespace mb {
 namespace {
@@ -271,6 +273,47 @@ TEST(MidiOutputDialog, OffersThePortsThereAreAndKeepsAChosenPortThatIsGone) {
     EXPECT_EQ(dialog.Choice(), chosen);
     dialog.OutputBox().setCurrentIndex(0);
     EXPECT_TRUE(dialog.Choice().output.empty());
+}
+
+// What Sound Output says of the buffer and the latency in use: a JACK server's own buffer
+// instead of a choice that would do nothing, the latency of what plays now only beside
+// the buffer that gives it.
+TEST(SoundOutputDialog, ShowsTheBufferAndLatencyInUse) {
+    test::EnsureApplication();
+    OutputStatus jack;
+    jack.api = "jack";
+    jack.rate = 48000;
+    jack.bufferFrames = 1024;
+    jack.latencyMs = 30.5;
+    jack.serverSetsBuffer = true;
+    OutputStatus pulse;
+    pulse.api = "pulse";
+    pulse.rate = 44100;
+    pulse.bufferFrames = 256;
+    pulse.latencyMs = 16.0;
+    OutputStatus lost;
+    lost.lost = true;
+    struct Case {
+        OutputStatus status;
+        int chosenFrames;
+        const char* buffer;
+        const char* latency;
+    };
+    const Case cases[] = {
+        {jack, 256, "1024 frames, set by the JACK server",
+         "21.3 ms per buffer at 48000 Hz; sound 30.5 ms after a key"},
+        {pulse, 256, "256 frames", "5.8 ms per buffer at 44100 Hz; sound 16.0 ms after a key"},
+        {pulse, 512, "512 frames", "11.6 ms per buffer at 44100 Hz"},
+        {lost, 256, "256 frames", "5.8 ms per buffer at 44100 Hz"},
+    };
+    for (const Case& c : cases) {
+        OutputChoice current;
+        current.bufferFrames = c.chosenFrames;
+        SoundOutputDialog dialog(nullptr, current, c.status);
+        EXPECT_EQ(dialog.BufferText(), c.buffer) << c.buffer;
+        EXPECT_EQ(dialog.LatencyText(), c.latency) << c.buffer;
+        EXPECT_EQ(dialog.Choice().bufferFrames, c.chosenFrames) << c.buffer;
+    }
 }
 
 } // namespace

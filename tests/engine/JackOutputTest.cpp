@@ -122,13 +122,16 @@ TEST(JackOutput, PlaysAtTheServersRateWithEveryStepOnItsFrame) {
         mb::Setup setup;
         ScriptedPrompts prompts;
         SoundEngine engine;
-        engine.Init(&setup, &prompts, [] { return RtAudioOutput::Open({"jack", "", 256}); });
+        // A buffer the server does not use: the server's period is the buffer.
+        engine.Init(&setup, &prompts, [] { return RtAudioOutput::Open({"jack", "", 1024}); });
         SoundFolder folder(setup, engine, prompts, {});
         ASSERT_NE(engine.device(), nullptr) << "the JACK output did not open";
         ASSERT_TRUE(folder.ScanSoundFolder(MB_KIT_DIR));
         const OutputStatus status = engine.device()->output()->Status();
         EXPECT_EQ(status.api, "jack");
         EXPECT_EQ(status.rate, static_cast<uint32_t>(kRate));
+        EXPECT_EQ(status.bufferFrames, 256);
+        EXPECT_TRUE(status.serverSetsBuffer);
         ASSERT_TRUE(recorder.Listen());
         test::NoFace face;
         Sequencer sequencer;

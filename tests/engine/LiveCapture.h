@@ -89,6 +89,57 @@ inline bool WaitForSteadyStream(const AudioMixer& mixer) {
     return steady >= 3;
 }
 
+// parec recording a sink's monitor into a temporary file, from Start to Stop.
+class MonitorRecording {
+public:
+    // Empty when the recording runs.
+    std::string Start(const std::string& monitor, uint32_t rate) {
+        const std::string device = "--device=" + monitor;
+        const std::string rateArgument = "--rate=" + std::to_string(rate);
+        const int fd = mkstemp(path_);
+        if (fd < 0)
+            return "cannot make a temporary file";
+        made_ = true;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(fd, STDOUT_FILENO);
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDERR_FILENO);
+            execlp("parec", "parec", device.c_str(), "--format=s16le", rateArgument.c_str(),
+                   "--channels=2", "--raw", "--latency-msec=20", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fd);
+        return pid_ > 0 ? "" : "cannot start parec";
+    }
+    // The left channel recorded.
+    std::vector<int16_t> Stop() {
+        std::vector<int16_t> left;
+        if (pid_ > 0) {
+            kill(pid_, SIGINT);
+            waitpid(pid_, nullptr, 0);
+            pid_ = 0;
+        }
+        if (std::FILE* f = made_ ? std::fopen(path_, "rb") : nullptr) {
+            int16_t frame[2];
+            while (std::fread(frame, sizeof frame, 1, f) == 1)
+                left.push_back(frame[0]);
+            std::fclose(f);
+        }
+        return left;
+    }
+    ~MonitorRecording() {
+        Stop();
+        if (made_)
+            unlink(path_);
+    }
+
+private:
+    char path_[32] = "/tmp/marrowbeat-capture-XXXXXX";
+    bool made_ = false;
+    pid_t pid_ = 0;
+};
+
 // Plays the kit (sound j on step j, polyphonic off, 126 BPM) for `seconds` through the
 // sink named (its description; "" the default sink) while parec records `monitor`.
 // cpuClock chooses the step clock's time source; bufferFrames the output's buffer.
@@ -100,24 +151,10 @@ inline LiveCapture PlayAndRecord(const std::string& kitDir,
                                  int bufferFrames = OutputChoice::kDefaultBufferFrames) {
     LiveCapture result;
     const uint32_t rate = PulseSinks::Rate(sink) != 0 ? PulseSinks::Rate(sink) : 44100;
-    const std::string device = "--device=" + monitor;
-    const std::string rateArgument = "--rate=" + std::to_string(rate);
-    char path[] = "/tmp/marrowbeat-capture-XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd < 0) {
-        result.error = "cannot make a temporary file";
+    MonitorRecording recording;
+    result.error = recording.Start(monitor, rate);
+    if (!result.error.empty())
         return result;
-    }
-    const pid_t recorder = fork();
-    if (recorder == 0) {
-        dup2(fd, STDOUT_FILENO);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDERR_FILENO);
-        execlp("parec", "parec", device.c_str(), "--format=s16le", rateArgument.c_str(),
-               "--channels=2", "--raw", "--latency-msec=20", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(fd);
 
     {
         Setup setup;
@@ -149,17 +186,7 @@ inline LiveCapture PlayAndRecord(const std::string& kitDir,
             result.mappingMoves = engine.device()->mixer().mappingMoves() - movesBefore;
         }
     }
-    kill(recorder, SIGINT);
-    int status = 0;
-    waitpid(recorder, &status, 0);
-
-    if (std::FILE* f = std::fopen(path, "rb")) {
-        int16_t frame[2];
-        while (std::fread(frame, sizeof frame, 1, f) == 1)
-            result.left.push_back(frame[0]);
-        std::fclose(f);
-    }
-    unlink(path);
+    result.left = recording.Stop();
     if (result.error.empty() && result.left.empty())
         result.error = "parec recorded nothing";
     result.onsets = FindOnsets(result.left);

@@ -1,13 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <thread>
 
 #include "LiveCapture.h"
 #include "RealTimeProbe.h"
+#include "platform/Clocks.h"
 #include "platform/PulseSinks.h"
 
 namespace mb {
@@ -72,6 +78,108 @@ INSTANTIATE_TEST_SUITE_P(Sinks,
                                         std::to_string(info.param.bufferFrames);
                              return std::string(info.param.rate == 44100 ? "At44100" : "At48000");
                          });
+
+// What the step clock takes: each step's place on the grid, and whether it was on.
+class TakenSteps : public StepListener {
+public:
+    struct Taken {
+        int64_t dueNs = 0;
+        bool on = false;
+    };
+    // Step-clock thread: no allocation, no lock.
+    void StepTaken(const TakenStep& step) override {
+        const size_t n = count_.load(std::memory_order_relaxed);
+        if (n < steps_.size()) {
+            steps_[n] = {step.due.Ns(), step.on};
+            count_.store(n + 1, std::memory_order_release);
+        }
+    }
+    void TempoChanged(double, uint32_t) override {}
+    void RunStopped(uint32_t) override {}
+    size_t count() const { return count_.load(std::memory_order_acquire); }
+    Taken at(size_t i) const { return steps_[i]; }
+
+private:
+    std::array<Taken, 256> steps_{};
+    std::atomic<size_t> count_{0};
+};
+
+void SleepUntil(int64_t monotonicNs) {
+    timespec t{static_cast<time_t>(monotonicNs / 1000000000),
+               static_cast<long>(monotonicNs % 1000000000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
+    }
+}
+
+// A step turned on shortly before it is heard (kEditAheadNs: a few buffers of the
+// output, a fraction of a step) sounds at that step: the step clock takes each step no
+// earlier than the output needs it. Only step 0 is on at first; steps of the second and
+// third pass are turned on one by one, each kEditAheadNs before it is heard (an edit the
+// test's thread makes later than that, on a busy machine, proves nothing and is left out).
+TEST(LiveOutput, AStepTurnedOnShortlyBeforeItIsHeardSoundsOnItsPlace) {
+    if (!test::PulseServerReachable()) {
+        if (InCi())
+            FAIL() << "no PulseAudio server (scripts/test.sh starts one)";
+        GTEST_SKIP() << "no PulseAudio server; run scripts/test.sh";
+    }
+    constexpr int64_t kEditAheadNs = 40'000'000;
+    constexpr int kEdited[] = {18, 21, 24, 27, 35, 38, 41, 44};
+    test::MonitorRecording recording;
+    ASSERT_EQ(recording.Start("@DEFAULT_MONITOR@", 44100), "");
+    mb::Setup setup;
+    ScriptedPrompts prompts;
+    SoundEngine engine;
+    engine.Init(&setup, &prompts, [] {
+        return RtAudioOutput::Open({"pulse", "", OutputChoice::kDefaultBufferFrames});
+    });
+    SoundFolder folder(setup, engine, prompts, {});
+    ASSERT_NE(engine.device(), nullptr);
+    ASSERT_TRUE(folder.ScanSoundFolder(MB_KIT_DIR));
+    ASSERT_EQ(engine.device()->rate(), 44100u);
+    for (int i = 1; i < kStepsPerLoop; ++i)
+        setup.loop(0).steps[static_cast<size_t>(i)].on = 0;
+    test::NoFace face;
+    TakenSteps taken;
+    Sequencer sequencer;
+    SequencerPorts ports{&face, &face, &engine, nullptr, nullptr};
+    ports.listener = &taken;
+    sequencer.Init(ports, &setup);
+    ASSERT_TRUE(test::WaitForSteadyStream(engine.device()->mixer()));
+
+    sequencer.Start();
+    for (int i = 0; i < 500 && taken.count() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_GT(taken.count(), 0u);
+    const int64_t origin = taken.at(0).dueNs;
+    const double periodNs = sequencer.period() * 1e6;
+    std::vector<int> inTime;
+    for (const int k : kEdited) {
+        // When the step is heard: its moment plus the output's delay for the run.
+        const int64_t heard =
+            origin + std::llround(k * periodNs) + engine.device()->mixer().soundDelayNs();
+        SleepUntil(heard - kEditAheadNs);
+        setup.loop(0).steps[static_cast<size_t>(k % kStepsPerLoop)].on = 1;
+        if (MonotonicNs() <= heard - kEditAheadNs + 2'000'000)
+            inTime.push_back(k);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sequencer.Stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const uint64_t late = engine.device()->mixer().lateCommands();
+    const std::vector<int64_t> onsets = test::FindOnsets(recording.Stop());
+    if (inTime.empty())
+        GTEST_SKIP() << "the machine held the test up: no step was turned on in time";
+    ASSERT_FALSE(onsets.empty());
+    const double periodFrames = sequencer.period() * 44.1;
+    for (const int k : inTime) {
+        const double at = static_cast<double>(onsets[0]) + k * periodFrames;
+        const bool heard = std::any_of(onsets.begin(), onsets.end(), [at](int64_t o) {
+            return std::abs(static_cast<double>(o) - at) <= 1.0;
+        });
+        EXPECT_TRUE(heard) << "step " << k << " turned on " << kEditAheadNs / 1000000
+                           << " ms before it is heard; late commands " << late;
+    }
+}
 
 // An output that stands still (nothing has sounded for a while) runs again at the next
 // step, and the step clock's thread, which sends it, neither allocates nor takes a lock

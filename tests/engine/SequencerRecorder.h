@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -60,12 +61,15 @@ public:
     void MuteAll() override { ++muteAll; }
     void UnmuteAll() override { ++unmuteAll; }
     int64_t SendAheadNs() const override { return sendAheadNs; }
+    int64_t LeadNs() const override { return leadNs; }
+    int64_t EarliestNs() const override { return earliestNs; }
     bool IsCtrlDown() const override { return ctrlDown; }
     unsigned Broadcast(int message, intptr_t wParam, intptr_t lParam) override {
         broadcasts.push_back({message, wParam, lParam});
         return 1;
     }
     bool HasOthers() override { return others; }
+    int64_t OthersLeadNs() override { return othersLeadNs; }
 
     std::vector<SoundCall> Plays() const {
         std::vector<SoundCall> out;
@@ -96,6 +100,9 @@ public:
     int muteAll = 0;
     int unmuteAll = 0;
     int64_t sendAheadNs = 0;
+    int64_t leadNs = 0;
+    int64_t othersLeadNs = 0;
+    int64_t earliestNs = INT64_MAX;
     int wakes = 0;
 };
 

@@ -359,35 +359,51 @@ TEST_F(SequencerTest, ToggleBroadcastsUnlessCtrlAndRemoteMessagesOnlyChangeState
     EXPECT_FALSE(sequencer.running());
 }
 
-TEST_F(SequencerTest, AnAnnouncedStartBeginsAheadAndEveryInstanceStartsOnItsOrigin) {
+TEST_F(SequencerTest, AnAnnouncedStartIsHeardWhenEveryInstanceCanMeetItWithItsOwnLead) {
     constexpr int64_t kMs = 1000000;
     const double period = Sequencer::PeriodFromTempo(126.0);
-    // Alone, Space starts at once; with others running the first step waits for the
-    // moment they are told of.
+    // Alone, Space starts at once; with others running the first step is heard the start
+    // lead after Space, and sent this instance's own lead before that.
     recorder.others = true;
+    recorder.leadNs = 20 * kMs;
     sequencer.Toggle();
-    const int64_t told = origin * kMs + Sequencer::kStartLeadNs;
-    EXPECT_EQ(recorder.broadcasts, (std::vector<Posted>{{MSG_REMOTE_START, 0, told}}));
+    const int64_t heard = origin * kMs + Sequencer::kStartLeadNs;
+    EXPECT_EQ(recorder.broadcasts, (std::vector<Posted>{{MSG_REMOTE_START, 0, heard}}));
     EXPECT_TRUE(recorder.Plays().empty());
-    EXPECT_EQ(clock->deadline, told);
+    EXPECT_EQ(clock->deadline, heard - 20 * kMs);
     // A tempo change before the first step leaves it on its moment.
     setup.bpm = 240.0;
     sequencer.TempoChanged();
-    EXPECT_EQ(RunUntil(300), (std::vector<int64_t>{150, 213, 275}));
+    const int64_t first = Sequencer::kStartLeadNs / kMs - 20;
+    EXPECT_EQ(RunUntil(first + 130), (std::vector<int64_t>{first, first + 63, first + 125}));
     auto plays = recorder.Plays();
-    EXPECT_EQ(plays[0].due.Ns(), told);
+    EXPECT_EQ(plays[0].due.Ns(), heard - 20 * kMs);
     EXPECT_EQ(plays[0].due.offsetMs, 0.0);
     EXPECT_EQ(plays[2].due.offsetMs, 2 * Sequencer::PeriodFromTempo(240.0));
     EXPECT_EQ(setup.passCount, 1);
+    sequencer.Stop();
 
-    // A receiver: an origin still to come is met; none, one past or one too far ahead
+    // Another instance whose lead is longer than the start lead allows for: the start is
+    // heard that lead and the notice after Space.
+    recorder.othersLeadNs = 50 * kMs;
+    recorder.broadcasts.clear();
+    sequencer.Toggle();
+    const int64_t later = clock->NowNs() + 50 * kMs + Sequencer::kNoticeNs;
+    EXPECT_EQ(recorder.broadcasts, (std::vector<Posted>{{MSG_REMOTE_START, 0, later}}));
+    EXPECT_EQ(clock->deadline, later - 20 * kMs);
+
+    // A receiver sends its first step its own lead before the moment it is heard, when
+    // there is still time for that; none, a moment too close, past or too far ahead
     // starts at once.
     struct Case {
         int64_t aheadNs;
         bool onOrigin;
     };
-    const Case cases[] = {
-        {100 * kMs, true}, {0, true}, {-kMs, false}, {Sequencer::kMaxLeadNs + kMs, false}};
+    const Case cases[] = {{100 * kMs, true},
+                          {20 * kMs, true},
+                          {19 * kMs, false},
+                          {-kMs, false},
+                          {Sequencer::kMaxLeadNs + 21 * kMs, false}};
     setup.bpm = 126.0;
     for (const Case& c : cases) {
         sequencer.Stop();
@@ -396,18 +412,56 @@ TEST_F(SequencerTest, AnAnnouncedStartBeginsAheadAndEveryInstanceStartsOnItsOrig
         sequencer.OnWindowMessage(MSG_REMOTE_START, 0, static_cast<intptr_t>(at));
         EXPECT_EQ(recorder.Plays().size(), c.onOrigin ? 0u : 1u) << c.aheadNs;
         if (c.onOrigin) {
-            clock->now += c.aheadNs / kMs;
+            clock->now += c.aheadNs / kMs - 20;
             clock->Fire();
         }
         plays = recorder.Plays();
         ASSERT_EQ(plays.size(), 1u) << c.aheadNs;
-        EXPECT_EQ(plays[0].due.Ns(), c.onOrigin ? at : clock->NowNs()) << c.aheadNs;
+        EXPECT_EQ(plays[0].due.Ns(), c.onOrigin ? at - 20 * kMs : clock->NowNs()) << c.aheadNs;
         EXPECT_EQ(clock->deadline, plays[0].due.Ns() + std::llround(period * 1e6)) << c.aheadNs;
     }
     sequencer.Stop();
     recorder.sound.clear();
     sequencer.OnWindowMessage(MSG_REMOTE_START, 0, 0);
     EXPECT_EQ(recorder.Plays().size(), 1u) << "a start without an origin, as before";
+}
+
+TEST_F(SequencerTest, ARunBehindItsMomentsSendsItsStepsLaterButNeverItsFirstStep) {
+    constexpr int64_t kMs = 1000000;
+    const int64_t period = std::llround(Sequencer::PeriodFromTempo(126.0) * 1e6);
+    // What the output says of the run before (its grid 30 ms behind) holds no first step
+    // back; the run's own later steps go that much later.
+    recorder.sendAheadNs = -30 * kMs;
+    const int64_t at = clock->NowNs() + 100 * kMs;
+    sequencer.StartAt(at);
+    EXPECT_EQ(clock->deadline, at);
+    RunUntil(100);
+    ASSERT_EQ(recorder.Plays().size(), 1u);
+    RunUntil(100 + period / kMs + 29);
+    EXPECT_EQ(recorder.Plays().size(), 1u);
+    EXPECT_EQ(clock->deadline, at + period + 30 * kMs);
+    RunUntil(100 + period / kMs + 31);
+    EXPECT_EQ(recorder.Plays().size(), 2u);
+}
+
+TEST_F(SequencerTest, StartPlacesTheFirstStepOnTheFirstFrameTheOutputHasNotPlayed) {
+    constexpr int64_t kMs = 1000000;
+    recorder.leadNs = 20 * kMs;
+    // The output's next frame, within the lead: the run begins there. Further back (an
+    // output that stood still), no more than the lead; ahead of now, or unknown, now.
+    struct Case {
+        int64_t earliestMs;
+        int64_t originMs;
+    };
+    const Case cases[] = {{-7, -7}, {-20, -20}, {-500, -20}, {3, 0}};
+    for (const Case& c : cases) {
+        recorder.earliestNs = clock->NowNs() + c.earliestMs * kMs;
+        recorder.sound.clear();
+        sequencer.Start();
+        ASSERT_EQ(recorder.Plays().size(), 1u);
+        EXPECT_EQ(recorder.Plays()[0].due.Ns(), clock->NowNs() + c.originMs * kMs) << c.earliestMs;
+        sequencer.Stop();
+    }
 }
 
 // A session whose bars fall every 2 s and whose steps are 100 ms apart, then 50 ms from

@@ -394,6 +394,70 @@ TEST_P(MixerTest, ExactTimesHoldARunUntilKnownAndFollowAFastClock) {
     EXPECT_NEAR(device->mixer().sendAheadNs(), 200'000'000, 30'000'000) << "10 s at 2 %";
 }
 
+// An output that says when each block is heard, with a lead of 20 ms: blocks are written
+// 5 ms before they are heard. A run whose first step comes after its frame (its output
+// stood still) starts on the next block and its steps are sent as much later, still in
+// time; the MIDI delay follows. A change of the lead is no jump: a run started right
+// after one is not held back. The run's end forgets how late it was.
+TEST_P(MixerTest, ExactTimesSendALateRunsStepsLaterAndFollowTheLead) {
+    constexpr int64_t kMs = 1'000'000;
+    AudioDevice::Config config;
+    config.mixer.exactTimes = true;
+    config.mixer.leadNs = 20 * kMs;
+    config.mixer.settleNs = 50 * kMs;
+    device = std::make_unique<AudioDevice>(std::move(config));
+    const auto buffer = Buffer(std::vector<int16_t>(10, 10000));
+    int64_t lead = 20 * kMs;
+    std::vector<float> out;
+    const auto block = [&] {
+        const int64_t wall = TimeOf(static_cast<double>(rendered));
+        std::vector<float> samples(2 * 256);
+        device->Render(samples.data(), 256, wall + 5 * kMs - lead);
+        out.insert(out.end(), samples.begin(), samples.end());
+        rendered += 256;
+    };
+    for (int i = 0; i < 20; ++i)
+        block();
+    // Sent 30 ms late for a 20 ms lead: heard on the next block, frame 5120, instead of
+    // frame 4459 (its moment plus 20 ms, heard 5 ms after the frame's time).
+    const double period = 119.04761904761905; // 5250 frames
+    const int64_t origin = TimeOf(5120) - 30 * kMs;
+    int k = 0;
+    for (int b = 0; b < 200; ++b) {
+        const int64_t wall = TimeOf(static_cast<double>(rendered));
+        for (; wall >= origin + std::llround(k * period * 1e6) - device->mixer().sendAheadNs(); ++k)
+            Play(buffer, 44100, 0, 0, GridTime{1, origin, k * period}, k % 16);
+        block();
+        if (b == 1) {
+            EXPECT_NEAR(device->mixer().sendAheadNs(), -TimeOf(5120 - 4459), 1000);
+            EXPECT_EQ(device->mixer().soundDelayNs(), 20 * kMs - device->mixer().sendAheadNs());
+        }
+    }
+    const auto onsets = Onsets(out);
+    ASSERT_GT(onsets.size(), 8u);
+    for (size_t i = 0; i < onsets.size(); ++i)
+        ASSERT_EQ(onsets[i], 5120 + 5250 * static_cast<int>(i)) << i;
+    EXPECT_EQ(device->mixer().lateCommands(), 0u);
+
+    device->EndRun(1);
+    block();
+    block();
+    EXPECT_EQ(device->mixer().sendAheadNs(), 0);
+    // The lead grows by 10 ms: a run right after that starts on its moment plus the new
+    // lead, not once the mapping has settled again.
+    lead = 30 * kMs;
+    device->mixer().SetLead(lead);
+    block();
+    EXPECT_EQ(device->mixer().LatencyNs(), lead);
+    out.clear();
+    const int64_t start = rendered;
+    const int64_t at = TimeOf(static_cast<double>(rendered)) + 5 * kMs;
+    Play(buffer, 44100, 0, 0, GridTime{2, at, 0.0}, 0);
+    for (int i = 0; i < 10; ++i)
+        block();
+    EXPECT_EQ(FirstNonZero(out), std::llround((at + lead - 5 * kMs) * 44100.0 / 1e9) - start);
+}
+
 TEST_P(MixerTest, AFullLaneDropsCommandsWithoutWaiting) {
     const auto buffer = Buffer(std::vector<int16_t>(10, 1)); // one command in the lane
     for (size_t i = 1; i < AudioMixer::kLaneCapacity; ++i)
