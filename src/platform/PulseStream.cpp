@@ -16,9 +16,14 @@ constexpr int64_t kFrameBytes = kChannels * sizeof(float);
 // What the stream keeps queued on the server: two requests, and no less than
 // kMinQueuedNs. A request is at least one block and no shorter than kMinRequestNs: the
 // server cannot be asked for data much more often than that without underruns on a busy
-// machine (measured with two busy loops on both cores of a two-core machine).
+// machine (measured with two busy loops on both cores of a two-core machine). The queue
+// has to outlast the longest the server or the machine stands still: on a two-core virtual
+// machine, with a null sink rendering 20 ms at a time, queues of 12, 20 and 30 ms each
+// underran a few times a minute (both copies of the program at the same moment, so the
+// server's, not theirs), 45 ms never in the same runs. An underrun is heard, and it moves
+// the stream's frames for good, so two copies that played in phase no longer do.
 constexpr unsigned kQueuedRequests = 2;
-constexpr int64_t kMinQueuedNs = 8000000;
+constexpr int64_t kMinQueuedNs = 45000000;
 constexpr int64_t kMinRequestNs = 2500000;
 constexpr int kCallbackPriority = 70;
 // A new report is asked for when the last one is older than this; right after the
