@@ -13,6 +13,7 @@
 
 #include "LiveCapture.h"
 #include "RealTimeProbe.h"
+#include "WaveFiles.h"
 #include "platform/Clocks.h"
 #include "platform/PulseSinks.h"
 
@@ -196,13 +197,7 @@ TEST(LiveOutput, AStepWakesAStillOutputWithoutALockOrAnAllocation) {
     }
     const auto device = RtAudioOutput::Open({"pulse", "", OutputChoice::kDefaultBufferFrames});
     ASSERT_NE(device, nullptr);
-    WaveFormat format;
-    format.formatTag = WAVE_FORMAT_PCM;
-    format.channels = 1;
-    format.samplesPerSec = 44100;
-    format.bitsPerSample = 16;
-    format.blockAlign = 2;
-    format.avgBytesPerSec = 88200;
+    const WaveFormat format = test::Pcm16Format(1, 44100);
     AudioDevice::BufferId sound = 0;
     uint8_t* data = nullptr;
     uint64_t size = 0;

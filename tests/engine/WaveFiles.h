@@ -16,6 +16,18 @@
 
 namespace mb::test {
 
+// The format of 16-bit PCM with `channels` channels at `rate` frames a second.
+inline WaveFormat Pcm16Format(uint16_t channels, uint32_t rate) {
+    WaveFormat f;
+    f.formatTag = WAVE_FORMAT_PCM;
+    f.channels = channels;
+    f.samplesPerSec = rate;
+    f.bitsPerSample = 16;
+    f.blockAlign = static_cast<uint16_t>(2 * channels);
+    f.avgBytesPerSec = rate * f.blockAlign;
+    return f;
+}
+
 inline void Put(std::vector<uint8_t>& out, uint64_t v, int bytes) {
     for (int i = 0; i < bytes; ++i)
         out.push_back(static_cast<uint8_t>(v >> (8 * i)));

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "../engine/WaveFiles.h"
 #include "platform/AudioDevice.h"
 #include "platform/RunEnds.h"
 #include "platform/SpscQueue.h"
@@ -17,16 +18,7 @@ namespace {
 constexpr AudioMixer::Lane kWindow = AudioMixer::kWindowLane;
 constexpr AudioMixer::Lane kClock = AudioMixer::kStepClockLane;
 
-WaveFormat Pcm16Format(uint16_t channels, uint32_t rate) {
-    WaveFormat f;
-    f.formatTag = WAVE_FORMAT_PCM;
-    f.channels = channels;
-    f.samplesPerSec = rate;
-    f.bitsPerSample = 16;
-    f.blockAlign = static_cast<uint16_t>(2 * channels);
-    f.avgBytesPerSec = rate * f.blockAlign;
-    return f;
-}
+using test::Pcm16Format;
 
 // An offline device rendered block by block; its clock is the time of the next frame
 // to render, so "now" commands sound on that frame.
