@@ -86,7 +86,8 @@ bool PulseStream::Open(const std::string& sink,
         (std::max(bufferFrames, framesIn(kMinRequestNs)) + bufferFrames - 1) / bufferFrames *
         bufferFrames;
     const unsigned queuedFrames = std::max(requestFrames * kQueuedRequests, framesIn(kMinQueuedNs));
-    queuedNs_ = static_cast<int64_t>(queuedFrames) * 1000000000 / rate;
+    queuedNs_.store(static_cast<int64_t>(queuedFrames) * 1000000000 / rate,
+                    std::memory_order_relaxed);
     loop_ = pa_threaded_mainloop_new();
     context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Marrowbeat");
     pa_context_set_state_callback(
@@ -131,9 +132,10 @@ bool PulseStream::Open(const std::string& sink,
         // What the server granted: the guess of when a frame is heard before it reports.
         if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream_);
             granted != nullptr && granted->tlength != static_cast<uint32_t>(-1))
-            queuedNs_ = static_cast<int64_t>(granted->tlength / kFrameBytes) * 1000000000 / rate;
+            queuedNs_.store(static_cast<int64_t>(granted->tlength / kFrameBytes) * 1000000000 /
+                                rate,
+                            std::memory_order_relaxed);
     }
-    queuedAtOpenNs_.store(queuedNs_, std::memory_order_relaxed);
     pa_threaded_mainloop_unlock(loop_);
     if (!connected)
         *error = sink.empty() ? "the sound server takes no stream" : "no sink named " + sink;
@@ -240,7 +242,7 @@ int64_t PulseStream::PlayTime(int64_t index, bool* known) {
         AskForReport();
     *known = have || mapped_;
     if (!have)
-        return mapped_ ? predicted : MonotonicNs() + queuedNs_;
+        return mapped_ ? predicted : MonotonicNs() + queuedNs_.load(std::memory_order_relaxed);
     if (stamp == lastStamp_)
         return predicted;
     lastStamp_ = stamp;

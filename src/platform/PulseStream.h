@@ -55,7 +55,7 @@ public:
     bool failed() const { return failed_.load(std::memory_order_acquire); }
     // How long the queue the server granted takes to play, the sink's latency included:
     // about how long after it is written a frame is heard. Any thread, after Open.
-    int64_t queuedNs() const { return queuedAtOpenNs_.load(std::memory_order_relaxed); }
+    int64_t queuedNs() const { return queuedNs_.load(std::memory_order_relaxed); }
 
 private:
     static void OnWrite(pa_stream* stream, size_t bytes, void* user);
@@ -78,7 +78,9 @@ private:
     uint32_t rate_ = 44100;
     unsigned bufferFrames_ = 256;
     std::atomic<bool> failed_{false};
-    std::atomic<int64_t> queuedAtOpenNs_{0};
+    // How long the granted queue takes to play: the guess before the first report. Set
+    // by Open only.
+    std::atomic<int64_t> queuedNs_{0};
     // Main-loop thread (or under its lock) from here on.
     bool corked_ = true;
     bool raised_ = false;
@@ -102,8 +104,6 @@ private:
     int64_t lastStamp_ = 0;
     // Reports taken before this moment (wall clock) are not believed.
     int64_t freshAfterNs_ = 0;
-    // How long the queued frames take to play: the guess before the first report.
-    int64_t queuedNs_ = 0;
     bool updating_ = false;
 };
 

@@ -57,8 +57,8 @@ TEST_P(LivePlayback, StepsSoundOnePeriodApartThroughTheSoundServer) {
     for (size_t i = 1; i < capture.onsets.size(); ++i) {
         const double interval = static_cast<double>(capture.onsets[i] - capture.onsets[i - 1]);
         EXPECT_LE(std::abs(interval - capture.periodFrames), 1.0)
-            << "onset " << i << "; late commands " << capture.lateCommands
-            << ", mapping moves " << capture.mappingMoves;
+            << "onset " << i << "; late commands " << capture.lateCommands << ", mapping moves "
+            << capture.mappingMoves;
         // No drift: every onset within a sample of the grid from the first.
         EXPECT_LE(std::abs(static_cast<double>(capture.onsets[i]) - first -
                            static_cast<double>(i) * capture.periodFrames),
