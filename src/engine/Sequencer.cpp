@@ -89,12 +89,13 @@ int64_t Sequencer::DueNs(double offsetMs) const {
 }
 
 void Sequencer::Start() {
-    // The first step on the first frame the output has not played yet: it is heard as
+    // The first step on the first frame the output can still write (one not rendered
+    // yet, or, while all is quiet, one it can write again over its queue): it is heard as
     // soon as the output allows, and the step clock sends the others their lead ahead of
     // that grid. The output's word may be old (it stood still): never further back than
     // the lead, so that the run does not begin behind its steps.
     const int64_t now = timer_->ToMonotonicNs(static_cast<double>(timer_->ElapsedMs()));
-    const int64_t earliest = sound_->EarliestNs();
+    const int64_t earliest = sound_->EarliestNs(now);
     const int64_t origin =
         earliest < now ? std::max(earliest, now - std::max<int64_t>(sound_->LeadNs(), 0)) : now;
     StartRun(origin, false, true);

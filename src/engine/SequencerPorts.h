@@ -81,9 +81,9 @@ public:
     // How long after its time a step is heard (the output's lead, see
     // AudioMixer::LatencyNs). Any thread.
     virtual int64_t LeadNs() const { return 0; }
-    // The earliest moment a step can still be placed on (see AudioMixer::nextFrameNs);
-    // INT64_MAX when the output does not say. Window thread.
-    virtual int64_t EarliestNs() const { return INT64_MAX; }
+    // The earliest moment a run starting at nowNs can place its first step on (see
+    // AudioMixer::EarliestNs); INT64_MAX when the output does not say. Window thread.
+    virtual int64_t EarliestNs(int64_t /*nowNs*/) const { return INT64_MAX; }
 };
 
 // The state of the keyboard at this moment (not of the message being handled). Any

@@ -282,8 +282,8 @@ int64_t SoundEngine::LeadNs() const {
     return device_ ? device_->mixer().LatencyNs() : 0;
 }
 
-int64_t SoundEngine::EarliestNs() const {
-    return device_ ? device_->mixer().nextFrameNs() : INT64_MAX;
+int64_t SoundEngine::EarliestNs(int64_t nowNs) const {
+    return device_ ? device_->mixer().EarliestNs(nowNs) : INT64_MAX;
 }
 
 void SoundEngine::SilenceAll() {

@@ -86,7 +86,7 @@ public:
     void UnmuteAll() override;
     int64_t SendAheadNs() const override;
     int64_t LeadNs() const override;
-    int64_t EarliestNs() const override;
+    int64_t EarliestNs(int64_t nowNs) const override;
 
     bool IsPlaying(int loop, int step) const;
 

@@ -32,6 +32,9 @@ public:
     // Any thread, lock-free: sound is about to be played (a run starts a moment ahead):
     // a stream that stands still runs again, and a running one does not stop meanwhile.
     virtual void KeepAwake() {}
+    // Any thread, lock-free: commands have come; an output that can write its queue
+    // again looks at them now.
+    virtual void Nudge() {}
 };
 
 // The sound device the engine plays through: sound buffers holding each sound's decoded
@@ -111,8 +114,11 @@ public:
     void EndRun(uint32_t run);
     // Any thread: an output that stands still starts again now.
     void WakeOutput() {
-        if (output_ && output_->Paused())
+        if (!output_)
+            return;
+        if (output_->Paused())
             output_->Wake();
+        output_->Nudge();
     }
     // Any thread: sound is about to be played; see AudioOutput::KeepAwake.
     void KeepOutputAwake() {

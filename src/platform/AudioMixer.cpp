@@ -208,6 +208,7 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
     Drain(kWindowLane, blockStart, settled);
 
     int cursor = 0;
+    bool sounded = activeCount_ > 0;
     while (pendingCount_ > 0 && pending_[0].frame < blockStart + frames) {
         const int at = static_cast<int>(std::max<int64_t>(pending_[0].frame - blockStart, 0));
         if (at > cursor) {
@@ -223,16 +224,65 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
             Dropped(command);
         else
             Apply(command);
+        sounded = true;
     }
     MixVoices(out, cursor, frames);
     if (config_.limitOutput)
         Limit(out, 2 * static_cast<size_t>(frames));
     rendered_ += frames;
+    if (sounded)
+        quietFrom_ = rendered_;
     renderedOut_.store(rendered_, std::memory_order_relaxed);
-    // With exact times: the moment whose frame is the first one not rendered yet.
-    if (config_.exactTimes)
-        nextFrameNs_.store(nowNs + std::llround(frames * 1e9 / config_.rate),
-                           std::memory_order_relaxed);
+    // With exact times: the moment whose frame is the first one not rendered yet, and the
+    // one since which all has been quiet.
+    if (config_.exactTimes) {
+        const auto timeOf = [&](int64_t frame) {
+            return nowNs +
+                   std::llround(static_cast<double>(frame - blockStart) * 1e9 / config_.rate);
+        };
+        nextFrameNs_.store(timeOf(rendered_), std::memory_order_relaxed);
+        const bool quiet = activeCount_ == 0 && pendingCount_ == 0;
+        quietFromNs_.store(quiet ? timeOf(quietFrom_) : INT64_MAX, std::memory_order_relaxed);
+    }
+}
+
+int64_t AudioMixer::Rewind(int64_t most, int64_t nowNs) {
+    if (!config_.exactTimes || activeCount_ > 0 || most <= 0)
+        return 0;
+    // Only for what has come since (in the lanes, or waiting for the time to be known to
+    // place its run): a queue of silence is not written twice for nothing.
+    bool waiting =
+        pendingCount_ > 0 && pending_[static_cast<size_t>(pendingCount_ - 1)].frame == kUnplaced;
+    for (const auto& lane : lanes_)
+        waiting = waiting || !lane.Empty();
+    const int64_t from = rendered_ - std::min(most, rendered_ - quietFrom_);
+    if (!waiting || from >= rendered_)
+        return 0;
+    // The commands are placed as the next block would place them, except that the frames
+    // from `from` on are still open to them; the mixer goes back only as far as the
+    // earliest of them needs, so that a run placed beyond what is rendered keeps the
+    // frame it has without going back.
+    UpdateAnchor(nowNs);
+    const bool settled = Settled(nowNs);
+    if (settled)
+        PlaceWaiting(from);
+    Drain(kStepClockLane, from, settled);
+    Drain(kWindowLane, from, settled);
+    if (pendingCount_ == 0 || pending_[0].frame >= rendered_)
+        return 0;
+    const int64_t frames = rendered_ - std::max(pending_[0].frame, from);
+    rendered_ -= frames;
+    rewinds_.fetch_add(1, std::memory_order_relaxed);
+    return frames;
+}
+
+int64_t AudioMixer::EarliestNs(int64_t nowNs) const {
+    const int64_t next = nextFrameNs();
+    const int64_t rewrite = rewriteNs_.load(std::memory_order_relaxed);
+    const int64_t quiet = quietFromNs_.load(std::memory_order_relaxed);
+    if (rewrite <= 0 || quiet == INT64_MAX || next == INT64_MAX)
+        return next;
+    return std::min(next, std::max(quiet, nowNs + rewrite - LatencyNs()));
 }
 
 void AudioMixer::UpdateSendAhead() {
@@ -286,6 +336,7 @@ void AudioMixer::Restart(const Config& config) {
     runs_ = {};
     runStreamAt_ = std::numeric_limits<double>::quiet_NaN();
     sendAheadNs_.store(0, std::memory_order_relaxed);
+    rewriteNs_.store(0, std::memory_order_relaxed);
     if (!config_.exactTimes)
         nextFrameNs_.store(INT64_MAX, std::memory_order_relaxed);
     // Every waiting command is placed again once the new stream has settled.

@@ -136,6 +136,18 @@ public:
     // keep their frames; their steps are sent earlier by as much as the lead grew (see
     // sendAheadNs).
     void SetLead(int64_t leadNs);
+    // Audio thread, with exact times, between Renders: the output can still write again
+    // the last `most` frames it was given (they are queued, not yet heard); nowNs is the
+    // time Render would get for the next block. When commands wait in the lanes and one
+    // of them falls on those frames, after the last one in which something sounded, the
+    // mixer goes back to it and returns how many frames it went back; the output then
+    // asks Render for them again, with their times, and writes them over what it queued.
+    // So a run that starts while all is quiet is heard as soon as the output can write,
+    // not after its whole queue. 0: nothing to write again.
+    int64_t Rewind(int64_t most, int64_t nowNs);
+    // Audio thread: how long after a moment a frame that the output writes again then can
+    // be heard (its device's own latency and a margin), 0 when it cannot write again.
+    void SetRewriteNs(int64_t rewriteNs) { rewriteNs_.store(rewriteNs, std::memory_order_relaxed); }
 
     uint32_t rate() const { return config_.rate; }
     // How long after a command's time its frame is heard, as the mapping places it (the
@@ -165,6 +177,11 @@ public:
     // there starts as soon as the output can play it. INT64_MAX before the first callback
     // and without exact times (the mapping from callbacks does not say it precisely).
     int64_t nextFrameNs() const { return nextFrameNs_.load(std::memory_order_relaxed); }
+    // Any thread: the earliest moment (on the producers' clock) a run starting at nowNs
+    // can be placed on: the next frame not rendered yet, or, while nothing sounds and the
+    // output can write its queue again (see Rewind), the first frame it can still write
+    // then. INT64_MAX as for nextFrameNs.
+    int64_t EarliestNs(int64_t nowNs) const;
 
     // The final stage of every mix, live and rendered: samples up to -1 dBFS pass
     // unchanged, louder ones bend smoothly towards full scale and never reach beyond it.
@@ -174,6 +191,8 @@ public:
     // Any thread: how often the stream got ahead of the time-to-frame mapping, which then
     // moved forward.
     uint64_t mappingMoves() const { return moves_.load(std::memory_order_relaxed); }
+    // Any thread: how often the output wrote its queue again (see Rewind).
+    uint64_t rewinds() const { return rewinds_.load(std::memory_order_relaxed); }
     // Any thread: frames rendered so far.
     int64_t framesRendered() const { return renderedOut_.load(std::memory_order_relaxed); }
 
@@ -244,11 +263,16 @@ private:
     std::array<std::atomic<int32_t>, kMaxVoices> pendingTriggers_{};
     std::atomic<uint64_t> late_{0};
     std::atomic<uint64_t> moves_{0};
+    std::atomic<uint64_t> rewinds_{0};
     std::atomic<int64_t> renderedOut_{0};
     std::atomic<int64_t> latencyNs_{0};
     std::atomic<int64_t> soundDelayNs_{0};
     std::atomic<int64_t> sendAheadNs_{0};
     std::atomic<int64_t> nextFrameNs_{INT64_MAX};
+    std::atomic<int64_t> rewriteNs_{0};
+    // The moment (producers' clock) of quietFrom_ while nothing sounds or waits for its
+    // frame; INT64_MAX otherwise.
+    std::atomic<int64_t> quietFromNs_{INT64_MAX};
     std::atomic<const RunEnds*> followedEnds_{nullptr};
 
     // Audio thread only from here on.
@@ -264,6 +288,8 @@ private:
     // The last run a kEndRun command ended (it and the runs before it are over).
     uint32_t lastEndedRun_ = 0;
     int64_t rendered_ = 0;
+    // The first frame after the last one in which something sounded.
+    int64_t quietFrom_ = 0;
     bool anchored_ = false;
     int64_t anchorNs_ = 0;
     double anchorFrame_ = 0.0;

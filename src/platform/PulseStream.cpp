@@ -6,6 +6,7 @@
 #include <pulse/pulseaudio.h>
 
 #include "platform/Clocks.h"
+#include "platform/Doorbell.h"
 
 namespace mb {
 
@@ -28,11 +29,14 @@ constexpr int64_t kMinRequestNs = 2500000;
 constexpr int kCallbackPriority = 70;
 // A new report is asked for when the last one is older than this; right after the
 // mapping starts, with every block, so that the earliest reports are soon found.
-constexpr int64_t kReportEveryNs = 100000000;
+constexpr int64_t kReportEveryNs = 50000000;
 constexpr int64_t kEagerReportsNs = 300000000;
 // A report this far from the mapping means the sound went on from elsewhere (an
 // underrun, a new latency of the sink): the mapping starts again from it.
 constexpr int64_t kJumpNs = 5000000;
+// A frame written again is written at least this long before the sink takes it: the
+// time for the write to reach the server on a busy machine.
+constexpr int64_t kRewriteMarginNs = 4000000;
 // The most a device's clock is believed to run fast or slow.
 constexpr double kMaxDrift = 0.001;
 // A slope measured over this many seconds is not bettered by a longer one.
@@ -70,9 +74,13 @@ bool PulseStream::Open(const std::string& sink,
                        uint32_t rate,
                        unsigned bufferFrames,
                        Callback callback,
+                       Rewrite rewrite,
+                       Doorbell* wake,
                        void* user,
                        std::string* error) {
     callback_ = callback;
+    rewrite_ = rewrite;
+    wake_ = wake;
     user_ = user;
     rate_ = rate;
     bufferFrames_ = bufferFrames;
@@ -135,6 +143,17 @@ bool PulseStream::Open(const std::string& sink,
             queuedNs_.store(static_cast<int64_t>(granted->tlength / kFrameBytes) * 1000000000 /
                                 rate,
                             std::memory_order_relaxed);
+        if (wake_ != nullptr) {
+            pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+            wakeEvent_ = api->io_new(
+                api, wake_->fd(), PA_IO_EVENT_INPUT,
+                [](pa_mainloop_api*, pa_io_event*, int, pa_io_event_flags_t, void* u) {
+                    auto* self = static_cast<PulseStream*>(u);
+                    self->wake_->Answer();
+                    self->WriteAgain();
+                },
+                this);
+        }
     }
     pa_threaded_mainloop_unlock(loop_);
     if (!connected)
@@ -164,9 +183,12 @@ void PulseStream::Cork(bool cork) {
             pa_threaded_mainloop_wait(loop_);
         if (op != nullptr)
             pa_operation_unref(op);
-        // Going on: the first report comes as soon as the server can give it.
-        if (!cork)
+        // Going on: the first report comes as soon as the server can give it, and with it
+        // what waits is written over the queue of silence from before.
+        if (!cork) {
             AskForReport();
+            rewriteWanted_ = true;
+        }
     }
     pa_threaded_mainloop_unlock(loop_);
 }
@@ -183,6 +205,11 @@ void PulseStream::Close() {
     if (loop_ == nullptr)
         return;
     pa_threaded_mainloop_lock(loop_);
+    if (wakeEvent_ != nullptr) {
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+        api->io_free(wakeEvent_);
+        wakeEvent_ = nullptr;
+    }
     if (stream_ != nullptr) {
         pa_stream_set_write_callback(stream_, nullptr, nullptr);
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
@@ -202,7 +229,7 @@ void PulseStream::Close() {
     loop_ = nullptr;
 }
 
-bool PulseStream::Reported(int64_t index, int64_t* playNs, int64_t* stamp) const {
+bool PulseStream::Reported(int64_t index, int64_t* playNs, int64_t* stamp, int64_t* sinkNs) const {
     const pa_timing_info* info = pa_stream_get_timing_info(stream_);
     if (info == nullptr || info->read_index_corrupt || info->write_index_corrupt ||
         info->playing == 0)
@@ -214,7 +241,8 @@ bool PulseStream::Reported(int64_t index, int64_t* playNs, int64_t* stamp) const
     // The sample at the read index was taken by the sink at the report's moment (on the
     // wall clock) and is heard the sink's latency later.
     const int64_t taken = MonotonicNs() - (WallNs() - *stamp);
-    const int64_t heard = taken + static_cast<int64_t>(info->sink_usec) * 1000;
+    *sinkNs = static_cast<int64_t>(info->sink_usec) * 1000;
+    const int64_t heard = taken + *sinkNs;
     *playNs = heard + (index - info->read_index) / kFrameBytes * 1000000000 / rate_;
     return true;
 }
@@ -223,7 +251,13 @@ void PulseStream::AskForReport() {
     if (updating_)
         return;
     pa_operation* op = pa_stream_update_timing_info(
-        stream_, [](pa_stream*, int, void* u) { static_cast<PulseStream*>(u)->updating_ = false; },
+        stream_,
+        [](pa_stream*, int, void* u) {
+            auto* self = static_cast<PulseStream*>(u);
+            self->updating_ = false;
+            if (self->rewriteWanted_)
+                self->WriteAgain();
+        },
         this);
     updating_ = op != nullptr;
     if (op != nullptr)
@@ -236,7 +270,10 @@ int64_t PulseStream::PlayTime(int64_t index, bool* known) {
         std::llround(static_cast<double>((index - mapIndex_) / kFrameBytes) * nsPerFrame_);
     int64_t reported = 0;
     int64_t stamp = 0;
-    const bool have = Reported(index, &reported, &stamp);
+    int64_t sinkNs = 0;
+    const bool have = Reported(index, &reported, &stamp, &sinkNs);
+    if (have)
+        sinkNs_ = sinkNs;
     const bool eager = !mapped_ || MonotonicNs() - mappedAtNs_ < kEagerReportsNs;
     if (!have || eager || WallNs() - stamp > kReportEveryNs)
         AskForReport();
@@ -300,9 +337,14 @@ void PulseStream::Fill(size_t bytes) {
         TryRealtimePriority(kCallbackPriority);
         raised_ = true;
     }
-    auto left = static_cast<int64_t>(bytes) / kFrameBytes;
-    while (left > 0) {
-        const auto n = static_cast<unsigned>(left < bufferFrames_ ? left : bufferFrames_);
+    WriteAgain();
+    Write(static_cast<int64_t>(bytes) / kFrameBytes, 0);
+}
+
+void PulseStream::Write(int64_t frames, int64_t back) {
+    int64_t offset = -back;
+    while (frames > 0) {
+        const auto n = static_cast<unsigned>(std::min<int64_t>(frames, bufferFrames_));
         if (corked_) {
             for (float& s : block_)
                 s = 0.0f;
@@ -311,10 +353,48 @@ void PulseStream::Fill(size_t bytes) {
             const int64_t playNs = PlayTime(written_, &known);
             callback_(block_.data(), n, playNs, known, user_);
         }
-        pa_stream_write(stream_, block_.data(), n * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+        pa_stream_write(stream_, block_.data(), n * kFrameBytes, nullptr, offset, PA_SEEK_RELATIVE);
+        offset = 0;
         written_ += n * kFrameBytes;
-        left -= n;
+        frames -= n;
     }
+}
+
+int64_t PulseStream::rewriteNs() const {
+    return sinkNs_ < 0 ? 0 : sinkNs_ + kRewriteMarginNs;
+}
+
+void PulseStream::WriteAgain() {
+    if (corked_ || rewrite_ == nullptr || stream_ == nullptr || failed())
+        return;
+    rewriteWanted_ = false;
+    // Until the server has said when the queue is heard, nothing is written over it: the
+    // next report tries again (asked for by whoever needs it, not from here).
+    if (!mapped_) {
+        int64_t playNs = 0;
+        int64_t stamp = 0;
+        int64_t sinkNs = 0;
+        if (!Reported(written_, &playNs, &stamp, &sinkNs)) {
+            rewriteWanted_ = true;
+            return;
+        }
+    }
+    bool known = false;
+    const int64_t endNs = PlayTime(written_, &known);
+    if (!known || sinkNs_ < 0)
+        return;
+    // What the sink has taken already, or takes before the write can reach the server,
+    // stays as it is.
+    const int64_t soonestNs = MonotonicNs() + sinkNs_ + kRewriteMarginNs;
+    const int64_t most = std::min((endNs - soonestNs) * static_cast<int64_t>(rate_) / 1000000000,
+                                  written_ / kFrameBytes);
+    if (most <= 0)
+        return;
+    const int64_t frames = std::min(rewrite_(most, endNs, user_), most);
+    if (frames <= 0)
+        return;
+    written_ -= frames * kFrameBytes;
+    Write(frames, frames * kFrameBytes);
 }
 
 } // namespace mb

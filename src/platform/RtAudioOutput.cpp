@@ -154,14 +154,21 @@ void RtAudioOutput::PulseCallback(
     auto* self = static_cast<RtAudioOutput*>(user);
     const int64_t now = MonotonicNs();
     self->lastCallbackNs_.store(now, std::memory_order_relaxed);
-    if (known)
+    if (known) {
         self->FollowLead(frames, playNs, now);
-    else
+        const int64_t rewrite = self->pulse_->rewriteNs();
+        self->device_->mixer().SetRewriteNs(rewrite > 0 ? rewrite + kRewriteAllowanceNs : 0);
+    } else
         self->device_->mixer().TimeUnknown(playNs - self->pulseLeadNs_);
     // The mixer's clock is the moment a block is heard, less the lead: a command sounds
     // on the frame heard exactly that lead after its moment.
     self->device_->Render(out, static_cast<int>(frames), playNs - self->pulseLeadNs_);
     self->AfterBlock(frames, now);
+}
+
+int64_t RtAudioOutput::PulseRewrite(int64_t most, int64_t playNs, void* user) {
+    auto* self = static_cast<RtAudioOutput*>(user);
+    return self->device_->mixer().Rewind(most, playNs - self->pulseLeadNs_);
 }
 
 void RtAudioOutput::FollowLead(unsigned frames, int64_t playNs, int64_t nowNs) {
@@ -235,7 +242,8 @@ bool RtAudioOutput::TryOpenPulse(const OutputChoice& choice) {
     std::string error;
     rate_ = rate;
     if (!stream->Open(choice.device.empty() ? std::string() : sink, rate, frames,
-                      &RtAudioOutput::PulseCallback, this, &error))
+                      &RtAudioOutput::PulseCallback, &RtAudioOutput::PulseRewrite, &nudge_, this,
+                      &error))
         return false;
     const std::string device =
         choice.device.empty() ? "default device" : "\"" + choice.device + "\"";

@@ -69,6 +69,10 @@ public:
     static constexpr int64_t kLeadMarginNs = 3000000;
     static constexpr int64_t kLeadStepNs = 1000000;
     static constexpr int kLeadWindowSeconds = 4;
+    // On a sound server a run that starts while all is quiet is written over the queue
+    // (see PulseStream): its first step is placed this long after the soonest the stream
+    // can write again, for the step to reach the stream.
+    static constexpr int64_t kRewriteAllowanceNs = 2000000;
 
     struct Event {
         enum Kind {
@@ -98,6 +102,7 @@ public:
     bool Paused() const override { return paused_.load(std::memory_order_seq_cst); }
     void Wake() override;
     void KeepAwake() override;
+    void Nudge() override { nudge_.Ring(); }
 
 private:
     enum class State {
@@ -110,6 +115,7 @@ private:
     static int
     Callback(void* out, void* in, unsigned frames, double streamTime, unsigned status, void* user);
     static void PulseCallback(float* out, unsigned frames, int64_t playNs, bool known, void* user);
+    static int64_t PulseRewrite(int64_t most, int64_t playNs, void* user);
     // After every block: notes whether nothing sounds, for the stream to stand still.
     void AfterBlock(unsigned frames, int64_t nowNs);
     // Audio thread, on a sound server: a block of `frames` is heard from playNs on, written
@@ -157,6 +163,8 @@ private:
     mutable std::mutex mutex_;
     // The keeper sleeps on it; whoever asks something of the keeper rings it.
     Doorbell bell_;
+    // Rings the sound server's stream when commands come (see Nudge).
+    Doorbell nudge_;
     std::thread keeper_;
     State state_ = State::kRunning;
     bool quit_ = false;

@@ -38,6 +38,9 @@ struct LiveCapture {
     uint32_t rate = 0;
     // Commands that reached the mixer after their frame had been played.
     uint64_t lateCommands = 0;
+    // How often the output wrote its queue again (the first step, started while all was
+    // quiet, is written over the queue).
+    uint64_t rewinds = 0;
     // Moves of the mapping from the step clock's time to the stream's frames during the
     // playback.
     uint64_t mappingMoves = 0;
@@ -184,6 +187,7 @@ inline LiveCapture PlayAndRecord(const std::string& kitDir,
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
             result.lateCommands = engine.device()->mixer().lateCommands();
             result.mappingMoves = engine.device()->mixer().mappingMoves() - movesBefore;
+            result.rewinds = engine.device()->mixer().rewinds();
         }
     }
     result.left = recording.Stop();

@@ -39,8 +39,9 @@ class LivePlayback : public ::testing::TestWithParam<Sink> {};
 // Real playback, end to end: the step clock on its timer, the engine, the mixer and the
 // stream into a sound server, recorded back from the server. Every step lies on the grid
 // at the sink's own rate, to the sample, and none comes late for its frame, with a
-// buffer so long that the output needs more than its usual lead. Without a server (or without the
-// 48 kHz sink) the test is skipped, except in CI, where that is a failure.
+// buffer so long that the output needs more than its usual lead. The first step, started
+// while all is quiet, is written over what the output had queued, and lies on the grid too. Without
+// a server (or without the 48 kHz sink) the test is skipped, except in CI, where that is a failure.
 TEST_P(LivePlayback, StepsSoundOnePeriodApartThroughTheSoundServer) {
     const Sink sink = GetParam();
     if (!test::PulseServerReachable() || PulseSinks::Rate(sink.description) != sink.rate) {
@@ -66,6 +67,7 @@ TEST_P(LivePlayback, StepsSoundOnePeriodApartThroughTheSoundServer) {
             << "onset " << i;
     }
     EXPECT_EQ(capture.lateCommands, 0u);
+    EXPECT_GT(capture.rewinds, 0u) << "the first step waited for the output's queue";
 }
 
 INSTANTIATE_TEST_SUITE_P(Sinks,

@@ -62,7 +62,7 @@ public:
     void UnmuteAll() override { ++unmuteAll; }
     int64_t SendAheadNs() const override { return sendAheadNs; }
     int64_t LeadNs() const override { return leadNs; }
-    int64_t EarliestNs() const override { return earliestNs; }
+    int64_t EarliestNs(int64_t /*nowNs*/) const override { return earliestNs; }
     bool IsCtrlDown() const override { return ctrlDown; }
     unsigned Broadcast(int message, intptr_t wParam, intptr_t lParam) override {
         broadcasts.push_back({message, wParam, lParam});

@@ -450,6 +450,69 @@ TEST_P(MixerTest, ExactTimesSendALateRunsStepsLaterAndFollowTheLead) {
     EXPECT_EQ(FirstNonZero(out), std::llround((at + lead - 5 * kMs) * 44100.0 / 1e9) - start);
 }
 
+// An output that says when each block is heard, with a lead of 50 ms, writes each block
+// 40 ms before it is heard and can write again what is heard more than 5 ms from now. A
+// run that starts while all is quiet is written over that queue: heard 6 ms after its
+// start (the output's word), not after the queue. Frames in which something sounded are
+// never written again, nor is the queue when no command waits, when the command falls
+// beyond it, or while a voice sounds.
+TEST_P(MixerTest, ExactTimesWriteAQuietQueueAgainForARunThatStartsInIt) {
+    constexpr int64_t kMs = 1'000'000;
+    AudioDevice::Config config;
+    config.mixer.exactTimes = true;
+    config.mixer.leadNs = 50 * kMs;
+    device = std::make_unique<AudioDevice>(std::move(config));
+    AudioMixer& mixer = device->mixer();
+    const auto click = Buffer(std::vector<int16_t>(10, 10000));
+    std::vector<float> out(2 * 20000);
+    int64_t end = 0;
+    const auto timeOf = [](int64_t frame) { return TimeOf(static_cast<double>(frame)) - 50 * kMs; };
+    const auto render = [&](int64_t from, int64_t frames) {
+        for (int64_t at = from; at < from + frames; at += 256) {
+            const auto n = static_cast<int>(std::min<int64_t>(256, from + frames - at));
+            device->Render(out.data() + 2 * at, n, timeOf(at));
+        }
+        end = std::max(end, from + frames);
+    };
+    // The output at `end`: what it can write again (heard 5 ms from now on), the moment
+    // now, and what the mixer writes again.
+    const int64_t most = std::llround(0.035 * 44100);
+    const auto wall = [&] { return TimeOf(static_cast<double>(end)) - 40 * kMs; };
+    const auto rewind = [&] { return mixer.Rewind(most, timeOf(end)); };
+    render(0, 40 * 256);
+    mixer.SetRewriteNs(6 * kMs);
+    EXPECT_EQ(rewind(), 0) << "nothing waits";
+    // A click at frame 10340, then a run started at once: it goes on the first quiet frame.
+    Play(click, 44100, 0, 0, GridTime{0, timeOf(10340), 0.0}, 1);
+    render(end, 512);
+    Play(click, 44100, 0, 0, GridTime{1, mixer.EarliestNs(wall()), 0.0}, 0);
+    EXPECT_EQ(rewind(), 10752 - 10496) << "back to the block after the click";
+    render(10496, 256 + 8 * 256);
+    // All quiet: the next run is heard 6 ms from now.
+    const int64_t heard = std::llround(static_cast<double>(wall() + 6 * kMs) * 44100 / 1e9);
+    Play(click, 44100, 0, 0, GridTime{2, mixer.EarliestNs(wall()), 0.0}, 0);
+    EXPECT_EQ(rewind(), end - heard);
+    render(heard, end - heard + 256);
+    // A run that starts beyond the queue keeps its frame.
+    const int64_t beyond = end + 500;
+    Play(click, 44100, 0, 0, GridTime{3, timeOf(beyond), 0.0}, 0);
+    EXPECT_EQ(rewind(), 0);
+    render(end, 1024);
+    // A voice that still sounds: nothing is written again.
+    Play(Buffer(std::vector<int16_t>(5000, 10000)), 44100, 0, 0, GridTime{0, timeOf(end), 0.0}, 2);
+    render(end, 256);
+    EXPECT_EQ(mixer.EarliestNs(wall()), mixer.nextFrameNs());
+    Play(click, 44100, 0, 0, GridTime{4, wall(), 0.0}, 0);
+    EXPECT_EQ(rewind(), 0);
+    out.resize(2 * static_cast<size_t>(end - 512));
+    const auto onsets = Onsets(out);
+    ASSERT_EQ(onsets.size(), 4u);
+    EXPECT_EQ(onsets[0], 10340);
+    EXPECT_EQ(onsets[1], 10496);
+    EXPECT_NEAR(onsets[2], heard, 1.0);
+    EXPECT_EQ(onsets[3], beyond);
+}
+
 TEST_P(MixerTest, AFullLaneDropsCommandsWithoutWaiting) {
     const auto buffer = Buffer(std::vector<int16_t>(10, 1)); // one command in the lane
     for (size_t i = 1; i < AudioMixer::kLaneCapacity; ++i)
