@@ -324,6 +324,7 @@ void Sequencer::StepAction(GridTime due) {
         if (s.polyphonic == 0)
             sound_->SilenceStep(lastLoop_, lastStep_, due);
         sound_->PlayStep(loopIndex, index, due);
+        sound_->StepSent();
         lastLoop_ = static_cast<int16_t>(loopIndex);
         lastStep_ = static_cast<int16_t>(index);
     }

@@ -63,6 +63,8 @@ public:
     virtual ~StepSound() = default;
     virtual void PlayStep(int loop, int step, GridTime due) = 0;
     virtual void SilenceStep(int loop, int step, GridTime due) = 0;
+    // The step's commands (PlayStep, SilenceStep) are all sent.
+    virtual void StepSent() {}
     // The run has stopped: its steps that wait for their frame do not sound.
     virtual void EndRun(uint32_t run) = 0;
     // The sequencer's record of the runs that have ended (see RunEnds), for whatever

@@ -274,6 +274,11 @@ void SoundEngine::EndRun(uint32_t run) {
         device_->EndRun(run);
 }
 
+void SoundEngine::StepSent() {
+    if (device_)
+        device_->StepSent();
+}
+
 int64_t SoundEngine::SendAheadNs() const {
     return device_ ? device_->mixer().sendAheadNs() : 0;
 }

@@ -87,6 +87,7 @@ public:
     int64_t SendAheadNs() const override;
     int64_t LeadNs() const override;
     int64_t EarliestNs(int64_t nowNs) const override;
+    void StepSent() override;
 
     bool IsPlaying(int loop, int step) const;
 

@@ -32,8 +32,8 @@ public:
     // Any thread, lock-free: sound is about to be played (a run starts a moment ahead):
     // a stream that stands still runs again, and a running one does not stop meanwhile.
     virtual void KeepAwake() {}
-    // Any thread, lock-free: commands have come; an output that can write its queue
-    // again looks at them now.
+    // Any thread, lock-free: a step has been sent; an output that can write its queue
+    // again looks at it now.
     virtual void Nudge() {}
 };
 
@@ -114,11 +114,15 @@ public:
     void EndRun(uint32_t run);
     // Any thread: an output that stands still starts again now.
     void WakeOutput() {
-        if (!output_)
-            return;
-        if (output_->Paused())
+        if (output_ && output_->Paused())
             output_->Wake();
-        output_->Nudge();
+    }
+    // Step-clock lane's thread: the commands sent so far make whole steps; an output that
+    // can write its queue again looks at them now (see AudioMixer::StepSent).
+    void StepSent() {
+        mixer_->StepSent();
+        if (output_)
+            output_->Nudge();
     }
     // Any thread: sound is about to be played; see AudioOutput::KeepAwake.
     void KeepOutputAwake() {

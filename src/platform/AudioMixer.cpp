@@ -249,12 +249,14 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
 int64_t AudioMixer::Rewind(int64_t most, int64_t nowNs) {
     if (!config_.exactTimes || activeCount_ > 0 || most <= 0)
         return 0;
-    // Only for what has come since (in the lanes, or waiting for the time to be known to
-    // place its run): a queue of silence is not written twice for nothing.
-    bool waiting =
+    // Only for whole steps that have come since (or wait for the time to be known to
+    // place their run): a queue of silence is not written twice for nothing.
+    const size_t whole = wholeSteps_.load(std::memory_order_acquire);
+    const size_t popped = lanes_[kStepClockLane].Popped();
+    const size_t steps = whole > popped ? whole - popped : 0;
+    const bool unplaced =
         pendingCount_ > 0 && pending_[static_cast<size_t>(pendingCount_ - 1)].frame == kUnplaced;
-    for (const auto& lane : lanes_)
-        waiting = waiting || !lane.Empty();
+    const bool waiting = steps > 0 || unplaced;
     const int64_t from = rendered_ - std::min(most, rendered_ - quietFrom_);
     if (!waiting || from >= rendered_)
         return 0;
@@ -266,8 +268,7 @@ int64_t AudioMixer::Rewind(int64_t most, int64_t nowNs) {
     const bool settled = Settled(nowNs);
     if (settled)
         PlaceWaiting(from);
-    Drain(kStepClockLane, from, settled);
-    Drain(kWindowLane, from, settled);
+    Drain(kStepClockLane, from, settled, steps);
     if (pendingCount_ == 0 || pending_[0].frame >= rendered_)
         return 0;
     const int64_t frames = rendered_ - std::max(pending_[0].frame, from);
@@ -353,10 +354,10 @@ bool AudioMixer::IsIdle() const {
     return true;
 }
 
-void AudioMixer::Drain(Lane lane, int64_t blockStart, bool settled) {
+void AudioMixer::Drain(Lane lane, int64_t blockStart, bool settled, size_t most) {
     auto& queue = lanes_[static_cast<size_t>(lane)];
     MixerCommand command;
-    while (queue.Pop(command)) {
+    for (size_t taken = 0; taken < most && queue.Pop(command); ++taken) {
         switch (command.kind) {
         case MixerCommand::kAddSound:
         case MixerCommand::kRemoveSound:

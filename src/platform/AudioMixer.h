@@ -95,6 +95,12 @@ public:
 
     // Producer thread of `lane`. False when the lane is full (the command is dropped).
     bool Send(Lane lane, const MixerCommand& command);
+    // Producer thread of kStepClockLane: the commands sent so far make whole steps. Only
+    // those are written over a queue (see Rewind): a step's trigger that came after its
+    // stop command was written would come too late for it.
+    void StepSent() {
+        wholeSteps_.store(lanes_[kStepClockLane].Pushed(), std::memory_order_release);
+    }
     // Producer thread of `lane`: commands sent so far.
     size_t Sent(Lane lane) const { return lanes_[static_cast<size_t>(lane)].Pushed(); }
     // Any thread: commands of `lane` the audio thread has received.
@@ -138,8 +144,8 @@ public:
     void SetLead(int64_t leadNs);
     // Audio thread, with exact times, between Renders: the output can still write again
     // the last `most` frames it was given (they are queued, not yet heard); nowNs is the
-    // time Render would get for the next block. When commands wait in the lanes and one
-    // of them falls on those frames, after the last one in which something sounded, the
+    // time Render would get for the next block. When whole steps wait in the step clock's
+    // lane and one falls on those frames, after the last one in which something sounded, the
     // mixer goes back to it and returns how many frames it went back; the output then
     // asks Render for them again, with their times, and writes them over what it queued.
     // So a run that starts while all is quiet is heard as soon as the output can write,
@@ -237,7 +243,7 @@ private:
     bool Settled(int64_t nowNs) const;
     int64_t FrameOf(int64_t whenNs) const;
     int64_t PlaceOnGrid(const GridTime& at, int64_t blockStart, bool settled);
-    void Drain(Lane lane, int64_t blockStart, bool settled);
+    void Drain(Lane lane, int64_t blockStart, bool settled, size_t most = SIZE_MAX);
     void Schedule(const MixerCommand& command, int64_t blockStart, bool settled);
     void Insert(int64_t frame, const MixerCommand& command);
     void PlaceWaiting(int64_t blockStart);
@@ -264,6 +270,7 @@ private:
     std::atomic<uint64_t> late_{0};
     std::atomic<uint64_t> moves_{0};
     std::atomic<uint64_t> rewinds_{0};
+    std::atomic<size_t> wholeSteps_{0};
     std::atomic<int64_t> renderedOut_{0};
     std::atomic<int64_t> latencyNs_{0};
     std::atomic<int64_t> soundDelayNs_{0};

@@ -454,7 +454,7 @@ TEST_P(MixerTest, ExactTimesSendALateRunsStepsLaterAndFollowTheLead) {
 // 40 ms before it is heard and can write again what is heard more than 5 ms from now. A
 // run that starts while all is quiet is written over that queue: heard 6 ms after its
 // start (the output's word), not after the queue. Frames in which something sounded are
-// never written again, nor is the queue when no command waits, when the command falls
+// never written again, nor is the queue when no whole step waits, when the step falls
 // beyond it, or while a voice sounds.
 TEST_P(MixerTest, ExactTimesWriteAQuietQueueAgainForARunThatStartsInIt) {
     constexpr int64_t kMs = 1'000'000;
@@ -486,16 +486,20 @@ TEST_P(MixerTest, ExactTimesWriteAQuietQueueAgainForARunThatStartsInIt) {
     Play(click, 44100, 0, 0, GridTime{0, timeOf(10340), 0.0}, 1);
     render(end, 512);
     Play(click, 44100, 0, 0, GridTime{1, mixer.EarliestNs(wall()), 0.0}, 0);
+    mixer.StepSent();
     EXPECT_EQ(rewind(), 10752 - 10496) << "back to the block after the click";
     render(10496, 256 + 8 * 256);
     // All quiet: the next run is heard 6 ms from now.
     const int64_t heard = std::llround(static_cast<double>(wall() + 6 * kMs) * 44100 / 1e9);
     Play(click, 44100, 0, 0, GridTime{2, mixer.EarliestNs(wall()), 0.0}, 0);
+    EXPECT_EQ(rewind(), 0) << "the step is not all sent yet";
+    mixer.StepSent();
     EXPECT_EQ(rewind(), end - heard);
     render(heard, end - heard + 256);
     // A run that starts beyond the queue keeps its frame.
     const int64_t beyond = end + 500;
     Play(click, 44100, 0, 0, GridTime{3, timeOf(beyond), 0.0}, 0);
+    mixer.StepSent();
     EXPECT_EQ(rewind(), 0);
     render(end, 1024);
     // A voice that still sounds: nothing is written again.
@@ -503,6 +507,7 @@ TEST_P(MixerTest, ExactTimesWriteAQuietQueueAgainForARunThatStartsInIt) {
     render(end, 256);
     EXPECT_EQ(mixer.EarliestNs(wall()), mixer.nextFrameNs());
     Play(click, 44100, 0, 0, GridTime{4, wall(), 0.0}, 0);
+    mixer.StepSent();
     EXPECT_EQ(rewind(), 0);
     out.resize(2 * static_cast<size_t>(end - 512));
     const auto onsets = Onsets(out);
