@@ -35,8 +35,9 @@ constexpr int64_t kEagerReportsNs = 300000000;
 // underrun, a new latency of the sink): the mapping starts again from it.
 constexpr int64_t kJumpNs = 5000000;
 // A frame written again is written at least this long before the sink takes it: the
-// time for the write to reach the server on a busy machine.
-constexpr int64_t kRewriteMarginNs = 4000000;
+// time for the write to reach the server on a busy machine. (Too late, and the start of
+// what is written again is lost: a step's attack is cut.)
+constexpr int64_t kRewriteMarginNs = 6000000;
 // The most a device's clock is believed to run fast or slow.
 constexpr double kMaxDrift = 0.001;
 // A slope measured over this many seconds is not bettered by a longer one.
@@ -272,8 +273,10 @@ int64_t PulseStream::PlayTime(int64_t index, bool* known) {
     int64_t stamp = 0;
     int64_t sinkNs = 0;
     const bool have = Reported(index, &reported, &stamp, &sinkNs);
+    // The sink renders ahead in blocks of its own, so its latency at the moment of a
+    // report may be far below what it takes ahead a moment later: the longest seen counts.
     if (have)
-        sinkNs_ = sinkNs;
+        sinkNs_ = std::max(sinkNs_, sinkNs);
     const bool eager = !mapped_ || MonotonicNs() - mappedAtNs_ < kEagerReportsNs;
     if (!have || eager || WallNs() - stamp > kReportEveryNs)
         AskForReport();

@@ -73,7 +73,7 @@ public:
     // about how long after it is written a frame is heard. Any thread, after Open.
     int64_t queuedNs() const { return queuedNs_.load(std::memory_order_relaxed); }
     // Inside the callback: how long after now a frame written again now is heard at the
-    // soonest (the sink's latency and a margin); 0 before the server has reported.
+    // soonest (the sink's longest latency and a margin); 0 before the server has reported.
     int64_t rewriteNs() const;
 
 private:
@@ -131,7 +131,7 @@ private:
     std::array<int64_t, kWindowReports> errors_{};
     size_t errorCount_ = 0;
     int64_t lastStamp_ = 0;
-    // The sink's latency in the latest report (-1: none yet).
+    // The sink's longest latency in the reports so far (-1: none yet).
     int64_t sinkNs_ = -1;
     // A write again waits for the time to be known.
     bool rewriteWanted_ = false;
