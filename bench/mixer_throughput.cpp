@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "WaveFiles.h"
 #include "platform/AudioDevice.h"
 
 namespace {
@@ -17,17 +18,6 @@ namespace {
 constexpr int kVoices = 128;
 constexpr uint32_t kRate = 44100;
 constexpr int kBlock = 256;
-
-mb::WaveFormat Format(uint16_t channels) {
-    mb::WaveFormat f;
-    f.formatTag = mb::WAVE_FORMAT_PCM;
-    f.channels = channels;
-    f.samplesPerSec = kRate;
-    f.bitsPerSample = 16;
-    f.blockAlign = static_cast<uint16_t>(2 * channels);
-    f.avgBytesPerSec = kRate * f.blockAlign;
-    return f;
-}
 
 // Mixes `seconds` of audio with 128 voices.
 void Measure(double seconds, bool someStereo) {
@@ -42,7 +32,8 @@ void Measure(double seconds, bool someStereo) {
         const uint16_t channels = someStereo && b % 2 == 1 ? 2 : 1;
         const uint64_t frames = 4 * kRate;
         mb::AudioDevice::BufferId id = 0;
-        device.CreateSoundBuffer(Format(channels), frames * 2 * channels, &id);
+        device.CreateSoundBuffer(mb::test::Pcm16Format(channels, kRate), frames * 2 * channels,
+                                 &id);
         uint8_t* p = nullptr;
         uint64_t size = 0;
         device.Lock(id, &p, &size);
