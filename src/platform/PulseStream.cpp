@@ -27,9 +27,12 @@ constexpr unsigned kQueuedRequests = 2;
 constexpr int64_t kMinQueuedNs = 45000000;
 constexpr int64_t kMinRequestNs = 2500000;
 constexpr int kCallbackPriority = 70;
-// A new report is asked for when the last one is older than this; right after the
-// mapping starts, with every block, so that the earliest reports are soon found.
+// A new report is asked for when the last one is older than this (the second while the
+// stream is quiet, see ReportOften); right after the mapping starts, with every block, so
+// that the earliest reports are soon found. A report costs the callback thread a wake-up;
+// while sound flows its runs are placed already, and a report every 50 ms keeps the mapping.
 constexpr int64_t kReportEveryNs = 50000000;
+constexpr int64_t kQuietReportEveryNs = 5000000;
 constexpr int64_t kEagerReportsNs = 300000000;
 // A report this far from the mapping means the sound went on from elsewhere (an
 // underrun, a new latency of the sink): the mapping starts again from it.
@@ -240,8 +243,11 @@ bool PulseStream::Reported(int64_t index, int64_t* playNs, int64_t* stamp, int64
     if (*stamp < freshAfterNs_)
         return false;
     // The sample at the read index was taken by the sink at the report's moment (on the
-    // wall clock) and is heard the sink's latency later.
-    const int64_t taken = MonotonicNs() - (WallNs() - *stamp);
+    // wall clock) and is heard the sink's latency later. The wall clock is read first: a
+    // pause between the two readings makes the report late, never early (the mapping
+    // follows the earliest reports).
+    const int64_t wall = WallNs();
+    const int64_t taken = MonotonicNs() - (wall - *stamp);
     *sinkNs = static_cast<int64_t>(info->sink_usec) * 1000;
     const int64_t heard = taken + *sinkNs;
     *playNs = heard + (index - info->read_index) / kFrameBytes * 1000000000 / rate_;
@@ -278,7 +284,7 @@ int64_t PulseStream::PlayTime(int64_t index, bool* known) {
     if (have)
         sinkNs_ = std::max(sinkNs_, sinkNs);
     const bool eager = !mapped_ || MonotonicNs() - mappedAtNs_ < kEagerReportsNs;
-    if (!have || eager || WallNs() - stamp > kReportEveryNs)
+    if (!have || eager || WallNs() - stamp > (often_ ? kQuietReportEveryNs : kReportEveryNs))
         AskForReport();
     *known = have || mapped_;
     if (!have)

@@ -75,6 +75,12 @@ public:
     // Inside the callback: how long after now a frame written again now is heard at the
     // soonest (the sink's longest latency and a margin); 0 before the server has reported.
     int64_t rewriteNs() const;
+    // Inside the callback: nothing has sounded for a while (a start may come at any
+    // moment). Where a run's first frame lies is read from the reports, and copies agree
+    // on a common start only as closely as their readings agree: while quiet the stream
+    // asks for reports five times as often, so that the earliest of them comes nearer the
+    // server's own delay.
+    void ReportOften(bool often) { often_ = often; }
 
 private:
     static void OnWrite(pa_stream* stream, size_t bytes, void* user);
@@ -125,8 +131,9 @@ private:
     int64_t basePlayNs_ = 0;
     // The length of the measure nsPerFrame_ comes from (0: the nominal rate).
     int64_t slopeFrames_ = 0;
-    // The last reports' distances from the mapping: about three seconds of them, for the
-    // earliest to come near the server's own delay, on which copies must agree.
+    // The last reports' distances from the mapping (a third of a second to three seconds
+    // of them), for the earliest to come near the server's own delay, on which copies
+    // must agree.
     static constexpr size_t kWindowReports = 64;
     std::array<int64_t, kWindowReports> errors_{};
     size_t errorCount_ = 0;
@@ -138,6 +145,7 @@ private:
     // Reports taken before this moment (wall clock) are not believed.
     int64_t freshAfterNs_ = 0;
     bool updating_ = false;
+    bool often_ = false;
 };
 
 } // namespace mb

@@ -31,6 +31,10 @@ constexpr int64_t kRetryNs = 2000000000;
 // Seconds without any sound or command before the stream stands still.
 constexpr double kIdleSeconds = 2.0;
 constexpr int kSilentBlockFrames = 1024;
+// Seconds without any sound or command after which a sound server's stream counts as
+// quiet: waiting for a start (see PulseStream::ReportOften). Longer than the gaps between
+// the steps of a run that sounds.
+constexpr double kQuietSeconds = 0.25;
 
 struct Api {
     const char* name;
@@ -164,6 +168,8 @@ void RtAudioOutput::PulseCallback(
     // on the frame heard exactly that lead after its moment.
     self->device_->Render(out, static_cast<int>(frames), playNs - self->pulseLeadNs_);
     self->AfterBlock(frames, now);
+    self->pulse_->ReportOften(static_cast<double>(self->idleFrames_) >=
+                              kQuietSeconds * self->rate_);
 }
 
 int64_t RtAudioOutput::PulseRewrite(int64_t most, int64_t playNs, void* user) {
