@@ -3,10 +3,11 @@
 // together by Space in the first; recorded from one null sink. For each of R runs
 // (default 3) of S seconds (default 8) it reports how far apart the two instances' onsets
 // are (the second's minus the first's, in samples at 44 100 Hz): at the first step, and
-// the least and the most over the run. Starts its own virtual display and sound server
-// (needs Xvfb, xdotool, pulseaudio, pactl and parec).
+// the least and the most over the run. Between runs it waits P seconds (default 1; from 3
+// on the two outputs stand still before the next start). Starts its own virtual display
+// and sound server (needs Xvfb, xdotool, pulseaudio, pactl and parec).
 //
-//   bench_instances_phase KIT_DIR [seconds] [runs]
+//   bench_instances_phase KIT_DIR [seconds] [runs] [pause]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -21,11 +22,12 @@
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: bench_instances_phase KIT_DIR [seconds] [runs]\n");
+        std::fprintf(stderr, "usage: bench_instances_phase KIT_DIR [seconds] [runs] [pause]\n");
         return 2;
     }
     const double seconds = argc > 2 ? std::atof(argv[2]) : 8.0;
     const int runs = argc > 3 ? std::atoi(argv[3]) : 3;
+    const double pause = argc > 4 ? std::atof(argv[4]) : 1.0;
     constexpr int kClave = 10;
     constexpr int kRim = 8;
     constexpr double kBpm = 126.0;
@@ -86,7 +88,7 @@ int main(int argc, char** argv) {
                     "(moved by %lld)\n",
                     run, n, static_cast<long long>(onB[0] - onA[0]), static_cast<long long>(least),
                     static_cast<long long>(most), static_cast<long long>(most - least));
-        std::this_thread::sleep_for(std::chrono::seconds(1));
+        std::this_thread::sleep_for(std::chrono::duration<double>(pause));
     }
     return status;
 }

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "files/SetupDocument.h"
+#include "platform/Clocks.h"
 
 namespace mb {
 
@@ -217,8 +218,18 @@ std::string LocalInstanceLink::LeadPath(const std::string& socketPath) const {
     return (fs::path(folder_) / (kLeadPrefix + name.substr(std::strlen(kSocketPrefix)))).string();
 }
 
-void LocalInstanceLink::PublishLead(int64_t leadNs) {
+void LocalInstanceLink::PublishLead(int64_t leadNs, int64_t quickNs, int64_t atNs) {
     if (!server_ || leadNs < 0)
+        return;
+    leadNs_ = leadNs;
+    quickNs_ = atNs > changedAtNs_ ? quickNs : 0;
+    std::string text = std::to_string(leadNs) + "\n";
+    const bool stopped = !playing_ || !playing_();
+    const bool quick = stopped && quickNs_ > 0 && quickNs_ < leadNs;
+    if (quick)
+        text += std::to_string(quickNs_) + "\n";
+    ownNeedNs_ = quick ? quickNs_ : leadNs;
+    if (text == published_)
         return;
     // Written whole under another name and renamed: a reader sees the old or the new.
     const std::string path = LeadPath(ownPath_);
@@ -227,11 +238,17 @@ void LocalInstanceLink::PublishLead(int64_t leadNs) {
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return;
-    const std::string text = std::to_string(leadNs) + "\n";
     const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     ::close(fd);
     if (!written || ::rename(temporary.c_str(), path.c_str()) != 0)
         ::unlink(temporary.c_str());
+    else
+        published_ = text;
+}
+
+void LocalInstanceLink::RunChanged() {
+    changedAtNs_ = MonotonicNs();
+    PublishLead(leadNs_);
 }
 
 int64_t LocalInstanceLink::OthersLeadNs() {
@@ -245,17 +262,27 @@ int64_t LocalInstanceLink::OthersLeadNs() {
         if (fd < 0)
             continue;
         struct stat info {};
-        char text[24] = {};
+        char text[48] = {};
         ssize_t length = 0;
         if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
             length = ::read(fd, text, sizeof(text) - 1);
         ::close(fd);
-        int64_t lead = 0;
+        // A line of digits and a newline (or the end), read from `from`; 0 when not.
         const char* end = text + std::max<ssize_t>(length, 0);
-        const auto [last, error] = std::from_chars(text, end, lead);
-        if (error == std::errc{} && last != text && (last == end || *last == '\n') && lead > 0 &&
-            lead <= kMaxLeadNs)
-            longest = std::max(longest, lead);
+        const auto line = [end](const char* from, const char** next) -> int64_t {
+            int64_t value = 0;
+            const auto [last, error] = std::from_chars(from, end, value);
+            if (error != std::errc{} || last == from || (last != end && *last != '\n'))
+                return 0;
+            *next = last == end ? end : last + 1;
+            return value;
+        };
+        const char* next = end;
+        const int64_t lead = line(text, &next);
+        if (lead <= 0 || lead > kMaxLeadNs)
+            continue;
+        const int64_t quick = next != end ? line(next, &next) : 0;
+        longest = std::max(longest, quick > 0 && quick < lead ? quick : lead);
     }
     return longest;
 }

@@ -44,7 +44,9 @@ namespace mb {
 //
 // Each instance also makes its lead known (PublishLead): a file "lead-" and its process
 // id beside its socket holds it in decimal nanoseconds, so that a start can be placed
-// where every instance meets it without asking any of them.
+// where every instance meets it without asking any of them. While an instance is stopped
+// and quiet a second line holds the shorter lead with which it meets a start then (its
+// output writes over its queue); versions that read one line take the first.
 class LocalInstanceLink : public QObject, public InstanceLink {
 public:
     static constexpr int kMaxInstances = 100;
@@ -99,11 +101,20 @@ public:
     // Whether the folder holds the socket of another running instance. Looks at the
     // folder and the process table only, never at the other instances' sockets.
     bool HasOthers() override;
-    // The longest lead the other running instances have made known (their lead files),
-    // 0 when none has. Reads the folder only.
+    // The longest lead the other running instances need now (their lead files: the
+    // quick one where there is one), 0 when none has made one known. Reads the folder only.
     int64_t OthersLeadNs() override;
-    // Makes this instance's lead known to the others (after Listen).
-    void PublishLead(int64_t leadNs);
+    // Makes this instance's lead known to the others (after Listen), and quickNs, the lead
+    // with which its output meets a start while nothing sounds (0: it cannot), as the
+    // output found it at atNs. The quick lead is made known only while this instance is
+    // stopped, and only when found after its last start or stop.
+    void PublishLead(int64_t leadNs, int64_t quickNs = 0, int64_t atNs = 0);
+    // Window thread: this instance started or stopped a run. Until its output says again
+    // that it is quiet, only the full lead holds (a run that stops still rings).
+    void RunChanged() override;
+    // What this instance has made known that it needs now: the quick lead where its file
+    // holds one, else its lead.
+    int64_t OwnLeadNs() override { return ownNeedNs_; }
     // Told when each Broadcast is over (for tools and tests).
     void SetRoundObserver(RoundObserver observer) { roundObserver_ = std::move(observer); }
 
@@ -161,6 +172,12 @@ private:
     Poster poster_;
     PlayingSource playing_;
     RoundObserver roundObserver_;
+    // What PublishLead was last given, and when the last run began or ended (monotonic).
+    int64_t leadNs_ = 0;
+    int64_t quickNs_ = 0;
+    int64_t changedAtNs_ = 0;
+    int64_t ownNeedNs_ = 0;
+    std::string published_;
 };
 
 } // namespace mb

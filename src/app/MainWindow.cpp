@@ -331,7 +331,7 @@ bool MainWindow::event(QEvent* event) {
         else if (e.kind == RtAudioOutput::Event::kFellBack)
             prompts_.ShowNotice(e.text);
         else if (e.kind == RtAudioOutput::Event::kLatency)
-            instances_.PublishLead(e.latencyNs);
+            instances_.PublishLead(e.latencyNs, e.quickNs, e.atNs);
         return true;
     }
     const int type = static_cast<int>(event->type());

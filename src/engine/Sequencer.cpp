@@ -105,6 +105,18 @@ void Sequencer::StartAt(int64_t originNs) {
     StartRun(originNs, false, false);
 }
 
+void Sequencer::StartHeardAt(int64_t heardNs) {
+    const int64_t origin = heardNs - sound_->LeadNs();
+    const int64_t now = timer_->NowNs();
+    if (origin >= now) {
+        StartAt(origin);
+        return;
+    }
+    // Sooner than the lead: the first step is sent now for its moment, which the output
+    // meets by writing over its queue while it is quiet (else the run starts late).
+    StartRun(origin, false, true);
+}
+
 void Sequencer::StartOnSession(int64_t earliestNs, bool announce) {
     StartRun(session_->BeginRun(earliestNs, announce), true, false);
 }
@@ -125,6 +137,8 @@ void Sequencer::StartRun(int64_t originNs, bool onSession, bool stepNow) {
     originNs_ = originNs;
     running_ = 1;
     sound_->BeginRun(run_);
+    if (instances_ != nullptr)
+        instances_->RunChanged();
 
     s.currentLoop = static_cast<int16_t>(ValidLoop(s.selectedLoop));
     if (stepNow)
@@ -139,6 +153,8 @@ void Sequencer::StartRun(int64_t originNs, bool onSession, bool stepNow) {
 void Sequencer::Stop() {
     Setup& s = *setup_;
     StopClock();
+    if (instances_ != nullptr)
+        instances_->RunChanged();
     // What the clock did before the stop no longer shows.
     ForgetClockNews();
     // Published before anyone is told, so that a step the clock sent just before the stop
@@ -183,18 +199,21 @@ void Sequencer::Toggle() {
         const bool others = announce && instances_ != nullptr && instances_->HasOthers();
         const int64_t lead = sound_->LeadNs();
         const int64_t now = timer_->NowNs();
-        // With others, the first step is heard when each of them can meet it.
-        const int64_t ahead =
-            others
-                ? std::max(kStartLeadNs, std::max(lead, instances_->OthersLeadNs()) + kNoticeNs) -
-                      lead
-                : 0;
+        // With others, the first step is heard when each of them can meet it. Off the
+        // session, this instance too meets it sooner than its lead while it is stopped and
+        // quiet (its output writes over its queue), as it has made known to the others.
+        const int64_t othersLead = others ? instances_->OthersLeadNs() : 0;
         if (SessionOn()) {
+            const int64_t ahead =
+                others ? std::max(kStartLeadNs, std::max(lead, othersLead) + kNoticeNs) - lead
+                       : 0;
             StartOnSession(now + ahead, announce);
             heard = originNs_ + lead;
         } else if (others) {
-            heard = now + ahead + lead;
-            StartAt(now + ahead);
+            const int64_t made = instances_->OwnLeadNs();
+            const int64_t own = made > 0 ? made : lead;
+            heard = now + std::max(kStartLeadNs, std::max(own, othersLead) + kNoticeNs);
+            StartHeardAt(heard);
         } else {
             Start();
         }
@@ -427,8 +446,8 @@ bool Sequencer::OnWindowMessage(int message, intptr_t wParam, intptr_t lParam) {
         const bool ahead = heard > 0 && origin >= now && origin - now <= kMaxLeadNs;
         if (SessionOn())
             StartOnSession(ahead ? std::max(origin - kBarToleranceNs, now) : now, false);
-        else if (ahead)
-            StartAt(origin);
+        else if (heard > now && heard - now <= kMaxLeadNs)
+            StartHeardAt(heard);
         else
             Start();
         return true;

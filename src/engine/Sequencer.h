@@ -43,7 +43,8 @@ public:
     // A start announced to other instances is heard this long after Space at the
     // earliest, so that each of them can start on it: time for them to hear of it, get
     // their output going and send their first step their own lead ahead of it. When an
-    // instance's lead (this one's or the longest another has made known) is longer, the
+    // instance needs a longer lead (this one or the longest another has made known; off
+    // a shared session, one that is stopped and quiet needs less than its lead), the
     // start is heard that lead plus kNoticeNs after Space.
     static constexpr int64_t kStartLeadNs = 60'000'000;
     static constexpr int64_t kNoticeNs = 35'000'000;
@@ -69,6 +70,10 @@ public:
     // Starts a run whose first step sounds at originNs (the clock's nanoseconds), taken
     // by the step clock when it is due; the rest as Start.
     void StartAt(int64_t originNs);
+    // Starts a run whose first step is heard at heardNs: placed at its moment when the
+    // step can still be sent its lead ahead, else sent now and met by an output that
+    // writes over its queue while quiet.
+    void StartHeardAt(int64_t heardNs);
     void Stop();
     // The shared session was turned off: a run that follows it goes on at the setup's
     // own tempo from its last step.

@@ -154,6 +154,8 @@ public:
     // Audio thread: how long after a moment a frame that the output writes again then can
     // be heard (its device's own latency and a margin), 0 when it cannot write again.
     void SetRewriteNs(int64_t rewriteNs) { rewriteNs_.store(rewriteNs, std::memory_order_relaxed); }
+    // Any thread: the last SetRewriteNs.
+    int64_t rewriteNs() const { return rewriteNs_.load(std::memory_order_relaxed); }
 
     uint32_t rate() const { return config_.rate; }
     // How long after a command's time its frame is heard, as the mapping places it (the

@@ -168,8 +168,9 @@ void RtAudioOutput::PulseCallback(
     // on the frame heard exactly that lead after its moment.
     self->device_->Render(out, static_cast<int>(frames), playNs - self->pulseLeadNs_);
     self->AfterBlock(frames, now);
-    self->pulse_->ReportOften(static_cast<double>(self->idleFrames_) >=
-                              kQuietSeconds * self->rate_);
+    const bool quiet = static_cast<double>(self->idleFrames_) >= kQuietSeconds * self->rate_;
+    self->pulse_->ReportOften(quiet);
+    self->quiet_.store(quiet, std::memory_order_relaxed);
 }
 
 int64_t RtAudioOutput::PulseRewrite(int64_t most, int64_t playNs, void* user) {
@@ -449,9 +450,12 @@ bool RtAudioOutput::Stirred(int64_t nowNs) const {
            static_cast<int64_t>(kIdleSeconds * 1e9);
 }
 
-void RtAudioOutput::Report(Event::Kind kind, const std::string& text, int64_t latencyNs) {
+void RtAudioOutput::Report(Event::Kind kind,
+                           const std::string& text,
+                           int64_t latencyNs,
+                           int64_t quickNs) {
     if (events_)
-        events_(Event{kind, text, latencyNs});
+        events_(Event{kind, text, latencyNs, quickNs, MonotonicNs()});
 }
 
 template <typename Done>
@@ -532,15 +536,31 @@ void RtAudioOutput::KeepRunning(std::unique_lock<std::mutex>& lock) {
         lock.lock();
         return;
     }
-    if (const int64_t latency = device_->mixer().LatencyNs(); latency != reportedLatencyNs_) {
+    // While quiet, said at every check: whoever stopped listening to it (a run began or
+    // ended) hears it again from a check made after that.
+    const int64_t latency = device_->mixer().LatencyNs();
+    const int64_t quick =
+        pulse_ && quiet_.load(std::memory_order_relaxed) ? device_->mixer().rewriteNs() : 0;
+    const bool moved = latency != reportedLatencyNs_;
+    if (moved || quick != reportedQuickNs_ || quick > 0) {
         reportedLatencyNs_ = latency;
+        reportedQuickNs_ = quick;
         lock.unlock();
-        Report(Event::kLatency, {}, latency);
+        Report(Event::kLatency, {}, latency, quick);
         lock.lock();
-        return;
+        if (moved)
+            return;
     }
     if (!idleLong_.load(std::memory_order_acquire))
         return;
+    // A stream that stands still meets a start only after it has gone on and reported
+    // again: it no longer starts quickly.
+    if (reportedQuickNs_ > 0) {
+        reportedQuickNs_ = 0;
+        lock.unlock();
+        Report(Event::kLatency, {}, latency, 0);
+        lock.lock();
+    }
     // Nothing has sounded for a while: the stream stands still. Saying so first, and
     // looking at the lanes only once the stream has stopped, means that a command sent
     // meanwhile either sees it (and wakes the stream) or is seen here.

@@ -84,6 +84,11 @@ public:
         Kind kind = kLost;
         std::string text;
         int64_t latencyNs = 0;
+        // kLatency: while nothing sounds, how long after it is told of a run a sound
+        // server's stream can start it (it writes over its queue), else 0; as it was at
+        // atNs (monotonic).
+        int64_t quickNs = 0;
+        int64_t atNs = 0;
     };
     using EventHandler = std::function<void(const Event&)>;
 
@@ -141,7 +146,8 @@ private:
     void KeepRunning(std::unique_lock<std::mutex>& lock);
     void KeepLost(std::unique_lock<std::mutex>& lock);
     void RenderSilently();
-    void Report(Event::Kind kind, const std::string& text = {}, int64_t latencyNs = 0);
+    void Report(Event::Kind kind, const std::string& text = {}, int64_t latencyNs = 0,
+                int64_t quickNs = 0);
     // Sound was announced less than kIdleSeconds before nowNs. Any thread.
     bool Stirred(int64_t nowNs) const;
 
@@ -174,12 +180,15 @@ private:
     std::string description_;
     // Silent rendering while lost: the time up to which frames have been rendered.
     int64_t silentUntilNs_ = 0;
-    // The latency last reported (kLatency). Keeper thread.
+    // The latency last reported (kLatency), and the quick start. Keeper thread.
     int64_t reportedLatencyNs_ = -1;
+    int64_t reportedQuickNs_ = -1;
 
     std::atomic<bool> paused_{false};
     std::atomic<bool> failed_{false};
     std::atomic<bool> idleLong_{false};
+    // On a sound server: nothing has sounded or waited for kQuietSeconds (audio thread).
+    std::atomic<bool> quiet_{false};
     std::atomic<int64_t> lastCallbackNs_{0};
     // When sound was last announced (KeepAwake): the stream does not stand still for
     // kIdleSeconds after it.

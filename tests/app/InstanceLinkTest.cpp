@@ -3,6 +3,7 @@
 // neighbours that hang or never send a request, and the folder the sockets are in.
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <spawn.h>
 
 #include <QDeadlineTimer>
@@ -19,6 +20,7 @@
 
 #include "WidgetTestSupport.h"
 #include "app/LocalInstanceLink.h"
+#include "platform/Clocks.h"
 
 namespace mb {
 namespace {
@@ -68,7 +70,7 @@ protected:
                                     posted.push_back(message);
                                     origins.push_back(origin);
                                 },
-                                [] { return true; }, dir.path().toStdString()));
+                                [this] { return playing; }, dir.path().toStdString()));
     }
     // The socket an instance with process id pid listens on.
     QString SocketOf(pid_t pid) const {
@@ -93,6 +95,7 @@ protected:
     std::vector<int> posted;
     std::vector<int64_t> origins;
     LocalInstanceLink link;
+    bool playing = true;
 };
 
 TEST_F(InstanceLinkTest, DeliversStartAndStopOnlyToAWindowWithTheCaptionMark) {
@@ -176,7 +179,10 @@ TEST_F(InstanceLinkTest, TheLongestLeadOfTheOtherRunningInstancesIsKnownFromThei
     };
     const Case cases[] = {
         {"25000000\n", 25'000'000}, {"25000000", 25'000'000}, {"-5\n", 0}, {"soon\n", 0},
-        {"25000000 and more\n", 0}, {"99999999999\n", 0},     {"", 0}};
+        {"25000000 and more\n", 0}, {"99999999999\n", 0},     {"", 0},
+        // The quick lead of a stopped, quiet instance, when it is one.
+        {"25000000\n10000000\n", 10'000'000}, {"25000000\n30000000\n", 25'000'000},
+        {"25000000\nsoon\n", 25'000'000}, {"-5\n10000000\n", 0}};
     for (const Case& c : cases) {
         std::ofstream(otherLead, std::ios::trunc) << c.text;
         EXPECT_EQ(link.OthersLeadNs(), c.lead) << c.text;
@@ -188,8 +194,28 @@ TEST_F(InstanceLinkTest, TheLongestLeadOfTheOtherRunningInstancesIsKnownFromThei
                        otherLead);
     EXPECT_EQ(link.OthersLeadNs(), 0);
     fs::remove(otherLead);
-    EXPECT_TRUE(fs::exists(
-        folder / (std::string(LocalInstanceLink::kLeadPrefix) + std::to_string(getpid()))));
+    const fs::path ownLead =
+        folder / (std::string(LocalInstanceLink::kLeadPrefix) + std::to_string(getpid()));
+    EXPECT_TRUE(fs::exists(ownLead));
+    // This instance's quick lead is made known while it is stopped, from what its output
+    // found after its last start or stop.
+    const auto own = [&] {
+        std::ifstream in(ownLead);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    playing = false;
+    const int64_t before = MonotonicNs();
+    link.PublishLead(70'000'000, 12'000'000, MonotonicNs());
+    EXPECT_EQ(own(), "70000000\n12000000\n");
+    EXPECT_EQ(link.OwnLeadNs(), 12'000'000);
+    link.RunChanged();
+    EXPECT_EQ(own(), "70000000\n");
+    EXPECT_EQ(link.OwnLeadNs(), 70'000'000);
+    link.PublishLead(70'000'000, 12'000'000, before);
+    EXPECT_EQ(own(), "70000000\n");
+    playing = true;
+    link.PublishLead(70'000'000, 12'000'000, MonotonicNs());
+    EXPECT_EQ(own(), "70000000\n");
 }
 
 TEST_F(InstanceLinkTest, SocketsOfInstancesThatAreGoneAreRemovedAndNothingElse) {

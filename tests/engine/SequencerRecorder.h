@@ -70,6 +70,7 @@ public:
     }
     bool HasOthers() override { return others; }
     int64_t OthersLeadNs() override { return othersLeadNs; }
+    int64_t OwnLeadNs() override { return ownLeadNs; }
 
     std::vector<SoundCall> Plays() const {
         std::vector<SoundCall> out;
@@ -102,6 +103,7 @@ public:
     int64_t sendAheadNs = 0;
     int64_t leadNs = 0;
     int64_t othersLeadNs = 0;
+    int64_t ownLeadNs = 0;
     int64_t earliestNs = INT64_MAX;
     int wakes = 0;
 };

@@ -392,32 +392,48 @@ TEST_F(SequencerTest, AnAnnouncedStartIsHeardWhenEveryInstanceCanMeetItWithItsOw
     EXPECT_EQ(recorder.broadcasts, (std::vector<Posted>{{MSG_REMOTE_START, 0, later}}));
     EXPECT_EQ(clock->deadline, later - 20 * kMs);
 
+    // Stopped and quiet, this instance meets a start sooner than its lead, and so does
+    // the other: the start is heard the start lead after Space.
+    sequencer.Stop();
+    recorder.leadNs = 40 * kMs;
+    recorder.othersLeadNs = 10 * kMs;
+    recorder.ownLeadNs = 5 * kMs;
+    recorder.broadcasts.clear();
+    sequencer.Toggle();
+    const int64_t quick = clock->NowNs() + Sequencer::kStartLeadNs;
+    EXPECT_EQ(recorder.broadcasts, (std::vector<Posted>{{MSG_REMOTE_START, 0, quick}}));
+    EXPECT_EQ(clock->deadline, quick - 40 * kMs);
+    recorder.leadNs = 20 * kMs;
+
     // A receiver sends its first step its own lead before the moment it is heard, when
-    // there is still time for that; none, a moment too close, past or too far ahead
-    // starts at once.
+    // there is still time for that; a moment sooner than its lead is sent at once for its
+    // moment (the output meets it by writing over its queue); none, a past moment or one
+    // too far ahead starts at once.
+    enum When { kOnOrigin, kNowForItsMoment, kNow };
     struct Case {
         int64_t aheadNs;
-        bool onOrigin;
+        When when;
     };
-    const Case cases[] = {{100 * kMs, true},
-                          {20 * kMs, true},
-                          {19 * kMs, false},
-                          {-kMs, false},
-                          {Sequencer::kMaxLeadNs + 21 * kMs, false}};
+    const Case cases[] = {{100 * kMs, kOnOrigin},
+                          {20 * kMs, kOnOrigin},
+                          {19 * kMs, kNowForItsMoment},
+                          {-kMs, kNow},
+                          {Sequencer::kMaxLeadNs + 21 * kMs, kNow}};
     setup.bpm = 126.0;
     for (const Case& c : cases) {
         sequencer.Stop();
         recorder.sound.clear();
         const int64_t at = clock->NowNs() + c.aheadNs;
         sequencer.OnWindowMessage(MSG_REMOTE_START, 0, static_cast<intptr_t>(at));
-        EXPECT_EQ(recorder.Plays().size(), c.onOrigin ? 0u : 1u) << c.aheadNs;
-        if (c.onOrigin) {
+        EXPECT_EQ(recorder.Plays().size(), c.when == kOnOrigin ? 0u : 1u) << c.aheadNs;
+        if (c.when == kOnOrigin) {
             clock->now += c.aheadNs / kMs - 20;
             clock->Fire();
         }
         plays = recorder.Plays();
         ASSERT_EQ(plays.size(), 1u) << c.aheadNs;
-        EXPECT_EQ(plays[0].due.Ns(), c.onOrigin ? at - 20 * kMs : clock->NowNs()) << c.aheadNs;
+        EXPECT_EQ(plays[0].due.Ns(), c.when == kNow ? clock->NowNs() : at - 20 * kMs)
+            << c.aheadNs;
         EXPECT_EQ(clock->deadline, plays[0].due.Ns() + std::llround(period * 1e6)) << c.aheadNs;
     }
     sequencer.Stop();
