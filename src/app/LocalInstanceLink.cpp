@@ -224,11 +224,8 @@ void LocalInstanceLink::PublishLead(int64_t leadNs, int64_t quickNs, int64_t atN
     leadNs_ = leadNs;
     quickNs_ = atNs > changedAtNs_ ? quickNs : 0;
     std::string text = std::to_string(leadNs) + "\n";
-    const bool stopped = !playing_ || !playing_();
-    const bool quick = stopped && quickNs_ > 0 && quickNs_ < leadNs;
-    if (quick)
+    if (QuickNow())
         text += std::to_string(quickNs_) + "\n";
-    ownNeedNs_ = quick ? quickNs_ : leadNs;
     if (text == published_)
         return;
     // Written whole under another name and renamed: a reader sees the old or the new.
@@ -246,12 +243,16 @@ void LocalInstanceLink::PublishLead(int64_t leadNs, int64_t quickNs, int64_t atN
         published_ = text;
 }
 
+bool LocalInstanceLink::QuickNow() const {
+    return quickNs_ > 0 && quickNs_ < leadNs_ && (!playing_ || !playing_());
+}
+
 void LocalInstanceLink::RunChanged() {
     changedAtNs_ = MonotonicNs();
     PublishLead(leadNs_);
 }
 
-int64_t LocalInstanceLink::OthersLeadNs() {
+int64_t LocalInstanceLink::OthersLeadNs(bool quick) {
     int64_t longest = 0;
     for (const std::string& socket : Instances()) {
         if (socket == ownPath_)
@@ -281,8 +282,8 @@ int64_t LocalInstanceLink::OthersLeadNs() {
         const int64_t lead = line(text, &next);
         if (lead <= 0 || lead > kMaxLeadNs)
             continue;
-        const int64_t quick = next != end ? line(next, &next) : 0;
-        longest = std::max(longest, quick > 0 && quick < lead ? quick : lead);
+        const int64_t shorter = quick && next != end ? line(next, &next) : 0;
+        longest = std::max(longest, shorter > 0 && shorter < lead ? shorter : lead);
     }
     return longest;
 }

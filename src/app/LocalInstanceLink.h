@@ -101,9 +101,9 @@ public:
     // Whether the folder holds the socket of another running instance. Looks at the
     // folder and the process table only, never at the other instances' sockets.
     bool HasOthers() override;
-    // The longest lead the other running instances need now (their lead files: the
-    // quick one where there is one), 0 when none has made one known. Reads the folder only.
-    int64_t OthersLeadNs() override;
+    // The longest lead the other running instances have made known (their lead files;
+    // with `quick` the quick one where there is one), 0 when none has. Reads the folder only.
+    int64_t OthersLeadNs(bool quick) override;
     // Makes this instance's lead known to the others (after Listen), and quickNs, the lead
     // with which its output meets a start while nothing sounds (0: it cannot), as the
     // output found it at atNs. The quick lead is made known only while this instance is
@@ -114,7 +114,7 @@ public:
     void RunChanged() override;
     // What this instance has made known that it needs now: the quick lead where its file
     // holds one, else its lead.
-    int64_t OwnLeadNs() override { return ownNeedNs_; }
+    int64_t OwnLeadNs() override { return QuickNow() ? quickNs_ : leadNs_; }
     // Told when each Broadcast is over (for tools and tests).
     void SetRoundObserver(RoundObserver observer) { roundObserver_ = std::move(observer); }
 
@@ -149,6 +149,9 @@ private:
     bool Deliver(int message, int64_t heardNs);
     // The lead file of the instance with the process id in a socket's name.
     std::string LeadPath(const std::string& socketPath) const;
+    // Whether the quick lead holds now: one was found since the last start or stop, and
+    // this instance is stopped.
+    bool QuickNow() const;
     // The sockets of the running instances, this one's included, among the first
     // kMaxInstances names of the folder; those of instances that are gone are removed.
     std::vector<std::string> Instances();
@@ -176,7 +179,6 @@ private:
     int64_t leadNs_ = 0;
     int64_t quickNs_ = 0;
     int64_t changedAtNs_ = 0;
-    int64_t ownNeedNs_ = 0;
     std::string published_;
 };
 

@@ -199,11 +199,11 @@ void Sequencer::Toggle() {
         const bool others = announce && instances_ != nullptr && instances_->HasOthers();
         const int64_t lead = sound_->LeadNs();
         const int64_t now = timer_->NowNs();
-        // With others, the first step is heard when each of them can meet it. Off the
-        // session, this instance too meets it sooner than its lead while it is stopped and
-        // quiet (its output writes over its queue), as it has made known to the others.
-        const int64_t othersLead = others ? instances_->OthersLeadNs() : 0;
+        // With others, the first step is heard when each of them can meet it. Off a shared
+        // session, an instance that is stopped and quiet (this one too) meets it sooner than
+        // its lead, by writing over its output's queue: the quick leads count there.
         if (SessionOn()) {
+            const int64_t othersLead = others ? instances_->OthersLeadNs(false) : 0;
             const int64_t ahead =
                 others ? std::max(kStartLeadNs, std::max(lead, othersLead) + kNoticeNs) - lead
                        : 0;
@@ -212,7 +212,8 @@ void Sequencer::Toggle() {
         } else if (others) {
             const int64_t made = instances_->OwnLeadNs();
             const int64_t own = made > 0 ? made : lead;
-            heard = now + std::max(kStartLeadNs, std::max(own, othersLead) + kNoticeNs);
+            heard = now + std::max(kStartLeadNs,
+                                   std::max(own, instances_->OthersLeadNs(true)) + kNoticeNs);
             StartHeardAt(heard);
         } else {
             Start();

@@ -108,9 +108,10 @@ public:
     virtual unsigned Broadcast(int message, intptr_t wParam, intptr_t lParam) = 0;
     // Whether another instance is running now.
     virtual bool HasOthers() = 0;
-    // The longest lead (see StepSound::LeadNs) that another running instance needs to
-    // meet a start now (a stopped, quiet one needs less); 0 when none has made it known.
-    virtual int64_t OthersLeadNs() { return 0; }
+    // The longest lead (see StepSound::LeadNs) that another running instance has made
+    // known; with `quick`, what it needs to meet a start now (a stopped, quiet one needs
+    // less). 0 when none has made one known.
+    virtual int64_t OthersLeadNs(bool /*quick*/) { return 0; }
     // The lead this instance has made known that it needs now (a stopped, quiet one
     // needs less than its lead); 0 when it has made none known.
     virtual int64_t OwnLeadNs() { return 0; }

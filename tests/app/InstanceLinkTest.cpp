@@ -171,7 +171,7 @@ TEST_F(InstanceLinkTest, TheLongestLeadOfTheOtherRunningInstancesIsKnownFromThei
     const fs::path goneLead = folder / (std::string(LocalInstanceLink::kLeadPrefix) + "2147483000");
     std::ofstream(goneLead) << "90000000\n";
     link.PublishLead(70'000'000);
-    EXPECT_EQ(link.OthersLeadNs(), 0);
+    EXPECT_EQ(link.OthersLeadNs(false), 0);
     // What the other's file may hold: only a lead of a few digits is believed.
     struct Case {
         const char* text;
@@ -185,14 +185,14 @@ TEST_F(InstanceLinkTest, TheLongestLeadOfTheOtherRunningInstancesIsKnownFromThei
         {"25000000\nsoon\n", 25'000'000}, {"-5\n10000000\n", 0}};
     for (const Case& c : cases) {
         std::ofstream(otherLead, std::ios::trunc) << c.text;
-        EXPECT_EQ(link.OthersLeadNs(), c.lead) << c.text;
+        EXPECT_EQ(link.OthersLeadNs(true), c.lead) << c.text;
     }
     // A link in its place is not followed; the instance's own file goes with it.
     fs::remove(otherLead);
     fs::create_symlink(folder /
                            (std::string(LocalInstanceLink::kLeadPrefix) + std::to_string(getpid())),
                        otherLead);
-    EXPECT_EQ(link.OthersLeadNs(), 0);
+    EXPECT_EQ(link.OthersLeadNs(false), 0);
     fs::remove(otherLead);
     const fs::path ownLead =
         folder / (std::string(LocalInstanceLink::kLeadPrefix) + std::to_string(getpid()));

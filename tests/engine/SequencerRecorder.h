@@ -69,7 +69,7 @@ public:
         return 1;
     }
     bool HasOthers() override { return others; }
-    int64_t OthersLeadNs() override { return othersLeadNs; }
+    int64_t OthersLeadNs(bool /*quick*/) override { return othersLeadNs; }
     int64_t OwnLeadNs() override { return ownLeadNs; }
 
     std::vector<SoundCall> Plays() const {
