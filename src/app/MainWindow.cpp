@@ -254,6 +254,12 @@ void MainWindow::Start(const std::string& commandLinePath) {
                           },
                           [this] { return sequencer_.running(); });
         instances_.PublishLead(soundEngine_.LeadNs());
+        // While other copies are open the output flows on when stopped: a start one of
+        // them announces is then met soon, and on the same frame.
+        auto* others = new QTimer(this);
+        connect(others, &QTimer::timeout, this, [this] { HoldOutputForOthers(); });
+        others->start(kOthersCheckMs);
+        HoldOutputForOthers();
     }
     if (options_.link || PersistedSettings::ReadLinkSetting(*settings_))
         SetLinkOn(true);
@@ -532,6 +538,12 @@ std::unique_ptr<AudioDevice> MainWindow::OpenOutput(std::string* note) {
             QCoreApplication::postEvent(this, new OutputEvent(e));
         },
         note);
+}
+
+void MainWindow::HoldOutputForOthers() {
+    AudioDevice* device = soundEngine_.device();
+    if (AudioOutput* output = device != nullptr ? device->output() : nullptr)
+        output->HoldFlowing(instances_.HasOthers());
 }
 
 void MainWindow::ChooseSoundOutput() {

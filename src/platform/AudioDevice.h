@@ -32,6 +32,11 @@ public:
     // Any thread, lock-free: sound is about to be played (a run starts a moment ahead):
     // a stream that stands still runs again, and a running one does not stop meanwhile.
     virtual void KeepAwake() {}
+    // Any thread, lock-free: while held, a stream whose sound has ended goes on flowing
+    // (silently) instead of standing still. Other copies of the program may start a
+    // common run at any moment, and a stream that flows meets it soonest and on the same
+    // frame as theirs.
+    virtual void HoldFlowing(bool /*hold*/) {}
     // Any thread, lock-free: a step has been sent; an output that can write its queue
     // again looks at it now.
     virtual void Nudge() {}

@@ -445,6 +445,12 @@ void RtAudioOutput::KeepAwake() {
         Wake();
 }
 
+void RtAudioOutput::HoldFlowing(bool hold) {
+    held_.store(hold, std::memory_order_seq_cst);
+    if (hold && Paused())
+        Wake();
+}
+
 bool RtAudioOutput::Stirred(int64_t nowNs) const {
     return nowNs - stirredNs_.load(std::memory_order_seq_cst) <
            static_cast<int64_t>(kIdleSeconds * 1e9);
@@ -551,7 +557,7 @@ void RtAudioOutput::KeepRunning(std::unique_lock<std::mutex>& lock) {
         if (moved)
             return;
     }
-    if (!idleLong_.load(std::memory_order_acquire))
+    if (!idleLong_.load(std::memory_order_acquire) || held_.load(std::memory_order_seq_cst))
         return;
     // A stream that stands still meets a start only after it has gone on and reported
     // again: it no longer starts quickly.

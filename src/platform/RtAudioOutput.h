@@ -107,6 +107,7 @@ public:
     bool Paused() const override { return paused_.load(std::memory_order_seq_cst); }
     void Wake() override;
     void KeepAwake() override;
+    void HoldFlowing(bool hold) override;
     void Nudge() override { nudge_.Ring(); }
 
 private:
@@ -193,6 +194,8 @@ private:
     // When sound was last announced (KeepAwake): the stream does not stand still for
     // kIdleSeconds after it.
     std::atomic<int64_t> stirredNs_{0};
+    // HoldFlowing: the stream does not stand still.
+    std::atomic<bool> held_{false};
     std::atomic<uint32_t> errorsAtOpen_{0};
     // Audio thread only.
     int64_t firstCallbackNs_ = 0;

@@ -190,7 +190,8 @@ TEST(LiveOutput, AStepTurnedOnShortlyBeforeItIsHeardSoundsOnItsPlace) {
 
 // An output that stands still (nothing has sounded for a while) runs again at the next
 // step, and the step clock's thread, which sends it, neither allocates nor takes a lock
-// to wake it: it rings the keeper's doorbell.
+// to wake it: it rings the keeper's doorbell. Held flowing (other copies are open), it
+// runs again and no longer stands still until let go.
 TEST(LiveOutput, AStepWakesAStillOutputWithoutALockOrAnAllocation) {
     if (!test::PulseServerReachable()) {
         if (InCi())
@@ -227,6 +228,14 @@ TEST(LiveOutput, AStepWakesAStillOutputWithoutALockOrAnAllocation) {
         EXPECT_EQ(test::RealTimeWatch::Locks() - locks, 0u);
     }
     EXPECT_TRUE(waitFor(false)) << "the output did not run again";
+
+    ASSERT_TRUE(waitFor(true)) << "the idle output never stood still again";
+    device->output()->HoldFlowing(true);
+    EXPECT_TRUE(waitFor(false)) << "a held output did not run again";
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_FALSE(device->output()->Paused()) << "a held output stood still";
+    device->output()->HoldFlowing(false);
+    EXPECT_TRUE(waitFor(true)) << "an output let go never stood still";
 }
 
 } // namespace
