@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QFileSystemWatcher>
 #include <QTimer>
 #include <QUrl>
 
@@ -255,10 +256,12 @@ void MainWindow::Start(const std::string& commandLinePath) {
                           [this] { return sequencer_.running(); });
         instances_.PublishLead(soundEngine_.LeadNs());
         // While other copies are open the output flows on when stopped: a start one of
-        // them announces is then met soon, and on the same frame.
-        auto* others = new QTimer(this);
-        connect(others, &QTimer::timeout, this, [this] { HoldOutputForOthers(); });
-        others->start(kOthersCheckMs);
+        // them announces is then met soon, and on the same frame. Looked at again whenever
+        // the folder of their sockets changes (a copy comes or goes, or starts or stops).
+        auto* others = new QFileSystemWatcher(this);
+        others->addPath(QString::fromStdString(instances_.Folder()));
+        connect(others, &QFileSystemWatcher::directoryChanged, this,
+                [this] { HoldOutputForOthers(); });
         HoldOutputForOthers();
     }
     if (options_.link || PersistedSettings::ReadLinkSetting(*settings_))
@@ -563,6 +566,8 @@ void MainWindow::ChooseSoundOutput() {
     if (device == nullptr && !options_.audio) {
         std::string note;
         if (soundEngine_.OpenDevice([this, &note] { return OpenOutput(&note); })) {
+            if (options_.linkInstances)
+                HoldOutputForOthers();
             if (!note.empty())
                 prompts_.ShowNote(note);
         } else {

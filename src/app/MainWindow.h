@@ -192,10 +192,8 @@ private:
     bool PreTranslateKey(QObject* watched, QKeyEvent* key);
     // The real output, as outputChoice_ says; *note tells of a fall-back.
     std::unique_ptr<AudioDevice> OpenOutput(std::string* note);
-    // Keeps the output flowing while other copies of the program are open (looked at
-    // every kOthersCheckMs).
+    // Keeps the output flowing while other copies of the program are open.
     void HoldOutputForOthers();
-    static constexpr int kOthersCheckMs = 1000;
     bool BelongsHere(QObject* watched) const;
     void TakeColors();
     // The document's caption, and the Link session's peers while it is on.

@@ -580,7 +580,8 @@ void RtAudioOutput::KeepRunning(std::unique_lock<std::mutex>& lock) {
             audio_->stopStream();
     } catch (const std::exception&) {
     }
-    const bool idle = device_->mixer().IsIdle() && !Stirred(MonotonicNs());
+    const bool idle = device_->mixer().IsIdle() && !Stirred(MonotonicNs()) &&
+                      !held_.load(std::memory_order_seq_cst);
     lock.lock();
     state_ = State::kPaused;
     if (!idle)
