@@ -8,13 +8,13 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileSystemWatcher>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QSocketNotifier>
-#include <QFileSystemWatcher>
 #include <QTimer>
 #include <QUrl>
 
@@ -258,10 +258,12 @@ void MainWindow::Start(const std::string& commandLinePath) {
         // While other copies are open the output flows on when stopped: a start one of
         // them announces is then met soon, and on the same frame. Looked at again whenever
         // the folder of their sockets changes (a copy comes or goes, or starts or stops).
-        auto* others = new QFileSystemWatcher(this);
-        others->addPath(QString::fromStdString(instances_.Folder()));
-        connect(others, &QFileSystemWatcher::directoryChanged, this,
-                [this] { HoldOutputForOthers(); });
+        if (!instances_.Folder().empty()) {
+            auto* others = new QFileSystemWatcher(this);
+            others->addPath(QString::fromStdString(instances_.Folder()));
+            connect(others, &QFileSystemWatcher::directoryChanged, this,
+                    [this] { HoldOutputForOthers(); });
+        }
         HoldOutputForOthers();
     }
     if (options_.link || PersistedSettings::ReadLinkSetting(*settings_))
