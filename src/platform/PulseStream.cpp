@@ -14,35 +14,18 @@ namespace {
 
 constexpr unsigned kChannels = 2;
 constexpr int64_t kFrameBytes = kChannels * sizeof(float);
-// The sink's latency (how long after the sink takes a frame it is heard, and so how soon
-// a frame written again can be heard) is whole blocks, no shorter than kMinSinkNs: the
-// server cannot serve a sink much more often than that without underruns on a busy
-// machine (measured with two busy loops on both cores of a two-core machine).
-//
-// Behind the sink the server keeps a queue, and asks for more a request at a time. Each
-// request wakes the callback thread, and so does the message that gives back the memory
-// of what was played: that, not the mixing, is what the thread costs. A request is
-// therefore whole blocks of at least kMinRequestNs, written in one piece, and longer than
-// the sink's latency where the blocks are short: the server then sets the sink's latency
-// from the queue asked for (ADJUST_LATENCY: a queue of the sink's latency and two
-// requests). Where a block is longer than that, the sink's latency is one request (early
-// requests) and the queue two, no less than kMinQueuedNs. (Left to set the sink's latency
-// from a queue it picks itself, a server gives a null sink a fraction of a millisecond, at
-// which its clock runs a thousand ppm and more off and its timing reports no longer agree
-// between programs to a sample.)
-//
-// What the queue holds when the server asks (the sink's latency and a request) has to
-// outlast the longest the server or the machine stands still: on a two-core virtual
-// machine, with a null sink rendering 20 ms at a time, 10 ms underran a few times a
-// minute (both copies of the program at the same moment, so the server's, not theirs),
-// 25 ms never. With 256-frame blocks at 44.1 kHz it is 23 ms (a request of 17 ms), the
-// sink rendering 6 ms at a time: no click missed in a minute under two busy loops. An
-// underrun is heard, and it moves the stream's frames for good, so two copies that played
-// in phase no longer do.
+// What the stream keeps queued on the server: two requests, and no less than
+// kMinQueuedNs. A request is at least one block and no shorter than kMinRequestNs: the
+// server cannot be asked for data much more often than that without underruns on a busy
+// machine (measured with two busy loops on both cores of a two-core machine). The queue
+// has to outlast the longest the server or the machine stands still: on a two-core virtual
+// machine, with a null sink rendering 20 ms at a time, queues of 12, 20 and 30 ms each
+// underran a few times a minute (both copies of the program at the same moment, so the
+// server's, not theirs), 45 ms never in the same runs. An underrun is heard, and it moves
+// the stream's frames for good, so two copies that played in phase no longer do.
 constexpr unsigned kQueuedRequests = 2;
 constexpr int64_t kMinQueuedNs = 45000000;
-constexpr int64_t kMinSinkNs = 2500000;
-constexpr int64_t kMinRequestNs = 15000000;
+constexpr int64_t kMinRequestNs = 2500000;
 constexpr int kCallbackPriority = 70;
 // A new report is asked for when the last one is older than this (the second while the
 // stream is quiet, see ReportOften); right after the mapping starts, with every block, so
@@ -110,16 +93,11 @@ bool PulseStream::Open(const std::string& sink,
     const auto framesIn = [rate](int64_t ns) {
         return static_cast<unsigned>((ns * rate + 999999999) / 1000000000);
     };
-    const auto wholeBlocks = [bufferFrames](unsigned frames) {
-        return (std::max(bufferFrames, frames) + bufferFrames - 1) / bufferFrames * bufferFrames;
-    };
-    const unsigned sinkFrames = wholeBlocks(framesIn(kMinSinkNs));
-    const bool adjust = sinkFrames < framesIn(kMinRequestNs);
-    const unsigned requestFrames = adjust ? wholeBlocks(framesIn(kMinRequestNs)) : sinkFrames;
-    // The queue behind the sink at its longest.
-    const unsigned queuedFrames =
-        adjust ? sinkFrames + 2 * requestFrames
-               : std::max(requestFrames * kQueuedRequests, framesIn(kMinQueuedNs));
+    // Whole blocks per request.
+    const unsigned requestFrames =
+        (std::max(bufferFrames, framesIn(kMinRequestNs)) + bufferFrames - 1) / bufferFrames *
+        bufferFrames;
+    const unsigned queuedFrames = std::max(requestFrames * kQueuedRequests, framesIn(kMinQueuedNs));
     queuedNs_.store(static_cast<int64_t>(queuedFrames) * 1000000000 / rate,
                     std::memory_order_relaxed);
     loop_ = pa_threaded_mainloop_new();
@@ -147,14 +125,17 @@ bool PulseStream::Open(const std::string& sink,
         stream_, [](pa_stream*, void*) {}, this);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
-    // With ADJUST_LATENCY the length asked for is the sink's latency and the queue.
-    attr.tlength =
-        static_cast<uint32_t>((adjust ? sinkFrames + queuedFrames : queuedFrames) * kFrameBytes);
+    attr.tlength = static_cast<uint32_t>(queuedFrames * kFrameBytes);
     attr.prebuf = static_cast<uint32_t>(-1);
     attr.minreq = static_cast<uint32_t>(requestFrames * kFrameBytes);
     attr.fragsize = static_cast<uint32_t>(-1);
-    const auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_START_CORKED | (adjust ? PA_STREAM_ADJUST_LATENCY : PA_STREAM_EARLY_REQUESTS));
+    // The server asks for a request's worth as the sink takes it, and keeps the sink's
+    // own latency at about one request. (Left to set the sink's latency from the whole
+    // queue, a server gives a null sink a fraction of a millisecond, at which its clock
+    // runs a thousand ppm and more off and its timing reports no longer agree between
+    // programs to a sample.)
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_EARLY_REQUESTS);
     const bool connected =
         pa_stream_connect_playback(stream_, sink.empty() ? nullptr : sink.c_str(), &attr, flags,
                                    nullptr, nullptr) == 0 &&
@@ -372,34 +353,16 @@ void PulseStream::Fill(size_t bytes) {
 void PulseStream::Write(int64_t frames, int64_t back) {
     int64_t offset = -back;
     while (frames > 0) {
-        // What is written at once goes to the server as one piece of its memory, which it
-        // gives back (a message that wakes this thread) once the sink has played it: the
-        // blocks of a request are rendered into one piece, not sent one by one.
-        void* data = nullptr;
-        size_t bytes = static_cast<size_t>(frames * kFrameBytes);
-        float* out = block_.data();
-        int64_t n = std::min<int64_t>(frames, bufferFrames_);
-        if (pa_stream_begin_write(stream_, &data, &bytes) == 0 && data != nullptr &&
-            bytes >= static_cast<size_t>(kFrameBytes)) {
-            out = static_cast<float*>(data);
-            n = std::min<int64_t>(frames, static_cast<int64_t>(bytes) / kFrameBytes);
+        const auto n = static_cast<unsigned>(std::min<int64_t>(frames, bufferFrames_));
+        if (corked_) {
+            for (float& s : block_)
+                s = 0.0f;
         } else {
-            data = nullptr;
+            bool known = false;
+            const int64_t playNs = PlayTime(written_, &known);
+            callback_(block_.data(), n, playNs, known, user_);
         }
-        for (int64_t done = 0; done < n;) {
-            const auto m = static_cast<unsigned>(std::min<int64_t>(n - done, bufferFrames_));
-            float* at = out + done * kChannels;
-            if (corked_) {
-                std::fill(at, at + m * kChannels, 0.0f);
-            } else {
-                bool known = false;
-                const int64_t playNs = PlayTime(written_ + done * kFrameBytes, &known);
-                callback_(at, m, playNs, known, user_);
-            }
-            done += m;
-        }
-        pa_stream_write(stream_, out, static_cast<size_t>(n * kFrameBytes), nullptr, offset,
-                        PA_SEEK_RELATIVE);
+        pa_stream_write(stream_, block_.data(), n * kFrameBytes, nullptr, offset, PA_SEEK_RELATIVE);
         offset = 0;
         written_ += n * kFrameBytes;
         frames -= n;

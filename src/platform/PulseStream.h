@@ -51,7 +51,7 @@ public:
     ~PulseStream();
 
     // Connects to the server and opens a stream on the sink named (empty: the default
-    // sink) at `rate`, rendering `bufferFrames` at a time. Silent until Start. `wake`
+    // sink) at `rate`, asking for `bufferFrames` at a time. Silent until Start. `wake`
     // (which outlives the stream) rings when the owner may want to write again. False,
     // with the reason in *error, when the server or the sink does not take it.
     bool Open(const std::string& sink,
