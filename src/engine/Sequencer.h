@@ -46,7 +46,7 @@ public:
     // instance needs a longer lead (this one or the longest another has made known; off
     // a shared session, one that is stopped and quiet needs less than its lead), the
     // start is heard that lead plus kNoticeNs after Space.
-    static constexpr int64_t kStartLeadNs = 50'000'000;
+    static constexpr int64_t kStartLeadNs = 60'000'000;
     static constexpr int64_t kNoticeNs = 35'000'000;
     // An announced first step further ahead than this is not believed: the instance
     // starts at once instead. A start on a shared session's next bar may lie a whole bar

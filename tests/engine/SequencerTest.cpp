@@ -365,19 +365,19 @@ TEST_F(SequencerTest, AnAnnouncedStartIsHeardWhenEveryInstanceCanMeetItWithItsOw
     // Alone, Space starts at once; with others running the first step is heard the start
     // lead after Space, and sent this instance's own lead before that.
     recorder.others = true;
-    recorder.leadNs = 10 * kMs;
+    recorder.leadNs = 20 * kMs;
     sequencer.Toggle();
     const int64_t heard = origin * kMs + Sequencer::kStartLeadNs;
     EXPECT_EQ(recorder.broadcasts, (std::vector<Posted>{{MSG_REMOTE_START, 0, heard}}));
     EXPECT_TRUE(recorder.Plays().empty());
-    EXPECT_EQ(clock->deadline, heard - 10 * kMs);
+    EXPECT_EQ(clock->deadline, heard - 20 * kMs);
     // A tempo change before the first step leaves it on its moment.
     setup.bpm = 240.0;
     sequencer.TempoChanged();
-    const int64_t first = Sequencer::kStartLeadNs / kMs - 10;
+    const int64_t first = Sequencer::kStartLeadNs / kMs - 20;
     EXPECT_EQ(RunUntil(first + 130), (std::vector<int64_t>{first, first + 63, first + 125}));
     auto plays = recorder.Plays();
-    EXPECT_EQ(plays[0].due.Ns(), heard - 10 * kMs);
+    EXPECT_EQ(plays[0].due.Ns(), heard - 20 * kMs);
     EXPECT_EQ(plays[0].due.offsetMs, 0.0);
     EXPECT_EQ(plays[2].due.offsetMs, 2 * Sequencer::PeriodFromTempo(240.0));
     EXPECT_EQ(setup.passCount, 1);
@@ -390,7 +390,7 @@ TEST_F(SequencerTest, AnAnnouncedStartIsHeardWhenEveryInstanceCanMeetItWithItsOw
     sequencer.Toggle();
     const int64_t later = clock->NowNs() + 50 * kMs + Sequencer::kNoticeNs;
     EXPECT_EQ(recorder.broadcasts, (std::vector<Posted>{{MSG_REMOTE_START, 0, later}}));
-    EXPECT_EQ(clock->deadline, later - 10 * kMs);
+    EXPECT_EQ(clock->deadline, later - 20 * kMs);
 
     // Stopped and quiet, this instance meets a start sooner than its lead, and so does
     // the other: the start is heard the start lead after Space.
