@@ -546,6 +546,8 @@ std::unique_ptr<AudioDevice> MainWindow::OpenOutput(std::string* note) {
 }
 
 void MainWindow::HoldOutputForOthers() {
+    if (!options_.linkInstances)
+        return;
     AudioDevice* device = soundEngine_.device();
     if (AudioOutput* output = device != nullptr ? device->output() : nullptr)
         output->HoldFlowing(instances_.HasOthers());
@@ -568,8 +570,7 @@ void MainWindow::ChooseSoundOutput() {
     if (device == nullptr && !options_.audio) {
         std::string note;
         if (soundEngine_.OpenDevice([this, &note] { return OpenOutput(&note); })) {
-            if (options_.linkInstances)
-                HoldOutputForOthers();
+            HoldOutputForOthers();
             if (!note.empty())
                 prompts_.ShowNote(note);
         } else {

@@ -20,8 +20,8 @@ class Doorbell;
 // callback fills it gets the CLOCK_MONOTONIC time at which the block's first frame will
 // be played. That time comes from the server's reports of its read position and latency,
 // asked for every 50 ms, every 5 ms while nothing sounds (with every block for a moment
-// after the stream starts or goes on). A report is never early but may come late (the server stamps it after its sink has
-// answered), so the mapping follows the earliest of the recent reports; and it measures
+// after the stream starts or goes on). A report is never early but may come late (the
+// server stamps it after its sink has answered), so the mapping follows the earliest of the recent reports; and it measures
 // how fast the sink's clock runs against the monotonic one (a few hundred ppm are usual),
 // so that the earliest report still counts a second later. Streams of several programs on
 // one sink therefore agree on when a moment is heard to within a sample.
