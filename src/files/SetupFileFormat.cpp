@@ -59,21 +59,23 @@ void Get(ByteReader& in, double& v) {
 
 // A step record stores the six values by their file slots.
 void WriteStep(ByteWriter& out, const SetupRecord::StepValues& step) {
-    std::array<int16_t, kStepValueCount> slots{};
-    VisitStepValues([&slots](const StepField& field,
-                             int16_t value) { slots[static_cast<size_t>(field.fileSlot)] = value; },
-                    step);
-    for (int16_t value : slots)
+    std::array<int16_t, kStepValueCount> bySlot{};
+    VisitStepValues(
+        [&bySlot](const StepField& field, int16_t value) {
+            bySlot[static_cast<size_t>(field.fileSlot)] = value;
+        },
+        step);
+    for (int16_t value : bySlot)
         out.I16(value);
 }
 
 void ReadStep(ByteReader& in, SetupRecord::StepValues& step) {
-    std::array<int16_t, kStepValueCount> slots{};
-    for (int16_t& value : slots)
+    std::array<int16_t, kStepValueCount> bySlot{};
+    for (int16_t& value : bySlot)
         value = in.I16();
     VisitStepValues(
-        [&slots](const StepField& field, int16_t& value) {
-            value = slots[static_cast<size_t>(field.fileSlot)];
+        [&bySlot](const StepField& field, int16_t& value) {
+            value = bySlot[static_cast<size_t>(field.fileSlot)];
         },
         step);
 }
