@@ -168,7 +168,6 @@ MainWindow::~MainWindow() {
     // The MIDI threads post to this window and ask the engine for its latency.
     midi_.Close();
     MDial::SetKeyboard(nullptr);
-    setup_.ownerWindow = nullptr;
     // The panel's fields are child windows of this window and it edits the setup.
     panel_.reset();
 }

@@ -37,14 +37,13 @@ void SetupController::Init(WidgetPanel& panel,
     soundEngine_ = &soundEngine;
     sounds_ = std::make_unique<SoundFolder>(setup, soundEngine, prompts_,
                                             [this] { document_->UpdateCaption(); });
-    document_ = std::make_unique<SetupDocument>(setup, prompts_, *sounds_);
+    document_ = std::make_unique<SetupDocument>(setup, prompts_, *sounds_, window);
     if (!modifiers_) {
         modifiers_ = [] {
             const Qt::KeyboardModifiers held = QGuiApplication::queryKeyboardModifiers();
             return Modifiers{(held & Qt::ShiftModifier) != 0, (held & Qt::AltModifier) != 0};
         };
     }
-    setup.ownerWindow = &window;
     LoadLoopIntoColumns(0);
     initialised_ = true;
 }

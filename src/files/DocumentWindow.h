@@ -6,8 +6,8 @@
 namespace mb {
 
 // What opening and saving a setup needs from the main window, its panel and the setup
-// controller. The window implements it; the document reaches it through the Setup's
-// ownerWindow. Window thread only.
+// controller. The window implements it and hands it to the document. Window thread
+// only.
 class DocumentWindow {
 public:
     virtual ~DocumentWindow() = default;

@@ -24,8 +24,11 @@ std::string Quoted(const std::string& path) {
 
 } // namespace
 
-SetupDocument::SetupDocument(Setup& setup, Prompts& prompts, SoundFolderScanner& sounds)
-    : setup_(setup), prompts_(prompts), sounds_(sounds) {}
+SetupDocument::SetupDocument(Setup& setup,
+                             Prompts& prompts,
+                             SoundFolderScanner& sounds,
+                             DocumentWindow& window)
+    : setup_(setup), prompts_(prompts), sounds_(sounds), window_(window) {}
 
 SetupDocument::ReadOutcome SetupDocument::ReadFile(const std::string& path) {
     ReadOutcome outcome;
@@ -74,8 +77,7 @@ SetupDocument::WriteFile(const std::string& path, const Setup& setup, const Setu
 }
 
 void SetupDocument::FocusBack() {
-    if (setup_.ownerWindow)
-        setup_.ownerWindow->RestoreFocus();
+    window_.RestoreFocus();
 }
 
 bool SetupDocument::Load(const std::optional<std::string>& path) {
@@ -99,8 +101,8 @@ bool SetupDocument::Load(const std::optional<std::string>& path) {
         return false;
     }
     Apply(chosen, outcome.record);
-    if (!outcome.notice.empty() && setup_.ownerWindow)
-        setup_.ownerWindow->ShowStatus(outcome.notice);
+    if (!outcome.notice.empty())
+        window_.ShowStatus(outcome.notice);
     return true;
 }
 
@@ -110,25 +112,19 @@ void SetupDocument::Apply(const std::string& path, const SetupRecord& record) {
     setup_.soundFolderTitle = PathNames::DisplayTitle(setup_.soundFolder);
     FindSounds();
 
-    DocumentWindow* window = setup_.ownerWindow;
-    if (window) {
-        window->SetTempoUnit(setup_.tempoUnit == kTempoUnitSamples ? kTempoUnitSamples
-                                                                   : kTempoUnitBpm);
-        window->SetTempo(setup_.bpm);
-        window->SetMasterVolume(setup_.masterVolume);
-        window->SetEValue(setup_.eValue);
-        window->SetSoundToggle(setup_.muted == 0);
-        window->Hide();
-    }
+    window_.SetTempoUnit(setup_.tempoUnit == kTempoUnitSamples ? kTempoUnitSamples : kTempoUnitBpm);
+    window_.SetTempo(setup_.bpm);
+    window_.SetMasterVolume(setup_.masterVolume);
+    window_.SetEValue(setup_.eValue);
+    window_.SetSoundToggle(setup_.muted == 0);
+    window_.Hide();
     UpdateCaption();
-    if (window) {
-        window->SelectLoop(setup_.selectedLoop);
-        window->ResizeToColumns(setup_.stepCount);
-        window->MoveTo(record.face.windowX, record.face.windowY);
-        window->ApplyColor(record.face.color);
-        window->Show();
-        window->FitColumnsToWidth();
-    }
+    window_.SelectLoop(setup_.selectedLoop);
+    window_.ResizeToColumns(setup_.stepCount);
+    window_.MoveTo(record.face.windowX, record.face.windowY);
+    window_.ApplyColor(record.face.color);
+    window_.Show();
+    window_.FitColumnsToWidth();
     setup_.modified = 0;
     FocusBack();
 }
@@ -150,12 +146,7 @@ void SetupDocument::FindSounds() {
 }
 
 bool SetupDocument::Save(const std::string& path) {
-    SetupFace face;
-    if (const DocumentWindow* window = setup_.ownerWindow) {
-        face.color = window->SchemeColor5();
-        face.windowX = window->WindowX();
-        face.windowY = window->WindowY();
-    }
+    const SetupFace face{window_.SchemeColor5(), window_.WindowX(), window_.WindowY()};
     const std::string error = WriteFile(path, setup_, face);
     if (!error.empty()) {
         prompts_.ShowNote(error);
@@ -192,8 +183,7 @@ void SetupDocument::UpdateCaption() {
     if (name.empty())
         name = kUntitledName;
     setup_.caption = kCaptionPrefix + name + kCaptionUsing + setup_.soundFolderTitle;
-    if (setup_.ownerWindow)
-        setup_.ownerWindow->SetTitle(setup_.caption);
+    window_.SetTitle(setup_.caption);
 }
 
 bool SetupDocument::ConfirmDiscard() {

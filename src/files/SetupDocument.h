@@ -7,6 +7,7 @@
 
 namespace mb {
 
+class DocumentWindow;
 class Prompts;
 class Setup;
 class SoundFolderScanner;
@@ -20,7 +21,11 @@ class SoundFolderScanner;
 // file as it was and the setup modified. Both tell the user which file failed and why.
 class SetupDocument {
 public:
-    SetupDocument(Setup& setup, Prompts& prompts, SoundFolderScanner& sounds);
+    // window shows the setup: its title, face and fields, the focus and the status line.
+    SetupDocument(Setup& setup,
+                  Prompts& prompts,
+                  SoundFolderScanner& sounds,
+                  DocumentWindow& window);
 
     // Opens a setup file into the setup; with no path, asks for one with the Open
     // dialog first. Returns true when the file was read and applied.
@@ -103,6 +108,7 @@ private:
     Setup& setup_;
     Prompts& prompts_;
     SoundFolderScanner& sounds_;
+    DocumentWindow& window_;
 };
 
 } // namespace mb

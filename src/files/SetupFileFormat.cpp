@@ -1,9 +1,12 @@
 #include "files/SetupFileFormat.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
+#include <type_traits>
 
 #include "files/ArchiveString.h"
+#include "files/SetupFields.h"
 #include "model/Setup.h"
 
 namespace mb {
@@ -28,37 +31,85 @@ std::string OutOfRange(const std::string& what, int64_t value, int low, int high
            std::to_string(high) + ")";
 }
 
+void Put(ByteWriter& out, int16_t v) {
+    out.I16(v);
+}
+void Put(ByteWriter& out, int32_t v) {
+    out.I32(v);
+}
+void Put(ByteWriter& out, uint32_t v) {
+    out.I32(static_cast<int32_t>(v));
+}
+void Put(ByteWriter& out, double v) {
+    out.F64(v);
+}
+
+void Get(ByteReader& in, int16_t& v) {
+    v = in.I16();
+}
+void Get(ByteReader& in, int32_t& v) {
+    v = in.I32();
+}
+void Get(ByteReader& in, uint32_t& v) {
+    v = static_cast<uint32_t>(in.I32());
+}
+void Get(ByteReader& in, double& v) {
+    v = in.F64();
+}
+
+// A step record stores the six values by their file slots.
+void WriteStep(ByteWriter& out, const SetupRecord::StepValues& step) {
+    std::array<int16_t, kStepValueCount> bySlot{};
+    VisitStepValues(
+        [&bySlot](const StepField& field, int16_t value) {
+            bySlot[static_cast<size_t>(field.fileSlot)] = value;
+        },
+        step);
+    for (int16_t value : bySlot)
+        out.I16(value);
+}
+
+void ReadStep(ByteReader& in, SetupRecord::StepValues& step) {
+    std::array<int16_t, kStepValueCount> bySlot{};
+    for (int16_t& value : bySlot)
+        value = in.I16();
+    VisitStepValues(
+        [&bySlot](const StepField& field, int16_t& value) {
+            value = bySlot[static_cast<size_t>(field.fileSlot)];
+        },
+        step);
+}
+
 } // namespace
+
+void SetupFileFormat::ReadOldStep(ByteReader& in, SetupRecord::StepValues& s) {
+    s.pitch = in.I16();
+    s.sound = in.I16();
+    s.volume = in.I16();
+    s.pan = in.I16();
+    s.on = in.I32() != 0 ? 1 : 0;
+    s.dValue = in.I32() == 1 ? kOldDValueLow : kOldDValueHigh;
+}
 
 std::vector<uint8_t> SetupFileFormat::Write(const SetupRecord& r) {
     ByteWriter out;
     out.F32(kWrittenVersion);
-    out.I16(r.tempoUnit);
-    out.F64(r.bpm);
-    out.I32(r.legacyA);
-    out.I16(r.legacyB);
-    out.I16(r.selectedLoop);
-    out.I32(r.muted);
-    out.I32(static_cast<int32_t>(r.face.color));
+    const auto put = [&out](const SetupField& field, const auto& value, auto) {
+        using Value = std::remove_cvref_t<decltype(value)>;
+        if constexpr (std::is_same_v<Value, std::optional<std::string>>)
+            ArchiveString::Write(out, value.value_or(std::string{}));
+        else if constexpr (std::is_same_v<Value, std::optional<int16_t>>)
+            out.I16(value.value_or(field.absent));
+        else
+            Put(out, value);
+    };
+    VisitFieldsBeforeLoops(r, put);
     for (const SetupRecord::LoopValues& loop : r.loops) {
-        out.I16(loop.nextLoop);
-        out.I16(loop.repeatCount);
-        for (const SetupRecord::StepValues& s : loop.steps) {
-            out.I16(s.pitch);
-            out.I16(s.sound);
-            out.I16(s.volume);
-            out.I16(s.pan);
-            out.I16(s.dValue);
-            out.I16(s.on);
-        }
+        VisitLoopLinkFields(loop, put);
+        for (const SetupRecord::StepValues& step : loop.steps)
+            WriteStep(out, step);
     }
-    out.I32(r.face.windowX);
-    out.I32(r.face.windowY);
-    out.I32(r.stepCount);
-    out.I32(r.polyphonic);
-    out.I16(r.masterVolume.value_or(kDefaultMasterVolume));
-    out.I16(r.eValue.value_or(kDefaultEValue));
-    ArchiveString::Write(out, r.soundFolder.value_or(std::string{}));
+    VisitFieldsAfterLoops(r, put);
     return out.Take();
 }
 
@@ -83,17 +134,22 @@ void SetupFileFormat::ReadOldTrailer(ByteReader& in, SetupRecord& r) {
 }
 
 std::string SetupFileFormat::CheckValues(const SetupRecord& r) {
-    if (r.stepCount < 1 || r.stepCount > kMaxStepCount)
-        return OutOfRange("step count", r.stepCount, 1, kMaxStepCount);
-    if (r.selectedLoop < 0 || r.selectedLoop >= kLoopCount)
-        return OutOfRange("selected loop", r.selectedLoop, 0, kLoopCount - 1);
-    for (size_t i = 0; i < r.loops.size(); ++i) {
-        const int16_t next = r.loops[i].nextLoop;
-        if (next < 0 || next >= kLoopCount)
-            return OutOfRange("loop " + std::to_string(i) + "'s next loop", next, 0,
-                              kLoopCount - 1);
-    }
-    return {};
+    std::string problem;
+    const auto check = [&problem](const std::string& owner) {
+        return [&problem, owner](const SetupField& field, const auto& value, auto) {
+            if constexpr (std::is_integral_v<std::remove_cvref_t<decltype(value)>>) {
+                if (problem.empty() && !field.InRange(value))
+                    problem = OutOfRange(owner + field.what, value, field.low, field.high);
+            }
+        };
+    };
+    // The step count is named before the selected loop and the loop links when more than
+    // one is out of range.
+    VisitFieldsAfterLoops(r, check(""));
+    VisitFieldsBeforeLoops(r, check(""));
+    for (size_t i = 0; i < r.loops.size(); ++i)
+        VisitLoopLinkFields(r.loops[i], check("loop " + std::to_string(i) + "'s "));
+    return problem;
 }
 
 SetupFileFormat::ReadResult SetupFileFormat::Read(std::span<const uint8_t> data) {
@@ -110,13 +166,25 @@ SetupFileFormat::ReadResult SetupFileFormat::Read(std::span<const uint8_t> data)
         result.problem = "version " + VersionText(v);
         return result;
     }
-    r.tempoUnit = in.I16();
-    r.bpm = in.F64();
-    r.legacyA = in.I32();
-    r.legacyB = in.I16();
-    r.selectedLoop = in.I16();
-    r.muted = in.I32();
-    r.face.color = static_cast<uint32_t>(in.I32());
+    ArchiveString::Status folderStatus = ArchiveString::Status::kOk;
+    const auto get = [&in, &folderStatus, v](const SetupField& field, auto& value, auto) {
+        using Value = std::remove_cvref_t<decltype(value)>;
+        if constexpr (std::is_same_v<Value, std::optional<std::string>>) {
+            std::string text;
+            if (!in.failed() && v >= kVersionWithSoundFolder) {
+                folderStatus = ArchiveString::Read(in, text);
+                if (folderStatus == ArchiveString::Status::kOk)
+                    value = std::move(text);
+            }
+        } else if constexpr (std::is_same_v<Value, std::optional<int16_t>>) {
+            // Version 2.0 is the one layout with wide steps that stores neither the
+            // master volume nor the E value.
+            value = v == kVersionWithWideSteps ? field.absent : in.I16();
+        } else {
+            Get(in, value);
+        }
+    };
+    VisitFieldsBeforeLoops(r, get);
     if (v < kVersionWithWideSteps) {
         r.face.color = static_cast<uint32_t>(in.I32());
         in.I32();
@@ -130,51 +198,23 @@ SetupFileFormat::ReadResult SetupFileFormat::Read(std::span<const uint8_t> data)
             loop.nextLoop = static_cast<int16_t>(i);
             loop.repeatCount = 1;
         } else {
-            loop.nextLoop = in.I16();
-            loop.repeatCount = in.I16();
+            VisitLoopLinkFields(loop, get);
         }
         for (SetupRecord::StepValues& s : loop.steps) {
-            s.pitch = in.I16();
-            s.sound = in.I16();
-            s.volume = in.I16();
-            s.pan = in.I16();
-            if (v < kVersionWithWideSteps) {
-                s.on = in.I32() != 0 ? 1 : 0;
-                s.dValue = in.I32() == 1 ? kOldDValueLow : kOldDValueHigh;
-            } else {
-                s.dValue = in.I16();
-                s.on = in.I16();
-            }
+            if (v < kVersionWithWideSteps)
+                ReadOldStep(in, s);
+            else
+                ReadStep(in, s);
         }
     }
-    if (v < kVersionWithWideSteps) {
+    if (v < kVersionWithWideSteps)
         ReadOldTrailer(in, r);
-    } else {
-        r.face.windowX = in.I32();
-        r.face.windowY = in.I32();
-        r.stepCount = in.I32();
-        r.polyphonic = in.I32();
-        if (v == kVersionWithWideSteps) {
-            r.masterVolume = kDefaultMasterVolume;
-            r.eValue = kDefaultEValue;
-        } else {
-            r.masterVolume = in.I16();
-            r.eValue = in.I16();
-        }
-    }
-    if (!in.failed() && v >= kVersionWithSoundFolder) {
-        std::string folder;
-        switch (ArchiveString::Read(in, folder)) {
-        case ArchiveString::Status::kOk:
-            r.soundFolder = std::move(folder);
-            break;
-        case ArchiveString::Status::kTruncated:
-            break;
-        case ArchiveString::Status::kBadLength:
-            result.status = Status::kBadString;
-            result.offset = in.position();
-            return result;
-        }
+    else
+        VisitFieldsAfterLoops(r, get);
+    if (folderStatus == ArchiveString::Status::kBadLength) {
+        result.status = Status::kBadString;
+        result.offset = in.position();
+        return result;
     }
     if (in.failed()) {
         result.status = Status::kTruncated;

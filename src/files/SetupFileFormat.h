@@ -68,6 +68,9 @@ public:
     static ReadResult Read(std::span<const uint8_t> data);
 
 private:
+    // Files before 2.0: pitch, sound, volume and pan as now, then `on` and a two-valued
+    // d value as 32-bit values.
+    static void ReadOldStep(ByteReader& in, SetupRecord::StepValues& s);
     static void ReadOldTrailer(ByteReader& in, SetupRecord& r);
     // The problem of the first value out of range, or empty.
     static std::string CheckValues(const SetupRecord& r);

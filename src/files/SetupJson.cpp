@@ -3,8 +3,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+#include <type_traits>
 
 #include "files/SetupDocument.h"
+#include "files/SetupFields.h"
 #include "files/TextCodec.h"
 #include "model/Setup.h"
 
@@ -40,58 +43,66 @@ template <typename T> void SetupJson::AppendNumber(std::string& out, T value) {
     out.append(text, end);
 }
 
+template <typename T>
+void SetupJson::AppendValue(std::string& out, const SetupField& field, const T& value) {
+    if constexpr (std::is_same_v<T, std::optional<std::string>>)
+        AppendString(out, value.value_or(std::string{}));
+    else if constexpr (std::is_same_v<T, std::optional<int16_t>>)
+        out += std::to_string(value.value_or(field.absent));
+    else if constexpr (std::is_floating_point_v<T>)
+        AppendNumber(out, value);
+    else
+        out += std::to_string(value);
+}
+
 std::string SetupJson::Write(const Setup& setup, const SetupFace& face) {
-    std::string out = "{\n";
-    const auto field = [&out](const char* name) {
-        out += "  \"";
-        out += name;
+    const SetupRecord r = SetupRecord::FromSetup(setup, face);
+    std::string out = "{\n  \"version\": ";
+    AppendNumber(out, r.version);
+    const auto line = [&out](const SetupField& field, const auto& value, auto) {
+        out += ",\n  \"";
+        out += field.key;
+        out += "\": ";
+        AppendValue(out, field, value);
+    };
+    // Loops and steps are one line each: their fields separated by ", ".
+    const char* separator = "";
+    const auto inLine = [&out, &separator](const char* key) {
+        out += separator;
+        separator = ", ";
+        out += '"';
+        out += key;
         out += "\": ";
     };
-    const auto integer = [&out, &field](const char* name, long long v) {
-        field(name);
-        out += std::to_string(v);
-        out += ",\n";
-    };
-    field("version");
-    AppendNumber(out, setup.fileVersion);
-    out += ",\n";
-    integer("tempoUnit", setup.tempoUnit);
-    field("bpm");
-    AppendNumber(out, static_cast<double>(setup.bpm));
-    out += ",\n";
-    integer("legacyA", setup.legacyA);
-    integer("legacyB", setup.legacyB);
-    integer("selectedLoop", setup.selectedLoop);
-    integer("muted", setup.muted);
-    integer("color", face.color);
-    field("loops");
-    out += "[\n";
-    for (int i = 0; i < kLoopCount; ++i) {
-        const Loop& loop = setup.loop(i);
-        out += "    {\"nextLoop\": " + std::to_string(loop.nextLoop) +
-               ", \"repeatCount\": " + std::to_string(loop.repeatCount) + ", \"steps\": [\n";
-        for (int j = 0; j < kStepsPerLoop; ++j) {
-            const Step& s = loop.steps[static_cast<size_t>(j)];
-            out += "      {\"on\": " + std::to_string(s.on) +
-                   ", \"pitch\": " + std::to_string(s.pitch) +
-                   ", \"sound\": " + std::to_string(s.sound) +
-                   ", \"volume\": " + std::to_string(s.volume) +
-                   ", \"pan\": " + std::to_string(s.pan) +
-                   ", \"dValue\": " + std::to_string(s.dValue) + "}";
-            out += j + 1 < kStepsPerLoop ? ",\n" : "\n";
+    VisitFieldsBeforeLoops(r, line);
+    out += ",\n  \"loops\": [\n";
+    for (size_t i = 0; i < r.loops.size(); ++i) {
+        const SetupRecord::LoopValues& loop = r.loops[i];
+        out += "    {";
+        separator = "";
+        VisitLoopLinkFields(loop,
+                            [&out, &inLine](const SetupField& field, const auto& value, auto) {
+                                inLine(field.key);
+                                AppendValue(out, field, value);
+                            });
+        out += ", \"steps\": [\n";
+        for (size_t j = 0; j < loop.steps.size(); ++j) {
+            out += "      {";
+            separator = "";
+            VisitStepValues(
+                [&out, &inLine](const StepField& field, int16_t value) {
+                    inLine(field.key);
+                    out += std::to_string(value);
+                },
+                loop.steps[j]);
+            out += "}";
+            out += j + 1 < loop.steps.size() ? ",\n" : "\n";
         }
         out += "    ]}";
-        out += i + 1 < kLoopCount ? ",\n" : "\n";
+        out += i + 1 < r.loops.size() ? ",\n" : "\n";
     }
-    out += "  ],\n";
-    integer("windowX", face.windowX);
-    integer("windowY", face.windowY);
-    integer("stepCount", setup.stepCount);
-    integer("polyphonic", setup.polyphonic);
-    integer("masterVolume", setup.masterVolume);
-    integer("eValue", setup.eValue);
-    field("soundFolder");
-    AppendString(out, setup.soundFolder);
+    out += "  ]";
+    VisitFieldsAfterLoops(r, line);
     out += "\n}\n";
     return out;
 }

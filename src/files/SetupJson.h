@@ -7,6 +7,7 @@
 namespace mb {
 
 class Setup;
+struct SetupField;
 
 // The stored fields of a setup as JSON text, under their field names and in file
 // order, preceded by the version of the file it came from: what `marrowbeat-cli info`
@@ -32,6 +33,10 @@ private:
     static void AppendString(std::string& out, const std::string& text);
     // The shortest text that reads back as the same value; null when not finite.
     template <typename T> static void AppendNumber(std::string& out, T value);
+    // One field's value as the file stores it: a field the record does not hold as its
+    // absent value.
+    template <typename T>
+    static void AppendValue(std::string& out, const SetupField& field, const T& value);
 };
 
 } // namespace mb

@@ -1,79 +1,74 @@
 #include "files/SetupRecord.h"
 
-#include <algorithm>
+#include <optional>
+#include <type_traits>
 
+#include "files/SetupFields.h"
 #include "model/Setup.h"
 
 namespace mb {
 
-SetupRecord SetupRecord::FromSetup(const Setup& setup, const SetupFace& face) {
-    SetupRecord r;
-    r.version = setup.fileVersion;
-    r.tempoUnit = setup.tempoUnit;
-    r.bpm = setup.bpm;
-    r.legacyA = setup.legacyA;
-    r.legacyB = setup.legacyB;
-    r.selectedLoop = setup.selectedLoop;
-    r.muted = setup.muted;
-    r.face = face;
-    for (int i = 0; i < kLoopCount; ++i) {
-        const Loop& loop = setup.loop(i);
-        LoopValues& out = r.loops[static_cast<size_t>(i)];
-        out.nextLoop = loop.nextLoop;
-        out.repeatCount = loop.repeatCount;
-        for (size_t j = 0; j < out.steps.size(); ++j) {
-            const Step& s = loop.steps[j];
-            out.steps[j] = {s.on, s.pitch, s.sound, s.volume, s.pan, s.dValue};
-        }
-    }
-    r.stepCount = setup.stepCount;
-    r.polyphonic = setup.polyphonic;
-    r.masterVolume = setup.masterVolume;
-    r.eValue = setup.eValue;
-    r.soundFolder = setup.soundFolder;
-    return r;
-}
-
 namespace {
 
-int16_t LoopIndex(int16_t v) {
-    return static_cast<int16_t>(std::clamp<int>(v, 0, kLoopCount - 1));
-}
+template <typename T> constexpr bool kIsOptional = false;
+template <typename T> constexpr bool kIsOptional<std::optional<T>> = true;
 
 } // namespace
 
+SetupRecord SetupRecord::FromSetup(const Setup& setup, const SetupFace& face) {
+    SetupRecord r;
+    r.version = setup.fileVersion;
+    r.face = face;
+    const auto take = [](const auto& from) {
+        return [&from](const SetupField&, auto& value, auto member) {
+            if constexpr (!std::is_same_v<decltype(member), InFace>)
+                value = from.*member;
+        };
+    };
+    VisitFieldsBeforeLoops(r, take(setup));
+    for (int i = 0; i < kLoopCount; ++i) {
+        const Loop& loop = setup.loop(i);
+        LoopValues& out = r.loops[static_cast<size_t>(i)];
+        VisitLoopLinkFields(out, take(loop));
+        for (size_t j = 0; j < out.steps.size(); ++j) {
+            VisitStepValues(
+                [](const StepField&, int16_t& to, const Relaxed<int16_t>& from) { to = from; },
+                out.steps[j], loop.steps[j]);
+        }
+    }
+    VisitFieldsAfterLoops(r, take(setup));
+    return r;
+}
+
 void SetupRecord::ApplyTo(Setup& setup) const {
     setup.fileVersion = version;
-    setup.tempoUnit = tempoUnit;
-    setup.bpm = bpm;
-    setup.legacyA = legacyA;
-    setup.legacyB = legacyB;
-    setup.selectedLoop = LoopIndex(selectedLoop);
-    setup.muted = muted;
+    // A field the file did not hold leaves the setup's value; ranged fields are
+    // clamped.
+    const auto give = [](auto& to) {
+        return [&to](const SetupField& field, const auto& value, auto member) {
+            using Value = std::remove_cvref_t<decltype(value)>;
+            if constexpr (std::is_same_v<decltype(member), InFace>) {
+                return;
+            } else if constexpr (kIsOptional<Value>) {
+                if (value)
+                    to.*member = field.Clamp(*value);
+            } else {
+                to.*member = field.Clamp(value);
+            }
+        };
+    };
+    VisitFieldsBeforeLoops(*this, give(setup));
     for (int i = 0; i < kLoopCount; ++i) {
         Loop& loop = setup.loop(i);
         const LoopValues& in = loops[static_cast<size_t>(i)];
-        loop.nextLoop = LoopIndex(in.nextLoop);
-        loop.repeatCount = in.repeatCount;
+        VisitLoopLinkFields(in, give(loop));
         for (size_t j = 0; j < in.steps.size(); ++j) {
-            Step& s = loop.steps[j];
-            const StepValues& v = in.steps[j];
-            s.on = v.on;
-            s.pitch = v.pitch;
-            s.sound = v.sound;
-            s.volume = v.volume;
-            s.pan = v.pan;
-            s.dValue = v.dValue;
+            VisitStepValues(
+                [](const StepField&, Relaxed<int16_t>& to, const int16_t& from) { to = from; },
+                loop.steps[j], in.steps[j]);
         }
     }
-    setup.stepCount = std::clamp<int32_t>(stepCount, 1, kMaxStepCount);
-    setup.polyphonic = polyphonic;
-    if (masterVolume)
-        setup.masterVolume = *masterVolume;
-    if (eValue)
-        setup.eValue = *eValue;
-    if (soundFolder)
-        setup.soundFolder = *soundFolder;
+    VisitFieldsAfterLoops(*this, give(setup));
 }
 
 } // namespace mb

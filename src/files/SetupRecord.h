@@ -23,16 +23,10 @@ struct SetupFace {
 
 // Everything one setup file holds, as plain values. A file is read completely into a
 // record before anything of the open setup changes, so that a damaged file changes
-// nothing.
+// nothing. SetupFields.h lists the fields for everything that walks them; a new field
+// is a member here, in Setup, and one line there.
 struct SetupRecord {
-    struct StepValues {
-        int16_t on = 1;
-        int16_t pitch = 0;
-        int16_t sound = 0;
-        int16_t volume = 100;
-        int16_t pan = kCentrePan;
-        int16_t dValue = 30;
-    };
+    using StepValues = StepValuesOf<int16_t>;
     struct LoopValues {
         int16_t nextLoop = 0;
         int16_t repeatCount = 1;

@@ -10,8 +10,6 @@
 
 namespace mb {
 
-class DocumentWindow;
-
 inline constexpr int kCopyBufferSlot = 8;
 inline constexpr int kUndoBufferSlot = 9;
 inline constexpr int kLoopSlots = 10;
@@ -46,8 +44,6 @@ public:
     int16_t legacyB = 1;
     // Next step to play in currentLoop.
     Relaxed<int16_t> stepIndex{0};
-    // Window that shows this setup (caption, dialog parent, window position).
-    DocumentWindow* ownerWindow = nullptr;
     std::string caption;
     // Full path of the setup file (UTF-8); empty while untitled.
     std::string filePath;

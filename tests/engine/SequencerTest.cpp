@@ -45,6 +45,27 @@ protected:
         return times;
     }
 
+    // Two steps a pass; loop 0 chains to loop 1, whose first step is off. Runs loop 0's
+    // steps and loop 1's and returns the sound calls as "play 0.1" (loop.step).
+    std::vector<std::string> PlayAcrossTwoLoops() {
+        setup.stepCount = 2;
+        setup.loop(0).nextLoop = 1;
+        setup.loop(1).steps[0].on = 0;
+        sequencer.Start();
+        RunUntil(360);
+        std::vector<std::string> calls;
+        for (const auto& c : recorder.sound)
+            calls.push_back(c.what + " " + std::to_string(c.loop) + "." + std::to_string(c.step));
+        return calls;
+    }
+
+    // Hands the messages the sequencer posted to it, as the window does.
+    void DeliverPosted() {
+        for (const Posted& p : recorder.posted)
+            sequencer.OnWindowMessage(p.message, p.wParam, p.lParam);
+        recorder.posted.clear();
+    }
+
     mb::Setup setup;
     SequencerRecorder recorder;
     Sequencer sequencer;
@@ -173,26 +194,16 @@ TEST_F(SequencerTest, RepeatCountZeroPlaysOnePass) {
 }
 
 TEST_F(SequencerTest, NonPolyphonicStepsCutThePreviousOneAcrossLoopsButOffStepsDoNot) {
-    setup.stepCount = 2;
-    setup.loop(0).nextLoop = 1;
-    setup.loop(1).steps[0].on = 0;
-    sequencer.Start();
-    RunUntil(360); // loop 0 steps 0, 1, then loop 1 step 0 (off), step 1
-    std::vector<std::string> calls;
-    for (const auto& c : recorder.sound)
-        calls.push_back(c.what + " " + std::to_string(c.loop) + "." + std::to_string(c.step));
-    EXPECT_EQ(calls, (std::vector<std::string>{"silence 0.0", "play 0.0", "silence 0.0", "play 0.1",
-                                               "silence 0.1", "play 1.1"}));
+    EXPECT_EQ(PlayAcrossTwoLoops(),
+              (std::vector<std::string>{"silence 0.0", "play 0.0", "silence 0.0", "play 0.1",
+                                        "silence 0.1", "play 1.1"}));
     // The cut carries the new step's due time, so it happens in the same instant.
     EXPECT_EQ(recorder.sound[4].due.Ns(), recorder.sound[5].due.Ns());
 }
 
 TEST_F(SequencerTest, PolyphonicStepsNeverCut) {
     setup.polyphonic = 1;
-    sequencer.Start();
-    RunUntil(400);
-    for (const auto& c : recorder.sound)
-        EXPECT_EQ(c.what, "play");
+    EXPECT_EQ(PlayAcrossTwoLoops(), (std::vector<std::string>{"play 0.0", "play 0.1", "play 1.1"}));
 }
 
 TEST_F(SequencerTest, StopSilencesAllOnlyWhenNotPolyphonic) {
@@ -329,11 +340,19 @@ TEST_F(SequencerTest, TheWindowTakesInAnyNumberOfStepsAtOneLook) {
               2);
 }
 
-TEST_F(SequencerTest, LoopStartedMessageMarksThePlayingLoopOrNone) {
-    sequencer.OnWindowMessage(MSG_LOOP_STARTED, 5, 0);
+TEST_F(SequencerTest, LoopStartedMessagesMarkTheStartedLoopThenNone) {
+    // What Start and Stop post comes back to the sequencer through the window.
+    setup.selectedLoop = 5;
+    sequencer.Start();
+    DeliverPosted();
     EXPECT_EQ(recorder.playingLoop, 5);
-    sequencer.OnWindowMessage(MSG_LOOP_STARTED, 5, -1);
+    sequencer.Stop();
+    DeliverPosted();
     EXPECT_EQ(recorder.playingLoop, -1);
+    setup.selectedLoop = 2;
+    sequencer.Start();
+    DeliverPosted();
+    EXPECT_EQ(recorder.playingLoop, 2);
     EXPECT_FALSE(sequencer.OnWindowMessage(0x0200, 1, 2));
 }
 
@@ -432,8 +451,7 @@ TEST_F(SequencerTest, AnAnnouncedStartIsHeardWhenEveryInstanceCanMeetItWithItsOw
         }
         plays = recorder.Plays();
         ASSERT_EQ(plays.size(), 1u) << c.aheadNs;
-        EXPECT_EQ(plays[0].due.Ns(), c.when == kNow ? clock->NowNs() : at - 20 * kMs)
-            << c.aheadNs;
+        EXPECT_EQ(plays[0].due.Ns(), c.when == kNow ? clock->NowNs() : at - 20 * kMs) << c.aheadNs;
         EXPECT_EQ(clock->deadline, plays[0].due.Ns() + std::llround(period * 1e6)) << c.aheadNs;
     }
     sequencer.Stop();
@@ -541,16 +559,34 @@ TEST_F(SequencerTest, WithASessionOnRunsStartOnItsBarAndFollowItsTimeline) {
     EXPECT_EQ(session.ended, (std::vector<bool>{false, true}));
 }
 
-TEST_F(SequencerTest, MuteToggledFollowsTheSoundToggle) {
-    recorder.soundOn = false;
-    sequencer.MuteToggled();
-    EXPECT_EQ(setup.muted, 1);
-    EXPECT_EQ(recorder.muteAll, 1);
-    EXPECT_EQ(setup.modified, 1);
-    recorder.soundOn = true;
-    sequencer.MuteToggled();
-    EXPECT_EQ(setup.muted, 0);
-    EXPECT_EQ(recorder.unmuteAll, 1);
+TEST_F(SequencerTest, MuteToggledFollowsTheSoundToggleWhateverTheSetupHeld) {
+    // The toggle decides, not the stored flag: a setup opened muted stays muted when the
+    // toggle is off, and one unmuted stays unmuted when it is on.
+    struct Case {
+        int16_t muted;
+        bool soundOn;
+        int mutedAfter;
+        int muteAll;
+        int unmuteAll;
+    };
+    const Case cases[] = {
+        {0, false, 1, 1, 0},
+        {1, false, 1, 1, 0},
+        {1, true, 0, 0, 1},
+        {0, true, 0, 0, 1},
+    };
+    for (const Case& c : cases) {
+        setup.muted = c.muted;
+        setup.modified = 0;
+        recorder.muteAll = 0;
+        recorder.unmuteAll = 0;
+        recorder.soundOn = c.soundOn;
+        sequencer.MuteToggled();
+        EXPECT_EQ(setup.muted, c.mutedAfter) << c.muted << c.soundOn;
+        EXPECT_EQ(recorder.muteAll, c.muteAll) << c.muted << c.soundOn;
+        EXPECT_EQ(recorder.unmuteAll, c.unmuteAll) << c.muted << c.soundOn;
+        EXPECT_EQ(setup.modified, 1);
+    }
 }
 
 TEST_F(SequencerTest, StepCountLoweredBelowThePositionEndsThePassAtTheNextStep) {

@@ -22,8 +22,6 @@ namespace fs = std::filesystem;
 
 class SetupDocumentTest : public ::testing::Test {
 protected:
-    SetupDocumentTest() { setup.ownerWindow = &window; }
-
     // A setup file whose sound folder is `folder`, with a few values that differ from
     // a new setup's.
     std::string MakeFile(const std::string& name, const std::string& folder) {
@@ -54,7 +52,7 @@ protected:
     FakeDocumentWindow window;
     ScriptedPrompts prompts;
     FakeSoundFolder sounds{setup};
-    SetupDocument doc{setup, prompts, sounds};
+    SetupDocument doc{setup, prompts, sounds, window};
 };
 
 TEST_F(SetupDocumentTest, SaveWritesTheWindowsColourAndPositionAndCleansTheSetup) {
