@@ -114,9 +114,9 @@ int main(int argc, char** argv) {
 
     const double cpuBefore = CpuSeconds();
     const int64_t wallBefore = NowNs();
-    window.TogglePlayback();
+    window.Commands().Run({mb::Command::kTogglePlayback});
     QTimer::singleShot(static_cast<int>(seconds * 1000), &app, [&] {
-        window.TogglePlayback();
+        window.Commands().Run({mb::Command::kTogglePlayback});
         app.quit();
     });
     QApplication::exec();

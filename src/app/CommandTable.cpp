@@ -4,14 +4,10 @@
 #include <cstdio>
 
 #include <QActionGroup>
-#include <QApplication>
-#include <QClipboard>
 #include <QMenu>
-#include <QMimeData>
 
-#include "app/MainWindow.h"
-#include "files/PersistedSettings.h"
-#include "model/Setup.h"
+#include "app/SetupController.h"
+#include "model/StepParam.h"
 #include "panel/MenuBar.h"
 #include "panel/WidgetPanel.h"
 
@@ -19,58 +15,73 @@ namespace mb {
 
 namespace {
 
-// One line of a menu table; id 0 is a separator.
-struct MenuItem {
-    int id;
-    const char* text;
+using Item = CommandTable::MenuItem;
+constexpr int kSeparator = Command::kNone;
+
+constexpr Item kFileItems[] = {
+    {Command::kOpenSetup, "&Open Setup...\tCtrl+O"},
+    {Command::kImportSounds, "Import Sounds...\tCtrl+I"},
+    {kSeparator, nullptr},
+    {Command::kSaveSetup, "&Save Setup\tCtrl+S"},
+    {Command::kSaveSetupAs, "Save Setup &As..."},
+    {Command::kExportAudio, "Export Audio...\tCtrl+E"},
+    {kSeparator, nullptr},
+    {Command::kChangeColor, "&Change Color\tF12"},
+    {Command::kAbout, "About Marrowbeat..."},
+    {kSeparator, nullptr},
+    {Command::kExit, "E&xit This Program\tCtrl+Q"},
 };
 
-constexpr int kSeparator = 0;
-
-constexpr MenuItem kFileItems[] = {
-    {CommandTable::kOpenSetup, "&Open Setup...\tCtrl+O"},
-    {CommandTable::kImportSounds, "Import Sounds...\tCtrl+I"},
+constexpr Item kEditItems[] = {
+    {Command::kUndo, "&Undo\tCtrl+Z"},
     {kSeparator, nullptr},
-    {CommandTable::kSaveSetup, "&Save Setup\tCtrl+S"},
-    {CommandTable::kSaveSetupAs, "Save Setup &As..."},
-    {CommandTable::kExportAudio, "Export Audio...\tCtrl+E"},
+    {Command::kCopyMeasure, "&Copy Measure\tCtrl+C"},
+    {Command::kPasteMeasure, "&Paste Measure\tCtrl+V"},
     {kSeparator, nullptr},
-    {CommandTable::kChangeColor, "&Change Color\tF12"},
-    {CommandTable::kAbout, "About Marrowbeat..."},
-    {kSeparator, nullptr},
-    {CommandTable::kExit, "E&xit This Program\tCtrl+Q"},
+    {Command::kShiftRight, "Shift &Right\tCtrl+Right"},
+    {Command::kShiftLeft, "Shift &Left\tCtrl+Left"},
 };
 
-constexpr MenuItem kEditItems[] = {
-    {CommandTable::kUndo, "&Undo\tCtrl+Z"},
+constexpr Item kThirdItems[] = {
+    {Command::kPolyphonic, "Polyphonic\tCtrl+P"},
+    {Command::kQuickFade, "Quick Fade In/Out"},
+    {Command::kHighResTimer, "Use High-Res Timer"},
     {kSeparator, nullptr},
-    {CommandTable::kCopyMeasure, "&Copy Measure\tCtrl+C"},
-    {CommandTable::kPasteMeasure, "&Paste Measure\tCtrl+V"},
+    {Command::kSamplesPerMeasure, "Samples Per Measure"},
+    {Command::kBeatsPerMinute, "Beats Per Minute"},
     {kSeparator, nullptr},
-    {CommandTable::kShiftRight, "Shift &Right\tCtrl+Right"},
-    {CommandTable::kShiftLeft, "Shift &Left\tCtrl+Left"},
+    {Command::kRandomize, "Randomize\tCtrl+R"},
+    {kSeparator, nullptr},
+    {Command::kMute, "Mute\tCtrl+M"},
+    {Command::kKillAllSound, "Kill All Sound\tCtrl+K"},
+    {kSeparator, nullptr},
+    {Command::kSoundOutput, "Sound Output..."},
+    {Command::kMidiOutput, "MIDI Output..."},
+    {Command::kLink, "Link"},
 };
 
-constexpr MenuItem kThirdItems[] = {
-    {CommandTable::kPolyphonic, "Polyphonic\tCtrl+P"},
-    {CommandTable::kQuickFade, "Quick Fade In/Out"},
-    {CommandTable::kHighResTimer, "Use High-Res Timer"},
-    {kSeparator, nullptr},
-    {CommandTable::kSamplesPerMeasure, "Samples Per Measure"},
-    {CommandTable::kBeatsPerMinute, "Beats Per Minute"},
-    {kSeparator, nullptr},
-    {CommandTable::kRandomize, "Randomize\tCtrl+R"},
-    {kSeparator, nullptr},
-    {CommandTable::kMute, "Mute\tCtrl+M"},
-    {CommandTable::kKillAllSound, "Kill All Sound\tCtrl+K"},
-    {kSeparator, nullptr},
-    {CommandTable::kSoundOutput, "Sound Output..."},
-    {CommandTable::kMidiOutput, "MIDI Output..."},
-    {CommandTable::kLink, "Link"},
+// The accelerators: with Ctrl unless noted; Shift does not matter, Alt is never held.
+struct Accelerator {
+    int key;
+    bool ctrl;
+    int command;
 };
 
-template <size_t N> void Fill(QMenu& menu, const MenuItem (&items)[N]) {
-    for (const MenuItem& item : items) {
+constexpr Accelerator kAccelerators[] = {
+    {Qt::Key_C, true, Command::kCopyMeasure},    {Qt::Key_E, true, Command::kExportAudio},
+    {Qt::Key_I, true, Command::kImportSounds},   {Qt::Key_K, true, Command::kKillAllSound},
+    {Qt::Key_M, true, Command::kMute},           {Qt::Key_O, true, Command::kOpenSetup},
+    {Qt::Key_P, true, Command::kPolyphonic},     {Qt::Key_Q, true, Command::kExit},
+    {Qt::Key_R, true, Command::kRandomize},      {Qt::Key_S, true, Command::kSaveSetup},
+    {Qt::Key_V, true, Command::kPasteMeasure},   {Qt::Key_Left, true, Command::kShiftLeft},
+    {Qt::Key_Right, true, Command::kShiftRight}, {Qt::Key_Z, true, Command::kUndo},
+    {Qt::Key_F12, false, Command::kChangeColor},
+};
+
+constexpr int kLoopKeyCount = 8;
+
+void Fill(QMenu& menu, std::span<const Item> items) {
+    for (const Item& item : items) {
         if (item.id == kSeparator) {
             menu.addSeparator();
             continue;
@@ -94,46 +105,78 @@ void SetChecked(QMenu& menu, int id, bool checked) {
     }
 }
 
+void FillSoundMenu(QMenu& menu, const CommandTable::MenuState& state) {
+    const int n = static_cast<int>(state.soundNames.size());
+    auto* group = new QActionGroup(&menu);
+    // Without sounds the one item stands for sound 0, and is checked like it.
+    for (int i = 0; i < std::max(n, 1); ++i) {
+        QString text = CommandTable::kNoSounds;
+        if (n > 0) {
+            char prefix[16];
+            std::snprintf(prefix, sizeof prefix, "%02d: ", i + 1);
+            text = QString::fromUtf8(prefix) +
+                   QString::fromStdString(state.soundNames[static_cast<size_t>(i)]);
+        }
+        QAction* action = menu.addAction(text);
+        action->setData(Command::kFirstSound + i);
+        action->setCheckable(true);
+        group->addAction(action);
+    }
+    if (QAction* checked = Find(menu, Command::kFirstSound + state.stepSound))
+        checked->setChecked(true);
+}
+
+// The parameter of column k that widget id belongs to.
+int ParamOf(int id, int k) {
+    return (id - WidgetPanel::kFirstColumnId - k * WidgetPanel::kColumnIdStep) / 10 * 10;
+}
+
 } // namespace
 
-CommandTable::CommandTable(MainWindow& window) : window_(window) {}
-
-std::unique_ptr<QMenu> CommandTable::BuildMenu(int menuId) const {
-    const Setup& setup = window_.GetSetup();
-    auto menu = std::make_unique<QMenu>();
+std::span<const CommandTable::MenuItem> CommandTable::Items(int menuId) {
     switch (menuId) {
-    case kFileMenu:
-        Fill(*menu, kFileItems);
-        Find(*menu, kSaveSetup)->setEnabled(setup.modified != 0);
-        break;
-    case kEditMenu: {
-        Fill(*menu, kEditItems);
-        Find(*menu, kUndo)->setEnabled(setup.undoLoop == setup.selectedLoop);
-        const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-        Find(*menu, kPasteMeasure)
-            ->setEnabled(data != nullptr && data->hasFormat(SetupController::kMeasureMimeType));
-        break;
+    case MenuBar::kFileMenuId:
+        return kFileItems;
+    case MenuBar::kEditMenuId:
+        return kEditItems;
+    case MenuBar::kThirdMenuId:
+        return kThirdItems;
+    default:
+        return {};
     }
-    case kThirdMenu: {
-        Fill(*menu, kThirdItems);
+}
+
+std::unique_ptr<QMenu> CommandTable::BuildMenu(int menuId, const MenuState& state) {
+    auto menu = std::make_unique<QMenu>();
+    Fill(*menu, Items(menuId));
+    switch (menuId) {
+    case MenuBar::kFileMenuId:
+        Find(*menu, Command::kSaveSetup)->setEnabled(state.modified);
+        break;
+    case MenuBar::kEditMenuId:
+        Find(*menu, Command::kUndo)->setEnabled(state.undoAvailable);
+        Find(*menu, Command::kPasteMeasure)->setEnabled(state.canPaste);
+        break;
+    case MenuBar::kThirdMenuId: {
         auto* units = new QActionGroup(menu.get());
-        for (int id : {kSamplesPerMeasure, kBeatsPerMinute}) {
+        for (int id : {Command::kSamplesPerMeasure, Command::kBeatsPerMinute}) {
             QAction* action = Find(*menu, id);
             action->setCheckable(true);
             units->addAction(action);
         }
-        Find(*menu, setup.tempoUnit == kTempoUnitSamples ? kSamplesPerMeasure : kBeatsPerMinute)
+        Find(*menu,
+             state.samplesPerMeasure ? Command::kSamplesPerMeasure : Command::kBeatsPerMinute)
             ->setChecked(true);
-        SetChecked(*menu, kPolyphonic, setup.polyphonic != 0);
-        SetChecked(*menu, kMute, setup.muted != 0);
-        SetChecked(*menu, kQuickFade, setup.quickFade != 0);
-        Find(*menu, kQuickFade)->setEnabled(false);
-        SetChecked(*menu, kHighResTimer, setup.highResTimer != 0);
-        SetChecked(*menu, kLink, window_.IsLinkOn());
+        SetChecked(*menu, Command::kPolyphonic, state.polyphonic);
+        SetChecked(*menu, Command::kMute, state.muted);
+        SetChecked(*menu, Command::kQuickFade, state.quickFade);
+        Find(*menu, Command::kQuickFade)->setEnabled(false);
+        SetChecked(*menu, Command::kHighResTimer, state.highResTimer);
+        SetChecked(*menu, Command::kLink, state.linkOn);
         break;
     }
     case kSoundMenu:
-        PrepareSoundMenu(*menu);
+        FillSoundMenu(*menu, state);
         break;
     default:
         return nullptr;
@@ -141,140 +184,56 @@ std::unique_ptr<QMenu> CommandTable::BuildMenu(int menuId) const {
     return menu;
 }
 
-void CommandTable::PrepareSoundMenu(QMenu& menu) const {
-    Setup& setup = window_.GetSetup();
-    const int n = static_cast<int>(setup.soundNames.size());
-    auto* group = new QActionGroup(&menu);
-    // Without sounds the one item stands for sound 0, and is checked like it.
-    for (int i = 0; i < std::max(n, 1); ++i) {
-        QString text = kNoSounds;
-        if (n > 0) {
-            char prefix[16];
-            std::snprintf(prefix, sizeof prefix, "%02d: ", i + 1);
-            text = QString::fromUtf8(prefix) +
-                   QString::fromStdString(setup.soundNames[static_cast<size_t>(i)]);
-        }
-        QAction* action = menu.addAction(text);
-        action->setData(kFirstSound + i);
-        action->setCheckable(true);
-        group->addAction(action);
-    }
-    const int step = window_.Panel().GetMenuBar().GetSoundStep();
-    const int sound = setup.loop(setup.selectedLoop).steps[static_cast<size_t>(step)].sound;
-    if (QAction* checked = Find(menu, kFirstSound + sound))
-        checked->setChecked(true);
+std::optional<Command> CommandTable::FromKey(const Key& key) {
+    const Qt::KeyboardModifiers mods =
+        key.modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    const bool ctrl = (mods & Qt::ControlModifier) != 0;
+    const bool alt = (mods & Qt::AltModifier) != 0;
+    const int k = key.key;
+    if (k == Qt::Key_Space)
+        return Command{key.autoRepeat ? Command::kSwallowKey : Command::kTogglePlayback};
+    if (k >= Qt::Key_1 && k < Qt::Key_1 + kLoopKeyCount && !ctrl && !alt)
+        return Command{Command::kJumpToLoop, k - Qt::Key_1};
+    for (const Accelerator& a : kAccelerators)
+        if (a.key == k && a.ctrl == ctrl && !alt)
+            return Command{a.command};
+    const bool enter = k == Qt::Key_Return || k == Qt::Key_Enter;
+    if ((!enter && k != Qt::Key_Escape) || mods != Qt::NoModifier)
+        return std::nullopt;
+    // In a text field Enter commits the typed value and Escape restores the one shown
+    // before; elsewhere Enter asks for a new colour, and Escape goes on to close the
+    // window.
+    if (key.inField)
+        return Command{Command::kLeaveField, enter ? 0 : 1};
+    if (enter)
+        return Command{Command::kChangeColor};
+    return std::nullopt;
 }
 
-void CommandTable::ShowMenu(int menuId, const QPoint& screenPos, QWidget& target) {
-    std::unique_ptr<QMenu> menu = BuildMenu(menuId);
-    if (!menu)
-        return;
-    const QAction* chosen = menu->exec(screenPos);
-    if (chosen == nullptr)
-        return;
-    const int command = chosen->data().toInt();
-    menu.reset();
-    if (auto* bar = dynamic_cast<MenuBar*>(&target))
-        bar->OnCommand(command);
-    else
-        OnCommand(command);
-}
-
-void CommandTable::OnCommand(int command) {
-    Setup& setup = window_.GetSetup();
-    SetupController& controller = window_.Controller();
-    WidgetPanel& panel = window_.Panel();
-    const int soundCount = static_cast<int>(setup.soundNames.size());
-    if (command >= kFirstSound && command <= kFirstSound + soundCount) {
-        controller.ChooseSound(panel.GetMenuBar().GetSoundStep(), command - kFirstSound);
-        return;
-    }
-    switch (command) {
-    case kOpenSetup:
-        controller.OpenSetup();
-        break;
-    case kImportSounds:
-        controller.ImportSounds();
-        break;
-    case kSaveSetup:
-        controller.SaveSetup();
-        break;
-    case kSaveSetupAs:
-        controller.SaveSetupAs();
-        break;
-    case kExportAudio:
-        window_.Exporter().Export();
-        break;
-    case kChangeColor:
-        window_.ChangeColour();
-        break;
-    case kAbout:
-        window_.ShowAbout();
-        break;
-    case kExit:
-        window_.close();
-        break;
-    case kUndo:
-        controller.UndoEdit();
-        break;
-    case kCopyMeasure:
-        controller.CopyMeasure();
-        break;
-    case kPasteMeasure:
-        controller.PasteMeasure();
-        break;
-    case kShiftRight:
-        controller.ShiftSteps(true);
-        break;
-    case kShiftLeft:
-        controller.ShiftSteps(false);
-        break;
-    case kPolyphonic:
-        setup.polyphonic = setup.polyphonic == 0 ? 1 : 0;
-        setup.modified = 1;
-        break;
-    case kHighResTimer:
-        setup.highResTimer = setup.highResTimer ? 0 : 1;
-        if (StepClock* clock = window_.GetSequencer().clock())
-            clock->SetUseCpuClock(setup.highResTimer != 0);
-        PersistedSettings::WriteHighResSetting(window_.Settings(), setup);
-        break;
-    case kSamplesPerMeasure:
-    case kBeatsPerMinute: {
-        const int unit = command == kSamplesPerMeasure ? kTempoUnitSamples : kTempoUnitBpm;
-        if (setup.tempoUnit != unit) {
-            setup.tempoUnit = static_cast<int16_t>(unit);
-            panel.TempoField().SetUnit(unit);
-            setup.modified = 1;
-        }
-        break;
-    }
-    case kRandomize:
-        controller.Randomize();
-        break;
-    case kMute:
-        setup.muted = setup.muted == 0 ? 1 : 0;
-        panel.MuteButton().SetState(setup.muted == 0);
-        window_.GetSequencer().MuteToggled();
-        break;
-    case kKillAllSound:
-        window_.GetSoundEngine().SilenceAll();
-        break;
-    case kSoundOutput:
-        window_.ChooseSoundOutput();
-        break;
-    case kLink: {
-        const bool on = !window_.IsLinkOn();
-        window_.SetLinkOn(on);
-        PersistedSettings::WriteLinkSetting(window_.Settings(), on);
-        break;
-    }
-    case kMidiOutput:
-        window_.ChooseMidi();
-        break;
+Command CommandTable::FromWidgetChange(int id) {
+    switch (id) {
+    case WidgetPanel::kPlayButtonId:
+        return {Command::kPlayButton};
+    case WidgetPanel::kMuteButtonId:
+        return {Command::kMuteButton};
+    case MenuBar::kFileButtonId:
+    case MenuBar::kEditButtonId:
+    case MenuBar::kThirdButtonId:
+        return {Command::kOpenMenu, id};
     default:
-        break;
+        return {Command::kWidgetChange, id};
     }
+}
+
+Command CommandTable::FromWidgetPress(int id) {
+    return {Command::kWidgetPress, id};
+}
+
+Command CommandTable::FromWidgetRightClick(int id) {
+    const int k = SetupController::ColumnOf(id);
+    if (k >= 0 && ParamOf(id, k) == kParamSound)
+        return {Command::kShowSoundMenu, k};
+    return {Command::kWidgetRightClick, id};
 }
 
 } // namespace mb

@@ -1,69 +1,74 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
 
-#include "panel/MenuCommandHandler.h"
+#include <QtCore/qnamespace.h>
+
+#include "app/Command.h"
 
 class QMenu;
 
 namespace mb {
 
-class MainWindow;
-
-// The program's menus and its command table. Each menu is built fresh from its table at
-// every showing and prepared from the setup at that moment (enabled items, check marks,
-// the sound list); every command runs here, from a menu or an accelerator alike, so an
-// accelerator reaches its command even where the menu would show it disabled.
-// Window thread only.
-class CommandTable : public MenuCommandHandler {
+// The one place that says what each input does: the menus (their items, in order, with
+// separators), the keys and accelerators, and the widgets whose ids stand for a command.
+// It only maps; CommandRunner carries the commands out. Window thread only.
+class CommandTable {
 public:
-    static constexpr int kFileMenu = 161;
-    static constexpr int kEditMenu = 162;
-    static constexpr int kThirdMenu = 163;
+    // The sound list of a step; the three menus of the menu bar have the bar's ids.
     static constexpr int kSoundMenu = 164;
-
-    static constexpr int kOpenSetup = 21001;
-    static constexpr int kSaveSetup = 21002;
-    static constexpr int kSaveSetupAs = 21003;
-    static constexpr int kExit = 21004;
-    static constexpr int kExportAudio = 21005;
-    static constexpr int kImportSounds = 32771;
-    static constexpr int kQuickFade = 32772;
-    static constexpr int kChangeColor = 32775;
-    static constexpr int kAbout = 32776;
-    static constexpr int kHighResTimer = 32777;
-    static constexpr int kUndo = 22001;
-    static constexpr int kCopyMeasure = 22002;
-    static constexpr int kPasteMeasure = 22003;
-    static constexpr int kShiftLeft = 22004;
-    static constexpr int kShiftRight = 22005;
-    static constexpr int kSamplesPerMeasure = 23003;
-    static constexpr int kBeatsPerMinute = 23004;
-    static constexpr int kRandomize = 23005;
-    static constexpr int kKillAllSound = 23006;
-    static constexpr int kPolyphonic = 23007;
-    static constexpr int kMute = 23008;
-    static constexpr int kSoundOutput = 23010;
-    static constexpr int kMidiOutput = 23011;
-    static constexpr int kLink = 23012;
-    // Sound i of the sound list is command kFirstSound + i.
-    static constexpr int kFirstSound = 500;
     static constexpr const char* kNoSounds = "*No Sounds Loaded*";
 
-    explicit CommandTable(MainWindow& window);
+    // One line of a menu; id kNone is a separator.
+    struct MenuItem {
+        int id;
+        const char* text;
+    };
 
-    // MenuCommandHandler.
-    void ShowMenu(int menuId, const QPoint& screenPos, QWidget& target) override;
-    void OnCommand(int command) override;
+    // What a menu shows beside its items: enabled items, check marks, the sound list.
+    struct MenuState {
+        bool modified = false;
+        bool undoAvailable = false;
+        bool canPaste = false;
+        bool samplesPerMeasure = false;
+        bool polyphonic = false;
+        bool muted = false;
+        bool quickFade = false;
+        bool highResTimer = false;
+        bool linkOn = false;
+        std::vector<std::string> soundNames;
+        // The sound of the step whose list is shown.
+        int stepSound = 0;
+    };
 
-    // Menu menuId, prepared from the setup as it would be shown now; each action's data
-    // is its command id. Nothing for an unknown menu.
-    std::unique_ptr<QMenu> BuildMenu(int menuId) const;
+    // A key as the window sees it before any widget does.
+    struct Key {
+        int key = 0;
+        Qt::KeyboardModifiers modifiers;
+        bool autoRepeat = false;
+        // A text field has the key.
+        bool inField = false;
+    };
 
-private:
-    void PrepareSoundMenu(QMenu& menu) const;
+    // The items of menuId, empty for the sound list (built from the setup) or an unknown
+    // menu.
+    static std::span<const MenuItem> Items(int menuId);
+    // Menu menuId as the state says it is now; each action's data is its command id.
+    // Nothing for an unknown menu.
+    static std::unique_ptr<QMenu> BuildMenu(int menuId, const MenuState& state);
 
-    MainWindow& window_;
+    // The command of a key, or nothing when the key goes on to the widgets (and Escape
+    // outside a text field on to closing the window).
+    static std::optional<Command> FromKey(const Key& key);
+    // The command of a change, a press or a right click of widget id: the buttons that
+    // stand for a command, else the widget's edit.
+    static Command FromWidgetChange(int id);
+    static Command FromWidgetPress(int id);
+    static Command FromWidgetRightClick(int id);
 };
 
 } // namespace mb

@@ -62,36 +62,9 @@ constexpr int kMidiStart = 1;
 constexpr int kMidiStop = 2;
 
 bool IsStepClockMessage(int type) {
-    return type == MSG_STEP_PLAYED || type == MSG_REMOTE_START || type == MSG_REMOTE_STOP ||
-           type == MSG_LOOP_STARTED;
+    return type == MSG_STEP_PLAYED || type == MSG_LOOP_STARTED;
 }
 
-// The accelerators: with Ctrl unless noted, each sends its command to the menu bar.
-struct Accelerator {
-    int key;
-    bool ctrl;
-    int command;
-};
-
-constexpr Accelerator kAccelerators[] = {
-    {Qt::Key_C, true, CommandTable::kCopyMeasure},
-    {Qt::Key_E, true, CommandTable::kExportAudio},
-    {Qt::Key_I, true, CommandTable::kImportSounds},
-    {Qt::Key_K, true, CommandTable::kKillAllSound},
-    {Qt::Key_M, true, CommandTable::kMute},
-    {Qt::Key_O, true, CommandTable::kOpenSetup},
-    {Qt::Key_P, true, CommandTable::kPolyphonic},
-    {Qt::Key_Q, true, CommandTable::kExit},
-    {Qt::Key_R, true, CommandTable::kRandomize},
-    {Qt::Key_S, true, CommandTable::kSaveSetup},
-    {Qt::Key_V, true, CommandTable::kPasteMeasure},
-    {Qt::Key_Left, true, CommandTable::kShiftLeft},
-    {Qt::Key_Right, true, CommandTable::kShiftRight},
-    {Qt::Key_Z, true, CommandTable::kUndo},
-    {Qt::Key_F12, false, CommandTable::kChangeColor},
-};
-
-constexpr int kLoopKeyCount = 8;
 // A window counts as visible at a place when at least this much of it is on a screen.
 constexpr int kVisibleWidth = 64;
 constexpr int kVisibleHeight = 32;
@@ -116,7 +89,7 @@ MainWindow::MainWindow(Options options)
               return device != nullptr ? device->mixer().soundDelayNs() : int64_t{0};
           },
           [this](bool start) { OnMidiTransport(start); }),
-      link_(*this, LinkHooks()), commands_(*this), exporter_(setup_, prompts_),
+      link_(*this, LinkHooks()), commands_(CommandParts()), exporter_(setup_, prompts_),
       documentTitle_(QString::fromUtf8(SetupDocument::kCaptionPrefix)
                          .left(SetupDocument::kCaptionMarkLength)
                          .toStdString()) {
@@ -126,13 +99,13 @@ MainWindow::MainWindow(Options options)
     ShowTitle();
 }
 
+CommandRunner::Parts MainWindow::CommandParts() {
+    return {setup_, controller_, sequencer_, soundEngine_, *settings_, gate_, *this};
+}
+
 LinkSession::Hooks MainWindow::LinkHooks() {
     LinkSession::Hooks hooks;
-    // A peer's tempo is taken as a typed one would be.
-    hooks.tempo = [this](double bpm) {
-        controller_.SetTempo(bpm);
-        setup_.modified = 1;
-    };
+    hooks.tempo = [this](double bpm) { commands_.Run({Command::kLinkTempo, 0, bpm}); };
     hooks.peers = [this](int) { ShowTitle(); };
     hooks.latencyNs = [this] {
         const AudioDevice* device = soundEngine_.device();
@@ -190,6 +163,7 @@ void MainWindow::Start(const std::string& commandLinePath) {
     focusSink_->setGeometry(kFocusSinkX, kFocusSinkY, kFocusSinkSize, kFocusSinkSize * 2 / 3);
 
     panel_ = std::make_unique<WidgetPanel>(*this, setup_);
+    commands_.SetPanel(panel_.get());
     panel_->GetMenuBar().SetCommandHandler(&commands_);
     MDial::SetKeyboard(&keyboard_);
 
@@ -213,7 +187,7 @@ void MainWindow::Start(const std::string& commandLinePath) {
     sizeCursor_ = MonoPicture::LoadCursor("SIZECUR");
     ResetFocus();
 
-    controller_.Init(*panel_, setup_, *this, sequencer_, soundEngine_);
+    controller_.Init(*panel_, setup_, *this, *this, sequencer_, soundEngine_);
     controller_.SetTempoObserver([this](double bpm) { link_.SetTempo(bpm); });
     sequencer_.Init({this, panel_.get(), &soundEngine_, &keyboard_,
                      options_.linkInstances ? &instances_ : nullptr, &link_, &midi_.sender(), this},
@@ -286,22 +260,22 @@ void MainWindow::OnWidgetEvent(int event, int x, int y, int id) {
     if (event == WidgetEvent::kRightPress) {
         const int taken = RouteEvent(event, x, y, 0, fallback);
         if (taken != 0)
-            controller_.OnWidgetRightClick(taken);
+            commands_.Run(CommandTable::FromWidgetRightClick(taken));
         return;
     }
     if (event == WidgetEvent::kFieldRightClick)
-        controller_.OnWidgetRightClick(id);
+        commands_.Run(CommandTable::FromWidgetRightClick(id));
     id = RouteEvent(event, x, y, id, fallback);
     if (id == 0)
         return;
     if (event == WidgetEvent::kLeftPress || event == WidgetEvent::kFieldCommit) {
-        controller_.OnWidgetPress(id);
+        commands_.Run(CommandTable::FromWidgetPress(id));
         if (event == WidgetEvent::kFieldCommit)
-            controller_.OnWidgetChange(id);
+            commands_.Run(CommandTable::FromWidgetChange(id));
         return;
     }
     if (event == WidgetEvent::kLeftRelease || event == WidgetEvent::kMove)
-        controller_.OnWidgetChange(id);
+        commands_.Run(CommandTable::FromWidgetChange(id));
 }
 
 void MainWindow::paintEvent(QPaintEvent* event) {
@@ -350,6 +324,13 @@ bool MainWindow::event(QEvent* event) {
         sequencer_.OnWindowMessage(type, message->wParam, message->lParam);
         return true;
     }
+    // What other instances say.
+    if (type == MSG_REMOTE_START || type == MSG_REMOTE_STOP) {
+        const auto* message = static_cast<StepClockEvent*>(event);
+        commands_.Run({type == MSG_REMOTE_START ? Command::kRemoteStart : Command::kRemoteStop,
+                       static_cast<int64_t>(message->lParam)});
+        return true;
+    }
     return QDialog::event(event);
 }
 
@@ -373,9 +354,8 @@ void MainWindow::TakeNews() {
         return;
     sequencer_.TakeClockNews();
     const int transport = midiTransport_.exchange(0, std::memory_order_seq_cst);
-    // Like Space, but only ever in the direction received.
-    if (transport != 0 && (transport == kMidiStart) != sequencer_.running())
-        TogglePlayback();
+    if (transport != 0)
+        commands_.Run({Command::kMidiTransport, transport == kMidiStart ? 1 : 0});
 }
 
 bool MainWindow::BelongsHere(QObject* watched) const {
@@ -407,57 +387,44 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool MainWindow::PreTranslateKey(QObject* watched, QKeyEvent* key) {
-    const Qt::KeyboardModifiers mods =
-        key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
-    const int k = key->key();
-    if (k == Qt::Key_Space) {
-        if (!key->isAutoRepeat())
-            TogglePlayback();
-        return true;
-    }
-    if (k >= Qt::Key_1 && k < Qt::Key_1 + kLoopKeyCount && !(mods & Qt::ControlModifier) &&
-        !(mods & Qt::AltModifier))
-        return JumpToLoop(k - Qt::Key_1);
-    for (const Accelerator& a : kAccelerators) {
-        const bool ctrl = (mods & Qt::ControlModifier) != 0;
-        if (a.key == k && a.ctrl == ctrl && !(mods & Qt::AltModifier)) {
-            panel_->GetMenuBar().OnCommand(a.command);
-            return true;
-        }
-    }
-    const bool enter = k == Qt::Key_Return || k == Qt::Key_Enter;
-    if ((!enter && k != Qt::Key_Escape) || mods != Qt::NoModifier)
-        return false;
-    // In a text field Enter commits the typed value and Escape restores the one shown
-    // before; either way the focus goes back to the sink, which commits the field.
-    if (auto* field = dynamic_cast<EntryField*>(watched)) {
-        if (!enter)
+    const std::optional<Command> command =
+        CommandTable::FromKey({key->key(), key->modifiers(), key->isAutoRepeat(),
+                               dynamic_cast<EntryField*>(watched) != nullptr});
+    return command && commands_.Run(*command);
+}
+
+bool MainWindow::KeysGoToSink() const {
+    return focusWidget() == focusSink_;
+}
+
+void MainWindow::LeaveField(bool restore) {
+    if (restore)
+        if (auto* field = dynamic_cast<EntryField*>(focusWidget()))
             field->CancelEdit();
-        ResetFocus();
-        return true;
+    // The focus goes back to the sink, which commits the field.
+    ResetFocus();
+}
+
+void MainWindow::CloseWindow() {
+    close();
+}
+
+void MainWindow::ExportAudio() {
+    exporter_.Export();
+}
+
+void MainWindow::ShowWindow(bool shown) {
+    if (!shown) {
+        hide();
+        return;
     }
-    // Elsewhere Enter asks for a new colour, and Escape goes on to close the window.
-    if (enter)
-        ChangeColour();
-    return enter;
+    show();
+    raise();
+    activateWindow();
 }
 
-void MainWindow::TogglePlayback() {
-    MToggleButton& play = panel_->PlayButton();
-    play.SetState(!play.GetState());
-    sequencer_.Toggle();
-}
-
-bool MainWindow::JumpToLoop(int n) {
-    if (!sequencer_.running())
-        return false;
-    // A text field being edited keeps its digits.
-    if (focusWidget() != focusSink_)
-        return false;
-    setup_.currentLoop = static_cast<int16_t>(n);
-    setup_.passCount = 0;
-    panel_->LoopStrip().SetPlaying(n);
-    return true;
+bool MainWindow::IsShown() const {
+    return isVisible();
 }
 
 void MainWindow::ResetFocus() {
@@ -518,7 +485,9 @@ void MainWindow::dropEvent(QDropEvent* event) {
     const std::string path = urls.first().toLocalFile().toStdString();
     // Opened once the drop is over, so that the save-changes prompt does not hold up the
     // program the file came from. Further files are ignored.
-    QTimer::singleShot(0, this, [this, path] { controller_.OpenPath(path); });
+    QTimer::singleShot(0, this, [this, path] {
+        commands_.Run({Command::kOpenPath, 0, 0.0, path});
+    });
 }
 
 void MainWindow::ChangeColour() {
@@ -587,12 +556,6 @@ void MainWindow::ChooseMidi() {
             prompts_.ShowNote(problems);
     }
     RestoreFocus();
-}
-
-void MainWindow::ShowSoundMenu(int k) {
-    MenuBar& bar = panel_->GetMenuBar();
-    bar.SetSoundStep(k);
-    commands_.ShowMenu(CommandTable::kSoundMenu, QCursor::pos(), bar);
 }
 
 QPoint MainWindow::VisiblePosition(const QPoint& wanted, const QSize& size) {

@@ -9,11 +9,12 @@
 #include <QDialog>
 
 #include "app/AudioExporter.h"
-#include "app/CommandTable.h"
+#include "app/CommandRunner.h"
 #include "app/LinkSession.h"
 #include "app/LocalInstanceLink.h"
 #include "app/PromptGate.h"
 #include "app/SetupController.h"
+#include "app/WindowActions.h"
 #include "engine/MidiConnection.h"
 #include "engine/Sequencer.h"
 #include "engine/SoundEngine.h"
@@ -36,12 +37,13 @@ class WidgetPanel;
 
 // The program's one window: it owns the setup, the controller that edits it, the step
 // clock and the sound engine, and the panel that draws the whole face. It takes the
-// keys first (an event filter on the application), routes the mouse to the widgets, and
-// hands the step clock's news and the messages of other instances to the sequencer
-// before anything else.
+// keys first (an event filter on the application) and routes the mouse to the widgets;
+// every input that asks something of the program (keys, widgets, menus, drops, MIDI
+// Start/Stop, Link's tempo, other instances) becomes a Command that its CommandRunner
+// carries out. The step clock's news goes to the sequencer before anything else.
 //
 // Threads: everything here runs on the window thread, except WakeWindow, which the step
-// clock calls after each step, and OnMidiTransport, which the MIDI input's thread calls.
+// clock calls after each step, and the MIDI input's transport hook (OnMidiTransport).
 // Both only store what they say in atomics and ring the window's doorbell, which never
 // blocks, allocates or locks, and whose rings merge into one wake-up: the window takes
 // in the news when it wakes (TakeNews), however many rings there were.
@@ -49,7 +51,8 @@ class MainWindow : public QDialog,
                    public OwnerWindow,
                    public DocumentWindow,
                    public MessagePoster,
-                   public WindowWaker {
+                   public WindowWaker,
+                   private WindowActions {
 public:
     static constexpr int kClientWidth = 707;
     static constexpr int kClientHeight = 166;
@@ -91,6 +94,38 @@ public:
     // Link.
     void Start(const std::string& commandLinePath);
 
+    // Every command, from whatever input, runs here; a session manager's client is
+    // served through it.
+    CommandRunner& Commands() { return commands_; }
+    // Where every prompt passes; start-up under a session manager goes through it
+    // unattended.
+    PromptGate& Gate() { return gate_; }
+    const SoundEngine& GetSoundEngine() const { return soundEngine_; }
+
+    // The window in which a point of a file's window position would be visible, or the
+    // nearest place on the nearest screen.
+    static QPoint VisiblePosition(const QPoint& wanted, const QSize& size);
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void reject() override;
+    void accept() override;
+
+private:
+    // Reaches the window's parts in tests.
+    friend class WindowProbe;
+
     // OwnerWindow.
     void OnWidgetEvent(int event, int x, int y, int id) override;
 
@@ -118,77 +153,30 @@ public:
     void PostMessage(int message, intptr_t wParam, intptr_t lParam) override;
     // WindowWaker: any thread, lock-free.
     void WakeWindow() override;
+
+    // WindowActions.
+    void CloseWindow() override;
+    void ChangeColour() override;
+    void ShowAbout() override;
+    void ChooseSoundOutput() override;
+    void ChooseMidi() override;
+    void ExportAudio() override;
+    bool IsLinkOn() const override { return link_.IsOn(); }
+    // While it is on, the caption shows the number of peers.
+    void SetLinkOn(bool on) override;
+    bool KeysGoToSink() const override;
+    void LeaveField(bool restore) override;
+    void ShowWindow(bool shown) override;
+    bool IsShown() const override;
+
     // Any thread (the MIDI input's), lock-free: MIDI Start (true) or Stop was received.
     // Only the latest counts: the window starts or stops once it wakes, however many
     // came meanwhile.
     void OnMidiTransport(bool start);
-    // Wake-ups the window has had from its doorbell.
-    uint64_t newsWakeups() const { return newsWakeups_; }
-
-    // Change Color, for Enter on the focus sink, F12 and the File menu alike: asks for a
-    // colour, opened on the background colour, applies it and marks the setup modified.
-    // Cancel, or the background colour itself, changes nothing and marks nothing.
-    void ChangeColour();
-    void ShowAbout();
     // The focus reset of every left press: the last column's pitch field loses its
     // selection and the focus sink takes the focus.
     void ResetFocus();
-    // Digits 1 to 8 while playing: loop n plays from the next step on. False when the key
-    // is not taken (stopped, or a text field has the focus).
-    bool JumpToLoop(int n);
-    // Space: flips the play button and starts or stops playback.
-    void TogglePlayback();
-    // The sound list of step k at the pointer.
-    void ShowSoundMenu(int k);
-    // "Sound Output...": asks where the sound goes, keeps the answer in the settings and
-    // plays through it from now on.
-    void ChooseSoundOutput();
-    // Joins or leaves the Link session (the setting is the caller's business). While it
-    // is on, the caption shows the number of peers.
-    void SetLinkOn(bool on);
-    bool IsLinkOn() const { return link_.IsOn(); }
-    // MIDI Output: asks for the ports and what goes through them, keeps the answer in the
-    // settings and opens the ports; says what did not open.
-    void ChooseMidi();
 
-    Setup& GetSetup() { return setup_; }
-    SetupController& Controller() { return controller_; }
-    Sequencer& GetSequencer() { return sequencer_; }
-    SoundEngine& GetSoundEngine() { return soundEngine_; }
-    MidiConnection& Midi() { return midi_; }
-    WidgetPanel& Panel() { return *panel_; }
-    CommandTable& Commands() { return commands_; }
-    AudioExporter& Exporter() { return exporter_; }
-    Prompts& GetPrompts() { return prompts_; }
-    // Where every prompt passes; a session manager's requests are served through it
-    // without waiting on a dialog.
-    PromptGate& Gate() { return gate_; }
-    SettingsStore& Settings() { return *settings_; }
-    QPushButton& FocusSink() { return *focusSink_; }
-    Color Background() const { return background_; }
-    bool IsInitialised() const { return initialised_; }
-
-    // The window in which a point of a file's window position would be visible, or the
-    // nearest place on the nearest screen.
-    static QPoint VisiblePosition(const QPoint& wanted, const QSize& size);
-
-protected:
-    bool event(QEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void changeEvent(QEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
-    void reject() override;
-    void accept() override;
-
-private:
     bool PreTranslateKey(QObject* watched, QKeyEvent* key);
     // The real output, as outputChoice_ says; *note tells of a fall-back.
     std::unique_ptr<AudioDevice> OpenOutput(std::string* note);
@@ -199,6 +187,8 @@ private:
     // The document's caption, and the Link session's peers while it is on.
     void ShowTitle();
     LinkSession::Hooks LinkHooks();
+    // What the command runner acts on: members built before it.
+    CommandRunner::Parts CommandParts();
     // Woken by the doorbell: takes in the step clock's news and the latest MIDI Start or
     // Stop.
     void TakeNews();
@@ -213,6 +203,7 @@ private:
     std::unique_ptr<QSocketNotifier> bellNotifier_;
     // The latest MIDI transport message: 0 none, kMidiStart or kMidiStop.
     std::atomic<int> midiTransport_{0};
+    // Wake-ups the window has had from its doorbell.
     uint64_t newsWakeups_ = 0;
     std::unique_ptr<WidgetPanel> panel_;
     Setup setup_;
@@ -224,7 +215,7 @@ private:
     LocalInstanceLink instances_;
     // After everything its calls reach: its threads end first.
     LinkSession link_;
-    CommandTable commands_;
+    CommandRunner commands_;
     // Where the sound goes: the stored choice with this run's command-line overrides.
     OutputChoice outputChoice_;
     AudioExporter exporter_;

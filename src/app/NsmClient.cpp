@@ -11,9 +11,9 @@
 #include <QAbstractEventDispatcher>
 #include <QSocketNotifier>
 
-#include "app/MainWindow.h"
+#include "app/Command.h"
+#include "app/SessionHost.h"
 #include "files/SetupDocument.h"
-#include "model/Setup.h"
 
 namespace mb {
 
@@ -66,10 +66,10 @@ NsmClient::~NsmClient() {
     }
 }
 
-void NsmClient::Announce(MainWindow& window,
+void NsmClient::Announce(SessionHost& host,
                          const std::string& executable,
                          std::function<void()> quit) {
-    window_ = &window;
+    host_ = &host;
     quit_ = std::move(quit);
     socketNotifier_ = new QSocketNotifier(port_.Socket(), QSocketNotifier::Read, this);
     connect(socketNotifier_, &QSocketNotifier::activated, this, &NsmClient::OnReadable);
@@ -120,7 +120,7 @@ void NsmClient::OnTerminate() {
 void NsmClient::Handle(const OscPort::Message& message) {
     // Nothing a request does may wait on a dialog: what one would have said is shown
     // once the request is answered.
-    const PromptGate::Unattended prompts(window_->Gate());
+    const PromptGate::Unattended prompts(host_->Gate());
     const auto text = [&message](size_t i) { return std::get<std::string>(message.arguments[i]); };
     if (message.path == kReply && message.types.starts_with('s') && text(0) == kAnnounce) {
         announced_ = true;
@@ -132,11 +132,9 @@ void NsmClient::Handle(const OscPort::Message& message) {
     } else if (message.path == kSave && message.types.empty()) {
         Save(prompts);
     } else if (message.path == kShowGui) {
-        window_->show();
-        window_->raise();
-        window_->activateWindow();
+        host_->Run({Command::kShowWindow});
     } else if (message.path == kHideGui) {
-        window_->hide();
+        host_->Run({Command::kHideWindow});
     }
 }
 
@@ -144,7 +142,6 @@ void NsmClient::Open(const std::string& path, const PromptGate::Unattended& prom
     if (!std::filesystem::path(path).is_absolute())
         return Fail(kOpen, kErrorBadProject, "The session's path '" + path + "' is not absolute.");
     const std::string file = path + kSetupExtension;
-    SetupDocument& document = window_->Controller().Document();
     std::error_code error;
     if (std::filesystem::exists(file, error)) {
         // Read once before opening, so that a damaged file changes nothing and is reported
@@ -152,22 +149,21 @@ void NsmClient::Open(const std::string& path, const PromptGate::Unattended& prom
         const SetupDocument::ReadOutcome read = SetupDocument::ReadFile(file);
         if (!read.error.empty())
             return Fail(kOpen, kErrorBadProject, read.error);
-        if (!document.Load(file))
+        if (!host_->Run({Command::kSessionOpen, 0, 0.0, file}))
             return Fail(kOpen, kErrorBadProject, Reason(prompts, "Cannot open " + file + "."));
-    } else if (!document.Save(file)) {
+    } else if (!host_->Run({Command::kSessionOpen, 1, 0.0, file})) {
         // A new session starts with the setup the window shows, saved at once.
         return Fail(kOpen, kErrorCreateFailed,
                     Reason(prompts, "Cannot create the setup file " + file + "."));
     }
     sessionFile_ = file;
-    window_->Controller().SetSessionFile(file);
     Reply(kOpen, "Opened " + file);
 }
 
 void NsmClient::Save(const PromptGate::Unattended& prompts) {
     if (sessionFile_.empty())
         return Fail(kSave, kErrorNoSessionOpen, "No session has opened a setup yet.");
-    if (!window_->Controller().Document().Save(sessionFile_))
+    if (!host_->Run({Command::kSessionSave, 0, 0.0, sessionFile_}))
         return Fail(kSave, kErrorGeneral,
                     Reason(prompts, "Cannot save the setup file " + sessionFile_ + "."));
     Reply(kSave, "Saved " + sessionFile_);
@@ -176,12 +172,12 @@ void NsmClient::Save(const PromptGate::Unattended& prompts) {
 void NsmClient::ReportState() {
     if (!announced_)
         return;
-    const bool dirty = window_->GetSetup().modified != 0;
+    const bool dirty = host_->IsModified();
     if (reportedDirty_ != dirty) {
         Send(dirty ? kIsDirty : kIsClean);
         reportedDirty_ = dirty;
     }
-    const bool shown = window_->isVisible();
+    const bool shown = host_->IsShown();
     if (reportedShown_ != shown) {
         Send(shown ? kGuiShown : kGuiHidden);
         reportedShown_ = shown;

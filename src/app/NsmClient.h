@@ -14,7 +14,7 @@ class QSocketNotifier;
 
 namespace mb {
 
-class MainWindow;
+class SessionHost;
 
 // The program as a client of a session manager of the NSM protocol (OSC messages over
 // UDP, the manager's address in the environment variable NSM_URL). It announces the
@@ -25,7 +25,7 @@ class MainWindow;
 //
 // It obeys the manager alone: a datagram from any other address or port is dropped
 // unread and counted. Every request is answered at once: it is served through the
-// window's PromptGate, so that nothing waits on a dialog; what a dialog would have said
+// host's PromptGate, so that nothing waits on a dialog; what a dialog would have said
 // is shown as a notice that does not hold up the window, and a request that failed is
 // answered with an error that gives the reason.
 //
@@ -65,8 +65,9 @@ public:
     ~NsmClient() override;
 
     // Announces the program under the name of its executable and from now on serves the
-    // manager with window's setup. quit ends the program; it runs on SIGTERM.
-    void Announce(MainWindow& window, const std::string& executable, std::function<void()> quit);
+    // manager through host, which must outlive the client. quit ends the program; it runs
+    // on SIGTERM.
+    void Announce(SessionHost& host, const std::string& executable, std::function<void()> quit);
 
     // The datagrams dropped so far because they did not come from the manager.
     uint64_t Refused() const { return port_.Refused(); }
@@ -91,7 +92,7 @@ private:
 
     OscPort port_;
     sockaddr_in manager_{};
-    MainWindow* window_ = nullptr;
+    SessionHost* host_ = nullptr;
     std::function<void()> quit_;
     QSocketNotifier* socketNotifier_ = nullptr;
     QSocketNotifier* signalNotifier_ = nullptr;

@@ -7,10 +7,11 @@
 #include <QClipboard>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QWidget>
 
-#include "app/MainWindow.h"
 #include "engine/Sequencer.h"
 #include "engine/SoundEngine.h"
+#include "files/DocumentWindow.h"
 #include "files/SetupDocument.h"
 #include "files/SoundFolder.h"
 #include "model/Setup.h"
@@ -27,12 +28,13 @@ SetupController::~SetupController() = default;
 
 void SetupController::Init(WidgetPanel& panel,
                            Setup& setup,
-                           MainWindow& window,
+                           DocumentWindow& window,
+                           const QWidget& focusScope,
                            Sequencer& sequencer,
                            SoundEngine& soundEngine) {
     panel_ = &panel;
     setup_ = &setup;
-    window_ = &window;
+    focusScope_ = &focusScope;
     sequencer_ = &sequencer;
     soundEngine_ = &soundEngine;
     sounds_ = std::make_unique<SoundFolder>(setup, soundEngine, prompts_,
@@ -159,25 +161,6 @@ void SetupController::OnWidgetChange(int id) {
         setup_->modified = 1;
         return;
     }
-    switch (id) {
-    case WidgetPanel::kPlayButtonId:
-        sequencer_->Toggle();
-        break;
-    case WidgetPanel::kMuteButtonId:
-        sequencer_->MuteToggled();
-        break;
-    case MenuBar::kFileButtonId:
-        panel_->GetMenuBar().ShowFileMenu();
-        break;
-    case MenuBar::kEditButtonId:
-        panel_->GetMenuBar().ShowEditMenu();
-        break;
-    case MenuBar::kThirdButtonId:
-        panel_->GetMenuBar().ShowThirdMenu();
-        break;
-    default:
-        break;
-    }
 }
 
 void SetupController::OnWidgetRightClick(int id) {
@@ -202,9 +185,7 @@ void SetupController::OnWidgetRightClick(int id) {
     if (k < 0)
         return;
     const int code = (id - WidgetPanel::kFirstColumnId - k * WidgetPanel::kColumnIdStep) / 10 * 10;
-    if (code == kParamSound) {
-        window_->ShowSoundMenu(k);
-    } else if (code == kParamPan) {
+    if (code == kParamPan) {
         TakeUndoSnapshot();
         setup_->loop(setup_->selectedLoop).steps[static_cast<size_t>(k)].pan = kCentrePan;
         panel_->Column(k).SetItem(kParamPan, kCentrePan);
@@ -282,7 +263,7 @@ void SetupController::UndoEdit() {
 }
 
 void SetupController::CopyMeasure() {
-    if (auto* field = qobject_cast<QLineEdit*>(window_->focusWidget());
+    if (auto* field = qobject_cast<QLineEdit*>(focusScope_->focusWidget());
         field != nullptr && field->hasSelectedText()) {
         field->copy();
         return;
@@ -306,7 +287,7 @@ void SetupController::PasteMeasure() {
     const QClipboard* clipboard = QGuiApplication::clipboard();
     const QMimeData* data = clipboard != nullptr ? clipboard->mimeData() : nullptr;
     if (data == nullptr || !data->hasFormat(kMeasureMimeType)) {
-        if (auto* field = qobject_cast<QLineEdit*>(window_->focusWidget()))
+        if (auto* field = qobject_cast<QLineEdit*>(focusScope_->focusWidget()))
             field->paste();
         return;
     }

@@ -10,7 +10,7 @@ class QWidget;
 
 namespace mb {
 
-class MainWindow;
+class DocumentWindow;
 class Prompts;
 class Sequencer;
 class Setup;
@@ -59,10 +59,12 @@ public:
     SetupController& operator=(const SetupController&) = delete;
 
     // Binds the controller to the face, the setup and the window's parts, and shows loop 0
-    // in the columns.
+    // in the columns. focusScope is the window whose focused text field Copy and Paste
+    // act on when it has a selection or the clipboard holds no measure.
     void Init(WidgetPanel& panel,
               Setup& setup,
-              MainWindow& window,
+              DocumentWindow& window,
+              const QWidget& focusScope,
               Sequencer& sequencer,
               SoundEngine& soundEngine);
     // Replaces where the group edits read Shift and Alt (tests).
@@ -81,6 +83,8 @@ public:
     void SetEValue(int v);
     void ShowValue(int n);
 
+    // A widget's edits of the setup (the widgets that stand for a command are
+    // CommandTable's): id pressed, changed, right-clicked.
     void OnWidgetPress(int id);
     void OnWidgetChange(int id);
     void OnWidgetRightClick(int id);
@@ -111,9 +115,10 @@ public:
     SoundFolder& Sounds() { return *sounds_; }
     bool IsInitialised() const { return initialised_; }
 
-private:
     // Column k whose id range holds id, or -1.
     static int ColumnOf(int id);
+
+private:
     void AssignVoice(int loop, int step, int sound);
     void AssignAllVoices();
     void ShowGlobalValues();
@@ -125,7 +130,7 @@ private:
     Prompts& prompts_;
     WidgetPanel* panel_ = nullptr;
     Setup* setup_ = nullptr;
-    MainWindow* window_ = nullptr;
+    const QWidget* focusScope_ = nullptr;
     Sequencer* sequencer_ = nullptr;
     SoundEngine* soundEngine_ = nullptr;
     std::unique_ptr<SoundFolder> sounds_;

@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     window.show();
     if (session) {
         // The manager starts the program again by this name.
-        session->Announce(window, std::filesystem::path(argv[0]).filename().string(),
+        session->Announce(window.Commands(), std::filesystem::path(argv[0]).filename().string(),
                           [] { QCoreApplication::exit(0); });
     }
     return QApplication::exec();

@@ -422,6 +422,15 @@ void Sequencer::LoopSelected(int n) {
     panel_->SetPlayingLoop(n);
 }
 
+void Sequencer::JumpToLoop(int n) {
+    if (!running())
+        return;
+    Setup& s = *setup_;
+    s.currentLoop = static_cast<int16_t>(n);
+    s.passCount = 0;
+    panel_->SetPlayingLoop(n);
+}
+
 void Sequencer::MuteToggled() {
     Setup& s = *setup_;
     s.muted = panel_->IsSoundOn() ? 0 : 1;

@@ -82,6 +82,9 @@ public:
     void TempoChanged();
     // The loop strip changed selectedLoop to n.
     void LoopSelected(int n);
+    // While running: loop n plays from the next step on, from its first pass; the
+    // selection stays. Window thread.
+    void JumpToLoop(int n);
     // The sound toggle changed state.
     void MuteToggled();
     // Handles the four step-clock messages; returns false for any other message. A

@@ -52,7 +52,7 @@ QPoint MenuBar::MenuPoint(const MBmpButton& button) const {
 
 void MenuBar::ShowMenuBelow(int menuId, const MBmpButton& button) {
     if (handler_ != nullptr)
-        handler_->ShowMenu(menuId, MenuPoint(button), *this);
+        handler_->ShowMenu(menuId, MenuPoint(button));
 }
 
 void MenuBar::ShowFileMenu() {
@@ -67,8 +67,8 @@ void MenuBar::ShowThirdMenu() {
     ShowMenuBelow(kThirdMenuId, thirdButton_);
 }
 
-void MenuBar::OnCommand(int command) {
-    switch (command) {
+void MenuBar::OpenMenu(int buttonId) {
+    switch (buttonId) {
     case kFileButtonId:
         ShowFileMenu();
         return;
@@ -79,8 +79,6 @@ void MenuBar::OnCommand(int command) {
         ShowThirdMenu();
         return;
     default:
-        if (handler_ != nullptr)
-            handler_->OnCommand(command);
         return;
     }
 }

@@ -16,9 +16,9 @@ class Setup;
 class WidgetOwner;
 
 // The three menu buttons (File, Edit and the third menu) and the invisible child window
-// behind them that every menu command and accelerator is sent to. The window neither
-// paints nor takes the mouse, so the buttons the owner paints beneath it stay visible and
-// clickable. Window thread only.
+// over them. The window neither paints nor takes the mouse, so the buttons the owner
+// paints beneath it stay visible and clickable. A button's menu is shown, and its
+// command run, by the menu handler. Window thread only.
 class MenuBar : public QWidget {
 public:
     static constexpr int kFileButtonId = 1002;
@@ -38,25 +38,22 @@ public:
     // its selected loop's steps.
     void SetSetup(Setup* setup);
     Setup* GetSetup() const { return setup_; }
-    // Where menus are shown and commands run; nullptr drops them. Must outlive the bar.
+    // Where menus are shown and their commands run; nullptr drops them. Must outlive the
+    // bar.
     void SetCommandHandler(MenuCommandHandler* handler) { handler_ = handler; }
     void ApplyColor(Color base);
 
     void ShowFileMenu();
     void ShowEditMenu();
     void ShowThirdMenu();
-    // Every command that reaches the bar: the three button ids open their menus, anything
-    // else goes to the command handler.
-    void OnCommand(int command);
+    // Opens the menu of the button with widget id buttonId; any other id opens nothing.
+    void OpenMenu(int buttonId);
     // The bottom-left corner of a button in screen pixels: where its menu opens.
     QPoint MenuPoint(const MBmpButton& button) const;
 
     MBmpButton& FileButton() { return fileButton_; }
     MBmpButton& EditButton() { return editButton_; }
     MBmpButton& ThirdButton() { return thirdButton_; }
-    // The step whose sound list menu was opened last.
-    int GetSoundStep() const { return soundStep_; }
-    void SetSoundStep(int step) { soundStep_ = step; }
     const ColorScheme& Scheme() const { return scheme_; }
     Rect GetBarRect() const { return rect_; }
 
@@ -76,7 +73,6 @@ private:
     MBmpButton editButton_;
     MBmpButton thirdButton_;
     WidgetOwner* owner_ = nullptr;
-    int soundStep_ = 0;
     MenuCommandHandler* handler_ = nullptr;
 };
 

@@ -10,6 +10,38 @@
 #include "app/MainWindow.h"
 #include "platform/ScriptedPrompts.h"
 
+namespace mb {
+
+// The window's parts, for tests that check what an input did to them or set them up.
+class WindowProbe {
+public:
+    explicit WindowProbe(MainWindow& window) : w_(window) {}
+    Setup& GetSetup() { return w_.setup_; }
+    SetupController& Controller() { return w_.controller_; }
+    Sequencer& GetSequencer() { return w_.sequencer_; }
+    SoundEngine& GetSoundEngine() { return w_.soundEngine_; }
+    MidiConnection& Midi() { return w_.midi_; }
+    WidgetPanel& Panel() { return *w_.panel_; }
+    AudioExporter& Exporter() { return w_.exporter_; }
+    SettingsStore& Settings() { return *w_.settings_; }
+    QPushButton& FocusSink() { return *w_.focusSink_; }
+    Color Background() const { return w_.background_; }
+    uint64_t newsWakeups() const { return w_.newsWakeups_; }
+    bool IsLinkOn() const { return w_.IsLinkOn(); }
+    void OnMidiTransport(bool start) { w_.OnMidiTransport(start); }
+    void ResetFocus() { w_.ResetFocus(); }
+    DocumentWindow& Document() { return w_; }
+
+private:
+    MainWindow& w_;
+};
+
+inline WindowProbe Probe(MainWindow& window) {
+    return WindowProbe(window);
+}
+
+} // namespace mb
+
 namespace mb::test {
 
 // The real main window on the offscreen platform: no audio device (the engine runs

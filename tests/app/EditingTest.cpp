@@ -22,8 +22,8 @@ namespace {
 class EditingTest : public ::testing::Test, protected test::AppFixture {
 protected:
     void SetUp() override { Start(); }
-    mb::Setup& setup() { return window->GetSetup(); }
-    WidgetPanel& panel() { return window->Panel(); }
+    mb::Setup& setup() { return Probe(*window).GetSetup(); }
+    WidgetPanel& panel() { return Probe(*window).Panel(); }
     Step& step(int loop, int k) { return setup().loop(loop).steps[static_cast<size_t>(k)]; }
     void ClickToggle(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
         Click(panel().Column(k).Toggle().GetRect(), mods);
@@ -42,7 +42,7 @@ TEST_F(EditingTest, StartsUntitledAndCleanWithTheFixedColour) {
     // No device here: the one note says so and the window works on.
     ASSERT_EQ(prompts.notes.size(), 1u);
     EXPECT_EQ(prompts.notes[0], SoundEngine::kNoDeviceText);
-    EXPECT_EQ(window->focusWidget(), static_cast<QWidget*>(&window->FocusSink()));
+    EXPECT_EQ(window->focusWidget(), static_cast<QWidget*>(&Probe(*window).FocusSink()));
 }
 
 TEST_F(EditingTest, AClickOnAStepToggleTurnsTheStepOffAndRecordsAnUndoPoint) {
@@ -55,7 +55,7 @@ TEST_F(EditingTest, AClickOnAStepToggleTurnsTheStepOffAndRecordsAnUndoPoint) {
 }
 
 TEST_F(EditingTest, GroupEditsActOnThePlayedStepsOnly) {
-    window->ResizeToColumns(8);
+    Probe(*window).Document().ResizeToColumns(8);
     ASSERT_EQ(setup().stepCount, 8);
     step(0, 5).on = 0;
 
@@ -113,7 +113,7 @@ TEST_F(EditingTest, TwoUndosGoBackAndForth) {
     ClickToggle(2);
     ClickToggle(4);
     setup().bpm = 140.0;
-    window->Controller().SetMasterVolume(50);
+    Probe(*window).Controller().SetMasterVolume(50);
     const double bpmAfter = setup().bpm;
     Key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(step(0, 4).on, 1);
@@ -142,7 +142,7 @@ TEST_F(EditingTest, UndoAfterTheFirstCopyBringsBackTheMeasure) {
 }
 
 TEST_F(EditingTest, UndoBeforeAnySnapshotChangesNothing) {
-    window->Controller().UndoEdit();
+    Probe(*window).Controller().UndoEdit();
     EXPECT_EQ(setup().masterVolume, 80);
     EXPECT_DOUBLE_EQ(setup().bpm, 126.0);
     EXPECT_EQ(setup().modified, 0);
@@ -151,9 +151,9 @@ TEST_F(EditingTest, UndoBeforeAnySnapshotChangesNothing) {
 TEST_F(EditingTest, UndoIsHiddenOnAnotherLoopAndComesBackWithIt) {
     ClickToggle(6);
     auto undoEnabled = [this] {
-        auto menu = window->Commands().BuildMenu(CommandTable::kEditMenu);
+        auto menu = window->Commands().BuildMenu(MenuBar::kEditMenuId);
         for (QAction* a : menu->actions())
-            if (a->data().toInt() == CommandTable::kUndo)
+            if (a->data().toInt() == Command::kUndo)
                 return a->isEnabled();
         return false;
     };
@@ -166,7 +166,7 @@ TEST_F(EditingTest, UndoIsHiddenOnAnotherLoopAndComesBackWithIt) {
     EXPECT_EQ(step(3, 6).on, 1);
     ClickLoop(0);
     EXPECT_TRUE(undoEnabled());
-    window->Controller().UndoEdit();
+    Probe(*window).Controller().UndoEdit();
     EXPECT_EQ(step(0, 6).on, 1);
 }
 
@@ -199,7 +199,7 @@ TEST_F(EditingTest, AShortClipboardBlockIsRefusedBeforeAnythingChanges) {
     auto* data = new QMimeData;
     data->setData(SetupController::kMeasureMimeType, QByteArray(191, '\x01'));
     QGuiApplication::clipboard()->setMimeData(data);
-    window->Controller().PasteMeasure();
+    Probe(*window).Controller().PasteMeasure();
     ASSERT_EQ(prompts.notes.size(), 2u);
     EXPECT_EQ(prompts.notes[1], SetupController::kMeasureTooShort);
     EXPECT_EQ(setup().modified, 0);
@@ -213,7 +213,7 @@ TEST_F(EditingTest, CopyWithATextSelectionCopiesTheText) {
     field.selectAll();
     ASSERT_TRUE(field.hasSelectedText());
     QGuiApplication::clipboard()->clear();
-    window->Controller().CopyMeasure();
+    Probe(*window).Controller().CopyMeasure();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), field.text());
     EXPECT_FALSE(
         QGuiApplication::clipboard()->mimeData()->hasFormat(SetupController::kMeasureMimeType));
@@ -233,7 +233,7 @@ TEST_F(EditingTest, RandomizeWithNoSoundsKeepsTheOnFlagsAndSoundZero) {
 }
 
 TEST_F(EditingTest, ShiftRightWithFourStepsRotatesOnlyThose) {
-    window->ResizeToColumns(4);
+    Probe(*window).Document().ResizeToColumns(4);
     ASSERT_EQ(setup().stepCount, 4);
     Key(Qt::Key_Right, Qt::ControlModifier);
     const int expected[] = {3, 0, 1, 2, 4, 5};

@@ -37,15 +37,15 @@ TEST_F(LinkWindowTest, TheWindowSharesTempoStartAndStopWithAPeer) {
     peer.enableStartStopSync(true);
     peer.enable(true);
     Start();
-    mb::Setup& setup = window->GetSetup();
-    WidgetPanel& panel = window->Panel();
+    mb::Setup& setup = Probe(*window).GetSetup();
+    WidgetPanel& panel = Probe(*window).Panel();
     setup.bpm = 126.0;
     setup.modified = 0;
 
     // The menu item turns Link on, keeps the choice, and the caption counts the peer.
-    window->Commands().OnCommand(CommandTable::kLink);
-    EXPECT_TRUE(window->IsLinkOn());
-    EXPECT_TRUE(PersistedSettings::ReadLinkSetting(window->Settings()));
+    window->Commands().Run({Command::kLink});
+    EXPECT_TRUE(Probe(*window).IsLinkOn());
+    EXPECT_TRUE(PersistedSettings::ReadLinkSetting(Probe(*window).Settings()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return peer.numPeers() == 1; }, kJoinMs));
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->windowTitle().endsWith("  [Link: 1 peer]"); },
                                 kReachMs));
@@ -74,18 +74,18 @@ TEST_F(LinkWindowTest, TheWindowSharesTempoStartAndStopWithAPeer) {
     state = peer.captureAppSessionState();
     state.setIsPlayingAndRequestBeatAtTime(true, peer.clock().micros(), 0.0, 4.0);
     peer.commitAppSessionState(state);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window->GetSequencer().running(); }, kReachMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Probe(*window).GetSequencer().running(); }, kReachMs));
     EXPECT_TRUE(panel.PlayButton().GetState());
     Key(Qt::Key_Space);
-    EXPECT_FALSE(window->GetSequencer().running());
+    EXPECT_FALSE(Probe(*window).GetSequencer().running());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !PeerPlaying(peer); }, kReachMs));
     Key(Qt::Key_Space);
     EXPECT_TRUE(QTest::qWaitFor([&] { return PeerPlaying(peer); }, kReachMs));
 
     // Off again: the caption loses the count, the peer is alone.
-    window->Commands().OnCommand(CommandTable::kLink);
-    EXPECT_FALSE(window->IsLinkOn());
-    EXPECT_FALSE(PersistedSettings::ReadLinkSetting(window->Settings()));
+    window->Commands().Run({Command::kLink});
+    EXPECT_FALSE(Probe(*window).IsLinkOn());
+    EXPECT_FALSE(PersistedSettings::ReadLinkSetting(Probe(*window).Settings()));
     EXPECT_FALSE(window->windowTitle().contains("Link"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return peer.numPeers() == 0; }, kJoinMs));
 }

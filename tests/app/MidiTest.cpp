@@ -220,20 +220,20 @@ protected:
         double bpm,
         int steps,
         const std::function<void()>& started = [] {}) {
-        ASSERT_TRUE(window->Midi().sending());
-        ASSERT_TRUE(window->Midi().listening());
-        window->SetTempo(bpm);
+        ASSERT_TRUE(Probe(*window).Midi().sending());
+        ASSERT_TRUE(Probe(*window).Midi().listening());
+        Probe(*window).Document().SetTempo(bpm);
         send(kStart);
-        ASSERT_TRUE(WaitFor([this] { return window->GetSequencer().running(); }))
+        ASSERT_TRUE(WaitFor([this] { return Probe(*window).GetSequencer().running(); }))
             << "MIDI Start did not start the program";
         started();
         QTest::qWait(static_cast<int>(steps * Sequencer::PeriodFromTempo(bpm)) + 100);
         send(kStop);
-        ASSERT_TRUE(WaitFor([this] { return !window->GetSequencer().running(); }))
+        ASSERT_TRUE(WaitFor([this] { return !Probe(*window).GetSequencer().running(); }))
             << "MIDI Stop did not stop the program";
-        EXPECT_FALSE(window->Panel().PlayButton().GetState());
+        EXPECT_FALSE(Probe(*window).Panel().PlayButton().GetState());
         QTest::qWait(200);
-        window->Midi().Close();
+        Probe(*window).Midi().Close();
     }
 
     static bool HaveJack() {
@@ -314,7 +314,7 @@ TEST_F(MidiTest, UnderJackANoteCarriesTheFrameOfItsSound) {
     ASSERT_TRUE(recorder.Connect("Marrowbeat:outport 0", "audio"))
         << "the sound output did not open on JACK";
     // One loop of the kick on every step, loud and short, with silence between.
-    mb::Setup& setup = window->GetSetup();
+    mb::Setup& setup = Probe(*window).GetSetup();
     setup.selectedLoop = 0;
     setup.loop(0).nextLoop = 0;
     for (Step& step : setup.loop(0).steps) {

@@ -96,24 +96,29 @@ std::optional<OscPort::Message> Decode(const std::string& bytes) {
     return pos == bytes.size() ? std::optional(m) : std::nullopt;
 }
 
-// A UDP socket on 127.0.0.1 that sends and receives with the codec above (its socket
-// is an OscPort's, its datagrams are not).
+// A UDP socket of its own on 127.0.0.1 that sends and receives with the codec above:
+// nothing of the client's OSC code is shared but the types that hold a message.
 class Peer {
 public:
     Peer() {
-        EXPECT_EQ(socket_.Open(true), "");
+        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        EXPECT_GE(fd_, 0);
         address_.sin_family = AF_INET;
         address_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address_.sin_port = htons(socket_.Port());
+        socklen_t length = sizeof address_;
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<const sockaddr*>(&address_), sizeof address_), 0);
+        EXPECT_EQ(::getsockname(fd_, reinterpret_cast<sockaddr*>(&address_), &length), 0);
     }
+    ~Peer() { ::close(fd_); }
+    Peer(const Peer&) = delete;
+    Peer& operator=(const Peer&) = delete;
 
     std::string Url() const {
-        return "osc.udp://127.0.0.1:" + std::to_string(socket_.Port()) + "/";
+        return "osc.udp://127.0.0.1:" + std::to_string(ntohs(address_.sin_port)) + "/";
     }
     const sockaddr_in& Address() const { return address_; }
     bool Send(const sockaddr_in& to, const std::string& bytes) const {
-        return ::sendto(socket_.Socket(), bytes.data(), bytes.size(), 0,
-                        reinterpret_cast<const sockaddr*>(&to),
+        return ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
                         sizeof to) == static_cast<ssize_t>(bytes.size());
     }
     bool Send(const sockaddr_in& to, const std::string& path, const Args& arguments) const {
@@ -122,10 +127,10 @@ public:
     // The next datagram, decoded (an empty path when it is not a message); nothing when
     // none is queued.
     std::optional<OscPort::Message> Receive() const {
-        std::string bytes(OscPort::kMaxDatagram, '\0');
+        std::string bytes(kMaxDatagram, '\0');
         sockaddr_in from{};
         socklen_t length = sizeof from;
-        const ssize_t got = ::recvfrom(socket_.Socket(), bytes.data(), bytes.size(), 0,
+        const ssize_t got = ::recvfrom(fd_, bytes.data(), bytes.size(), 0,
                                        reinterpret_cast<sockaddr*>(&from), &length);
         if (got < 0)
             return std::nullopt;
@@ -136,7 +141,8 @@ public:
     }
 
 private:
-    OscPort socket_;
+    static constexpr size_t kMaxDatagram = 65536;
+    int fd_ = -1;
     sockaddr_in address_{};
 };
 
@@ -147,7 +153,7 @@ protected:
         std::string error;
         client = NsmClient::Connect(manager.Url(), error);
         ASSERT_TRUE(client) << error;
-        client->Announce(*window, "marrowbeat", [this] { ++quits; });
+        client->Announce(window->Commands(), "marrowbeat", [this] { ++quits; });
         const OscPort::Message announce = Expect(NsmClient::kAnnounce);
         EXPECT_EQ(announce.arguments,
                   (Args{std::string("Marrowbeat"), std::string(":dirty:optional-gui:"),
@@ -211,10 +217,10 @@ TEST_F(NsmClientTest, ANewSessionIsCreatedThenSavedAndReportedDirtyAndClean) {
     EXPECT_EQ(Open("Marrowbeat.nABCD").arguments[0],
               OscPort::Argument(std::string(NsmClient::kOpen)));
     const std::string file = Scratch("Marrowbeat.nABCD.mbx");
-    EXPECT_EQ(window->GetSetup().filePath, file);
+    EXPECT_EQ(Probe(*window).GetSetup().filePath, file);
     EXPECT_EQ(Saved(file).loops[0].steps[3].on, 1);
 
-    Click(window->Panel().Column(3).Toggle().GetRect());
+    Click(Probe(*window).Panel().Column(3).Toggle().GetRect());
     Expect(NsmClient::kIsDirty);
     Send(NsmClient::kSave);
     EXPECT_EQ(Expect(NsmClient::kReply).arguments[0],
@@ -227,8 +233,8 @@ TEST_F(NsmClientTest, AnExistingSetupOpensADamagedOneChangesNothingAndFileComman
     const std::string file = WriteDemo("Demo.nEFGH.mbx", MARROWBEAT_KIT_FOLDER);
     ASSERT_FALSE(file.empty());
     Open("Demo.nEFGH");
-    EXPECT_EQ(window->GetSetup().filePath, file);
-    EXPECT_EQ(window->GetSetup().bpm, Saved(file).bpm);
+    EXPECT_EQ(Probe(*window).GetSetup().filePath, file);
+    EXPECT_EQ(Probe(*window).GetSetup().bpm, Saved(file).bpm);
 
     const size_t notes = prompts.notes.size();
     std::ofstream(Scratch("Broken.nIJKL.mbx"), std::ios::binary) << "not a setup";
@@ -237,11 +243,11 @@ TEST_F(NsmClientTest, AnExistingSetupOpensADamagedOneChangesNothingAndFileComman
     EXPECT_EQ(refused.arguments[1], OscPort::Argument(NsmClient::kErrorBadProject));
     EXPECT_NE(std::get<std::string>(refused.arguments[2]).find("Broken.nIJKL.mbx"),
               std::string::npos);
-    EXPECT_EQ(window->GetSetup().filePath, file);
+    EXPECT_EQ(Probe(*window).GetSetup().filePath, file);
     EXPECT_EQ(prompts.notes.size(), notes);
 
     Key(Qt::Key_O, Qt::ControlModifier);
-    window->Controller().SaveSetupAs();
+    Probe(*window).Controller().SaveSetupAs();
     ASSERT_EQ(prompts.notes.size(), notes + 2);
     EXPECT_EQ(prompts.notes.back(),
               SetupController::kUnderSession + file + SetupController::kUnderSessionSave);

@@ -65,10 +65,10 @@ TEST_F(OutputFault, TheWindowAnswersWhileTheServerIsGoneAndTheSoundComesBack) {
     OwnServer server(scratch.path().toStdString());
     ASSERT_TRUE(server.Start());
     Start(WriteDemo("demo.mbx", MARROWBEAT_KIT_FOLDER));
-    AudioDevice* device = window->GetSoundEngine().device();
+    AudioDevice* device = Probe(*window).GetSoundEngine().device();
     ASSERT_NE(device, nullptr) << "no output opened";
     Key(Qt::Key_Space);
-    ASSERT_TRUE(window->GetSequencer().running());
+    ASSERT_TRUE(Probe(*window).GetSequencer().running());
     const auto frames = [device] { return device->mixer().framesRendered(); };
     const int64_t before = frames();
     EXPECT_TRUE(WaitUntil([&] { return frames() > before + 22050; }, 3000));
@@ -80,7 +80,7 @@ TEST_F(OutputFault, TheWindowAnswersWhileTheServerIsGoneAndTheSoundComesBack) {
     answer.start();
     Key(Qt::Key_3);
     EXPECT_LT(answer.elapsed(), 100);
-    EXPECT_EQ(window->GetSetup().currentLoop, 2);
+    EXPECT_EQ(Probe(*window).GetSetup().currentLoop, 2);
     EXPECT_TRUE(device->output()->Status().lost);
 
     ASSERT_TRUE(server.Start());

@@ -49,14 +49,15 @@ protected:
 
 TEST_F(WindowNewsTest, TheStepClockShowsItsStepsWithoutAllocatingOrLocking) {
     Start(WriteDemo("demo.mbx", MARROWBEAT_KIT_FOLDER));
-    Sequencer& sequencer = window->GetSequencer();
+    Sequencer& sequencer = Probe(*window).GetSequencer();
     sequencer.clock()->Configure(&WatchedTick, &sequencer);
-    window->Controller().SetTempo(1200.0); // 12.5 ms steps
+    Probe(*window).Controller().SetTempo(1200.0); // 12.5 ms steps
     const uint64_t allocations = RealTimeWatch::Allocations();
     const uint64_t locks = RealTimeWatch::Locks();
-    const uint64_t wakeups = window->newsWakeups();
+    const uint64_t wakeups = Probe(*window).newsWakeups();
     const uint32_t stepsBefore = sequencer.stepsTaken();
-    const size_t sent = window->GetSoundEngine().device()->mixer().Sent(AudioMixer::kStepClockLane);
+    const size_t sent =
+        Probe(*window).GetSoundEngine().device()->mixer().Sent(AudioMixer::kStepClockLane);
     EventCounter events(window.get());
     Key(Qt::Key_Space);
     ASSERT_TRUE(sequencer.running());
@@ -66,15 +67,16 @@ TEST_F(WindowNewsTest, TheStepClockShowsItsStepsWithoutAllocatingOrLocking) {
     QCoreApplication::processEvents();
     const uint32_t steps = sequencer.stepsTaken() - stepsBefore;
     ASSERT_GE(steps, 40u);
-    EXPECT_GT(window->GetSoundEngine().device()->mixer().Sent(AudioMixer::kStepClockLane), sent);
+    EXPECT_GT(Probe(*window).GetSoundEngine().device()->mixer().Sent(AudioMixer::kStepClockLane),
+              sent);
     EXPECT_EQ(RealTimeWatch::Allocations() - allocations, 0u);
     if (RealTimeWatch::CountsLocks()) {
         EXPECT_EQ(RealTimeWatch::Locks() - locks, 0u);
     }
     // The window was woken and took the steps in, at most once per step; the start and
     // the stop posted their loop marks.
-    EXPECT_GT(window->newsWakeups(), wakeups);
-    EXPECT_LE(window->newsWakeups() - wakeups, steps);
+    EXPECT_GT(Probe(*window).newsWakeups(), wakeups);
+    EXPECT_LE(Probe(*window).newsWakeups() - wakeups, steps);
     EXPECT_EQ(events.count, 2);
 }
 
@@ -82,26 +84,26 @@ TEST_F(WindowNewsTest, TheStepClockShowsItsStepsWithoutAllocatingOrLocking) {
 // over: the window wakes once and acts on the last of them alone.
 TEST_F(WindowNewsTest, AFloodOfMidiStartAndStopWakesTheWindowOnceForTheLatest) {
     Start();
-    Sequencer& sequencer = window->GetSequencer();
+    Sequencer& sequencer = Probe(*window).GetSequencer();
     for (bool last : {false, true, false}) {
-        const uint64_t wakeups = window->newsWakeups();
+        const uint64_t wakeups = Probe(*window).newsWakeups();
         const uint32_t run = sequencer.run();
         const bool wasRunning = sequencer.running();
         EventCounter events(window.get());
         std::thread input([this, last] {
             for (int i = 0; i < 40000; ++i)
-                window->OnMidiTransport(i % 2 == 0);
-            window->OnMidiTransport(last);
+                Probe(*window).OnMidiTransport(i % 2 == 0);
+            Probe(*window).OnMidiTransport(last);
         });
         input.join();
-        for (int i = 0; i < 400 && window->newsWakeups() == wakeups; ++i)
+        for (int i = 0; i < 400 && Probe(*window).newsWakeups() == wakeups; ++i)
             QTest::qWait(5);
         QCoreApplication::processEvents();
         EXPECT_EQ(sequencer.running(), last);
         EXPECT_EQ(sequencer.run(), run + (last && !wasRunning ? 1 : 0)) << last;
         // Stopped, nothing else wakes the window; a start or a stop posts its loop mark.
         if (!wasRunning && !last) {
-            EXPECT_EQ(window->newsWakeups() - wakeups, 1u);
+            EXPECT_EQ(Probe(*window).newsWakeups() - wakeups, 1u);
         }
         EXPECT_LE(events.count, 1) << last;
     }

@@ -1,4 +1,4 @@
-// The menu bar: its three buttons, their colours, and where menus and commands go.
+// The menu bar: its three buttons, their colours, and where their menus open.
 #include <vector>
 
 #include <QPoint>
@@ -7,7 +7,7 @@
 #include "PanelTestSupport.h"
 #include "panel/MenuBar.h"
 #include "panel/MenuCommandHandler.h"
-#include "widgets/ColorScheme.h"
+#include "widgets/Color.h"
 #include "widgets/WidgetEvent.h"
 
 namespace mb {
@@ -18,15 +18,12 @@ public:
     struct Shown {
         int menu;
         QPoint at;
-        QWidget* target;
     };
-    void ShowMenu(int menuId, const QPoint& screenPos, QWidget& target) override {
-        shown.push_back({menuId, screenPos, &target});
+    void ShowMenu(int menuId, const QPoint& screenPos) override {
+        shown.push_back({menuId, screenPos});
     }
-    void OnCommand(int command) override { commands.push_back(command); }
 
     std::vector<Shown> shown;
-    std::vector<int> commands;
 };
 
 class MenuBarTest : public ::testing::Test {
@@ -63,39 +60,43 @@ TEST_F(MenuBarTest, ButtonsSitSideBySideWithTheirCursors) {
 }
 
 TEST_F(MenuBarTest, ColourChangeGivesEachButtonItsOwnPair) {
+    // The colours each button shows for one base colour, up and pressed alike: File ink
+    // on paper, Edit its own pair, the third menu File's pair the other way round.
     bar.ApplyColor(MakeColor(90, 30, 140));
-    const ColorScheme& s = bar.Scheme();
     struct Case {
         MBmpButton& button;
-        int ink;
-        int paper;
+        Color ink;
+        Color paper;
     };
-    for (const Case& c : {Case{bar.FileButton(), 6, 4}, Case{bar.EditButton(), 2, 1},
-                          Case{bar.ThirdButton(), 4, 6}}) {
-        EXPECT_EQ(c.button.GetInk(), s.GetColor(c.ink)) << c.button.GetId();
-        EXPECT_EQ(c.button.GetPaper(), s.GetColor(c.paper)) << c.button.GetId();
-        EXPECT_EQ(c.button.GetPressedInk(), s.GetColor(c.ink)) << c.button.GetId();
-        EXPECT_EQ(c.button.GetPressedPaper(), s.GetColor(c.paper)) << c.button.GetId();
+    const Case cases[] = {
+        {bar.FileButton(), 0x000000, 0x993D7D},
+        {bar.EditButton(), 0xB2806B, 0xE5A0B9},
+        {bar.ThirdButton(), 0x993D7D, 0x000000},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.button.GetInk(), c.ink) << c.button.GetId();
+        EXPECT_EQ(c.button.GetPaper(), c.paper) << c.button.GetId();
+        EXPECT_EQ(c.button.GetPressedInk(), c.ink) << c.button.GetId();
+        EXPECT_EQ(c.button.GetPressedPaper(), c.paper) << c.button.GetId();
     }
 }
 
-TEST_F(MenuBarTest, ButtonIdsOpenTheirMenusBelowTheButtonAndOtherCommandsRun) {
+TEST_F(MenuBarTest, ButtonIdsOpenTheirMenusBelowTheButton) {
     owner.Mouse(WidgetEvent::kLeftPress, 42, 8);
     owner.Mouse(WidgetEvent::kLeftRelease, 42, 8);
     ASSERT_EQ(owner.reports.size(), 2u);
     EXPECT_EQ(owner.reports.back().id, MenuBar::kEditButtonId);
-    bar.OnCommand(owner.reports.back().id);
-    bar.OnCommand(MenuBar::kFileButtonId);
-    bar.OnCommand(MenuBar::kThirdButtonId);
-    bar.OnCommand(32771);
+    bar.OpenMenu(owner.reports.back().id);
+    bar.OpenMenu(MenuBar::kFileButtonId);
+    bar.OpenMenu(MenuBar::kThirdButtonId);
+    bar.OpenMenu(32771);
     ASSERT_EQ(handler.shown.size(), 3u);
     EXPECT_EQ(handler.shown[0].menu, MenuBar::kEditMenuId);
     EXPECT_EQ(handler.shown[0].at, owner.mapToGlobal(QPoint(40, 19)));
-    EXPECT_EQ(handler.shown[0].target, &bar);
     EXPECT_EQ(handler.shown[1].menu, MenuBar::kFileMenuId);
     EXPECT_EQ(handler.shown[1].at, owner.mapToGlobal(QPoint(22, 19)));
     EXPECT_EQ(handler.shown[2].menu, MenuBar::kThirdMenuId);
-    EXPECT_EQ(handler.commands, std::vector<int>{32771});
+    EXPECT_EQ(handler.shown[2].at, owner.mapToGlobal(QPoint(58, 19)));
 }
 
 TEST_F(MenuBarTest, ReleaseOutsideTheButtonOpensNothing) {

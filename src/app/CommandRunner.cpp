@@ -1,0 +1,249 @@
+#include "app/CommandRunner.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCursor>
+#include <QMenu>
+#include <QMimeData>
+
+#include "app/SetupController.h"
+#include "app/WindowActions.h"
+#include "engine/Sequencer.h"
+#include "engine/SoundEngine.h"
+#include "files/PersistedSettings.h"
+#include "files/SetupDocument.h"
+#include "model/Setup.h"
+#include "panel/WidgetPanel.h"
+
+namespace mb {
+
+CommandRunner::CommandRunner(Parts parts) : parts_(parts) {}
+
+bool CommandRunner::IsModified() const {
+    return parts_.setup.modified != 0;
+}
+
+bool CommandRunner::IsShown() const {
+    return parts_.window.IsShown();
+}
+
+CommandTable::MenuState CommandRunner::State(int soundStep) const {
+    const Setup& setup = parts_.setup;
+    CommandTable::MenuState state;
+    state.modified = setup.modified != 0;
+    state.undoAvailable = setup.undoLoop == setup.selectedLoop;
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    state.canPaste = data != nullptr && data->hasFormat(SetupController::kMeasureMimeType);
+    state.samplesPerMeasure = setup.tempoUnit == kTempoUnitSamples;
+    state.polyphonic = setup.polyphonic != 0;
+    state.muted = setup.muted != 0;
+    state.quickFade = setup.quickFade != 0;
+    state.highResTimer = setup.highResTimer != 0;
+    state.linkOn = parts_.window.IsLinkOn();
+    state.soundNames = setup.soundNames;
+    state.stepSound = setup.loop(setup.selectedLoop).steps[static_cast<size_t>(soundStep)].sound;
+    return state;
+}
+
+std::unique_ptr<QMenu> CommandRunner::BuildMenu(int menuId, int soundStep) const {
+    return CommandTable::BuildMenu(menuId, State(soundStep));
+}
+
+void CommandRunner::ShowMenu(int menuId, const QPoint& screenPos) {
+    std::unique_ptr<QMenu> menu = BuildMenu(menuId, soundStep_);
+    if (!menu)
+        return;
+    const QAction* chosen = menu->exec(screenPos);
+    if (chosen == nullptr)
+        return;
+    const int command = chosen->data().toInt();
+    menu.reset();
+    Run({command, soundStep_});
+}
+
+bool CommandRunner::Run(const Command& command) {
+    Sequencer& sequencer = parts_.sequencer;
+    SetupController& controller = parts_.controller;
+    switch (command.id) {
+    case Command::kSwallowKey:
+        return true;
+    case Command::kTogglePlayback: {
+        MToggleButton& play = panel_->PlayButton();
+        play.SetState(!play.GetState());
+        sequencer.Toggle();
+        return true;
+    }
+    case Command::kPlayButton:
+        sequencer.Toggle();
+        return true;
+    case Command::kMidiTransport:
+        // Like Space, but only ever in the direction received.
+        if ((command.arg != 0) != sequencer.running())
+            Run({Command::kTogglePlayback});
+        return true;
+    case Command::kJumpToLoop:
+        // A text field being edited keeps its digits.
+        if (!sequencer.running() || !parts_.window.KeysGoToSink())
+            return false;
+        sequencer.JumpToLoop(static_cast<int>(command.arg));
+        return true;
+    case Command::kLeaveField:
+        parts_.window.LeaveField(command.arg != 0);
+        return true;
+    case Command::kMute:
+        // The sound toggle flips as a click would flip it, then as the click.
+        panel_->MuteButton().SetState(parts_.setup.muted != 0);
+        [[fallthrough]];
+    case Command::kMuteButton:
+        sequencer.MuteToggled();
+        return true;
+    case Command::kWidgetPress:
+        controller.OnWidgetPress(static_cast<int>(command.arg));
+        return true;
+    case Command::kWidgetChange:
+        controller.OnWidgetChange(static_cast<int>(command.arg));
+        return true;
+    case Command::kWidgetRightClick:
+        controller.OnWidgetRightClick(static_cast<int>(command.arg));
+        return true;
+    case Command::kOpenMenu:
+        panel_->GetMenuBar().OpenMenu(static_cast<int>(command.arg));
+        return true;
+    case Command::kShowSoundMenu:
+        soundStep_ = static_cast<int>(command.arg);
+        ShowMenu(CommandTable::kSoundMenu, QCursor::pos());
+        return true;
+    case Command::kOpenPath:
+        controller.OpenPath(command.path);
+        return true;
+    case Command::kLinkTempo:
+        // A peer's tempo is taken as a typed one would be.
+        controller.SetTempo(command.value);
+        parts_.setup.modified = 1;
+        return true;
+    case Command::kRemoteStart:
+        return sequencer.OnWindowMessage(MSG_REMOTE_START, 0, static_cast<intptr_t>(command.arg));
+    case Command::kRemoteStop:
+        return sequencer.OnWindowMessage(MSG_REMOTE_STOP, 0, 0);
+    case Command::kSessionOpen:
+    case Command::kSessionSave:
+    case Command::kShowWindow:
+    case Command::kHideWindow:
+        return RunSession(command);
+    default:
+        return RunMenuCommand(command);
+    }
+}
+
+bool CommandRunner::RunSession(const Command& command) {
+    SetupDocument& document = parts_.controller.Document();
+    switch (command.id) {
+    case Command::kSessionOpen: {
+        const bool create = command.arg != 0;
+        if (!(create ? document.Save(command.path) : document.Load(command.path)))
+            return false;
+        parts_.controller.SetSessionFile(command.path);
+        return true;
+    }
+    case Command::kSessionSave:
+        return document.Save(command.path);
+    default:
+        parts_.window.ShowWindow(command.id == Command::kShowWindow);
+        return true;
+    }
+}
+
+bool CommandRunner::RunMenuCommand(const Command& command) {
+    Setup& setup = parts_.setup;
+    SetupController& controller = parts_.controller;
+    const int id = command.id;
+    const int soundCount = static_cast<int>(setup.soundNames.size());
+    if (id >= Command::kFirstSound && id <= Command::kFirstSound + soundCount) {
+        controller.ChooseSound(static_cast<int>(command.arg), id - Command::kFirstSound);
+        return true;
+    }
+    switch (id) {
+    case Command::kOpenSetup:
+        controller.OpenSetup();
+        break;
+    case Command::kImportSounds:
+        controller.ImportSounds();
+        break;
+    case Command::kSaveSetup:
+        controller.SaveSetup();
+        break;
+    case Command::kSaveSetupAs:
+        controller.SaveSetupAs();
+        break;
+    case Command::kExportAudio:
+        parts_.window.ExportAudio();
+        break;
+    case Command::kChangeColor:
+        parts_.window.ChangeColour();
+        break;
+    case Command::kAbout:
+        parts_.window.ShowAbout();
+        break;
+    case Command::kExit:
+        parts_.window.CloseWindow();
+        break;
+    case Command::kUndo:
+        controller.UndoEdit();
+        break;
+    case Command::kCopyMeasure:
+        controller.CopyMeasure();
+        break;
+    case Command::kPasteMeasure:
+        controller.PasteMeasure();
+        break;
+    case Command::kShiftRight:
+        controller.ShiftSteps(true);
+        break;
+    case Command::kShiftLeft:
+        controller.ShiftSteps(false);
+        break;
+    case Command::kPolyphonic:
+        setup.polyphonic = setup.polyphonic == 0 ? 1 : 0;
+        setup.modified = 1;
+        break;
+    case Command::kHighResTimer:
+        setup.highResTimer = setup.highResTimer ? 0 : 1;
+        if (StepClock* clock = parts_.sequencer.clock())
+            clock->SetUseCpuClock(setup.highResTimer != 0);
+        PersistedSettings::WriteHighResSetting(parts_.settings, setup);
+        break;
+    case Command::kSamplesPerMeasure:
+    case Command::kBeatsPerMinute: {
+        const int unit = id == Command::kSamplesPerMeasure ? kTempoUnitSamples : kTempoUnitBpm;
+        if (setup.tempoUnit != unit) {
+            setup.tempoUnit = static_cast<int16_t>(unit);
+            panel_->TempoField().SetUnit(unit);
+            setup.modified = 1;
+        }
+        break;
+    }
+    case Command::kRandomize:
+        controller.Randomize();
+        break;
+    case Command::kKillAllSound:
+        parts_.sound.SilenceAll();
+        break;
+    case Command::kSoundOutput:
+        parts_.window.ChooseSoundOutput();
+        break;
+    case Command::kLink: {
+        const bool on = !parts_.window.IsLinkOn();
+        parts_.window.SetLinkOn(on);
+        PersistedSettings::WriteLinkSetting(parts_.settings, on);
+        break;
+    }
+    case Command::kMidiOutput:
+        parts_.window.ChooseMidi();
+        break;
+    default:
+        break;
+    }
+    return true;
+}
+
+} // namespace mb
