@@ -7,9 +7,9 @@
 #include <string>
 #include <unistd.h>
 
+#include "ScriptedPrompts.h"
 #include "engine/OfflineSession.h"
 #include "model/Setup.h"
-#include "platform/ScriptedPrompts.h"
 
 namespace {
 
