@@ -8,9 +8,8 @@
 
 namespace mb {
 
-// Prompts answered from a script, for tests and for running without a window: every
-// call is recorded, and each dialog takes the next queued answer of its kind (Cancel
-// when none is queued).
+// Prompts answered from a script, for tests: every call is recorded, and each dialog
+// takes the next queued answer of its kind (Cancel when none is queued).
 class ScriptedPrompts : public Prompts {
 public:
     void ShowNote(const std::string& text) override { notes.push_back(text); }
