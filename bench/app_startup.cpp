@@ -20,10 +20,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "ScriptedPrompts.h"
 #include "app/MainWindow.h"
 #include "files/DemoSetup.h"
 #include "files/SetupDocument.h"
-#include "platform/ScriptedPrompts.h"
 
 namespace {
 

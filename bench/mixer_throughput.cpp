@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "WaveFiles.h"
-#include "platform/AudioDevice.h"
+#include "audio/AudioDevice.h"
 
 namespace {
 

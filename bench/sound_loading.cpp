@@ -11,11 +11,11 @@
 #include <filesystem>
 #include <vector>
 
+#include "ScriptedPrompts.h"
 #include "engine/SoundEngine.h"
 #include "engine/WaveWriter.h"
 #include "files/SoundFolder.h"
 #include "model/Setup.h"
-#include "platform/ScriptedPrompts.h"
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;

@@ -9,7 +9,7 @@
 
 #include "engine/OfflineSession.h"
 #include "model/Setup.h"
-#include "platform/ScriptedPrompts.h"
+#include "platform/Notifier.h"
 
 namespace {
 
@@ -41,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         step.sound = 0;
     setup.loop(0).steps[1].pitch = 67;
     setup.loop(0).steps[2].pitch = -60;
-    mb::ScriptedPrompts prompts; // every message is recorded, every dialog cancelled
-    mb::OfflineSession session(setup, prompts);
+    mb::SilentNotifier quiet; // a sound that does not load is no finding
+    mb::OfflineSession session(setup, quiet);
     session.engine().LoadAll();
     session.Render(3 * 5250);
     return 0;

@@ -6,7 +6,7 @@
 #include "engine/RenderJob.h"
 #include "files/SetupRecord.h"
 #include "model/Setup.h"
-#include "platform/ScriptedPrompts.h"
+#include "platform/Notifier.h"
 
 namespace mb {
 
@@ -60,7 +60,7 @@ void AudioExporter::Export() {
     worker_ = std::thread([this, record, folder, names, path, settings] {
         // Worker thread: messages of the sound loading are not shown (the window loaded
         // the same sounds and said so).
-        ScriptedPrompts quiet;
+        SilentNotifier quiet;
         RenderJob job(
             [&](Setup& s) {
                 record.ApplyTo(s);

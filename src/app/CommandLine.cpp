@@ -5,7 +5,7 @@
 #include <QCommandLineParser>
 #include <QStringList>
 
-#include "platform/OutputChoice.h"
+#include "audio/OutputChoice.h"
 
 namespace mb {
 

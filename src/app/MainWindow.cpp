@@ -20,13 +20,13 @@
 
 #include "app/AboutBox.h"
 #include "app/QtPrompts.h"
+#include "devices/DeviceOutput.h"
+#include "devices/MidiPorts.h"
 #include "files/PersistedSettings.h"
 #include "files/SettingsStore.h"
 #include "files/SetupDocument.h"
 #include "model/StepParam.h"
 #include "panel/WidgetPanel.h"
-#include "platform/MidiPorts.h"
-#include "platform/RtAudioOutput.h"
 #include "widgets/EntryField.h"
 #include "widgets/MonoPicture.h"
 #include "widgets/WidgetEvent.h"
@@ -49,8 +49,8 @@ public:
 class OutputEvent : public QEvent {
 public:
     static constexpr auto kType = static_cast<QEvent::Type>(QEvent::User + 1);
-    explicit OutputEvent(RtAudioOutput::Event event) : QEvent(kType), event(std::move(event)) {}
-    const RtAudioOutput::Event event;
+    explicit OutputEvent(OutputKeeper::Event event) : QEvent(kType), event(std::move(event)) {}
+    const OutputKeeper::Event event;
 };
 
 constexpr const char* kOutputLostText =
@@ -309,12 +309,12 @@ void MainWindow::mouseMoveEvent(QMouseEvent* event) {
 
 bool MainWindow::event(QEvent* event) {
     if (event->type() == OutputEvent::kType) {
-        const RtAudioOutput::Event& e = static_cast<OutputEvent*>(event)->event;
-        if (e.kind == RtAudioOutput::Event::kLost)
+        const OutputKeeper::Event& e = static_cast<OutputEvent*>(event)->event;
+        if (e.kind == OutputKeeper::Event::kLost)
             prompts_.ShowNotice(kOutputLostText);
-        else if (e.kind == RtAudioOutput::Event::kFellBack)
+        else if (e.kind == OutputKeeper::Event::kFellBack)
             prompts_.ShowNotice(e.text);
-        else if (e.kind == RtAudioOutput::Event::kLatency)
+        else if (e.kind == OutputKeeper::Event::kLatency)
             instances_.PublishLead(e.latencyNs, e.quickNs, e.atNs);
         return true;
     }
@@ -505,9 +505,9 @@ void MainWindow::ShowAbout() {
 }
 
 std::unique_ptr<AudioDevice> MainWindow::OpenOutput(std::string* note) {
-    return RtAudioOutput::Open(
+    return DeviceOutput::Open(
         outputChoice_,
-        [this](const RtAudioOutput::Event& e) {
+        [this](const OutputKeeper::Event& e) {
             QCoreApplication::postEvent(this, new OutputEvent(e));
         },
         note);

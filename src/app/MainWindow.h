@@ -15,7 +15,7 @@
 #include "app/PromptGate.h"
 #include "app/SetupController.h"
 #include "app/WindowActions.h"
-#include "engine/MidiConnection.h"
+#include "devices/MidiConnection.h"
 #include "engine/Sequencer.h"
 #include "engine/SoundEngine.h"
 #include "files/DocumentWindow.h"

@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "platform/MidiChoice.h"
+#include "engine/MidiChoice.h"
 
 class QCheckBox;
 class QComboBox;

@@ -6,7 +6,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 
-#include "platform/RtAudioOutput.h"
+#include "devices/DeviceOutput.h"
 
 namespace mb {
 
@@ -83,7 +83,7 @@ void SoundOutputDialog::FillDevices(const std::string& keep) {
     device_->addItem(kDefaultDevice, QString());
     const std::string api = api_->currentData().toString().toStdString();
     if (!api.empty()) {
-        for (const OutputDevice& d : RtAudioOutput::ListDevices(api))
+        for (const OutputDevice& d : DeviceOutput::ListDevices(api))
             device_->addItem(QString::fromStdString(d.description), QString::fromStdString(d.name));
     }
     if (!keep.empty()) {
@@ -112,7 +112,7 @@ void SoundOutputDialog::ShowLatency() {
         serverBuffer_->setText(
             playing ? QString("%1 frames, set by the JACK server").arg(status_.bufferFrames)
                     : QString("Set by the JACK server"));
-    const uint32_t rate = status_.rate != 0 ? status_.rate : RtAudioOutput::kRate;
+    const uint32_t rate = status_.rate != 0 ? status_.rate : OutputKeeper::kRate;
     const int frames =
         server ? (playing ? status_.bufferFrames : 0) : buffer_->currentData().toInt();
     QString text;

@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-#include "platform/OutputChoice.h"
+#include "audio/OutputChoice.h"
 
 class QComboBox;
 class QLabel;

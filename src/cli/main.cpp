@@ -17,9 +17,9 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -32,8 +32,8 @@
 #include "files/SetupRecord.h"
 #include "files/SoundFolder.h"
 #include "model/Setup.h"
+#include "platform/Notifier.h"
 #include "platform/OutputFile.h"
-#include "platform/Prompts.h"
 
 namespace {
 
@@ -50,9 +50,8 @@ constexpr auto kProgressDelay = std::chrono::seconds(1);
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 constexpr int kProgressWidth = 40;
 
-// Without a window, a message is one line on standard error and every dialog is
-// cancelled.
-class ConsolePrompts : public mb::Prompts {
+// Without a window, a message is one line on standard error.
+class ConsoleNotifier : public mb::Notifier {
 public:
     void ShowNote(const std::string& text) override {
         std::string line = text;
@@ -62,27 +61,6 @@ public:
         std::fprintf(stderr, "marrowbeat-cli: %s\n", line.c_str());
     }
     void ShowNotice(const std::string& text) override { ShowNote(text); }
-    int SaveChanges(const std::string&) override { return kCancel; }
-    bool OkCancel(const std::string&) override { return false; }
-    std::optional<std::string> OpenSetupPath() override { return std::nullopt; }
-    std::optional<std::string> SaveSetupPath(const std::string&) override { return std::nullopt; }
-    std::optional<std::string> ImportSoundFile() override { return std::nullopt; }
-    std::optional<uint32_t> PickColor(uint32_t) override { return std::nullopt; }
-    std::optional<mb::ExportChoice> ExportAudioChoice(const mb::ExportChoice&) override {
-        return std::nullopt;
-    }
-    std::unique_ptr<mb::ProgressPrompt> ShowProgress(const std::string&) override {
-        return nullptr;
-    }
-    std::optional<mb::OutputChoice> ChooseSoundOutput(const mb::OutputChoice&,
-                                                      const mb::OutputStatus&) override {
-        return std::nullopt;
-    }
-    std::optional<mb::MidiChoice> ChooseMidi(const mb::MidiChoice&,
-                                             const std::vector<mb::MidiPortId>&,
-                                             const std::vector<mb::MidiPortId>&) override {
-        return std::nullopt;
-    }
 };
 
 struct RenderOptions {
@@ -203,7 +181,7 @@ int Render(const RenderOptions& o) {
     const std::string folder = std::filesystem::absolute(sounds, error).string();
     const std::vector<std::string> names = mb::SoundFolder::ListWaveFiles(folder);
 
-    ConsolePrompts prompts;
+    ConsoleNotifier notifier;
     mb::RenderJob job(
         [&](mb::Setup& setup) {
             if (haveRecord)
@@ -213,7 +191,7 @@ int Render(const RenderOptions& o) {
             setup.soundFolder = folder;
             setup.soundNames = names;
         },
-        o.settings, prompts);
+        o.settings, notifier);
     if (const std::string problem = job.Prepare(); !problem.empty())
         return Fail(kExitFailure, problem);
     std::string problem;

@@ -9,9 +9,9 @@
 
 #include <semaphore.h>
 
+#include "audio/SpscQueue.h"
+#include "engine/MidiTarget.h"
 #include "engine/SequencerPorts.h"
-#include "platform/MidiTarget.h"
-#include "platform/SpscQueue.h"
 
 namespace mb {
 

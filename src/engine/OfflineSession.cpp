@@ -17,11 +17,11 @@ constexpr int kMaxStepsPerBlock = 1000;
 
 } // namespace
 
-OfflineSession::OfflineSession(Setup& setup, Prompts& prompts, Options options)
+OfflineSession::OfflineSession(Setup& setup, Notifier& notifier, Options options)
     : setup_(setup), options_(options) {
     if (options_.rate == 0)
         options_.rate = kDefaultRate;
-    engine_.Init(&setup, &prompts, [this] {
+    engine_.Init(&setup, &notifier, [this] {
         AudioDevice::Config config;
         config.mixer.rate = options_.rate;
         config.mixer.latencyFrames = 0;
@@ -37,8 +37,8 @@ OfflineSession::OfflineSession(Setup& setup, Prompts& prompts, Options options)
     sequencer_.Init(ports, &setup, std::make_unique<VirtualClock>(nowNs_));
 }
 
-OfflineSession::OfflineSession(Setup& setup, Prompts& prompts)
-    : OfflineSession(setup, prompts, Options()) {}
+OfflineSession::OfflineSession(Setup& setup, Notifier& notifier)
+    : OfflineSession(setup, notifier, Options()) {}
 
 OfflineSession::~OfflineSession() {
     sequencer_.Stop();

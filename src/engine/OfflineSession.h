@@ -9,7 +9,7 @@
 
 namespace mb {
 
-class Prompts;
+class Notifier;
 class Setup;
 class VirtualClock;
 
@@ -39,9 +39,10 @@ public:
         int soloSound = -1;
     };
 
-    // Opens an offline device for the engine; the engine is ready for LoadAll.
-    OfflineSession(Setup& setup, Prompts& prompts, Options options);
-    OfflineSession(Setup& setup, Prompts& prompts);
+    // Opens an offline device for the engine, which reports to `notifier`; the engine is
+    // ready for LoadAll.
+    OfflineSession(Setup& setup, Notifier& notifier, Options options);
+    OfflineSession(Setup& setup, Notifier& notifier);
     OfflineSession(const OfflineSession&) = delete;
     OfflineSession& operator=(const OfflineSession&) = delete;
     ~OfflineSession() override;

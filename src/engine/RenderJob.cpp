@@ -10,10 +10,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "audio/AudioMixer.h"
 #include "engine/WaveStreamWriter.h"
 #include "model/Setup.h"
-#include "platform/AudioMixer.h"
-#include "platform/ScriptedPrompts.h"
+#include "platform/Notifier.h"
 
 namespace mb {
 
@@ -75,14 +75,14 @@ private:
 struct RenderJob::Part {
     std::unique_ptr<Setup> setup = std::make_unique<Setup>();
     // The stems' sessions report nothing: the first session has said it all.
-    ScriptedPrompts quiet;
+    SilentNotifier quiet;
     std::unique_ptr<OfflineSession> session;
     WaveStreamWriter writer;
     std::string path;
 };
 
-RenderJob::RenderJob(SetupSource source, const RenderSettings& settings, Prompts& prompts)
-    : source_(std::move(source)), settings_(settings), prompts_(prompts) {}
+RenderJob::RenderJob(SetupSource source, const RenderSettings& settings, Notifier& notifier)
+    : source_(std::move(source)), settings_(settings), notifier_(notifier) {}
 
 RenderJob::~RenderJob() = default;
 
@@ -118,7 +118,7 @@ std::string RenderJob::Prepare() {
                ", where it starts; it goes on to loop " +
                std::to_string(chain_.cycle.front().loop + 1) + " and stays in a cycle from there";
 
-    session_ = std::make_unique<OfflineSession>(*setup_, prompts_,
+    session_ = std::make_unique<OfflineSession>(*setup_, notifier_,
                                                 OfflineSession::Options{settings_.rate, true, -1});
     session_->engine().LoadAll();
 

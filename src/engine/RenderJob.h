@@ -11,7 +11,7 @@
 
 namespace mb {
 
-class Prompts;
+class Notifier;
 class Setup;
 class WaveStreamWriter;
 
@@ -41,7 +41,7 @@ struct RenderSettings {
 // that sound heard and no limiter; their sum, limited, is the mix written with them.
 //
 // Threads: one thread from construction to destruction (the window's export runs it on a
-// worker thread of its own); `prompts` is called on that thread.
+// worker thread of its own); `notifier` is called on that thread.
 class RenderJob {
 public:
     static constexpr uint32_t kMinRate = 8000;
@@ -56,7 +56,7 @@ public:
     // before any ring-out; returning false cancels the render.
     using Progress = std::function<bool(int64_t done, int64_t planned)>;
 
-    RenderJob(SetupSource source, const RenderSettings& settings, Prompts& prompts);
+    RenderJob(SetupSource source, const RenderSettings& settings, Notifier& notifier);
     RenderJob(const RenderJob&) = delete;
     RenderJob& operator=(const RenderJob&) = delete;
     ~RenderJob();
@@ -98,7 +98,7 @@ private:
 
     SetupSource source_;
     RenderSettings settings_;
-    Prompts& prompts_;
+    Notifier& notifier_;
     std::unique_ptr<Setup> setup_;
     std::unique_ptr<OfflineSession> session_;
     LoopChain chain_;

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "audio/GridTime.h"
+#include "audio/RunEnds.h"
 #include "engine/SessionTimeline.h"
-#include "platform/GridTime.h"
-#include "platform/RunEnds.h"
 
 namespace mb {
 

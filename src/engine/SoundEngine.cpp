@@ -5,8 +5,7 @@
 
 #include "engine/WaveReader.h"
 #include "model/Setup.h"
-#include "platform/Prompts.h"
-#include "platform/RtAudioOutput.h"
+#include "platform/Notifier.h"
 
 namespace mb {
 
@@ -30,14 +29,14 @@ SoundEngine::~SoundEngine() {
     device_.reset();
 }
 
-void SoundEngine::Init(Setup* setup, Prompts* prompts, DeviceOpener opener) {
+void SoundEngine::Init(Setup* setup, Notifier* notifier, DeviceOpener opener) {
     setup_ = setup;
-    prompts_ = prompts;
-    device_ = opener ? opener() : RtAudioOutput::Open();
+    notifier_ = notifier;
+    device_ = opener ? opener() : nullptr;
     if (device_)
         device_->mixer().FollowRunEnds(runEnds_.get());
-    if (!device_ && prompts_ != nullptr)
-        prompts_->ShowNote(kNoDeviceText);
+    if (!device_ && notifier_ != nullptr)
+        notifier_->ShowNote(kNoDeviceText);
 
     // Each entry from its neighbour, not from a power.
     const auto zero = static_cast<size_t>(-kMinPitch);
@@ -112,8 +111,8 @@ bool SoundEngine::LoadSound(const std::string& path, int index) {
         return false;
     // The device's refusals (a format, a size, memory) are told file by file.
     auto refused = [this, &path](int32_t result) {
-        if (prompts_ != nullptr)
-            prompts_->ShowNote(kCouldNotLoadText + path + kErrorText + std::to_string(result));
+        if (notifier_ != nullptr)
+            notifier_->ShowNote(kCouldNotLoadText + path + kErrorText + std::to_string(result));
         return false;
     };
     AudioDevice::BufferId id = 0;
@@ -162,8 +161,8 @@ void SoundEngine::LoadAll() {
         if (!LoadSound(path, static_cast<int>(i)))
             failed = true;
     }
-    if (failed && prompts_ != nullptr)
-        prompts_->ShowNote(kSomeFailedText);
+    if (failed && notifier_ != nullptr)
+        notifier_->ShowNote(kSomeFailedText);
 
     for (int loop = 0; loop < kLoopCount; ++loop) {
         for (int step = 0; step < kStepsPerLoop; ++step) {

@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "audio/AudioDevice.h"
 #include "engine/SequencerPorts.h"
 #include "model/Loop.h"
 #include "model/Relaxed.h"
-#include "platform/AudioDevice.h"
 
 namespace mb {
 
-class Prompts;
+class Notifier;
 class Setup;
 
 // Turns steps into sound. Every loaded sound has one master buffer; every step of every
@@ -54,10 +54,11 @@ public:
     SoundEngine& operator=(const SoundEngine&) = delete;
     ~SoundEngine() override;
 
-    // Opens the device (the real output unless another opener is given); when none
-    // opens, says "Failed to initialize DirectX." and runs on with every operation a
-    // harmless no-op. Builds the note frequencies either way.
-    void Init(Setup* setup, Prompts* prompts, DeviceOpener opener = {});
+    // Opens the device with `opener` (the program hands in its output; without one there
+    // is no device); when none opens, tells `notifier` "Failed to initialize DirectX." and
+    // runs on with every operation a harmless no-op. Builds the note frequencies either
+    // way. The notifier (nothing: tell nobody) hears of sounds that do not load, too.
+    void Init(Setup* setup, Notifier* notifier, DeviceOpener opener = {});
 
     // An engine without a device opens one now and loads the setup's sounds into it;
     // whether it has a device afterwards.
@@ -118,7 +119,7 @@ private:
     static bool ValidSlot(int loop, int step);
 
     Setup* setup_ = nullptr;
-    Prompts* prompts_ = nullptr;
+    Notifier* notifier_ = nullptr;
     // The runs that have ended, which every device the engine opens follows; before
     // device_, so that it outlives the device's audio thread.
     std::shared_ptr<const RunEnds> runEnds_;

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/WaveFormat.h"
+#include "audio/WaveFormat.h"
 
 namespace mb {
 

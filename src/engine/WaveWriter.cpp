@@ -9,8 +9,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "audio/WaveFormat.h"
 #include "platform/OutputFile.h"
-#include "platform/WaveFormat.h"
 
 namespace mb {
 

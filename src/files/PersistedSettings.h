@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "platform/OutputChoice.h"
-#include "platform/MidiChoice.h"
+#include "audio/OutputChoice.h"
+#include "engine/MidiChoice.h"
 
 namespace mb {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/MidiChoice.h"
-
-#include "platform/OutputChoice.h"
+#include "audio/OutputChoice.h"
+#include "engine/MidiChoice.h"
+#include "platform/Notifier.h"
 
 namespace mb {
 
@@ -37,13 +37,13 @@ public:
     virtual bool Cancelled() const = 0;
 };
 
-// Every message box and dialog the program shows goes through this interface: the
-// window implements it with Qt dialogs, tests with ScriptedPrompts, the command-line
-// tool with one that prints and answers Cancel. All calls run on the window thread and,
-// but for ShowNotice and ShowProgress, return only when the user has answered. The
-// window passes them through a PromptGate, which answers at once, without asking,
-// while it serves a session manager's request.
-class Prompts {
+// Every message box and dialog the window shows goes through this interface: the window
+// implements it with Qt dialogs, tests with ScriptedPrompts. The messages (Notifier) are
+// what the engine reports too; the command-line tool has those alone. All calls run on
+// the window thread and, but for ShowNotice and ShowProgress, return only when the user
+// has answered. The window passes them through a PromptGate, which answers at once,
+// without asking, while it serves a session manager's request.
+class Prompts : public Notifier {
 public:
     // Answers of the save-changes dialog.
     enum SaveChangesAnswer : int {
@@ -52,13 +52,6 @@ public:
         kDontSave = 2,
     };
 
-    virtual ~Prompts() = default;
-
-    // A modal message box with the caption "NOTE!" and an OK button.
-    virtual void ShowNote(const std::string& text) = 0;
-    // The same message box without waiting for it: the window goes on answering keys and
-    // playing while it shows. A later notice replaces it.
-    virtual void ShowNotice(const std::string& text) = 0;
     // The save-changes dialog with its three buttons; returns a SaveChangesAnswer.
     virtual int SaveChanges(const std::string& message) = 0;
     // The OK/Cancel dialog captioned "NOTE:"; true for OK.

@@ -6,9 +6,9 @@
 #include <QPoint>
 #include <QTemporaryDir>
 
+#include "ScriptedPrompts.h"
 #include "WidgetTestSupport.h"
 #include "app/MainWindow.h"
-#include "platform/ScriptedPrompts.h"
 
 namespace mb {
 

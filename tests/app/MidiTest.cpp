@@ -27,12 +27,12 @@
 #include <unistd.h>
 
 #include "AppTestSupport.h"
+#include "devices/JackMidiOutput.h"
+#include "devices/MidiPorts.h"
 #include "files/PersistedSettings.h"
 #include "files/SettingsStore.h"
 #include "panel/WidgetPanel.h"
 #include "platform/Clocks.h"
-#include "platform/JackMidiOutput.h"
-#include "platform/MidiPorts.h"
 
 namespace mb {
 namespace {

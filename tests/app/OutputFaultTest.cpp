@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
+#include "audio/AudioDevice.h"
 #include "model/Setup.h"
-#include "platform/AudioDevice.h"
 
 namespace mb {
 namespace {

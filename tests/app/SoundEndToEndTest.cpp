@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "LiveCapture.h"
+#include "ScriptedPrompts.h"
 #include "app/LocalInstanceLink.h"
 #include "engine/OfflineSession.h"
 #include "files/DemoSetup.h"
@@ -25,7 +26,6 @@
 #include "files/SetupDocument.h"
 #include "files/SoundFolder.h"
 #include "model/Setup.h"
-#include "platform/ScriptedPrompts.h"
 
 namespace mb {
 namespace {

@@ -1,8 +1,8 @@
 #pragma once
 
-// Plays the demo kit live through the real output (RtAudio) and records what the sound
-// server plays, from the monitor of its default sink, with parec. Shared by the
-// end-to-end test and the live timing benchmark.
+// Plays the demo kit live through the real output and records what the sound server
+// plays, from the monitor of its default sink, with parec. Shared by the end-to-end test
+// and the live timing benchmark.
 
 #include <chrono>
 #include <csignal>
@@ -16,13 +16,14 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ScriptedPrompts.h"
+#include "WaveFiles.h"
+#include "devices/DeviceOutput.h"
+#include "devices/PulseSinks.h"
 #include "engine/Sequencer.h"
 #include "engine/SoundEngine.h"
 #include "files/SoundFolder.h"
 #include "model/Setup.h"
-#include "platform/PulseSinks.h"
-#include "platform/RtAudioOutput.h"
-#include "platform/ScriptedPrompts.h"
 
 namespace mb::test {
 
@@ -59,21 +60,6 @@ struct NoFace : MessagePoster, PlaybackFace {
 // Whether a PulseAudio (or PipeWire) server answers.
 inline bool PulseServerReachable() {
     return std::system("pactl info >/dev/null 2>&1") == 0;
-}
-
-// The first frame of each sound: a sample above `threshold` after at least `quiet`
-// frames at (or within two steps of) silence.
-inline std::vector<int64_t>
-FindOnsets(const std::vector<int16_t>& x, int threshold = 1500, int quiet = 200) {
-    std::vector<int64_t> onsets;
-    int silent = quiet; // before the recording: silence
-    for (size_t i = 0; i < x.size(); ++i) {
-        const int a = x[i] < 0 ? -x[i] : x[i];
-        if (a > threshold && silent >= quiet)
-            onsets.push_back(static_cast<int64_t>(i));
-        silent = a <= 2 ? silent + 1 : 0;
-    }
-    return onsets;
 }
 
 // Waits until the stream takes frames at the real-time rate: a new stream on a sound
@@ -164,7 +150,7 @@ inline LiveCapture PlayAndRecord(const std::string& kitDir,
         ScriptedPrompts prompts;
         SoundEngine engine;
         engine.Init(&setup, &prompts, [&sink, bufferFrames] {
-            return RtAudioOutput::Open({"pulse", sink, bufferFrames});
+            return DeviceOutput::Open({"pulse", sink, bufferFrames});
         });
         SoundFolder folder(setup, engine, prompts, {});
         if (engine.device() == nullptr) {

@@ -2,11 +2,10 @@
 
 #include <cmath>
 
-#include "LiveCapture.h"
+#include "ScriptedPrompts.h"
 #include "WaveFiles.h"
 #include "engine/OfflineSession.h"
 #include "model/Setup.h"
-#include "platform/ScriptedPrompts.h"
 
 namespace mb {
 namespace {

@@ -9,12 +9,11 @@
 #include <sstream>
 #include <sys/stat.h>
 
-#include "LiveCapture.h"
+#include "ScriptedPrompts.h"
 #include "WaveFiles.h"
+#include "audio/AudioMixer.h"
 #include "engine/RenderJob.h"
 #include "model/Setup.h"
-#include "platform/AudioMixer.h"
-#include "platform/ScriptedPrompts.h"
 
 namespace mb {
 namespace {

@@ -5,13 +5,13 @@
 #include <cmath>
 #include <thread>
 
+#include "ScriptedPrompts.h"
 #include "WaveFiles.h"
 #include "engine/PrecisionTimer.h"
 #include "engine/Sequencer.h"
 #include "engine/SoundEngine.h"
 #include "model/Setup.h"
 #include "platform/Clocks.h"
-#include "platform/ScriptedPrompts.h"
 
 namespace mb {
 namespace {

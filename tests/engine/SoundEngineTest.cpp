@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <thread>
 
+#include "ScriptedPrompts.h"
 #include "WaveFiles.h"
 #include "engine/SoundEngine.h"
 #include "model/Setup.h"
-#include "platform/ScriptedPrompts.h"
 
 namespace mb {
 namespace {

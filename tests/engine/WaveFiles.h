@@ -139,4 +139,19 @@ inline std::vector<int16_t> Left(const std::vector<float>& stereo) {
     return left;
 }
 
+// The first frame of each sound: a sample above `threshold` after at least `quiet`
+// frames at (or within two steps of) silence.
+inline std::vector<int64_t>
+FindOnsets(const std::vector<int16_t>& x, int threshold = 1500, int quiet = 200) {
+    std::vector<int64_t> onsets;
+    int silent = quiet; // before the recording: silence
+    for (size_t i = 0; i < x.size(); ++i) {
+        const int a = x[i] < 0 ? -x[i] : x[i];
+        if (a > threshold && silent >= quiet)
+            onsets.push_back(static_cast<int64_t>(i));
+        silent = a <= 2 ? silent + 1 : 0;
+    }
+    return onsets;
+}
+
 } // namespace mb::test

@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "WaveFiles.h"
+#include "audio/SoundData.h"
 #include "engine/WaveReader.h"
-#include "platform/SoundData.h"
 
 namespace mb {
 namespace {

@@ -8,12 +8,12 @@
 
 #include "FakeDocumentWindow.h"
 #include "FakeSoundFolder.h"
+#include "ScriptedPrompts.h"
 #include "TempFolder.h"
 #include "files/PathNames.h"
 #include "files/SetupDocument.h"
 #include "files/SetupFileFormat.h"
 #include "model/Setup.h"
-#include "platform/ScriptedPrompts.h"
 
 namespace mb {
 namespace {

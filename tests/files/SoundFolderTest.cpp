@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include "../engine/WaveFiles.h"
+#include "ScriptedPrompts.h"
 #include "engine/SoundEngine.h"
 #include "files/SoundFolder.h"
 #include "model/Setup.h"
-#include "platform/ScriptedPrompts.h"
 
 namespace mb {
 namespace {

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/MidiChoice.h"
+#include "engine/MidiSender.h"
+
+namespace mb {
+
+class MidiInput;
+
+// The program's MIDI: the sender that follows the step clock, the output it sends
+// through (a JACK client of its own for a JACK port, the ALSA sequencer through RtMidi
+// for an ALSA port) and the input whose Start and Stop start and stop the program.
+//
+// Threads. Everything here runs on the window thread, but the sender, which the step
+// clock calls as its StepListener, and the two functions given: soundDelayNs is called
+// on the output's thread (JACK's process thread included), transport on the input's.
+class MidiConnection {
+public:
+    MidiConnection(std::function<int64_t()> soundDelayNs, std::function<void(bool)> transport);
+    ~MidiConnection();
+    MidiConnection(const MidiConnection&) = delete;
+    MidiConnection& operator=(const MidiConnection&) = delete;
+
+    // Closes what is open and opens what the choice names. Returns what did not open,
+    // in a sentence for people ("" when everything did). A port that did not open
+    // stays chosen.
+    std::string Apply(const MidiChoice& choice);
+    void Close();
+
+    const MidiChoice& choice() const { return choice_; }
+    MidiSender& sender() { return sender_; }
+    // An output is open and the sender sends through it.
+    bool sending() const { return output_ != nullptr; }
+    bool listening() const { return input_ != nullptr; }
+
+private:
+    std::function<int64_t()> soundDelayNs_;
+    std::function<void(bool)> transport_;
+    MidiChoice choice_;
+    MidiSender sender_;
+    std::unique_ptr<MidiTarget> output_;
+    std::unique_ptr<MidiInput> input_;
+};
+
+} // namespace mb

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio/OutputStream.h"
+
+class RtAudio;
+
+namespace mb {
+
+// An output stream through RtAudio to ALSA or JACK, at 44 100 Hz where the device takes
+// it and at its own rate otherwise: it says only when it asks for a block. A stream whose
+// writes fail (its server went away) is aborted instead of calling back without pause,
+// and then counts as failed.
+class RtAudioStream : public OutputStream {
+public:
+    // A stream on the choice's back end ("alsa" or "jack"; "" for the first that opens)
+    // and device ("" for the back end's default output), or nothing when none opens.
+    // `rate` gets the rate of every stream tried.
+    static std::unique_ptr<OutputStream>
+    Open(const OutputChoice& choice, StreamClient& client, uint32_t& rate);
+    // The devices a back end offers ("alsa" or "jack"). Not on the audio thread.
+    static std::vector<OutputDevice> ListDevices(const std::string& api);
+
+    ~RtAudioStream() override;
+
+    const Facts& facts() const override { return facts_; }
+    void Start() override;
+    void Stop() override;
+    void Close() override;
+    bool failed() const override { return failed_.load(std::memory_order_acquire); }
+
+private:
+    explicit RtAudioStream(StreamClient& client);
+    static int
+    Callback(void* out, void* in, unsigned frames, double streamTime, unsigned status, void* user);
+
+    StreamClient& client_;
+    Facts facts_;
+    std::unique_ptr<RtAudio> audio_;
+    std::atomic<bool> failed_{false};
+    // Audio thread only (set by Start while no callback runs).
+    int64_t firstCallbackNs_ = 0;
+    int64_t framesTaken_ = 0;
+};
+
+} // namespace mb

@@ -1,0 +1,157 @@
+// The output through a real JACK server, started by the test with its dummy driver at
+// 48 000 Hz (no sound card needed), recorded by a JACK client of the test's own. Skipped
+// without jackd, except in CI, where that is a failure.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <jack/jack.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "LiveCapture.h"
+
+extern char** environ;
+
+namespace mb {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kServer = "marrowbeat-test";
+constexpr int kRate = 48000;
+constexpr double kSeconds = 2.0;
+
+bool InCi() {
+    const char* ci = std::getenv("CI");
+    return ci != nullptr && std::string(ci) == "true";
+}
+
+// Records its input port's samples into a buffer made beforehand.
+class Recorder {
+public:
+    bool Open() {
+        client_ = jack_client_open("recorder", JackNoStartServer, nullptr);
+        if (client_ == nullptr)
+            return false;
+        port_ = jack_port_register(client_, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        samples_.assign(static_cast<size_t>(kRate * (kSeconds + 3)), 0.0f);
+        jack_set_process_callback(
+            client_,
+            [](jack_nframes_t n, void* user) {
+                auto* self = static_cast<Recorder*>(user);
+                const auto* in = static_cast<const float*>(jack_port_get_buffer(self->port_, n));
+                size_t at = self->count_.load(std::memory_order_relaxed);
+                for (jack_nframes_t i = 0; i < n && at < self->samples_.size(); ++i)
+                    self->samples_[at++] = in[i];
+                self->count_.store(at, std::memory_order_release);
+                return 0;
+            },
+            this);
+        return jack_activate(client_) == 0;
+    }
+    // Connects the program's first output port (its stream is named "Marrowbeat").
+    bool Listen() {
+        const char** ports = jack_get_ports(client_, "Marrowbeat", nullptr, JackPortIsOutput);
+        const bool ok = ports != nullptr && ports[0] != nullptr &&
+                        jack_connect(client_, ports[0], jack_port_name(port_)) == 0;
+        jack_free(ports);
+        return ok;
+    }
+    std::vector<int16_t> Take() {
+        jack_deactivate(client_);
+        std::vector<int16_t> left;
+        const size_t n = count_.load(std::memory_order_acquire);
+        for (size_t i = 0; i < n; ++i)
+            left.push_back(static_cast<int16_t>(std::lrint(samples_[i] * 32767.0f)));
+        return left;
+    }
+    ~Recorder() {
+        if (client_ != nullptr)
+            jack_client_close(client_);
+    }
+
+private:
+    jack_client_t* client_ = nullptr;
+    jack_port_t* port_ = nullptr;
+    std::vector<float> samples_;
+    std::atomic<size_t> count_{0};
+};
+
+// A JACK server of the test's own, stopped when the test ends however it ends.
+struct JackServer {
+    pid_t pid = 0;
+    bool Start() {
+        setenv("JACK_DEFAULT_SERVER", kServer, 1);
+        setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
+        const std::string rate = std::to_string(kRate);
+        const char* argv[] = {"jackd", "-n",         kServer, "-d",  "dummy",
+                              "-r",    rate.c_str(), "-p",    "256", nullptr};
+        return posix_spawnp(&pid, "jackd", nullptr, nullptr, const_cast<char**>(argv), environ) ==
+               0;
+    }
+    ~JackServer() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+TEST(JackOutput, PlaysAtTheServersRateWithEveryStepOnItsFrame) {
+    JackServer server;
+    if (!server.Start()) {
+        if (InCi())
+            FAIL() << "jackd is missing";
+        GTEST_SKIP() << "jackd is not installed";
+    }
+    Recorder recorder;
+    bool up = false;
+    for (int i = 0; i < 50 && !up; ++i) {
+        std::this_thread::sleep_for(100ms);
+        up = recorder.Open();
+    }
+    ASSERT_TRUE(up) << "the JACK server did not come up";
+    {
+        mb::Setup setup;
+        ScriptedPrompts prompts;
+        SoundEngine engine;
+        // A buffer the server does not use: the server's period is the buffer.
+        engine.Init(&setup, &prompts, [] { return DeviceOutput::Open({"jack", "", 1024}); });
+        SoundFolder folder(setup, engine, prompts, {});
+        ASSERT_NE(engine.device(), nullptr) << "the JACK output did not open";
+        ASSERT_TRUE(folder.ScanSoundFolder(MB_KIT_DIR));
+        const OutputStatus status = engine.device()->output()->Status();
+        EXPECT_EQ(status.api, "jack");
+        EXPECT_EQ(status.rate, static_cast<uint32_t>(kRate));
+        EXPECT_EQ(status.bufferFrames, 256);
+        EXPECT_TRUE(status.serverSetsBuffer);
+        ASSERT_TRUE(recorder.Listen());
+        test::NoFace face;
+        Sequencer sequencer;
+        sequencer.Init({&face, &face, &engine, nullptr, nullptr}, &setup);
+        sequencer.Start();
+        std::this_thread::sleep_for(std::chrono::duration<double>(kSeconds));
+        sequencer.Stop();
+        std::this_thread::sleep_for(300ms);
+        const std::vector<int16_t> left = recorder.Take();
+        const std::vector<int64_t> onsets = test::FindOnsets(left);
+        const double period = sequencer.period() * kRate / 1000.0;
+        ASSERT_GE(onsets.size(), 12u) << "recorded " << left.size() << " frames";
+        for (size_t i = 1; i < onsets.size(); ++i)
+            EXPECT_LE(std::abs(static_cast<double>(onsets[i] - onsets[0]) -
+                               static_cast<double>(i) * period),
+                      1.0)
+                << "onset " << i;
+        EXPECT_EQ(engine.device()->mixer().lateCommands(), 0u);
+    }
+}
+
+} // namespace
+} // namespace mb
