@@ -65,7 +65,7 @@ void MidiSender::Push(const Message& message) {
     sem_post(&wake_);
 }
 
-void MidiSender::StepTaken(const TakenStep& step) {
+void MidiSender::TakeStep(const StepEvent& step) {
     Message m;
     m.kind = Kind::kStep;
     m.velocity = static_cast<uint8_t>(std::clamp(step.volume, 0, kMaxData));
@@ -87,14 +87,14 @@ void MidiSender::TempoChanged(double periodMs, uint32_t change) {
     sem_post(&wake_);
 }
 
-void MidiSender::FollowRunEnds(std::shared_ptr<const RunEnds> ends) {
+void MidiSender::FollowRuns(std::shared_ptr<const RunEnds> ends) {
     if (!runEnds_.empty() && runEnds_.back() == ends)
         return;
     followedEnds_.store(ends.get(), std::memory_order_release);
     runEnds_.push_back(std::move(ends));
 }
 
-void MidiSender::RunStopped(uint32_t run) {
+void MidiSender::RunEnded(uint32_t run) {
     // Known at once, so that the steps still queued before the stop are not sent.
     stopped_.End(run);
     Message m;
