@@ -95,8 +95,8 @@ void MidiSender::FollowRuns(std::shared_ptr<const RunEnds> ends) {
 }
 
 void MidiSender::RunEnded(uint32_t run) {
-    // Known at once, so that the steps still queued before the stop are not sent.
-    stopped_.End(run);
+    // The shared record already says so (the steps still queued are not sent); this
+    // message ends the notes still on and sends Stop.
     Message m;
     m.kind = Kind::kStop;
     m.run = run;
@@ -121,9 +121,6 @@ void MidiSender::Wait(int64_t deadlineNs) {
 }
 
 bool MidiSender::Stopped(uint32_t run) const {
-    // Runs are numbered up: every run up to the last one stopped has stopped.
-    if (stopped_.Ended(run))
-        return true;
     const RunEnds* ends = followedEnds_.load(std::memory_order_acquire);
     return ends != nullptr && ends->Ended(run);
 }

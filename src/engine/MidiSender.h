@@ -91,7 +91,7 @@ private:
     };
 
     void Push(const Message& message);
-    // Whether the run has stopped: by the sequencer's record, or by a RunEnded.
+    // Whether the run has stopped, as the sequencer's record says.
     bool Stopped(uint32_t run) const;
     // The period between the last step taken and the next one, as it stands now.
     double PeriodNow() const;
@@ -107,9 +107,8 @@ private:
     // The latest tempo change: its number and period.
     std::atomic<uint32_t> latestChange_{0};
     std::atomic<double> latestPeriod_{0.0};
-    // The runs stopped: as RunEnded has said, and as the sequencer's own record says
-    // (followed; the earlier records are kept while the consumer may still read them).
-    RunEnds stopped_;
+    // The runs stopped, as the sequencer's record says (followed; the earlier records are
+    // kept while the consumer may still read them).
     std::atomic<const RunEnds*> followedEnds_{nullptr};
     std::vector<std::shared_ptr<const RunEnds>> runEnds_;
     SpscQueue<Message, kQueueCapacity> queue_;
