@@ -23,13 +23,13 @@ public:
     bool IsSoundOn() const override { return true; }
     void SetStepLit(int, bool) override {}
     void SetPlayingLoop(int) override {}
-    void PlayStep(int, int, mb::GridTime due) override {
-        const int64_t late = mb::MonotonicNs() - due.Ns();
+    void TakeStep(const mb::StepEvent& step) override {
+        if (!step.on)
+            return;
+        const int64_t late = mb::MonotonicNs() - step.due.Ns();
         std::lock_guard lock(mutex_);
         lateNs_.push_back(late);
     }
-    void SilenceStep(int, int, mb::GridTime) override {}
-    void EndRun(uint32_t) override {}
     void SilenceAll() override {}
     void MuteAll() override {}
     void UnmuteAll() override {}

@@ -338,7 +338,7 @@ void MainWindow::PostMessage(int message, intptr_t wParam, intptr_t lParam) {
     QCoreApplication::postEvent(this, new StepClockEvent(message, wParam, lParam));
 }
 
-void MainWindow::WakeWindow() {
+void MainWindow::TakeStep(const StepEvent& /*step*/) {
     bell_.Ring();
 }
 

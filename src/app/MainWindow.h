@@ -42,7 +42,7 @@ class WidgetPanel;
 // Start/Stop, Link's tempo, other instances) becomes a Command that its CommandRunner
 // carries out. The step clock's news goes to the sequencer before anything else.
 //
-// Threads: everything here runs on the window thread, except WakeWindow, which the step
+// Threads: everything here runs on the window thread, except TakeStep, which the step
 // clock calls after each step, and the MIDI input's transport hook (OnMidiTransport).
 // Both only store what they say in atomics and ring the window's doorbell, which never
 // blocks, allocates or locks, and whose rings merge into one wake-up: the window takes
@@ -51,7 +51,7 @@ class MainWindow : public QDialog,
                    public OwnerWindow,
                    public DocumentWindow,
                    public MessagePoster,
-                   public WindowWaker,
+                   public StepFollower,
                    private WindowActions {
 public:
     static constexpr int kClientWidth = 707;
@@ -151,8 +151,8 @@ private:
 
     // MessagePoster: window thread.
     void PostMessage(int message, intptr_t wParam, intptr_t lParam) override;
-    // WindowWaker: any thread, lock-free.
-    void WakeWindow() override;
+    // StepFollower: any thread, lock-free; wakes the window to take the news in.
+    void TakeStep(const StepEvent& step) override;
 
     // WindowActions.
     void CloseWindow() override;

@@ -17,7 +17,7 @@ class MidiInput;
 // for an ALSA port) and the input whose Start and Stop start and stop the program.
 //
 // Threads. Everything here runs on the window thread, but the sender, which the step
-// clock calls as its StepListener, and the two functions given: soundDelayNs is called
+// clock calls as a StepFollower, and the two functions given: soundDelayNs is called
 // on the output's thread (JACK's process thread included), transport on the input's.
 class MidiConnection {
 public:

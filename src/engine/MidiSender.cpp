@@ -65,7 +65,7 @@ void MidiSender::Push(const Message& message) {
     sem_post(&wake_);
 }
 
-void MidiSender::StepTaken(const TakenStep& step) {
+void MidiSender::TakeStep(const StepEvent& step) {
     Message m;
     m.kind = Kind::kStep;
     m.velocity = static_cast<uint8_t>(std::clamp(step.volume, 0, kMaxData));
@@ -87,16 +87,16 @@ void MidiSender::TempoChanged(double periodMs, uint32_t change) {
     sem_post(&wake_);
 }
 
-void MidiSender::FollowRunEnds(std::shared_ptr<const RunEnds> ends) {
+void MidiSender::FollowRuns(std::shared_ptr<const RunEnds> ends) {
     if (!runEnds_.empty() && runEnds_.back() == ends)
         return;
     followedEnds_.store(ends.get(), std::memory_order_release);
     runEnds_.push_back(std::move(ends));
 }
 
-void MidiSender::RunStopped(uint32_t run) {
-    // Known at once, so that the steps still queued before the stop are not sent.
-    stopped_.End(run);
+void MidiSender::RunEnded(uint32_t run) {
+    // The shared record already says so (the steps still queued are not sent); this
+    // message ends the notes still on and sends Stop.
     Message m;
     m.kind = Kind::kStop;
     m.run = run;
@@ -121,9 +121,6 @@ void MidiSender::Wait(int64_t deadlineNs) {
 }
 
 bool MidiSender::Stopped(uint32_t run) const {
-    // Runs are numbered up: every run up to the last one stopped has stopped.
-    if (stopped_.Ended(run))
-        return true;
     const RunEnds* ends = followedEnds_.load(std::memory_order_acquire);
     return ends != nullptr && ends->Ended(run);
 }

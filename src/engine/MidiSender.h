@@ -29,13 +29,13 @@ namespace mb {
 // yet is dropped (the mixer drops the sound it has not played), the notes still on end
 // and Stop follows.
 //
-// Threads. The step clock's side (StepTaken, RunStopped: see StepListener) hands plain
+// Threads. The step clock's side (TakeStep, RunEnded: see StepFollower) hands plain
 // messages over through a fixed-size lock-free queue and posts a semaphore; TempoChanged
-// and RunStopped also store atomics the consumer reads at once. Take and Wait belong to
+// and RunEnded also store atomics the consumer reads at once. Take and Wait belong to
 // the one output that consumes the messages (see MidiSource). The window thread
 // configures the sender with Enable, taking the consumer's part, only while no output
 // runs.
-class MidiSender : public StepListener, public MidiSource {
+class MidiSender : public StepFollower, public MidiSource {
 public:
     static constexpr size_t kQueueCapacity = 1024;
     static constexpr int kClocksPerStep = 6;
@@ -59,11 +59,11 @@ public:
     // Window thread: no message is queued from now on (one being queued may still land).
     void Disable();
 
-    // StepListener.
-    void StepTaken(const TakenStep& step) override;
+    // StepFollower.
+    void TakeStep(const StepEvent& step) override;
     void TempoChanged(double periodMs, uint32_t change) override;
-    void RunStopped(uint32_t run) override;
-    void FollowRunEnds(std::shared_ptr<const RunEnds> ends) override;
+    void RunEnded(uint32_t run) override;
+    void FollowRuns(std::shared_ptr<const RunEnds> ends) override;
 
     // MidiSource.
     int64_t Take(MidiTarget& target, int64_t from, int64_t until) override;
@@ -91,7 +91,7 @@ private:
     };
 
     void Push(const Message& message);
-    // Whether the run has stopped: by the sequencer's record, or by a RunStopped.
+    // Whether the run has stopped, as the sequencer's record says.
     bool Stopped(uint32_t run) const;
     // The period between the last step taken and the next one, as it stands now.
     double PeriodNow() const;
@@ -107,9 +107,8 @@ private:
     // The latest tempo change: its number and period.
     std::atomic<uint32_t> latestChange_{0};
     std::atomic<double> latestPeriod_{0.0};
-    // The runs stopped: as RunStopped has said, and as the sequencer's own record says
-    // (followed; the earlier records are kept while the consumer may still read them).
-    RunEnds stopped_;
+    // The runs stopped, as the sequencer's record says (followed; the earlier records are
+    // kept while the consumer may still read them).
     std::atomic<const RunEnds*> followedEnds_{nullptr};
     std::vector<std::shared_ptr<const RunEnds>> runEnds_;
     SpscQueue<Message, kQueueCapacity> queue_;

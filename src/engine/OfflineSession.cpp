@@ -33,7 +33,7 @@ OfflineSession::OfflineSession(Setup& setup, Notifier& notifier, Options options
     ports.window = this;
     ports.face = this;
     ports.sound = this;
-    ports.waker = this;
+    ports.windowSteps = &counter_;
     sequencer_.Init(ports, &setup, std::make_unique<VirtualClock>(nowNs_));
 }
 
@@ -52,20 +52,15 @@ int64_t OfflineSession::FrameTimeNs(int64_t frame) const {
     return frame * kNsPerSecond / options_.rate;
 }
 
-void OfflineSession::WakeWindow() {
-    if (++stepsTaken_ == stepLimit_)
-        clock().Stop();
+void OfflineSession::StepCounter::TakeStep(const StepEvent&) {
+    if (++session.stepsTaken_ == session.stepLimit_)
+        session.clock().Stop();
 }
 
-void OfflineSession::PlayStep(int loop, int step, GridTime due) {
-    if (options_.soloSound >= 0 &&
-        setup_.loop(loop).steps[static_cast<size_t>(step)].sound != options_.soloSound)
-        return;
-    engine_.PlayStep(loop, step, due);
-}
-
-void OfflineSession::SilenceStep(int loop, int step, GridTime due) {
-    engine_.SilenceStep(loop, step, due);
+void OfflineSession::TakeStep(const StepEvent& step) {
+    // A step of another sound still cuts the one before it; the device is not nudged
+    // (the offline mixer has no queue to write again).
+    engine_.SoundStep(step, options_.soloSound < 0 || step.sound == options_.soloSound);
 }
 
 void OfflineSession::Start(int64_t stepLimit) {

@@ -18,10 +18,7 @@ class VirtualClock;
 // allows. Step k of a start sounds exactly on frame round(k x period x rate): there is no
 // latency and no timer jitter. Single-threaded: the caller's thread plays the window,
 // the step clock and the audio thread in turn.
-class OfflineSession : private MessagePoster,
-                       private WindowWaker,
-                       private PlaybackFace,
-                       private StepSound {
+class OfflineSession : private MessagePoster, private PlaybackFace, private StepSound {
 public:
     static constexpr uint32_t kDefaultRate = 44100;
     // Frames mixed per call into the mixer: large enough that the per-block work is
@@ -70,17 +67,14 @@ public:
 private:
     // MessagePoster: there is no window.
     void PostMessage(int, intptr_t, intptr_t) override {}
-    // WindowWaker: counts the steps taken.
-    void WakeWindow() override;
     // PlaybackFace: there is no face.
     void SetPlayButton(bool) override {}
     bool IsSoundOn() const override { return true; }
     void SetStepLit(int, bool) override {}
     void SetPlayingLoop(int) override {}
     // StepSound: the engine's, with the solo sound's steps alone heard.
-    void PlayStep(int loop, int step, GridTime due) override;
-    void SilenceStep(int loop, int step, GridTime due) override;
-    void EndRun(uint32_t run) override { engine_.EndRun(run); }
+    void TakeStep(const StepEvent& step) override;
+    void RunEnded(uint32_t run) override { engine_.RunEnded(run); }
     void SilenceAll() override { engine_.SilenceAll(); }
     void MuteAll() override { engine_.MuteAll(); }
     void UnmuteAll() override { engine_.UnmuteAll(); }
@@ -94,7 +88,15 @@ private:
     int64_t frame_ = 0;
     int64_t stepsTaken_ = 0;
     int64_t stepLimit_ = -1;
+    // The window's part: counts the steps taken.
+    struct StepCounter : StepFollower {
+        explicit StepCounter(OfflineSession& session) : session(session) {}
+        void TakeStep(const StepEvent&) override;
+        OfflineSession& session;
+    };
+
     SoundEngine engine_;
+    StepCounter counter_{*this};
     Sequencer sequencer_;
 };
 

@@ -49,14 +49,15 @@ void Sequencer::Init(const SequencerPorts& ports, Setup* setup, std::unique_ptr<
     keys_ = ports.keys;
     instances_ = ports.instances;
     session_ = ports.session;
-    listener_ = ports.listener;
-    waker_ = ports.waker;
+    midi_ = ports.midi;
+    windowSteps_ = ports.windowSteps;
     setup_ = setup;
     timer_ = clock ? std::move(clock) : std::make_unique<PrecisionTimer>();
     timer_->Configure(&Sequencer::TickThunk, this);
-    sound_->FollowRunEnds(runEnds_);
-    if (listener_ != nullptr)
-        listener_->FollowRunEnds(runEnds_);
+    // One record of the runs that have ended, shared by every follower.
+    for (StepFollower* follower : Followers())
+        if (follower != nullptr)
+            follower->FollowRuns(runEnds_);
 }
 
 void Sequencer::Shutdown() {
@@ -136,7 +137,9 @@ void Sequencer::StartRun(int64_t originNs, bool onSession, bool stepNow) {
     run_ = run_ + 1;
     originNs_ = originNs;
     running_ = 1;
-    sound_->BeginRun(run_);
+    for (StepFollower* follower : Followers())
+        if (follower != nullptr)
+            follower->RunBegins(run_);
     if (instances_ != nullptr)
         instances_->RunChanged();
 
@@ -160,9 +163,9 @@ void Sequencer::Stop() {
     // Published before anyone is told, so that a step the clock sent just before the stop
     // and that is read only after it never sounds.
     runEnds_->End(run_);
-    sound_->EndRun(run_);
-    if (listener_ != nullptr)
-        listener_->RunStopped(run_);
+    for (StepFollower* follower : Followers())
+        if (follower != nullptr)
+            follower->RunEnded(run_);
     if (s.polyphonic == 0)
         sound_->SilenceAll();
     s.stepIndex = 0;
@@ -205,8 +208,7 @@ void Sequencer::Toggle() {
         if (SessionOn()) {
             const int64_t othersLead = others ? instances_->OthersLeadNs(false) : 0;
             const int64_t ahead =
-                others ? std::max(kStartLeadNs, std::max(lead, othersLead) + kNoticeNs) - lead
-                       : 0;
+                others ? std::max(kStartLeadNs, std::max(lead, othersLead) + kNoticeNs) - lead : 0;
             StartOnSession(now + ahead, announce);
             heard = originNs_ + lead;
         } else if (others) {
@@ -340,24 +342,19 @@ void Sequencer::StepAction(GridTime due) {
     }
     const Loop& loop = s.loop(loopIndex);
 
-    if (loop.steps[static_cast<size_t>(index)].on != 0) {
-        if (s.polyphonic == 0)
-            sound_->SilenceStep(lastLoop_, lastStep_, due);
-        sound_->PlayStep(loopIndex, index, due);
-        sound_->StepSent();
-        lastLoop_ = static_cast<int16_t>(loopIndex);
-        lastStep_ = static_cast<int16_t>(index);
-    }
-    if (listener_ != nullptr)
-        TellListener(loopIndex, index, due);
+    // The sound first, then the MIDI output, then the window once the news is out.
+    const StepEvent event = MakeEvent(loopIndex, index, due);
+    sound_->TakeStep(event);
+    if (midi_ != nullptr)
+        midi_->TakeStep(event);
     if (index == 0) {
         s.passCount += 1;
         startedLoop_.store(loopIndex, std::memory_order_relaxed);
         loopStarts_.fetch_add(1, std::memory_order_seq_cst);
     }
     stepsTaken_.fetch_add(1, std::memory_order_seq_cst);
-    if (waker_ != nullptr)
-        waker_->WakeWindow();
+    if (windowSteps_ != nullptr)
+        windowSteps_->TakeStep(event);
 
     s.stepIndex = static_cast<int16_t>(index + 1);
     if (index < ValidStepCount(s.stepCount) - 1)
@@ -373,35 +370,39 @@ void Sequencer::StepAction(GridTime due) {
     }
 }
 
-void Sequencer::TellListener(int loop, int index, GridTime due) {
+StepEvent Sequencer::MakeEvent(int loop, int index, GridTime due) const {
     const Step& step = setup_->loop(loop).steps[static_cast<size_t>(index)];
-    StepListener::TakenStep taken;
-    taken.loop = loop;
-    taken.step = index;
-    taken.on = step.on != 0;
-    taken.sound = step.sound;
-    taken.volume = step.volume;
-    taken.due = due;
+    StepEvent event;
+    event.loop = loop;
+    event.step = index;
+    event.on = step.on != 0;
+    event.sound = step.sound;
+    event.pitch = step.pitch;
+    event.volume = step.volume;
+    event.pan = step.pan;
+    event.cutsLast = setup_->polyphonic == 0;
+    event.due = due;
     // The next step comes one period after this one, the new period when a tempo change
     // waits (see NextDueMs).
-    taken.tempoChange = tempoChanges_.load(std::memory_order_acquire);
-    taken.periodMs = taken.tempoChange != tempoApplied_ ? newPeriod_.load() : period_.load();
+    event.tempoChange = tempoChanges_.load(std::memory_order_acquire);
+    event.periodMs = event.tempoChange != tempoApplied_ ? newPeriod_.load() : period_.load();
     // On a shared session's timeline the next step is where the session puts it.
     if (onSession_ != 0) {
         const int64_t dueNs = due.Ns();
-        taken.periodMs =
+        event.periodMs =
             static_cast<double>(SessionDueNs(stepNumber_ + 1, dueNs, dueNs + PeriodNs()) - dueNs) /
             1e6;
     }
-    listener_->StepTaken(taken);
+    return event;
 }
 
 void Sequencer::TempoChanged() {
     newPeriod_ = PeriodFromTempo(setup_->bpm);
-    // The listener hears of the change before a step can carry its number.
+    // The followers hear of the change before a step can carry its number.
     const uint32_t change = tempoChanges_.load(std::memory_order_relaxed) + 1;
-    if (listener_ != nullptr)
-        listener_->TempoChanged(newPeriod_, change);
+    for (StepFollower* follower : Followers())
+        if (follower != nullptr)
+            follower->TempoChanged(newPeriod_, change);
     tempoChanges_.fetch_add(1, std::memory_order_release);
     // The step clock sleeps until the step due at the old tempo: it looks again now.
     if (running())

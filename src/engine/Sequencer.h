@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -13,8 +14,10 @@ namespace mb {
 class Setup;
 
 // The step clock: while it runs, its timer thread sleeps until the next step is due,
-// then (Tick) plays the current step of the current loop, tells the window, advances the
-// position kept in the Setup and follows the loop chain at the end of a pass. Each start
+// then (Tick) takes the current step of the current loop, hands it as one StepEvent to
+// its followers (the sound, the MIDI output, the window), advances the position kept in
+// the Setup and follows the loop chain at the end of a pass. Each run is known to all of
+// them by one number and its end by one shared mark (RunEnds). Each start
 // begins a new run whose steps lie on an exact grid: step k of a run sounds k periods
 // after the run's origin (with a tempo change the origin moves to the step at which it
 // took effect), placed on the output's own sample clock by the mixer.
@@ -22,7 +25,7 @@ class Setup;
 // Threads: Tick and the step action it takes run on the step-clock thread. It never
 // touches a widget, allocates or takes a lock: it publishes what it did (the number of
 // steps taken, the loop whose pass began) through atomics and wakes the window
-// (WindowWaker, whose wake-ups merge), and the window thread makes the display changes
+// (its StepFollower, whose wake-ups merge), and the window thread makes the display changes
 // when it takes that news in (TakeClockNews). Every other method runs on the window
 // thread. The two share the Setup's playback fields and the members below through
 // relaxed atomics. Stop waits for a running Tick to finish and no step is taken after it
@@ -96,7 +99,7 @@ public:
     bool OnWindowMessage(int message, intptr_t wParam, intptr_t lParam);
     // Takes in what the step clock has done since the last look: the step light moves
     // as the steps taken say, and the loop strip marks the loop whose pass began last.
-    // Nothing after a stop. Window thread, when woken (WindowWaker) or at any time.
+    // Nothing after a stop. Window thread, when woken (its StepFollower) or at any time.
     void TakeClockNews();
 
     // The timer callback: takes the step that is due, if any, and returns the time the
@@ -142,8 +145,8 @@ private:
     // beyond belief; otherwise fallbackNs. Step-clock thread.
     int64_t SessionDueNs(int64_t n, int64_t afterNs, int64_t fallbackNs) const;
     void StepAction(GridTime due);
-    // Step-clock thread (window thread at a start): tells the listener of a step taken.
-    void TellListener(int loop, int index, GridTime due);
+    // Step-clock thread (window thread at a start): the event of step `index` of `loop`.
+    StepEvent MakeEvent(int loop, int index, GridTime due) const;
     // Window thread: `steps` more steps were taken.
     void StepLight(uint32_t steps);
     // Window thread: the news published so far counts as taken in.
@@ -151,9 +154,8 @@ private:
 
     PlaybackFace* panel_ = nullptr;
     MessagePoster* window_ = nullptr;
-    WindowWaker* waker_ = nullptr;
-    // The runs that have ended, shared with the sound and the listener (they may outlive
-    // the sequencer on other threads).
+    // The runs that have ended, shared with every follower (they may outlive the
+    // sequencer on other threads).
     std::shared_ptr<RunEnds> runEnds_ = std::make_shared<RunEnds>();
     // A tempo change waits for the next step when tempoChanges_ differs from
     // tempoApplied_. A counter rather than a flag, so that a second change arriving
@@ -186,11 +188,11 @@ private:
     KeyboardState* keys_ = nullptr;
     InstanceLink* instances_ = nullptr;
     SessionTimeline* session_ = nullptr;
-    StepListener* listener_ = nullptr;
-
-    // Loop and step of the last step whose sound was started.
-    Relaxed<int16_t> lastLoop_{0};
-    Relaxed<int16_t> lastStep_{0};
+    // The MIDI output and the window as step followers; either may be none.
+    StepFollower* midi_ = nullptr;
+    StepFollower* windowSteps_ = nullptr;
+    // Those that take every step, in the order they take it (some may be none).
+    std::array<StepFollower*, 3> Followers() const { return {sound_, midi_, windowSteps_}; }
     // The news for the window: steps taken, passes begun and the loop of the last one.
     // Sequentially consistent, so that the window that looks after its wake-up sees all
     // that came before it.

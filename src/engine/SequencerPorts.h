@@ -11,8 +11,8 @@ namespace mb {
 
 // Window messages: the step clock's news (the step light, the loop that started), and
 // what other instances post to start and stop together. The step clock itself posts
-// none (it publishes what it did and wakes the window: see WindowWaker); the window
-// thread posts MSG_LOOP_STARTED at a start and a stop.
+// none (it publishes what it did and wakes the window: see SequencerPorts::windowSteps);
+// the window thread posts MSG_LOOP_STARTED at a start and a stop.
 inline constexpr int MSG_STEP_PLAYED = 1074;
 inline constexpr int MSG_REMOTE_START = 1124;
 inline constexpr int MSG_REMOTE_STOP = 1224;
@@ -23,21 +23,12 @@ inline constexpr int MSG_LOOP_STARTED = 1524;
 // real window, panel and sound engine, and the tests with recorders.
 
 // Posts a message to the main window's queue, to be handled after the present one.
-// Window thread (posting may allocate and lock: the step clock uses WindowWaker).
+// Window thread (posting may allocate and lock: the step clock wakes the window through its
+// StepFollower instead).
 class MessagePoster {
 public:
     virtual ~MessagePoster() = default;
     virtual void PostMessage(int message, intptr_t wParam, intptr_t lParam) = 0;
-};
-
-// Wakes the window thread to take in what the step clock has published (see
-// Sequencer::TakeClockNews). Called after every step taken: on the step-clock thread, and
-// on the window thread for the first step of a start. It never blocks, allocates or
-// takes a lock, and the wake-ups that come while one is pending merge into it.
-class WindowWaker {
-public:
-    virtual ~WindowWaker() = default;
-    virtual void WakeWindow() = 0;
 };
 
 // The parts of the face the sequencer sets. Window thread only.
@@ -54,26 +45,59 @@ public:
     virtual void SetPlayingLoop(int loop) = 0;
 };
 
-// The sound engine as the step clock sees it. PlayStep and SilenceStep run on the
-// step-clock thread (and once on the window thread at a start, while the step clock is
-// stopped); the others on the window thread. `due` is the step's place on the grid of
-// its run (origin + k x period), not the moment its callback noticed it.
-class StepSound {
+// One step as the step clock took it: all that the sound, the MIDI output and the
+// window need of it, read from the setup once.
+struct StepEvent {
+    int loop = 0;
+    int step = 0;
+    // The step's stored values when it was taken.
+    bool on = false;
+    int sound = 0;
+    int pitch = 0;
+    int volume = 0;
+    int pan = 0;
+    // The setup is not polyphonic: a step that is on cuts the sound last started.
+    bool cutsLast = false;
+    // The step's place on the grid of its run (origin + k x period, not the moment its
+    // callback noticed it); due.run is the run.
+    GridTime due;
+    // Milliseconds to the next step, unless a tempo change numbered after `tempoChange`
+    // has been told (StepFollower::TempoChanged): then the latest of those has the say.
+    double periodMs = 0.0;
+    uint32_t tempoChange = 0;
+};
+
+// Whatever follows the step grid: the sound, the MIDI output and the window each take
+// every step and hear of every run's start, tempo changes and end. A run is known by
+// one number (StepEvent::due.run) and its end by one mark, the sequencer's RunEnds,
+// which every follower is handed once and asks before a step of a run goes out.
+//
+// Threads. TakeStep runs on the step-clock thread (and on the window thread for the
+// first step of a run that sounds at once, while the step clock is stopped); it never
+// blocks, allocates or waits for another thread. The others run on the window thread.
+class StepFollower {
 public:
-    virtual ~StepSound() = default;
-    virtual void PlayStep(int loop, int step, GridTime due) = 0;
-    virtual void SilenceStep(int loop, int step, GridTime due) = 0;
-    // The step's commands (PlayStep, SilenceStep) are all sent.
-    virtual void StepSent() {}
-    // The run has stopped: its steps that wait for their frame do not sound.
-    virtual void EndRun(uint32_t run) = 0;
-    // The sequencer's record of the runs that have ended (see RunEnds), for whatever
-    // places the steps on their frames to ask before a step sounds. Window thread.
-    virtual void FollowRunEnds(std::shared_ptr<const RunEnds> /*ends*/) {}
-    // A run begins, its first step maybe a moment ahead: an output that stands still gets
-    // ready now (it needs a moment to learn when it is heard), and one that runs does not
-    // stand still in the meantime.
-    virtual void BeginRun(uint32_t /*run*/) {}
+    virtual ~StepFollower() = default;
+    // The sequencer's record of the runs that have ended; given before any run begins.
+    virtual void FollowRuns(std::shared_ptr<const RunEnds> /*ends*/) {}
+    // Run `run` begins, its first step maybe a moment ahead.
+    virtual void RunBegins(uint32_t /*run*/) {}
+    virtual void TakeStep(const StepEvent& step) = 0;
+    // Tempo change number `change` (counted since the program started): the next step
+    // comes periodMs after the last one taken. Told before any step can carry that
+    // number.
+    virtual void TempoChanged(double /*periodMs*/, uint32_t /*change*/) {}
+    // Run `run` has stopped (the record already says so): none of its steps is taken
+    // from now on, and those waiting for their moment do not go out.
+    virtual void RunEnded(uint32_t /*run*/) {}
+};
+
+// The sound as the step clock sees it: a step follower that also answers how far
+// ahead steps must be taken, and silences and mutes at the window's word.
+// RunBegins: an output that stands still gets ready now (it needs a moment to learn
+// when it is heard), and one that runs does not stand still in the meantime.
+class StepSound : public StepFollower {
+public:
     virtual void SilenceAll() = 0;
     virtual void MuteAll() = 0;
     virtual void UnmuteAll() = 0;
@@ -119,39 +143,6 @@ public:
     virtual void RunChanged() {}
 };
 
-// What follows the step grid besides the sound (the MIDI output): every step taken, the
-// tempo changes and the end of each run. StepTaken runs where PlayStep does (the
-// step-clock thread, and on the window thread for the first step of a run); the others
-// on the window thread. None may block, allocate or wait for another thread.
-class StepListener {
-public:
-    struct TakenStep {
-        int loop = 0;
-        int step = 0;
-        // The step is on; its sound index and volume (0 to 127).
-        bool on = false;
-        int sound = 0;
-        int volume = 0;
-        GridTime due;
-        // Milliseconds to the next step, unless a tempo change numbered after
-        // `tempoChange` has reached TempoChanged: then the latest of those has the say.
-        double periodMs = 0.0;
-        uint32_t tempoChange = 0;
-    };
-
-    virtual ~StepListener() = default;
-    virtual void StepTaken(const TakenStep& step) = 0;
-    // Tempo change number `change` (counted since the program started): the next step
-    // comes periodMs after the last one taken. Called before any step can carry that
-    // number.
-    virtual void TempoChanged(double periodMs, uint32_t change) = 0;
-    // Run `run` has stopped: none of its steps is taken from now on.
-    virtual void RunStopped(uint32_t run) = 0;
-    // The sequencer's record of the runs that have ended (see RunEnds): a step of an
-    // ended run is not sent. Window thread.
-    virtual void FollowRunEnds(std::shared_ptr<const RunEnds> /*ends*/) {}
-};
-
 struct SequencerPorts {
     MessagePoster* window = nullptr;
     PlaybackFace* face = nullptr;
@@ -160,10 +151,14 @@ struct SequencerPorts {
     InstanceLink* instances = nullptr;
     // A shared session that starts and stops follow while it is on; may be none.
     SessionTimeline* session = nullptr;
-    // May be none.
-    StepListener* listener = nullptr;
-    // May be none: then the window learns of the steps only when it asks.
-    WindowWaker* waker = nullptr;
+    // The MIDI output's follower; may be none.
+    StepFollower* midi = nullptr;
+    // The window's follower, told after the step clock has published what it did (see
+    // Sequencer::TakeClockNews) so that it wakes the window thread to take that in; may
+    // be none: then the window learns of the steps only when it asks. Its TakeStep never
+    // blocks, allocates or takes a lock, and wake-ups that come while one is pending
+    // merge into it.
+    StepFollower* windowSteps = nullptr;
 };
 
 } // namespace mb

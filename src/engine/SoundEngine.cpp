@@ -52,15 +52,34 @@ bool SoundEngine::ValidSlot(int loop, int step) {
 }
 
 bool SoundEngine::IsLoaded(int i) const {
-    return i >= 0 && i < static_cast<int>(masterBuffers_.size()) &&
-           masterBuffers_[static_cast<size_t>(i)] != 0;
+    return i < soundCount_ && BufferOf(i) != 0;
+}
+
+AudioDevice::BufferId SoundEngine::BufferOf(int i) const {
+    if (i < 0 || i >= kSoundSlots)
+        return 0;
+    return (*buffers_)[static_cast<size_t>(i)].load(std::memory_order_acquire);
+}
+
+AudioDevice::BufferId SoundEngine::StepBuffer(int loop, int step) const {
+    if (setup_ == nullptr || !ValidSlot(loop, step))
+        return 0;
+    return BufferOf(setup_->loop(loop).steps[static_cast<size_t>(step)].sound);
+}
+
+void SoundEngine::ReleaseBuffers() {
+    // LoadSound fills no place beyond the list.
+    const int used = std::min(soundCount_, kSoundSlots);
+    for (int i = 0; i < used; ++i) {
+        const AudioDevice::BufferId id =
+            (*buffers_)[static_cast<size_t>(i)].exchange(0, std::memory_order_acq_rel);
+        if (id != 0 && device_)
+            device_->ReleaseBuffer(id);
+    }
 }
 
 void SoundEngine::ClearVoice(int loop, int step) {
-    StepPlayback& playback = setup_->loop(loop).steps[static_cast<size_t>(step)].playback;
-    playback.voice = 0;
-    playback.ready = 0;
-    // What the voice plays stops with it, as a released voice would.
+    // What the voice plays stops, as a released voice would.
     const int voice = VoiceOf(loop, step);
     if (device_ && device_->IsPlaying(voice))
         device_->StopVoice(AudioMixer::kWindowLane, voice, device_->Now());
@@ -80,29 +99,26 @@ bool SoundEngine::OpenDevice(const DeviceOpener& opener) {
 void SoundEngine::ReleaseAll() {
     if (setup_ == nullptr)
         return;
-    for (AudioDevice::BufferId& id : masterBuffers_) {
-        if (id != 0 && device_)
-            device_->ReleaseBuffer(id);
-        id = 0;
-    }
-    // Every step lets go of its sound, whatever sound it names now.
+    ReleaseBuffers();
+    // Every voice stops, whatever sound its step names now.
     for (int loop = 0; loop < kLoopCount; ++loop)
         for (int step = 0; step < kStepsPerLoop; ++step)
             ClearVoice(loop, step);
 }
 
 bool SoundEngine::LoadSound(const std::string& path, int index) {
-    if (!device_ || index < 0 || index >= static_cast<int>(masterBuffers_.size()))
+    if (!device_ || index < 0 || index >= soundCount_)
         return false;
-    AudioDevice::BufferId& master = masterBuffers_[static_cast<size_t>(index)];
     WaveReader reader;
     if (reader.Open(path) != 0)
         return false;
     if (reader.StartData() != 0)
         return false;
-    if (master != 0) {
-        device_->ReleaseBuffer(master);
-        master = 0;
+    if (index < kSoundSlots) {
+        if (const AudioDevice::BufferId old =
+                (*buffers_)[static_cast<size_t>(index)].exchange(0, std::memory_order_acq_rel);
+            old != 0)
+            device_->ReleaseBuffer(old);
     }
     const uint64_t dataBytes = reader.dataChunk().size;
     // A data chunk that claims more than the file holds fails as its read would, without
@@ -138,16 +154,16 @@ bool SoundEngine::LoadSound(const std::string& path, int index) {
         device_->ReleaseBuffer(id);
         return refused(handedOver);
     }
-    master = id;
+    if (index < kSoundSlots)
+        (*buffers_)[static_cast<size_t>(index)].store(id, std::memory_order_release);
+    else
+        device_->ReleaseBuffer(id); // no step can name it
     return true;
 }
 
 void SoundEngine::LoadAll() {
-    for (AudioDevice::BufferId id : masterBuffers_)
-        if (id != 0 && device_)
-            device_->ReleaseBuffer(id);
+    ReleaseBuffers();
     soundCount_ = static_cast<int>(setup_->soundNames.size());
-    masterBuffers_.assign(setup_->soundNames.size(), 0);
     if (!device_)
         return;
 
@@ -164,16 +180,11 @@ void SoundEngine::LoadAll() {
     if (failed && notifier_ != nullptr)
         notifier_->ShowNote(kSomeFailedText);
 
-    for (int loop = 0; loop < kLoopCount; ++loop) {
-        for (int step = 0; step < kStepsPerLoop; ++step) {
-            Step& s = setup_->loop(loop).steps[static_cast<size_t>(step)];
-            const int sound = s.sound;
-            if (sound >= 0 && sound < soundCount_ && IsLoaded(sound)) {
-                AssignVoice(loop, step, sound);
-                s.playback.ready = 1;
-            }
-        }
-    }
+    // The steps whose sound loaded start afresh with it.
+    for (int loop = 0; loop < kLoopCount; ++loop)
+        for (int step = 0; step < kStepsPerLoop; ++step)
+            if (IsLoaded(setup_->loop(loop).steps[static_cast<size_t>(step)].sound))
+                ClearVoice(loop, step);
 }
 
 int32_t SoundEngine::AssignVoice(int loop, int step, int sound) {
@@ -181,13 +192,10 @@ int32_t SoundEngine::AssignVoice(int loop, int step, int sound) {
         return AudioDevice::DSERR_INVALIDPARAM;
     if (sound < 0)
         return AudioDevice::DS_OK;
-    Step& s = setup_->loop(loop).steps[static_cast<size_t>(step)];
-    s.sound = static_cast<int16_t>(sound);
+    setup_->loop(loop).steps[static_cast<size_t>(step)].sound = static_cast<int16_t>(sound);
     ClearVoice(loop, step);
     if (sound >= soundCount_ || !device_)
         return AudioDevice::DS_OK;
-    s.playback.voice = IsLoaded(sound) ? masterBuffers_[static_cast<size_t>(sound)] : 0;
-    s.playback.ready = 1;
     return IsLoaded(sound) ? AudioDevice::DS_OK : AudioDevice::DSERR_INVALIDPARAM;
 }
 
@@ -220,30 +228,58 @@ int32_t SoundEngine::StepFrequency(int pitch, int fine) const {
     return static_cast<int32_t>(std::clamp(f, double{kMinFrequency}, double{kMaxFrequency}));
 }
 
-int32_t SoundEngine::StepVolume(int loop, int step) const {
+int32_t SoundEngine::VolumeOf(int volume) const {
     if (setup_->muted != 0)
         return kSilentVolume;
-    return VolumeFor(setup_->loop(loop).steps[static_cast<size_t>(step)].volume,
-                     setup_->masterVolume);
+    return VolumeFor(volume, setup_->masterVolume);
+}
+
+int32_t SoundEngine::StepVolume(int loop, int step) const {
+    return VolumeOf(setup_->loop(loop).steps[static_cast<size_t>(step)].volume);
 }
 
 int32_t SoundEngine::StepPan(int loop, int step) const {
     return PanFor(setup_->loop(loop).steps[static_cast<size_t>(step)].pan);
 }
 
+void SoundEngine::Start(
+    int loop, int step, int sound, int pitch, int volume, int pan, GridTime due) {
+    const AudioDevice::BufferId buffer = BufferOf(sound);
+    if (buffer == 0)
+        return;
+    AudioDevice::VoiceStart start;
+    // The step's index within its loop is the fine value.
+    start.hz = StepFrequency(pitch, step);
+    start.volume = VolumeOf(volume);
+    start.pan = PanFor(pan);
+    device_->Trigger(AudioMixer::kStepClockLane, VoiceOf(loop, step), buffer, start, due);
+}
+
 void SoundEngine::PlayStep(int loop, int step, GridTime due) {
     if (!device_ || setup_ == nullptr || !ValidSlot(loop, step))
         return;
     const Step& s = setup_->loop(loop).steps[static_cast<size_t>(step)];
-    const AudioDevice::BufferId sound = s.playback.voice;
-    if (sound == 0)
+    Start(loop, step, s.sound, s.pitch, s.volume, s.pan, due);
+}
+
+void SoundEngine::SoundStep(const StepEvent& step, bool heard) {
+    if (!step.on)
         return;
-    AudioDevice::VoiceStart start;
-    // The step's index within its loop is the fine value.
-    start.hz = StepFrequency(s.pitch, step);
-    start.volume = StepVolume(loop, step);
-    start.pan = StepPan(loop, step);
-    device_->Trigger(AudioMixer::kStepClockLane, VoiceOf(loop, step), sound, start, due);
+    if (step.cutsLast)
+        SilenceStep(lastLoop_, lastStep_, step.due);
+    if (heard && device_ && setup_ != nullptr && ValidSlot(step.loop, step.step))
+        Start(step.loop, step.step, step.sound, step.pitch, step.volume, step.pan, step.due);
+    lastLoop_ = static_cast<int16_t>(step.loop);
+    lastStep_ = static_cast<int16_t>(step.step);
+}
+
+void SoundEngine::TakeStep(const StepEvent& step) {
+    if (!step.on)
+        return;
+    SoundStep(step, true);
+    // The step's commands are all sent.
+    if (device_)
+        device_->StepSent();
 }
 
 void SoundEngine::SilenceStep(int loop, int step, GridTime due) {
@@ -252,12 +288,12 @@ void SoundEngine::SilenceStep(int loop, int step, GridTime due) {
     device_->StopVoice(AudioMixer::kStepClockLane, VoiceOf(loop, step), due);
 }
 
-void SoundEngine::BeginRun(uint32_t /*run*/) {
+void SoundEngine::RunBegins(uint32_t /*run*/) {
     if (device_)
         device_->KeepOutputAwake();
 }
 
-void SoundEngine::FollowRunEnds(std::shared_ptr<const RunEnds> ends) {
+void SoundEngine::FollowRuns(std::shared_ptr<const RunEnds> ends) {
     if (ends == runEnds_)
         return;
     if (device_)
@@ -268,14 +304,9 @@ void SoundEngine::FollowRunEnds(std::shared_ptr<const RunEnds> ends) {
     runEnds_ = std::move(ends);
 }
 
-void SoundEngine::EndRun(uint32_t run) {
+void SoundEngine::RunEnded(uint32_t run) {
     if (device_)
         device_->EndRun(run);
-}
-
-void SoundEngine::StepSent() {
-    if (device_)
-        device_->StepSent();
 }
 
 int64_t SoundEngine::SendAheadNs() const {

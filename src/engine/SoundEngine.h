@@ -6,7 +6,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "audio/AudioDevice.h"
 #include "engine/SequencerPorts.h"
@@ -18,21 +17,19 @@ namespace mb {
 class Notifier;
 class Setup;
 
-// Turns steps into sound. Every loaded sound has one master buffer; every step of every
-// loop has a voice of its own in the device (number loop x 16 + step), so that steps
-// overlap freely and a step fired again restarts from its beginning. Playing a step is
-// one command to the device: the step's sound, pitch, pan and volume and its place on
-// the grid.
+// Turns steps into sound. Every loaded sound has one master buffer, kept in the engine's
+// table by sound index (0: none, where loading failed); every step of every loop has a
+// voice of its own in the device (number loop x 16 + step), so that steps overlap freely
+// and a step fired again restarts from its beginning. A step plays the buffer its sound
+// index names in the table; a handle of a buffer released since is refused by the
+// device. Playing a step is one command to the device: the step's sound, pitch, pan and
+// volume and its place on the grid. Only the mixer knows what sounds (IsPlaying asks it).
 //
-// The step's playback handle holds the master buffer its voice plays (0: none), given by
-// Assign voice. Editing operations that clear it (undo, paste, shift) leave the step
-// silent until Assign voice gives it a new one; a handle of a buffer released since is
-// refused by the device.
-//
-// Threads. PlayStep and SilenceStep run on the step-clock thread (and once on the window
-// thread at a start, while the step clock is not running); every other method runs on
-// the window thread. The two share the step values and handles through atomics and
-// reach the device through separate lanes.
+// Threads. TakeStep, PlayStep and SilenceStep run on the step-clock thread (and once on
+// the window thread at a start, while the step clock is not running); every other method
+// runs on the window thread. The two share the step values and the table through atomics
+// (the table is a fixed array, never reallocated) and reach the device through separate
+// lanes.
 class SoundEngine : public StepSound {
 public:
     using DeviceOpener = std::function<std::unique_ptr<AudioDevice>()>;
@@ -72,23 +69,31 @@ public:
     // One file into the master buffer of sound `index` (0 to soundCount - 1); false when
     // it did not load.
     bool LoadSound(const std::string& path, int index);
-    // Stores sound in the step and gives the step's voice that sound (none when it is
-    // not loaded), stopping what the voice played; nothing for a negative sound.
+    // Stores sound in the step, stopping what the step's voice played; nothing for a
+    // negative sound. DSERR_INVALIDPARAM when the sound is in the list but not loaded.
     int32_t AssignVoice(int loop, int step, int sound);
 
-    // StepSound.
-    void PlayStep(int loop, int step, GridTime due) override;
-    void SilenceStep(int loop, int step, GridTime due) override;
-    void EndRun(uint32_t run) override;
-    void FollowRunEnds(std::shared_ptr<const RunEnds> ends) override;
-    void BeginRun(uint32_t run) override;
+    // StepFollower and StepSound. A step that is on cuts the sound last started when it
+    // says so (not polyphonic) and starts its own; the device hears of it as one step.
+    void TakeStep(const StepEvent& step) override;
+    void RunEnded(uint32_t run) override;
+    void FollowRuns(std::shared_ptr<const RunEnds> ends) override;
+    void RunBegins(uint32_t run) override;
     void SilenceAll() override;
     void MuteAll() override;
     void UnmuteAll() override;
     int64_t SendAheadNs() const override;
     int64_t LeadNs() const override;
     int64_t EarliestNs(int64_t nowNs) const override;
-    void StepSent() override;
+
+    // Step-clock thread. TakeStep's sound commands, without telling the device the step
+    // is whole: a step that is on cuts the sound last started (with cutsLast) and, when
+    // `heard`, starts its own; either way it is the last started from then on.
+    void SoundStep(const StepEvent& step, bool heard);
+    // Step-clock thread: the step's sound as its values stand now, at `due`; its voice
+    // stops at `due`.
+    void PlayStep(int loop, int step, GridTime due);
+    void SilenceStep(int loop, int step, GridTime due);
 
     bool IsPlaying(int loop, int step) const;
 
@@ -111,12 +116,24 @@ public:
     int soundCount() const { return soundCount_; }
     // Whether sound i has a master buffer.
     bool IsLoaded(int i) const;
+    // The master buffer of sound i (0: none). Any thread.
+    AudioDevice::BufferId BufferOf(int i) const;
+    // The buffer the step's sound names, which it plays (0: it is silent). Any thread.
+    AudioDevice::BufferId StepBuffer(int loop, int step) const;
+    // Every sound index a step can name (its sound is a 16-bit value) has a place in the
+    // table; a sound further down the list loads but no step can play it.
+    static constexpr int kSoundSlots = 1 << 15;
     // The device's voice of a step.
     static int VoiceOf(int loop, int step) { return loop * kStepsPerLoop + step; }
 
 private:
+    // Stops what the step's voice plays, at once.
     void ClearVoice(int loop, int step);
     static bool ValidSlot(int loop, int step);
+    // Window thread: releases every master buffer and empties the table.
+    void ReleaseBuffers();
+    void Start(int loop, int step, int sound, int pitch, int volume, int pan, GridTime due);
+    int32_t VolumeOf(int volume) const;
 
     Setup* setup_ = nullptr;
     Notifier* notifier_ = nullptr;
@@ -126,8 +143,13 @@ private:
     std::vector<std::shared_ptr<const RunEnds>> formerRunEnds_;
     std::unique_ptr<AudioDevice> device_;
     int soundCount_ = 0;
-    // Master buffer of each sound; 0 where loading failed. Window thread.
-    std::vector<AudioDevice::BufferId> masterBuffers_;
+    // Master buffer of each sound; 0 where loading failed or beyond the list. Written on
+    // the window thread, read by the step clock's.
+    std::unique_ptr<std::array<std::atomic<AudioDevice::BufferId>, kSoundSlots>> buffers_ =
+        std::make_unique<std::array<std::atomic<AudioDevice::BufferId>, kSoundSlots>>();
+    // The last step whose sound was started. Step-clock thread.
+    Relaxed<int16_t> lastLoop_{0};
+    Relaxed<int16_t> lastStep_{0};
     std::array<double, kMaxPitch - kMinPitch + 1> noteFrequency_{};
 };
 

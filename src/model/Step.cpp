@@ -28,7 +28,6 @@ void Step::CopyValues(const Step& other) {
     VisitStepValues(
         [](const StepField&, Relaxed<int16_t>& to, const Relaxed<int16_t>& from) { to = from; },
         *this, other);
-    playback.Clear();
 }
 
 void Step::WriteValues(ByteWriter& out) const {

@@ -8,20 +8,6 @@
 
 namespace mb {
 
-// Run-time playback state of one step. Only the sound engine gives it meaning: `voice`
-// holds the handle of the sound buffer the step's voice plays (0: none), never a
-// pointer, so that the window thread can replace a sound while the step-clock thread
-// plays it.
-struct StepPlayback {
-    Relaxed<uint32_t> voice{0};
-    Relaxed<uint8_t> ready{0};
-
-    void Clear() {
-        voice = 0;
-        ready = 0;
-    }
-};
-
 // The six stored values of a step, held as T: the Step holds them Relaxed (the
 // step-clock thread reads them while the window thread edits them), a setup record as
 // plain values. The defaults are a step that plays sound 0 at the centre.
@@ -68,7 +54,8 @@ inline constexpr int kStepValueCount = [] {
     return n;
 }();
 
-// One step of a loop: its six stored values and the run-time voice.
+// One step of a loop: its six stored values, nothing else (what it plays is the sound
+// engine's and the mixer's to know).
 class Step : public StepValuesOf<Relaxed<int16_t>> {
 public:
     Step() = default;
@@ -81,8 +68,7 @@ public:
     // Code 10 stores 1 for any non-zero v; codes 20 to 60 store v truncated to 16 bits;
     // any other code does nothing.
     void SetParam(int code, int v);
-    // Copies the six values and clears this step's playback state; nothing when
-    // other is this step.
+    // Copies the six values; nothing when other is this step.
     void CopyValues(const Step& other);
 
     // The stored values as little-endian 16-bit values in VisitStepValues order (on,
@@ -91,8 +77,6 @@ public:
     void ReadValues(ByteReader& in);
 
     static constexpr int kRecordBytes = 2 * kStepValueCount;
-
-    StepPlayback playback;
 };
 
 } // namespace mb

@@ -83,22 +83,20 @@ INSTANTIATE_TEST_SUITE_P(Sinks,
                          });
 
 // What the step clock takes: each step's place on the grid, and whether it was on.
-class TakenSteps : public StepListener {
+class TakenSteps : public StepFollower {
 public:
     struct Taken {
         int64_t dueNs = 0;
         bool on = false;
     };
     // Step-clock thread: no allocation, no lock.
-    void StepTaken(const TakenStep& step) override {
+    void TakeStep(const StepEvent& step) override {
         const size_t n = count_.load(std::memory_order_relaxed);
         if (n < steps_.size()) {
             steps_[n] = {step.due.Ns(), step.on};
             count_.store(n + 1, std::memory_order_release);
         }
     }
-    void TempoChanged(double, uint32_t) override {}
-    void RunStopped(uint32_t) override {}
     size_t count() const { return count_.load(std::memory_order_acquire); }
     Taken at(size_t i) const { return steps_[i]; }
 
@@ -145,7 +143,7 @@ TEST(LiveOutput, AStepTurnedOnShortlyBeforeItIsHeardSoundsOnItsPlace) {
     TakenSteps taken;
     Sequencer sequencer;
     SequencerPorts ports{&face, &face, &engine, nullptr, nullptr};
-    ports.listener = &taken;
+    ports.midi = &taken;
     sequencer.Init(ports, &setup);
     ASSERT_TRUE(test::WaitForSteadyStream(engine.device()->mixer()));
 

@@ -62,7 +62,7 @@ protected:
         auto owned = std::make_unique<test::ManualClock>();
         clock = owned.get();
         SequencerPorts ports = recorder.Ports();
-        ports.listener = &sender;
+        ports.midi = &sender;
         sequencer.Init(ports, &setup, std::move(owned));
         setup.stepCount = 4;
         setup.bpm = 120.0;
@@ -149,17 +149,17 @@ TEST_F(MidiSenderTest, NotesAndSixClocksPerStepLieOnTheGridOfEachRun) {
 TEST(MidiSenderRunEnds, AStepOfARunTheSequencerEndedIsNotSent) {
     MidiSender sender;
     auto ends = std::make_shared<RunEnds>();
-    sender.FollowRunEnds(ends);
+    sender.FollowRuns(ends);
     sender.Enable({});
-    StepListener::TakenStep step;
+    StepEvent step;
     step.on = true;
     step.volume = 100;
     step.periodMs = 100.0;
     step.due = GridTime{5, 0, 0.0};
-    sender.StepTaken(step);
+    sender.TakeStep(step);
     ends->End(5);
     step.due = GridTime{6, 0, 0.0};
-    sender.StepTaken(step);
+    sender.TakeStep(step);
     Recorder target;
     sender.Take(target, 0, 48);
     EXPECT_EQ(target.Places(0xFA), std::vector<int64_t>{0}) << "run 6 alone starts";

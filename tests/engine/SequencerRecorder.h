@@ -16,7 +16,7 @@ struct Posted {
 };
 
 struct SoundCall {
-    std::string what; // "play" or "silence"
+    std::string what; // "play": a step that is on
     int loop;
     int step;
     GridTime due;
@@ -26,7 +26,6 @@ struct SoundCall {
 // other instances; the window's wake-ups are counted, and the test takes the step
 // clock's news in itself (Sequencer::TakeClockNews).
 class SequencerRecorder : public MessagePoster,
-                          public WindowWaker,
                           public PlaybackFace,
                           public StepSound,
                           public KeyboardState,
@@ -34,14 +33,13 @@ class SequencerRecorder : public MessagePoster,
 public:
     SequencerPorts Ports() {
         SequencerPorts ports{this, this, this, this, this};
-        ports.waker = this;
+        ports.windowSteps = &windowSteps;
         return ports;
     }
 
     void PostMessage(int message, intptr_t wParam, intptr_t lParam) override {
         posted.push_back({message, wParam, lParam});
     }
-    void WakeWindow() override { ++wakes; }
     void SetPlayButton(bool state) override { playButton = state; }
     bool IsSoundOn() const override { return soundOn; }
     void SetStepLit(int column, bool lit) override {
@@ -50,13 +48,13 @@ public:
             this->lit[column] = lit;
     }
     void SetPlayingLoop(int loop) override { playingLoop = loop; }
-    void PlayStep(int loop, int step, GridTime due) override {
-        sound.push_back({"play", loop, step, due});
+    void TakeStep(const StepEvent& step) override {
+        events.push_back(step);
+        if (step.on)
+            sound.push_back({"play", step.loop, step.step, step.due});
     }
-    void SilenceStep(int loop, int step, GridTime due) override {
-        sound.push_back({"silence", loop, step, due});
-    }
-    void EndRun(uint32_t run) override { endedRuns.push_back(run); }
+    void RunBegins(uint32_t run) override { begunRuns.push_back(run); }
+    void RunEnded(uint32_t run) override { endedRuns.push_back(run); }
     void SilenceAll() override { ++silenceAll; }
     void MuteAll() override { ++muteAll; }
     void UnmuteAll() override { ++unmuteAll; }
@@ -89,6 +87,8 @@ public:
     std::vector<Posted> posted;
     std::vector<Posted> broadcasts;
     std::vector<SoundCall> sound;
+    std::vector<StepEvent> events;
+    std::vector<uint32_t> begunRuns;
     std::vector<int> litCalls;
     std::vector<uint32_t> endedRuns;
     bool lit[16] = {};
@@ -106,6 +106,12 @@ public:
     int64_t ownLeadNs = 0;
     int64_t earliestNs = INT64_MAX;
     int wakes = 0;
+    // The window's follower: counts its wake-ups.
+    struct WindowSteps : StepFollower {
+        explicit WindowSteps(int& wakes) : wakes(wakes) {}
+        void TakeStep(const StepEvent&) override { ++wakes; }
+        int& wakes;
+    } windowSteps{wakes};
 };
 
 } // namespace mb::test

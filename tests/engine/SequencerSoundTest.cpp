@@ -17,10 +17,10 @@ namespace mb {
 namespace {
 
 // Woken by the step-clock thread, read by the test thread.
-class CountingFace : public MessagePoster, public WindowWaker, public PlaybackFace {
+class CountingFace : public MessagePoster, public StepFollower, public PlaybackFace {
 public:
     void PostMessage(int, intptr_t, intptr_t) override {}
-    void WakeWindow() override { steps.fetch_add(1); }
+    void TakeStep(const StepEvent&) override { steps.fetch_add(1); }
     void SetPlayButton(bool) override {}
     bool IsSoundOn() const override { return soundOn.load(); }
     void SetStepLit(int, bool) override {}
@@ -69,7 +69,7 @@ TEST(SequencerWithSound, TheStepClockPlaysThroughTheEngineWhileTheWindowEdits) {
     CountingFace face;
     Sequencer sequencer;
     SequencerPorts ports{&face, &face, &engine, nullptr, nullptr};
-    ports.waker = &face;
+    ports.windowSteps = &face;
     sequencer.Init(ports, &setup, std::make_unique<PrecisionTimer>(0));
     sequencer.Start();
     for (int i = 0; i < 300 && (face.steps.load() < 12 || loudFrames.load() == 0); ++i) {

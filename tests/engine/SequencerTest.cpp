@@ -193,17 +193,36 @@ TEST_F(SequencerTest, RepeatCountZeroPlaysOnePass) {
     EXPECT_EQ(plays[2].loop, 1);
 }
 
-TEST_F(SequencerTest, NonPolyphonicStepsCutThePreviousOneAcrossLoopsButOffStepsDoNot) {
-    EXPECT_EQ(PlayAcrossTwoLoops(),
-              (std::vector<std::string>{"silence 0.0", "play 0.0", "silence 0.0", "play 0.1",
-                                        "silence 0.1", "play 1.1"}));
-    // The cut carries the new step's due time, so it happens in the same instant.
-    EXPECT_EQ(recorder.sound[4].due.Ns(), recorder.sound[5].due.Ns());
-}
-
-TEST_F(SequencerTest, PolyphonicStepsNeverCut) {
-    setup.polyphonic = 1;
-    EXPECT_EQ(PlayAcrossTwoLoops(), (std::vector<std::string>{"play 0.0", "play 0.1", "play 1.1"}));
+// Every step taken, on or off, is one event with the values as they stood; whether a
+// step cuts the last sound follows the setup (the engine does the cutting).
+TEST_F(SequencerTest, EveryStepIsOneEventThatSaysWhetherItCuts) {
+    for (const int polyphonic : {0, 1}) {
+        SCOPED_TRACE(polyphonic);
+        origin = clock->now;
+        setup.polyphonic = static_cast<int16_t>(polyphonic);
+        setup.loop(1).steps[1].pitch = 5;
+        setup.loop(1).steps[1].pan = 3;
+        setup.loop(1).steps[1].volume = 7;
+        setup.loop(1).steps[1].sound = 2;
+        EXPECT_EQ(PlayAcrossTwoLoops(),
+                  (std::vector<std::string>{"play 0.0", "play 0.1", "play 1.1"}));
+        ASSERT_EQ(recorder.events.size(), 4u);
+        EXPECT_FALSE(recorder.events[2].on) << "the off step is an event too";
+        const StepEvent& last = recorder.events[3];
+        EXPECT_EQ(
+            std::vector<int>({last.loop, last.step, last.sound, last.pitch, last.volume, last.pan}),
+            std::vector<int>({1, 1, 2, 5, 7, 3}));
+        for (const StepEvent& e : recorder.events) {
+            EXPECT_EQ(e.cutsLast, polyphonic == 0);
+            EXPECT_EQ(e.due.run, sequencer.run());
+            EXPECT_EQ(e.periodMs, sequencer.period());
+        }
+        sequencer.Stop();
+        recorder.sound.clear();
+        recorder.events.clear();
+    }
+    EXPECT_EQ(recorder.begunRuns, (std::vector<uint32_t>{1, 2}));
+    EXPECT_EQ(recorder.endedRuns, (std::vector<uint32_t>{1, 2}));
 }
 
 TEST_F(SequencerTest, StopSilencesAllOnlyWhenNotPolyphonic) {
@@ -717,11 +736,13 @@ TEST_F(SequencerTest, NoTempoOrTimelineMakesTheClockTakeStepsInALoop) {
 // hold the clock thread inside a step.
 class TimedSteps : public SequencerRecorder {
 public:
-    void PlayStep(int loop, int step, GridTime due) override {
+    void TakeStep(const StepEvent& step) override {
+        if (!step.on)
+            return;
         const int64_t now = MonotonicNs();
         {
             std::lock_guard lock(mutex);
-            SequencerRecorder::PlayStep(loop, step, due);
+            SequencerRecorder::TakeStep(step);
             takenNs.push_back(now);
         }
         if (holdAt >= 0 && ++count > holdAt) {

@@ -150,14 +150,12 @@ TEST_F(SoundEngineTest, LoadAllGivesEveryStepOfALoadedSoundItsOwnVoice) {
     // The new setup names sound j on step j: steps 0 and 1 have voices, the rest none.
     for (int l = 0; l < kLoopCount; ++l) {
         for (int s = 0; s < kStepsPerLoop; ++s) {
-            const Step& step = StepAt(l, s);
-            EXPECT_EQ(step.playback.voice != 0, s < 2) << l << "/" << s;
-            EXPECT_EQ(step.playback.ready != 0, s < 2) << l << "/" << s;
-            EXPECT_EQ(step.sound, s);
+            EXPECT_EQ(engine.StepBuffer(l, s) != 0, s < 2) << l << "/" << s;
+            EXPECT_EQ(StepAt(l, s).sound, s);
         }
     }
     // Steps naming one sound play its one buffer, each on its own voice.
-    EXPECT_EQ(StepAt(0, 0).playback.voice, StepAt(1, 0).playback.voice);
+    EXPECT_EQ(engine.StepBuffer(0, 0), engine.StepBuffer(1, 0));
 }
 
 TEST_F(SoundEngineTest, TheSameSoundOnTwoStepsSoundsTwiceEachFromItsOwnStart) {
@@ -241,6 +239,43 @@ TEST_F(SoundEngineTest, MutingWhileThreeStepsSoundSilencesThemAtOnce) {
     EXPECT_NEAR(out[2 * 10], 0.5, 1e-4) << "four steps sound again";
 }
 
+// A step that is on cuts the sound last started, across loops, when not polyphonic, at
+// its own due time; a step that is off cuts nothing. Polyphonic steps ring on.
+TEST_F(SoundEngineTest, TakenStepsCutTheLastSoundUnlessPolyphonic) {
+    Plain();
+    Load({{"dc.wav", test::MonoFile(std::vector<int16_t>(20000, 4096))}});
+    for (int s = 0; s < 2; ++s)
+        for (int l = 0; l < 2; ++l)
+            engine.AssignVoice(l, s, 0);
+    for (const bool cuts : {true, false}) {
+        SCOPED_TRACE(cuts);
+        const auto take = [&](int loop, int step, bool on, double frame) {
+            StepEvent e;
+            e.loop = loop;
+            e.step = step;
+            e.on = on;
+            e.volume = 127;
+            e.pan = 64;
+            e.cutsLast = cuts;
+            e.due = At(frame);
+            engine.TakeStep(e);
+        };
+        const double start = static_cast<double>(rendered);
+        take(0, 0, true, start + 100);
+        take(0, 1, true, start + 200);
+        take(1, 0, false, start + 300);
+        take(1, 1, true, start + 400);
+        const auto out = Render(500);
+        const float one = 4096 / 32768.0f;
+        EXPECT_NEAR(out[2 * 150], one, 1e-5);
+        EXPECT_NEAR(out[2 * 250], cuts ? one : 2 * one, 1e-5) << "cut at the next step's time";
+        EXPECT_NEAR(out[2 * 350], cuts ? one : 2 * one, 1e-5) << "an off step cuts nothing";
+        EXPECT_NEAR(out[2 * 450], cuts ? one : 3 * one, 1e-5);
+        engine.SilenceAll();
+        Render(100);
+    }
+}
+
 TEST_F(SoundEngineTest, SilenceStepAndSilenceAllStopVoices) {
     Plain();
     setup.polyphonic = 1;
@@ -259,16 +294,16 @@ TEST_F(SoundEngineTest, SilenceStepAndSilenceAllStopVoices) {
     EXPECT_FALSE(engine.IsPlaying(1, 7));
 }
 
-TEST_F(SoundEngineTest, AClearedHandleKeepsTheStepSilentUntilItGetsANewVoice) {
+TEST_F(SoundEngineTest, ACopiedStepPlaysTheSoundItNamesNow) {
     Plain();
     Load({{"dc.wav", test::MonoFile(std::vector<int16_t>(1000, 8192))}});
-    const uint32_t old = StepAt(0, 0).playback.voice;
-    // Paste, undo and shift copy step values and clear the playback state.
+    const uint32_t old = engine.StepBuffer(0, 0);
+    // Paste, undo and shift copy step values: step 1 names sound 1, which is not loaded.
     StepAt(0, 0).CopyValues(StepAt(0, 1));
     engine.PlayStep(0, 0, At(0));
     EXPECT_EQ(Render(200)[2 * 100], 0.0f);
     engine.AssignVoice(0, 0, 0);
-    EXPECT_EQ(StepAt(0, 0).playback.voice, old);
+    EXPECT_EQ(engine.StepBuffer(0, 0), old);
     engine.PlayStep(0, 0, Now());
     EXPECT_NEAR(Render(200)[2 * 100], 0.25, 1e-6);
 }
@@ -289,13 +324,14 @@ TEST_F(SoundEngineTest, AVoiceReplacedWhileItsStepPlaysStops) {
 
 TEST_F(SoundEngineTest, ReleaseAllReleasesEveryVoiceWhateverItsStepNamesNow) {
     Load({{"a.wav", test::MonoFile(Ramp(100))}, {"b.wav", test::MonoFile(Ramp(100))}});
-    const uint32_t voice = StepAt(2, 1).playback.voice;
+    const uint32_t voice = engine.StepBuffer(2, 1);
     ASSERT_NE(voice, 0u);
     // A setup load stores sound indexes without assigning voices.
     StepAt(2, 1).sound = 9;
     engine.ReleaseAll();
     EXPECT_FALSE(engine.device()->IsBuffer(voice));
-    EXPECT_EQ(StepAt(2, 1).playback.voice, 0u);
+    EXPECT_EQ(engine.StepBuffer(2, 1), 0u);
+    EXPECT_EQ(engine.BufferOf(1), 0u);
     Render(64);
     engine.device()->Collect();
     EXPECT_EQ(engine.device()->dataCount(), 0u);
@@ -305,8 +341,7 @@ TEST_F(SoundEngineTest, AssignVoiceBeyondTheSoundListLeavesTheStepSilent) {
     Load({{"a.wav", test::MonoFile(Ramp(100))}});
     EXPECT_EQ(engine.AssignVoice(0, 4, 3), AudioDevice::DS_OK);
     EXPECT_EQ(StepAt(0, 4).sound, 3);
-    EXPECT_EQ(StepAt(0, 4).playback.voice, 0u);
-    EXPECT_EQ(StepAt(0, 4).playback.ready, 0);
+    EXPECT_EQ(engine.StepBuffer(0, 4), 0u);
     // A negative sound changes nothing.
     EXPECT_EQ(engine.AssignVoice(0, 4, -1), AudioDevice::DS_OK);
     EXPECT_EQ(StepAt(0, 4).sound, 3);
@@ -339,9 +374,9 @@ TEST_F(SoundEngineTest, LoadFailuresAreReportedAndTheirStepsStaySilent) {
     EXPECT_TRUE(engine.IsLoaded(0));
     EXPECT_FALSE(engine.IsLoaded(1));
     EXPECT_FALSE(engine.IsLoaded(2));
-    EXPECT_NE(StepAt(0, 0).playback.voice, 0u);
-    EXPECT_EQ(StepAt(0, 1).playback.voice, 0u);
-    EXPECT_EQ(StepAt(0, 2).playback.voice, 0u);
+    EXPECT_NE(engine.StepBuffer(0, 0), 0u);
+    EXPECT_EQ(engine.StepBuffer(0, 1), 0u);
+    EXPECT_EQ(engine.StepBuffer(0, 2), 0u);
     EXPECT_EQ(StepAt(0, 2).sound, 2) << "the step keeps its sound index";
 }
 
@@ -353,7 +388,7 @@ TEST_F(SoundEngineTest, TruncatedDataLeavesNoHalfLoadedSound) {
     Load({{"cut.wav", test::Riff({test::Chunk("fmt ", test::FormatBody(1, 1, 44100, 16)), data})}});
     EXPECT_EQ(prompts.notes, std::vector<std::string>{"Failed to load some sounds."});
     EXPECT_FALSE(engine.IsLoaded(0));
-    EXPECT_EQ(StepAt(0, 0).playback.voice, 0u);
+    EXPECT_EQ(engine.StepBuffer(0, 0), 0u);
 }
 
 TEST_F(SoundEngineTest, TheBufferHoldsTheDataAndNothingMore) {
@@ -428,7 +463,7 @@ TEST_F(SoundEngineTest, VoicesMayBeReplacedWhileTheStepClockPlaysThem) {
     audio.join();
     engine.SilenceAll();
     for (int s = 0; s < 4; ++s)
-        EXPECT_TRUE(engine.device()->IsBuffer(StepAt(0, s).playback.voice)) << s;
+        EXPECT_TRUE(engine.device()->IsBuffer(engine.StepBuffer(0, s))) << s;
 }
 
 } // namespace

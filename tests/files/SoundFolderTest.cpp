@@ -54,7 +54,7 @@ TEST_F(SoundFolderTest, AFoldersWaveFilesBecomeTheSoundListInFileSystemOrder) {
     EXPECT_TRUE(prompts.notes.empty());
     EXPECT_EQ(engine.soundCount(), 3);
     for (int s = 0; s < kStepsPerLoop; ++s)
-        EXPECT_EQ(setup.loop(0).steps[static_cast<size_t>(s)].playback.voice != 0, s < 3) << s;
+        EXPECT_EQ(engine.StepBuffer(0, s) != 0, s < 3) << s;
 }
 
 TEST_F(SoundFolderTest, AFolderWithoutWaveFilesGivesAnEmptyListAndNoMessage) {
@@ -62,7 +62,7 @@ TEST_F(SoundFolderTest, AFolderWithoutWaveFilesGivesAnEmptyListAndNoMessage) {
     ASSERT_TRUE(folder.ScanSoundFolder(dir.path()));
     EXPECT_TRUE(setup.soundNames.empty());
     EXPECT_TRUE(prompts.notes.empty());
-    EXPECT_EQ(setup.loop(0).steps[0].playback.voice, 0u);
+    EXPECT_EQ(engine.StepBuffer(0, 0), 0u);
 }
 
 TEST_F(SoundFolderTest, AFileThatFailsIsReportedOnceAndKeepsItsPlace) {
@@ -74,22 +74,22 @@ TEST_F(SoundFolderTest, AFileThatFailsIsReportedOnceAndKeepsItsPlace) {
     ASSERT_TRUE(folder.ScanSoundFolder(dir.path()));
     EXPECT_EQ(setup.soundNames, (std::vector<std::string>{"1.wav", "2.wav", "3.wav", "4.wav"}));
     EXPECT_EQ(prompts.notes, std::vector<std::string>{"Failed to load some sounds."});
-    EXPECT_EQ(setup.loop(0).steps[0].playback.voice, 0u);
-    EXPECT_NE(setup.loop(0).steps[1].playback.voice, 0u);
+    EXPECT_EQ(engine.StepBuffer(0, 0), 0u);
+    EXPECT_NE(engine.StepBuffer(0, 1), 0u);
 }
 
 TEST_F(SoundFolderTest, AFolderThatCannotBeEnteredChangesNothing) {
     dir.Write("a.wav", Sound());
     ASSERT_TRUE(folder.ScanSoundFolder(dir.path()));
     setup.modified = 0;
-    const uint32_t voice = setup.loop(0).steps[0].playback.voice;
+    const uint32_t voice = engine.StepBuffer(0, 0);
     const std::string file = dir.Write("plain.txt", {1});
     for (const std::string& bad : {dir.path() + "/missing", file, std::string()}) {
         EXPECT_FALSE(folder.ScanSoundFolder(bad)) << bad;
         EXPECT_EQ(setup.soundFolder, dir.path());
         EXPECT_EQ(setup.soundNames, std::vector<std::string>{"a.wav"});
         EXPECT_EQ(setup.modified, 0);
-        EXPECT_EQ(setup.loop(0).steps[0].playback.voice, voice);
+        EXPECT_EQ(engine.StepBuffer(0, 0), voice);
         EXPECT_TRUE(engine.device()->IsBuffer(voice));
     }
 }

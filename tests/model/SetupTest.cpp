@@ -19,7 +19,6 @@ TEST(Setup, NewSetupHasEightSelfChainedLoopsPlayingSoundJOnStepJ) {
             EXPECT_EQ(step.volume, 110);
             EXPECT_EQ(step.pan, 64);
             EXPECT_EQ(step.dValue, 64);
-            EXPECT_EQ(step.playback.voice, 0u);
         }
     }
 }
