@@ -4,7 +4,7 @@
 
 #include "app/Command.h"
 #include "app/CommandTable.h"
-#include "app/SessionHost.h"
+#include "connections/SessionHost.h"
 #include "panel/MenuCommandHandler.h"
 
 class QMenu;

@@ -13,8 +13,8 @@
 
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
-#include "app/NsmClient.h"
-#include "app/PromptGate.h"
+#include "connections/NsmClient.h"
+#include "dialogs/PromptGate.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

@@ -7,8 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "engine/MidiChoice.h"
-#include "engine/MidiTarget.h"
+#include "midi/MidiChoice.h"
+#include "midi/MidiTarget.h"
 
 class RtMidiOut;
 

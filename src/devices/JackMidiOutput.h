@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/MidiTarget.h"
+#include "midi/MidiTarget.h"
 
 typedef struct _jack_client jack_client_t;
 typedef struct _jack_port jack_port_t;

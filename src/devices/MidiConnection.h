@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "engine/MidiChoice.h"
-#include "engine/MidiSender.h"
+#include "midi/MidiChoice.h"
+#include "midi/MidiSender.h"
 
 namespace mb {
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/MidiChoice.h"
+#include "midi/MidiChoice.h"
 
 class RtMidiIn;
 

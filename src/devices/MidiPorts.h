@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/MidiChoice.h"
+#include "midi/MidiChoice.h"
 
 class RtMidiIn;
 class RtMidiOut;

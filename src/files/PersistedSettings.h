@@ -3,7 +3,7 @@
 #include <string>
 
 #include "audio/OutputChoice.h"
-#include "engine/MidiChoice.h"
+#include "midi/MidiChoice.h"
 
 namespace mb {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "audio/OutputChoice.h"
-#include "engine/MidiChoice.h"
+#include "midi/MidiChoice.h"
 #include "platform/Notifier.h"
 
 namespace mb {

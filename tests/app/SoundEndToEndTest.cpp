@@ -18,7 +18,7 @@
 
 #include "LiveCapture.h"
 #include "ScriptedPrompts.h"
-#include "app/LocalInstanceLink.h"
+#include "connections/LocalInstanceLink.h"
 #include "engine/OfflineSession.h"
 #include "files/DemoSetup.h"
 #include "files/PersistedSettings.h"

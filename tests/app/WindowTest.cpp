@@ -19,7 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
-#include "app/AboutBox.h"
+#include "dialogs/AboutBox.h"
 #include "files/PersistedSettings.h"
 #include "files/SetupDocument.h"
 #include "model/Setup.h"

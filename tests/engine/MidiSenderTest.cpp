@@ -10,8 +10,8 @@
 
 #include "ManualClock.h"
 #include "SequencerRecorder.h"
-#include "engine/MidiSender.h"
 #include "engine/Sequencer.h"
+#include "midi/MidiSender.h"
 #include "model/Setup.h"
 
 namespace mb {
