@@ -7,7 +7,7 @@
 
 #include <QTimer>
 
-#include "platform/Prompts.h"
+#include "dialogs/Prompts.h"
 
 namespace mb {
 

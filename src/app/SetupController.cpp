@@ -9,6 +9,7 @@
 #include <QMimeData>
 #include <QWidget>
 
+#include "dialogs/Prompts.h"
 #include "engine/Sequencer.h"
 #include "engine/SoundEngine.h"
 #include "files/DocumentWindow.h"
@@ -17,7 +18,6 @@
 #include "model/Setup.h"
 #include "model/StepParam.h"
 #include "panel/WidgetPanel.h"
-#include "platform/Prompts.h"
 
 namespace mb {
 

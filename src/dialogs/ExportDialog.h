@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-#include "platform/Prompts.h"
+#include "dialogs/Prompts.h"
 
 class QCheckBox;
 class QComboBox;

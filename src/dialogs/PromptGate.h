@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Prompts.h"
+#include "dialogs/Prompts.h"
 
 namespace mb {
 

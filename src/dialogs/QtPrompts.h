@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "platform/Prompts.h"
+#include "dialogs/Prompts.h"
 
 class QMessageBox;
 class QWidget;

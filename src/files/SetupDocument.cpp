@@ -5,12 +5,12 @@
 #include <filesystem>
 
 #include "files/AtomicFile.h"
+#include "files/DocumentQuestions.h"
 #include "files/DocumentWindow.h"
 #include "files/PathNames.h"
 #include "files/SetupFileFormat.h"
 #include "files/SoundFolderScanner.h"
 #include "model/Setup.h"
-#include "platform/Prompts.h"
 
 namespace mb {
 
@@ -25,7 +25,7 @@ std::string Quoted(const std::string& path) {
 } // namespace
 
 SetupDocument::SetupDocument(Setup& setup,
-                             Prompts& prompts,
+                             DocumentQuestions& prompts,
                              SoundFolderScanner& sounds,
                              DocumentWindow& window)
     : setup_(setup), prompts_(prompts), sounds_(sounds), window_(window) {}
@@ -192,9 +192,9 @@ bool SetupDocument::ConfirmDiscard() {
     const bool untitled = setup_.filePath.empty();
     const std::string name = untitled ? kUntitledPromptName : setup_.filePath;
     switch (prompts_.SaveChanges(std::string(kSaveChangesTo) + "\n\"" + name + "\"?")) {
-    case Prompts::kDontSave:
+    case DocumentQuestions::kDontSave:
         return true;
-    case Prompts::kSave:
+    case DocumentQuestions::kSave:
         // Still modified: the Save As dialog was cancelled or the save failed.
         if (untitled)
             SaveAs();

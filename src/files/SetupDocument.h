@@ -8,7 +8,7 @@
 namespace mb {
 
 class DocumentWindow;
-class Prompts;
+class DocumentQuestions;
 class Setup;
 class SoundFolderScanner;
 
@@ -23,7 +23,7 @@ class SetupDocument {
 public:
     // window shows the setup: its title, face and fields, the focus and the status line.
     SetupDocument(Setup& setup,
-                  Prompts& prompts,
+                  DocumentQuestions& prompts,
                   SoundFolderScanner& sounds,
                   DocumentWindow& window);
 
@@ -106,7 +106,7 @@ private:
     static std::string Extension(const std::string& path);
 
     Setup& setup_;
-    Prompts& prompts_;
+    DocumentQuestions& prompts_;
     SoundFolderScanner& sounds_;
     DocumentWindow& window_;
 };

@@ -10,9 +10,9 @@
 #include <unistd.h>
 
 #include "engine/SoundEngine.h"
+#include "files/DocumentQuestions.h"
 #include "files/SetupDocument.h"
 #include "model/Setup.h"
-#include "platform/Prompts.h"
 
 namespace mb {
 
@@ -95,7 +95,7 @@ bool CanEnter(const std::string& folder) {
 
 SoundFolder::SoundFolder(Setup& setup,
                          SoundEngine& engine,
-                         Prompts& prompts,
+                         DocumentQuestions& prompts,
                          std::function<void()> updateCaption)
     : setup_(setup), engine_(engine), prompts_(prompts), updateCaption_(std::move(updateCaption)) {}
 

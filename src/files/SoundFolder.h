@@ -8,7 +8,7 @@
 
 namespace mb {
 
-class Prompts;
+class DocumentQuestions;
 class Setup;
 class SoundEngine;
 
@@ -21,7 +21,7 @@ public:
     // new folder.
     SoundFolder(Setup& setup,
                 SoundEngine& engine,
-                Prompts& prompts,
+                DocumentQuestions& prompts,
                 std::function<void()> updateCaption);
 
     // Makes folder the sound folder (stored as an absolute path), lists its WAV files and
@@ -45,7 +45,7 @@ public:
 private:
     Setup& setup_;
     SoundEngine& engine_;
-    Prompts& prompts_;
+    DocumentQuestions& prompts_;
     std::function<void()> updateCaption_;
 };
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Prompts.h"
+#include "dialogs/Prompts.h"
 
 namespace mb {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "audio/OutputChoice.h"
+#include "files/DocumentQuestions.h"
 #include "midi/MidiChoice.h"
-#include "platform/Notifier.h"
 
 namespace mb {
 
@@ -39,33 +39,13 @@ public:
 
 // Every message box and dialog the window shows goes through this interface: the window
 // implements it with Qt dialogs, tests with ScriptedPrompts. The messages (Notifier) are
-// what the engine reports too; the command-line tool has those alone. All calls run on
-// the window thread and, but for ShowNotice and ShowProgress, return only when the user
-// has answered. The window passes them through a PromptGate, which answers at once,
+// what the engine reports too; the command-line tool has those alone; the questions of
+// opening and saving (DocumentQuestions) are what the setup document asks. All calls run
+// on the window thread and, but for ShowNotice and ShowProgress, return only when the
+// user has answered. The window passes them through a PromptGate, which answers at once,
 // without asking, while it serves a session manager's request.
-class Prompts : public Notifier {
+class Prompts : public DocumentQuestions {
 public:
-    // Answers of the save-changes dialog.
-    enum SaveChangesAnswer : int {
-        kCancel = 0,
-        kSave = 1,
-        kDontSave = 2,
-    };
-
-    // The save-changes dialog with its three buttons; returns a SaveChangesAnswer.
-    virtual int SaveChanges(const std::string& message) = 0;
-    // The OK/Cancel dialog captioned "NOTE:"; true for OK.
-    virtual bool OkCancel(const std::string& message) = 0;
-    // The Open dialog for setup files; nothing when cancelled.
-    virtual std::optional<std::string> OpenSetupPath() = 0;
-    // The Save As dialog for setup files, proposing `proposed`; nothing when cancelled.
-    // The dialog has already asked before an existing file is overwritten and added
-    // ".mbx" to a name without extension.
-    virtual std::optional<std::string> SaveSetupPath(const std::string& proposed) = 0;
-    // The "Import Sounds" picker: the path of a WAV file, or of a new name typed in a
-    // folder without any (the folder that holds it is what counts); nothing when
-    // cancelled.
-    virtual std::optional<std::string> ImportSoundFile() = 0;
     // The colour picker, opened on `current` (0x00BBGGRR); nothing when cancelled.
     virtual std::optional<uint32_t> PickColor(uint32_t current) = 0;
     // The "Sound Output" dialog, opened on the present choice and what the output does
