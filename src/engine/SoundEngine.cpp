@@ -64,7 +64,7 @@ AudioDevice::BufferId SoundEngine::BufferOf(int i) const {
 AudioDevice::BufferId SoundEngine::StepBuffer(int loop, int step) const {
     if (setup_ == nullptr || !ValidSlot(loop, step))
         return 0;
-    return BufferOf(setup_->loop(loop).steps[static_cast<size_t>(step)].sound);
+    return stepBuffers_[static_cast<size_t>(VoiceOf(loop, step))].load(std::memory_order_relaxed);
 }
 
 void SoundEngine::ReleaseBuffers() {
@@ -79,6 +79,7 @@ void SoundEngine::ReleaseBuffers() {
 }
 
 void SoundEngine::ClearVoice(int loop, int step) {
+    stepBuffers_[static_cast<size_t>(VoiceOf(loop, step))].store(0, std::memory_order_relaxed);
     // What the voice plays stops, as a released voice would.
     const int voice = VoiceOf(loop, step);
     if (device_ && device_->IsPlaying(voice))
@@ -183,8 +184,12 @@ void SoundEngine::LoadAll() {
     // The steps whose sound loaded start afresh with it.
     for (int loop = 0; loop < kLoopCount; ++loop)
         for (int step = 0; step < kStepsPerLoop; ++step)
-            if (IsLoaded(setup_->loop(loop).steps[static_cast<size_t>(step)].sound))
+            if (const int sound = setup_->loop(loop).steps[static_cast<size_t>(step)].sound;
+                IsLoaded(sound)) {
                 ClearVoice(loop, step);
+                stepBuffers_[static_cast<size_t>(VoiceOf(loop, step))].store(
+                    BufferOf(sound), std::memory_order_relaxed);
+            }
 }
 
 int32_t SoundEngine::AssignVoice(int loop, int step, int sound) {
@@ -196,6 +201,8 @@ int32_t SoundEngine::AssignVoice(int loop, int step, int sound) {
     ClearVoice(loop, step);
     if (sound >= soundCount_ || !device_)
         return AudioDevice::DS_OK;
+    stepBuffers_[static_cast<size_t>(VoiceOf(loop, step))].store(BufferOf(sound),
+                                                                 std::memory_order_relaxed);
     return IsLoaded(sound) ? AudioDevice::DS_OK : AudioDevice::DSERR_INVALIDPARAM;
 }
 
@@ -242,9 +249,8 @@ int32_t SoundEngine::StepPan(int loop, int step) const {
     return PanFor(setup_->loop(loop).steps[static_cast<size_t>(step)].pan);
 }
 
-void SoundEngine::Start(
-    int loop, int step, int sound, int pitch, int volume, int pan, GridTime due) {
-    const AudioDevice::BufferId buffer = BufferOf(sound);
+void SoundEngine::Start(int loop, int step, int pitch, int volume, int pan, GridTime due) {
+    const AudioDevice::BufferId buffer = StepBuffer(loop, step);
     if (buffer == 0)
         return;
     AudioDevice::VoiceStart start;
@@ -259,7 +265,7 @@ void SoundEngine::PlayStep(int loop, int step, GridTime due) {
     if (!device_ || setup_ == nullptr || !ValidSlot(loop, step))
         return;
     const Step& s = setup_->loop(loop).steps[static_cast<size_t>(step)];
-    Start(loop, step, s.sound, s.pitch, s.volume, s.pan, due);
+    Start(loop, step, s.pitch, s.volume, s.pan, due);
 }
 
 void SoundEngine::SoundStep(const StepEvent& step, bool heard) {
@@ -268,7 +274,7 @@ void SoundEngine::SoundStep(const StepEvent& step, bool heard) {
     if (step.cutsLast)
         SilenceStep(lastLoop_, lastStep_, step.due);
     if (heard && device_ && setup_ != nullptr && ValidSlot(step.loop, step.step))
-        Start(step.loop, step.step, step.sound, step.pitch, step.volume, step.pan, step.due);
+        Start(step.loop, step.step, step.pitch, step.volume, step.pan, step.due);
     lastLoop_ = static_cast<int16_t>(step.loop);
     lastStep_ = static_cast<int16_t>(step.step);
 }

@@ -118,7 +118,8 @@ public:
     bool IsLoaded(int i) const;
     // The master buffer of sound i (0: none). Any thread.
     AudioDevice::BufferId BufferOf(int i) const;
-    // The buffer the step's sound names, which it plays (0: it is silent). Any thread.
+    // The buffer the step's voice plays (0: it is silent): the one its sound named when
+    // it was last given a voice. Any thread.
     AudioDevice::BufferId StepBuffer(int loop, int step) const;
     // Every sound index a step can name (its sound is a 16-bit value) has a place in the
     // table; a sound further down the list loads but no step can play it.
@@ -127,12 +128,12 @@ public:
     static int VoiceOf(int loop, int step) { return loop * kStepsPerLoop + step; }
 
 private:
-    // Stops what the step's voice plays, at once.
+    // Stops what the step's voice plays, at once, and takes its buffer away.
     void ClearVoice(int loop, int step);
     static bool ValidSlot(int loop, int step);
     // Window thread: releases every master buffer and empties the table.
     void ReleaseBuffers();
-    void Start(int loop, int step, int sound, int pitch, int volume, int pan, GridTime due);
+    void Start(int loop, int step, int pitch, int volume, int pan, GridTime due);
     int32_t VolumeOf(int volume) const;
 
     Setup* setup_ = nullptr;
@@ -147,6 +148,11 @@ private:
     // the window thread, read by the step clock's.
     std::unique_ptr<std::array<std::atomic<AudioDevice::BufferId>, kSoundSlots>> buffers_ =
         std::make_unique<std::array<std::atomic<AudioDevice::BufferId>, kSoundSlots>>();
+    // The master buffer each step's voice plays (0: none), given by AssignVoice and
+    // LoadAll and kept until the step gets another: a step whose sound index changes
+    // without a new voice (a load whose sound folder is not found) plays what it played.
+    // Written on the window thread, read by the step clock's.
+    std::array<std::atomic<AudioDevice::BufferId>, kLoopCount * kStepsPerLoop> stepBuffers_{};
     // The last step whose sound was started. Step-clock thread.
     Relaxed<int16_t> lastLoop_{0};
     Relaxed<int16_t> lastStep_{0};

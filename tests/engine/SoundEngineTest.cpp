@@ -294,18 +294,20 @@ TEST_F(SoundEngineTest, SilenceStepAndSilenceAllStopVoices) {
     EXPECT_FALSE(engine.IsPlaying(1, 7));
 }
 
-TEST_F(SoundEngineTest, ACopiedStepPlaysTheSoundItNamesNow) {
+TEST_F(SoundEngineTest, AStepKeepsItsVoiceUntilItIsGivenAnother) {
     Plain();
     Load({{"dc.wav", test::MonoFile(std::vector<int16_t>(1000, 8192))}});
     const uint32_t old = engine.StepBuffer(0, 0);
-    // Paste, undo and shift copy step values: step 1 names sound 1, which is not loaded.
+    ASSERT_NE(old, 0u);
+    // Step 1 names sound 1, which is not loaded. Copying its values (paste, undo, shift)
+    // changes what the step names, not what its voice plays, until it gets a voice.
     StepAt(0, 0).CopyValues(StepAt(0, 1));
     engine.PlayStep(0, 0, At(0));
-    EXPECT_EQ(Render(200)[2 * 100], 0.0f);
-    engine.AssignVoice(0, 0, 0);
-    EXPECT_EQ(engine.StepBuffer(0, 0), old);
-    engine.PlayStep(0, 0, Now());
     EXPECT_NEAR(Render(200)[2 * 100], 0.25, 1e-6);
+    engine.AssignVoice(0, 0, StepAt(0, 0).sound);
+    EXPECT_EQ(engine.StepBuffer(0, 0), 0u);
+    engine.PlayStep(0, 0, Now());
+    EXPECT_EQ(Render(200)[2 * 100], 0.0f);
 }
 
 TEST_F(SoundEngineTest, AVoiceReplacedWhileItsStepPlaysStops) {
