@@ -18,7 +18,7 @@ constexpr int kMaxStepsPerBlock = 1000;
 } // namespace
 
 OfflineSession::OfflineSession(Setup& setup, Notifier& notifier, Options options)
-    : setup_(setup), options_(options) {
+    : options_(options) {
     if (options_.rate == 0)
         options_.rate = kDefaultRate;
     engine_.Init(&setup, &notifier, [this] {

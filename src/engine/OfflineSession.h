@@ -82,7 +82,6 @@ private:
     VirtualClock& clock() const;
     int64_t FrameTimeNs(int64_t frame) const;
 
-    Setup& setup_;
     Options options_;
     int64_t nowNs_ = 0;
     int64_t frame_ = 0;
