@@ -56,9 +56,9 @@ bool SoundEngine::IsLoaded(int i) const {
 }
 
 AudioDevice::BufferId SoundEngine::BufferOf(int i) const {
-    if (i < 0 || i >= kSoundSlots)
+    if (i < 0 || i >= static_cast<int>(buffers_.size()))
         return 0;
-    return (*buffers_)[static_cast<size_t>(i)].load(std::memory_order_acquire);
+    return buffers_[static_cast<size_t>(i)];
 }
 
 AudioDevice::BufferId SoundEngine::StepBuffer(int loop, int step) const {
@@ -68,13 +68,10 @@ AudioDevice::BufferId SoundEngine::StepBuffer(int loop, int step) const {
 }
 
 void SoundEngine::ReleaseBuffers() {
-    // LoadSound fills no place beyond the list.
-    const int used = std::min(soundCount_, kSoundSlots);
-    for (int i = 0; i < used; ++i) {
-        const AudioDevice::BufferId id =
-            (*buffers_)[static_cast<size_t>(i)].exchange(0, std::memory_order_acq_rel);
+    for (AudioDevice::BufferId& id : buffers_) {
         if (id != 0 && device_)
             device_->ReleaseBuffer(id);
+        id = 0;
     }
 }
 
@@ -108,18 +105,16 @@ void SoundEngine::ReleaseAll() {
 }
 
 bool SoundEngine::LoadSound(const std::string& path, int index) {
-    if (!device_ || index < 0 || index >= soundCount_)
+    if (!device_ || index < 0 || index >= static_cast<int>(buffers_.size()))
         return false;
     WaveReader reader;
     if (reader.Open(path) != 0)
         return false;
     if (reader.StartData() != 0)
         return false;
-    if (index < kSoundSlots) {
-        if (const AudioDevice::BufferId old =
-                (*buffers_)[static_cast<size_t>(index)].exchange(0, std::memory_order_acq_rel);
-            old != 0)
-            device_->ReleaseBuffer(old);
+    if (AudioDevice::BufferId& old = buffers_[static_cast<size_t>(index)]; old != 0) {
+        device_->ReleaseBuffer(old);
+        old = 0;
     }
     const uint64_t dataBytes = reader.dataChunk().size;
     // A data chunk that claims more than the file holds fails as its read would, without
@@ -155,16 +150,14 @@ bool SoundEngine::LoadSound(const std::string& path, int index) {
         device_->ReleaseBuffer(id);
         return refused(handedOver);
     }
-    if (index < kSoundSlots)
-        (*buffers_)[static_cast<size_t>(index)].store(id, std::memory_order_release);
-    else
-        device_->ReleaseBuffer(id); // no step can name it
+    buffers_[static_cast<size_t>(index)] = id;
     return true;
 }
 
 void SoundEngine::LoadAll() {
     ReleaseBuffers();
     soundCount_ = static_cast<int>(setup_->soundNames.size());
+    buffers_.assign(setup_->soundNames.size(), 0);
     if (!device_)
         return;
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "audio/AudioDevice.h"
 #include "engine/SequencerPorts.h"
@@ -121,9 +122,6 @@ public:
     // The buffer the step's voice plays (0: it is silent): the one its sound named when
     // it was last given a voice. Any thread.
     AudioDevice::BufferId StepBuffer(int loop, int step) const;
-    // Every sound index a step can name (its sound is a 16-bit value) has a place in the
-    // table; a sound further down the list loads but no step can play it.
-    static constexpr int kSoundSlots = 1 << 15;
     // The device's voice of a step.
     static int VoiceOf(int loop, int step) { return loop * kStepsPerLoop + step; }
 
@@ -144,10 +142,9 @@ private:
     std::vector<std::shared_ptr<const RunEnds>> formerRunEnds_;
     std::unique_ptr<AudioDevice> device_;
     int soundCount_ = 0;
-    // Master buffer of each sound; 0 where loading failed or beyond the list. Written on
-    // the window thread, read by the step clock's.
-    std::unique_ptr<std::array<std::atomic<AudioDevice::BufferId>, kSoundSlots>> buffers_ =
-        std::make_unique<std::array<std::atomic<AudioDevice::BufferId>, kSoundSlots>>();
+    // Master buffer of each sound of the list; 0 where loading failed. Window thread (or
+    // the thread of an offline session) only: the step clock reads stepBuffers_.
+    std::vector<AudioDevice::BufferId> buffers_;
     // The master buffer each step's voice plays (0: none), given by AssignVoice and
     // LoadAll and kept until the step gets another: a step whose sound index changes
     // without a new voice (a load whose sound folder is not found) plays what it played.
