@@ -180,8 +180,32 @@ int32_t
 AudioDevice::Trigger(Lane lane, int voice, BufferId buffer, const VoiceStart& start, GridTime at) {
     if (voice < 0 || voice >= AudioMixer::kMaxVoices || !IsBuffer(buffer))
         return DSERR_INVALIDPARAM;
+    return SendTrigger(lane, voice, buffer, start, at, MixerCommand::kNoStep);
+}
+
+void AudioDevice::StepOn(int voice, BufferId buffer, const VoiceStart& start, GridTime at,
+                         bool cutsLast) {
+    if (voice < 0 || voice >= AudioMixer::kMaxVoices)
+        return;
+    const MixerCommand::StepRole role =
+        cutsLast ? MixerCommand::kStepCutsLast : MixerCommand::kStep;
+    if (IsBuffer(buffer)) {
+        SendTrigger(AudioMixer::kStepClockLane, voice, buffer, start, at, role);
+        return;
+    }
+    MixerCommand c;
+    c.kind = MixerCommand::kStepSilent;
+    c.step = role;
+    c.voice = static_cast<uint16_t>(voice);
+    c.at = at;
+    Send(AudioMixer::kStepClockLane, c);
+}
+
+int32_t AudioDevice::SendTrigger(Lane lane, int voice, BufferId buffer, const VoiceStart& start,
+                                 GridTime at, MixerCommand::StepRole role) {
     MixerCommand c;
     c.kind = MixerCommand::kTrigger;
+    c.step = role;
     c.voice = static_cast<uint16_t>(voice);
     c.sound = static_cast<uint16_t>((buffer & kSlotMask) - 1);
     c.generation = buffer;

@@ -83,6 +83,10 @@ public:
     // (DSERR_INVALIDPARAM) for a released buffer or a voice out of range; DSERR_ALLOCATED
     // when the lane is full.
     int32_t Trigger(Lane lane, int voice, BufferId buffer, const VoiceStart& start, GridTime at);
+    // Step-clock lane: a step that is on, on voice `voice`. It plays `buffer` as Trigger
+    // does; with no such buffer (0, or released) it only counts as the step started last,
+    // which the mixer cuts at the next step that says so (see MixerCommand::StepRole).
+    void StepOn(int voice, BufferId buffer, const VoiceStart& start, GridTime at, bool cutsLast);
     void StopVoice(Lane lane, int voice, GridTime at);
     // Window thread, at once: one voice's volume; every voice stops; the commands of a run
     // of the step clock (and of the runs before it) that are still waiting for their
@@ -145,6 +149,8 @@ private:
 
     Master* FindMaster(BufferId buffer);
     bool Send(Lane lane, const MixerCommand& command);
+    int32_t SendTrigger(Lane lane, int voice, BufferId buffer, const VoiceStart& start, GridTime at,
+                        MixerCommand::StepRole role);
     // Sends the removal of the master's samples and retires them.
     void Retire(size_t slot, Master& m);
 

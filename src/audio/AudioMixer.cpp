@@ -315,6 +315,21 @@ void AudioMixer::Drain(Lane lane, int64_t blockStart, bool settled, size_t most)
     auto& queue = lanes_[static_cast<size_t>(lane)];
     MixerCommand command;
     for (size_t taken = 0; taken < most && queue.Pop(command); ++taken) {
+        if (command.step != MixerCommand::kNoStep && command.voice < kMaxVoices) {
+            // The cut is decided in the order the steps were sent, not by what still
+            // sounds when their frame comes, so a step of a run that ends before its
+            // frame still counts as the last started.
+            if (command.step == MixerCommand::kStepCutsLast) {
+                MixerCommand stop;
+                stop.kind = MixerCommand::kStop;
+                stop.voice = lastStarted_;
+                stop.at = command.at;
+                Schedule(stop, blockStart, settled);
+            }
+            lastStarted_ = command.voice;
+            if (command.kind == MixerCommand::kStepSilent)
+                continue;
+        }
         switch (command.kind) {
         case MixerCommand::kAddSound:
         case MixerCommand::kRemoveSound:
@@ -417,20 +432,22 @@ void AudioMixer::PlaceWaiting(int64_t blockStart) {
 bool AudioMixer::OfEndedRun(const MixerCommand& command) const {
     if (!IsGridCommand(command))
         return false;
-    if (RunEnds::Covers(lastEndedRun_, command.at.run))
-        return true;
     const RunEnds* ends = followedEnds_.load(std::memory_order_acquire);
     return ends != nullptr && ends->Ended(command.at.run);
 }
 
 void AudioMixer::EndRun(uint32_t run) {
-    // Runs are numbered up: a stop ends its run and every earlier one.
-    if (run != 0 && !RunEnds::Covers(lastEndedRun_, run))
-        lastEndedRun_ = run;
+    // Runs are numbered up: a stop ends its run and every earlier one. The mixer keeps no
+    // mark of its own: a command of `run` that comes after this one is dropped by the
+    // step clock's RunEnds, which ended the run before it sent the stop.
+    const auto ended = [this, run](uint32_t r) {
+        const RunEnds* ends = followedEnds_.load(std::memory_order_acquire);
+        return RunEnds::Covers(run, r) || (ends != nullptr && ends->Ended(r));
+    };
     int kept = 0;
     for (int i = 0; i < pendingCount_; ++i) {
         const Timed& t = pending_[static_cast<size_t>(i)];
-        if (OfEndedRun(t.command))
+        if (IsGridCommand(t.command) && ended(t.command.at.run))
             Dropped(t.command);
         else
             pending_[static_cast<size_t>(kept++)] = t;
@@ -440,10 +457,10 @@ void AudioMixer::EndRun(uint32_t run) {
     // their own moments until it is placed.
     const RunOrigin& latest =
         runs_[static_cast<size_t>((nextRun_ + kRunOrigins - 1) % kRunOrigins)];
-    if (latest.run != 0 && RunEnds::Covers(lastEndedRun_, latest.run))
+    if (latest.run != 0 && ended(latest.run))
         runStreamAt_ = std::numeric_limits<double>::quiet_NaN();
     for (RunOrigin& r : runs_)
-        if (RunEnds::Covers(lastEndedRun_, r.run))
+        if (r.run != 0 && ended(r.run))
             r = RunOrigin{};
 }
 

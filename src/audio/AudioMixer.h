@@ -42,10 +42,13 @@ class SoundData;
 //
 // Ends. A command on the grid of a run that has ended never sounds: the mixer asks the
 // step clock's RunEnds (see FollowRunEnds) each time it places such a command and again
-// when its frame comes, and it also remembers the last run a kEndRun command ended. So a
+// when its frame comes; a kEndRun command drops at once what waits for its frame. So a
 // step that the step clock sent just before a stop, and that the mixer reads only after
 // the stop (the lanes are read one after the other), is dropped and does not start its
 // run again.
+//
+// Steps. The step clock's triggers say whether they cut the sound of the step started
+// before them (see MixerCommand::StepRole): the mixer alone knows which voice that is.
 class AudioMixer {
 public:
     enum Lane : int {
@@ -294,8 +297,8 @@ private:
     int pendingCount_ = 0;
     std::array<RunOrigin, kRunOrigins> runs_{};
     int nextRun_ = 0;
-    // The last run a kEndRun command ended (it and the runs before it are over).
-    uint32_t lastEndedRun_ = 0;
+    // The voice of the step started last (see MixerCommand::StepRole).
+    uint16_t lastStarted_ = 0;
     int64_t rendered_ = 0;
     // The first frame after the last one in which something sounded.
     int64_t quietFrom_ = 0;

@@ -14,14 +14,24 @@ struct MixerCommand {
     enum Kind : uint8_t {
         kAddSound,    // sound slot `sound` plays `data` from now on (applied when received)
         kRemoveSound, // the slot's voices stop and it lets go of its data (when received)
-        kEndRun,      // run `at.run` and those before it end: their commands never sound
+        kEndRun,      // run `at.run` and those before it have ended: what waits of them goes
         kTrigger,     // voice `voice` restarts sound `sound` at `hz`, `volume` and `pan`
         kStop,        // voice `voice` stops
         kSetVolume,   // voice `voice` takes `volume`
         kStopAll,     // every voice stops
+        kStepSilent,  // a step that is on but starts no sound (see `step`)
+    };
+    // What a command from the step clock says about the voice started last: a step that
+    // is on (kTrigger or kStepSilent) is the last started from its frame on, and one that
+    // cuts stops the voice started before it first, on the same frame.
+    enum StepRole : uint8_t {
+        kNoStep,      // not a step: the last started voice stays as it is
+        kStep,        // a step that lets the sound before it ring on
+        kStepCutsLast // a step that stops the sound started before it
     };
 
     Kind kind = kTrigger;
+    StepRole step = kNoStep;
     uint16_t voice = 0;
     uint16_t sound = 0;
     // The sound's generation: a trigger for an older sound of the same slot is dropped.

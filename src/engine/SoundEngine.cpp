@@ -242,34 +242,34 @@ int32_t SoundEngine::StepPan(int loop, int step) const {
     return PanFor(setup_->loop(loop).steps[static_cast<size_t>(step)].pan);
 }
 
-void SoundEngine::Start(int loop, int step, int pitch, int volume, int pan, GridTime due) {
-    const AudioDevice::BufferId buffer = StepBuffer(loop, step);
-    if (buffer == 0)
-        return;
+AudioDevice::VoiceStart SoundEngine::StartOf(int step, int pitch, int volume, int pan) const {
     AudioDevice::VoiceStart start;
     // The step's index within its loop is the fine value.
     start.hz = StepFrequency(pitch, step);
     start.volume = VolumeOf(volume);
     start.pan = PanFor(pan);
-    device_->Trigger(AudioMixer::kStepClockLane, VoiceOf(loop, step), buffer, start, due);
+    return start;
 }
 
 void SoundEngine::PlayStep(int loop, int step, GridTime due) {
     if (!device_ || setup_ == nullptr || !ValidSlot(loop, step))
         return;
+    const AudioDevice::BufferId buffer = StepBuffer(loop, step);
+    if (buffer == 0)
+        return;
     const Step& s = setup_->loop(loop).steps[static_cast<size_t>(step)];
-    Start(loop, step, s.pitch, s.volume, s.pan, due);
+    device_->Trigger(AudioMixer::kStepClockLane, VoiceOf(loop, step), buffer,
+                     StartOf(step, s.pitch, s.volume, s.pan), due);
 }
 
 void SoundEngine::SoundStep(const StepEvent& step, bool heard) {
-    if (!step.on)
+    if (!step.on || !device_ || setup_ == nullptr || !ValidSlot(step.loop, step.step))
         return;
-    if (step.cutsLast)
-        SilenceStep(lastLoop_, lastStep_, step.due);
-    if (heard && device_ && setup_ != nullptr && ValidSlot(step.loop, step.step))
-        Start(step.loop, step.step, step.pitch, step.volume, step.pan, step.due);
-    lastLoop_ = static_cast<int16_t>(step.loop);
-    lastStep_ = static_cast<int16_t>(step.step);
+    // A step that is not heard (another sound plays solo) still cuts and is cut.
+    const AudioDevice::BufferId buffer = heard ? StepBuffer(step.loop, step.step) : 0;
+    device_->StepOn(VoiceOf(step.loop, step.step), buffer,
+                    StartOf(step.step, step.pitch, step.volume, step.pan), step.due,
+                    step.cutsLast);
 }
 
 void SoundEngine::TakeStep(const StepEvent& step) {

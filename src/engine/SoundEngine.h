@@ -11,7 +11,6 @@
 #include "audio/AudioDevice.h"
 #include "engine/SequencerPorts.h"
 #include "model/Loop.h"
-#include "model/Relaxed.h"
 
 namespace mb {
 
@@ -89,7 +88,8 @@ public:
 
     // Step-clock thread. TakeStep's sound commands, without telling the device the step
     // is whole: a step that is on cuts the sound last started (with cutsLast) and, when
-    // `heard`, starts its own; either way it is the last started from then on.
+    // `heard`, starts its own; either way it is the last started from then on (the mixer
+    // keeps which voice that is).
     void SoundStep(const StepEvent& step, bool heard);
     // Step-clock thread: the step's sound as its values stand now, at `due`; its voice
     // stops at `due`.
@@ -131,7 +131,7 @@ private:
     static bool ValidSlot(int loop, int step);
     // Window thread: releases every master buffer and empties the table.
     void ReleaseBuffers();
-    void Start(int loop, int step, int pitch, int volume, int pan, GridTime due);
+    AudioDevice::VoiceStart StartOf(int step, int pitch, int volume, int pan) const;
     int32_t VolumeOf(int volume) const;
 
     Setup* setup_ = nullptr;
@@ -150,9 +150,6 @@ private:
     // without a new voice (a load whose sound folder is not found) plays what it played.
     // Written on the window thread, read by the step clock's.
     std::array<std::atomic<AudioDevice::BufferId>, kLoopCount * kStepsPerLoop> stepBuffers_{};
-    // The last step whose sound was started. Step-clock thread.
-    Relaxed<int16_t> lastLoop_{0};
-    Relaxed<int16_t> lastStep_{0};
     std::array<double, kMaxPitch - kMinPitch + 1> noteFrequency_{};
 };
 

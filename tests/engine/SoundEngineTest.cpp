@@ -247,26 +247,28 @@ TEST_F(SoundEngineTest, TakenStepsCutTheLastSoundUnlessPolyphonic) {
     for (int s = 0; s < 2; ++s)
         for (int l = 0; l < 2; ++l)
             engine.AssignVoice(l, s, 0);
-    for (const bool cuts : {true, false}) {
+    bool cuts = true;
+    const auto take = [&](int loop, int step, bool on, double frame) {
+        StepEvent e;
+        e.loop = loop;
+        e.step = step;
+        e.on = on;
+        e.volume = 127;
+        e.pan = 64;
+        e.cutsLast = cuts;
+        e.due = At(frame);
+        engine.TakeStep(e);
+    };
+    const float one = 4096 / 32768.0f;
+    for (const bool c : {true, false}) {
+        cuts = c;
         SCOPED_TRACE(cuts);
-        const auto take = [&](int loop, int step, bool on, double frame) {
-            StepEvent e;
-            e.loop = loop;
-            e.step = step;
-            e.on = on;
-            e.volume = 127;
-            e.pan = 64;
-            e.cutsLast = cuts;
-            e.due = At(frame);
-            engine.TakeStep(e);
-        };
         const double start = static_cast<double>(rendered);
         take(0, 0, true, start + 100);
         take(0, 1, true, start + 200);
         take(1, 0, false, start + 300);
         take(1, 1, true, start + 400);
         const auto out = Render(500);
-        const float one = 4096 / 32768.0f;
         EXPECT_NEAR(out[2 * 150], one, 1e-5);
         EXPECT_NEAR(out[2 * 250], cuts ? one : 2 * one, 1e-5) << "cut at the next step's time";
         EXPECT_NEAR(out[2 * 350], cuts ? one : 2 * one, 1e-5) << "an off step cuts nothing";
@@ -274,6 +276,16 @@ TEST_F(SoundEngineTest, TakenStepsCutTheLastSoundUnlessPolyphonic) {
         engine.SilenceAll();
         Render(100);
     }
+    // A step that is on but has no sound (step 5 names none loaded) cuts the one before it,
+    // and is the one the next step cuts.
+    cuts = true;
+    const double start = static_cast<double>(rendered);
+    take(0, 0, true, start + 100);
+    take(0, 5, true, start + 200);
+    take(0, 1, true, start + 300);
+    const auto out = Render(400);
+    EXPECT_EQ(out[2 * 250], 0.0f);
+    EXPECT_NEAR(out[2 * 350], one, 1e-5);
 }
 
 TEST_F(SoundEngineTest, SilenceStepAndSilenceAllStopVoices) {
