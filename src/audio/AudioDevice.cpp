@@ -183,8 +183,8 @@ AudioDevice::Trigger(Lane lane, int voice, BufferId buffer, const VoiceStart& st
     return SendTrigger(lane, voice, buffer, start, at, MixerCommand::kNoStep);
 }
 
-void AudioDevice::StepOn(int voice, BufferId buffer, const VoiceStart& start, GridTime at,
-                         bool cutsLast) {
+void AudioDevice::StepOn(
+    int voice, BufferId buffer, const VoiceStart& start, GridTime at, bool cutsLast) {
     if (voice < 0 || voice >= AudioMixer::kMaxVoices)
         return;
     const MixerCommand::StepRole role =
@@ -201,8 +201,12 @@ void AudioDevice::StepOn(int voice, BufferId buffer, const VoiceStart& start, Gr
     Send(AudioMixer::kStepClockLane, c);
 }
 
-int32_t AudioDevice::SendTrigger(Lane lane, int voice, BufferId buffer, const VoiceStart& start,
-                                 GridTime at, MixerCommand::StepRole role) {
+int32_t AudioDevice::SendTrigger(Lane lane,
+                                 int voice,
+                                 BufferId buffer,
+                                 const VoiceStart& start,
+                                 GridTime at,
+                                 MixerCommand::StepRole role) {
     MixerCommand c;
     c.kind = MixerCommand::kTrigger;
     c.step = role;

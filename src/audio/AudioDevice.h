@@ -149,7 +149,11 @@ private:
 
     Master* FindMaster(BufferId buffer);
     bool Send(Lane lane, const MixerCommand& command);
-    int32_t SendTrigger(Lane lane, int voice, BufferId buffer, const VoiceStart& start, GridTime at,
+    int32_t SendTrigger(Lane lane,
+                        int voice,
+                        BufferId buffer,
+                        const VoiceStart& start,
+                        GridTime at,
                         MixerCommand::StepRole role);
     // Sends the removal of the master's samples and retires them.
     void Retire(size_t slot, Master& m);

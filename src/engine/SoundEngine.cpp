@@ -268,8 +268,7 @@ void SoundEngine::SoundStep(const StepEvent& step, bool heard) {
     // A step that is not heard (another sound plays solo) still cuts and is cut.
     const AudioDevice::BufferId buffer = heard ? StepBuffer(step.loop, step.step) : 0;
     device_->StepOn(VoiceOf(step.loop, step.step), buffer,
-                    StartOf(step.step, step.pitch, step.volume, step.pan), step.due,
-                    step.cutsLast);
+                    StartOf(step.step, step.pitch, step.volume, step.pan), step.due, step.cutsLast);
 }
 
 void SoundEngine::TakeStep(const StepEvent& step) {
