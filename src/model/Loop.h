@@ -30,6 +30,9 @@ public:
     Relaxed<int16_t> nextLoop{0};
     // Passes of this loop before the chain moves on; 0 acts as 1.
     Relaxed<int16_t> repeatCount{1};
+    // Swing in percent, kStraightSwing (50) to kMaxSwing (75): every second step sounds
+    // (2 swing / 100 - 1) periods late.
+    Relaxed<int16_t> swing{50};
 };
 
 } // namespace mb

@@ -77,8 +77,16 @@ public:
     Relaxed<int16_t> passCount{0};
     // Master volume 0 to 100 (slider M).
     Relaxed<int16_t> masterVolume{80};
-    // Value of slider E; stored and restored by Undo, not used by playback.
-    int16_t eValue = 0;
+    // Value of slider E; stored and restored by Undo; played as eDial says.
+    Relaxed<int16_t> eValue{0};
+    // What the steps' D values and the E value play (DDial, EDial).
+    Relaxed<int16_t> dDial{0};
+    Relaxed<int16_t> eDial{0};
+    // Where the chance outcomes of a run come from.
+    Relaxed<uint32_t> seed{0};
+    // Chunks of a setup file's groove trailer that this version does not know, as read
+    // (tag, length and content), written back unchanged on save.
+    std::vector<std::vector<uint8_t>> keptChunks;
     std::string soundFolderTitle;
     std::string soundFolder;
     uint8_t quickFade = 0;

@@ -77,6 +77,10 @@ public:
     void ReadValues(ByteReader& in);
 
     static constexpr int kRecordBytes = 2 * kStepValueCount;
+
+    // When the step plays, as a StepCondition code (0: always). Not one of the six values:
+    // it is stored in the setup file's groove trailer and after the clipboard record.
+    Relaxed<int16_t> condition{0};
 };
 
 } // namespace mb
