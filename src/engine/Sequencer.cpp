@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/PrecisionTimer.h"
+#include "model/Groove.h"
 #include "model/Setup.h"
 
 namespace mb {
@@ -134,6 +135,11 @@ void Sequencer::StartRun(int64_t originNs, bool onSession, bool stepNow) {
     stepNumber_ = stepNow ? 1 : 0;
     firstStepPending_ = stepNow ? 0 : 1;
     onSession_ = onSession ? 1 : 0;
+    runStep_ = 0;
+    groove_.Reset();
+    loopEntriesSeen_ = loopEntries_.load(std::memory_order_acquire);
+    // Passes are counted from the run's first step.
+    s.passCount = 0;
     run_ = run_ + 1;
     originNs_ = originNs;
     running_ = 1;
@@ -257,7 +263,8 @@ int64_t Sequencer::Tick() {
     // the run is behind its moments). Before its first step the run has no place yet:
     // what the output says is of the run before, and a step is never taken late for it.
     const int64_t ahead =
-        first ? std::max<int64_t>(sound_->SendAheadNs(), 0) : sound_->SendAheadNs();
+        (first ? std::max<int64_t>(sound_->SendAheadNs(), 0) : sound_->SendAheadNs()) +
+        GrooveEarlyNs();
     const int64_t lastNs = DueNs(lastDueMs_);
     // The first step keeps its moment whatever the tempo does before it.
     int64_t sessionDueNs = 0;
@@ -286,6 +293,7 @@ int64_t Sequencer::Tick() {
         }
         if (behind > kMaxCatchUpSteps) {
             stepNumber_ += behind;
+            runStep_ += behind;
             droppedSteps_.fetch_add(static_cast<uint64_t>(behind), std::memory_order_relaxed);
             if (onSession) {
                 dueNs = SessionDueNs(stepNumber_, lastNs, dueNs + behind * spacingNs);
@@ -342,8 +350,24 @@ void Sequencer::StepAction(GridTime due) {
     }
     const Loop& loop = s.loop(loopIndex);
 
+    const uint32_t entries = loopEntries_.load(std::memory_order_acquire);
+    if (entries != loopEntriesSeen_) {
+        loopEntriesSeen_ = entries;
+        groove_.LoopEntered();
+    }
+    // The chain moves on after this pass (the test at the end of a pass, below).
+    const int passAfter = index == 0 ? s.passCount + 1 : int{s.passCount};
+    StepEvent event = MakeEvent(loopIndex, index, due);
+    const StepGroove::Outcome groove = groove_.Take(s, loopIndex, index, runStep_, event.periodMs,
+                                                    !(passAfter < loop.repeatCount));
+    runStep_ = runStep_ + 1;
+    event.on = groove.plays;
+    event.pitch = groove.pitch;
+    event.shiftMs = groove.shiftMs;
+    event.hits = groove.hits;
+    event.spacingMs = groove.spacingMs;
+
     // The sound first, then the MIDI output, then the window once the news is out.
-    const StepEvent event = MakeEvent(loopIndex, index, due);
     sound_->TakeStep(event);
     if (midi_ != nullptr)
         midi_->TakeStep(event);
@@ -396,6 +420,13 @@ StepEvent Sequencer::MakeEvent(int loop, int index, GridTime due) const {
     return event;
 }
 
+int64_t Sequencer::GrooveEarlyNs() const {
+    // D on Delay moves a step up to half a period early.
+    if (static_cast<DDial>(static_cast<int16_t>(setup_->dDial)) != DDial::kDelay)
+        return 0;
+    return PeriodNs() / 2;
+}
+
 void Sequencer::TempoChanged() {
     newPeriod_ = PeriodFromTempo(setup_->bpm);
     // The followers hear of the change before a step can carry its number.
@@ -415,8 +446,10 @@ void Sequencer::LoopSelected(int n) {
     if (keys_ != nullptr && keys_->IsCtrlDown())
         return; // the new selection waits for the next start
     Setup& s = *setup_;
-    if (s.selectedLoop != s.currentLoop)
+    if (s.selectedLoop != s.currentLoop) {
         s.passCount = 0;
+        loopEntries_.fetch_add(1, std::memory_order_release);
+    }
     s.currentLoop = static_cast<int16_t>(ValidLoop(s.selectedLoop));
     // A pass of the old loop whose news has not been taken in yet marks it no more.
     loopStartsSeen_ = loopStarts_.load(std::memory_order_seq_cst);
@@ -429,6 +462,7 @@ void Sequencer::JumpToLoop(int n) {
     Setup& s = *setup_;
     s.currentLoop = static_cast<int16_t>(n);
     s.passCount = 0;
+    loopEntries_.fetch_add(1, std::memory_order_release);
     panel_->SetPlayingLoop(n);
 }
 

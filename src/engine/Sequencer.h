@@ -7,6 +7,7 @@
 
 #include "engine/SequencerPorts.h"
 #include "engine/StepClock.h"
+#include "engine/StepGroove.h"
 #include "model/Relaxed.h"
 
 namespace mb {
@@ -147,6 +148,9 @@ private:
     void StepAction(GridTime due);
     // Step-clock thread (window thread at a start): the event of step `index` of `loop`.
     StepEvent MakeEvent(int loop, int index, GridTime due) const;
+    // Step-clock thread: how long before its place a step is taken beyond the output's
+    // own lead, so that a step the groove moves earlier is still sent in time.
+    int64_t GrooveEarlyNs() const;
     // Window thread: `steps` more steps were taken.
     void StepLight(uint32_t steps);
     // Window thread: the news published so far counts as taken in.
@@ -181,6 +185,15 @@ private:
     // Offset of the last step taken, in milliseconds after the origin.
     Relaxed<double> lastDueMs_{0.0};
     std::atomic<uint64_t> droppedSteps_{0};
+    // The number on the run's grid of the next step taken (0: the run's first), counting
+    // the steps dropped when the clock fell behind: chance outcomes follow it.
+    Relaxed<int64_t> runStep_{0};
+    // Step-clock thread (window thread at a start): the groove's passes and outcomes.
+    StepGroove groove_;
+    // Loop jumps and selections while playing, counted on the window thread; the step
+    // clock tells the groove of those it has not seen.
+    std::atomic<uint32_t> loopEntries_{0};
+    uint32_t loopEntriesSeen_ = 0;
     std::unique_ptr<StepClock> timer_;
 
     Setup* setup_ = nullptr;

@@ -50,7 +50,7 @@ public:
 struct StepEvent {
     int loop = 0;
     int step = 0;
-    // The step's stored values when it was taken.
+    // The step's stored values when it was taken, as the groove plays them.
     bool on = false;
     int sound = 0;
     int pitch = 0;
@@ -58,6 +58,12 @@ struct StepEvent {
     int pan = 0;
     // The setup is not polyphonic: a step that is on cuts the sound last started.
     bool cutsLast = false;
+    // What the groove made of the step (see StepGroove): `on` says whether it plays and
+    // `pitch` is the pitch it plays at; it sounds shiftMs after its place on the grid,
+    // `hits` times, spacingMs apart. The grid itself (`due`, the MIDI clock) does not move.
+    double shiftMs = 0.0;
+    int hits = 1;
+    double spacingMs = 0.0;
     // The step's place on the grid of its run (origin + k x period, not the moment its
     // callback noticed it); due.run is the run.
     GridTime due;

@@ -267,8 +267,16 @@ void SoundEngine::SoundStep(const StepEvent& step, bool heard) {
         return;
     // A step that is not heard (another sound plays solo) still cuts and is cut.
     const AudioDevice::BufferId buffer = heard ? StepBuffer(step.loop, step.step) : 0;
-    device_->StepOn(VoiceOf(step.loop, step.step), buffer,
-                    StartOf(step.step, step.pitch, step.volume, step.pan), step.due, step.cutsLast);
+    const AudioDevice::VoiceStart start = StartOf(step.step, step.pitch, step.volume, step.pan);
+    // The groove moves the step from its place (rounded to a frame once, with the place)
+    // and may repeat it within the step: each hit restarts the step's voice, and only the
+    // first cuts the sound before it.
+    GridTime at = step.due;
+    for (int hit = 0; hit < std::max(step.hits, 1); ++hit) {
+        at.offsetMs = step.due.offsetMs + step.shiftMs + hit * step.spacingMs;
+        device_->StepOn(VoiceOf(step.loop, step.step), buffer, start, at,
+                        step.cutsLast && hit == 0);
+    }
 }
 
 void SoundEngine::TakeStep(const StepEvent& step) {

@@ -7,8 +7,8 @@ namespace mb {
 
 namespace {
 
-constexpr std::array<const char*, 7> kNamedConditions = {
-    "always", "first", "!first", "last", "!last", "previous", "!previous"};
+constexpr std::array<const char*, 7> kNamedConditions = {"always", "first",    "!first",   "last",
+                                                         "!last",  "previous", "!previous"};
 constexpr std::array<const char*, kDDialCount> kDDialTexts = {"nothing", "chance", "delay",
                                                               "repeats"};
 constexpr std::array<const char*, kEDialCount> kEDialTexts = {"nothing", "transpose"};

@@ -41,11 +41,11 @@ inline constexpr int kNeutralD = 64;
 struct StepCondition {
     enum Kind : int16_t {
         kAlways = 0,
-        kFirst = 1,       // the loop's first pass since Play or since it was entered
+        kFirst = 1, // the loop's first pass since Play or since it was entered
         kNotFirst = 2,
-        kLast = 3,        // the last repeat before the chain moves on
+        kLast = 3, // the last repeat before the chain moves on
         kNotLast = 4,
-        kPrevious = 5,    // the nearest earlier conditional step in this loop played
+        kPrevious = 5, // the nearest earlier conditional step in this loop played
         kNotPrevious = 6,
         kRatio = 7,
     };
