@@ -1,6 +1,9 @@
 #include "model/MeasureEdits.h"
 
+#include "model/Groove.h"
+
 #include <algorithm>
+#include <array>
 #include <utility>
 
 namespace mb {
@@ -36,6 +39,10 @@ void TakeUndoSnapshot(Setup& setup) {
     setup.undoMasterVolume = setup.masterVolume;
     setup.undoEValue = setup.eValue;
     setup.undoMuted = setup.muted;
+    for (int i = 0; i < kLoopCount; ++i)
+        setup.undoSwing[static_cast<size_t>(i)] = setup.loop(i).swing;
+    setup.undoDDial = setup.dDial;
+    setup.undoEDial = setup.eDial;
     setup.undoLoop = setup.selectedLoop;
     setup.modified = 1;
 }
@@ -68,6 +75,17 @@ bool ExchangeWithUndo(Setup& setup) {
     setup.undoMasterVolume = masterVolume;
     setup.undoEValue = eValue;
     setup.undoMuted = muted;
+    for (int i = 0; i < kLoopCount; ++i) {
+        const int16_t swing = setup.loop(i).swing;
+        setup.loop(i).swing = setup.undoSwing[static_cast<size_t>(i)];
+        setup.undoSwing[static_cast<size_t>(i)] = swing;
+    }
+    const int16_t dDial = setup.dDial;
+    const int16_t eDial = setup.eDial;
+    setup.dDial = setup.undoDDial;
+    setup.eDial = setup.undoEDial;
+    setup.undoDDial = dDial;
+    setup.undoEDial = eDial;
     return exchanged;
 }
 
@@ -103,6 +121,8 @@ void RandomizeSteps(Setup& setup, int soundCount, const RandomSource& random) {
 std::vector<uint8_t> EncodeMeasure(const Loop& loop) {
     ByteWriter out;
     loop.WriteValues(out);
+    for (const Step& step : loop.steps)
+        out.I16(step.condition);
     return out.Take();
 }
 
@@ -111,6 +131,19 @@ bool DecodeMeasure(std::span<const uint8_t> block, Loop& loop) {
         return false;
     ByteReader in(block.first(Loop::kRecordBytes));
     loop.ReadValues(in);
+    // The conditions follow when the block is whole; a block without them (or with any
+    // that is not a condition) pastes steps that always play.
+    const std::span<const uint8_t> rest = block.subspan(Loop::kRecordBytes);
+    std::array<int16_t, kStepsPerLoop> conditions{};
+    if (rest.size() >= conditions.size() * 2) {
+        ByteReader tail(rest.first(conditions.size() * 2));
+        for (int16_t& c : conditions)
+            c = tail.I16();
+        if (!std::all_of(conditions.begin(), conditions.end(), StepCondition::ValidCode))
+            conditions.fill(0);
+    }
+    for (size_t i = 0; i < conditions.size(); ++i)
+        loop.steps[i].condition = conditions[i];
     return true;
 }
 

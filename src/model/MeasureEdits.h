@@ -20,8 +20,8 @@ void CopySteps(Loop& to, const Loop& from);
 void FillStagingLoops(Setup& setup);
 
 // Copies the selected loop's steps into the undo buffer, remembers the tempo, master
-// volume, E value and mute flag, points undoLoop at the selected loop and marks the
-// setup modified.
+// volume, E value, mute flag, every loop's swing and the dials' functions, points
+// undoLoop at the selected loop and marks the setup modified.
 void TakeUndoSnapshot(Setup& setup);
 
 // One level of undo, so a second call undoes the first: when undoLoop is the selected
@@ -41,10 +41,12 @@ using RandomSource = std::function<int()>;
 // loop, drawn in that order per step; r(0) is 0 without a draw. `on` is kept.
 void RandomizeSteps(Setup& setup, int soundCount, const RandomSource& random);
 
-// The clipboard block of a measure: sixteen 12-byte step records (192 bytes).
+// The clipboard block of a measure: sixteen 12-byte step records (192 bytes), then the
+// sixteen steps' conditions (16-bit codes), which readers of the 192 bytes ignore.
 std::vector<uint8_t> EncodeMeasure(const Loop& loop);
-// Reads the first 192 bytes of a clipboard block into loop's steps. Returns false and
-// changes nothing when the block is shorter.
+// Reads the first 192 bytes of a clipboard block into loop's steps, and the conditions
+// after them (Always where the block has none). Returns false and changes nothing when
+// the block is shorter than 192 bytes.
 bool DecodeMeasure(std::span<const uint8_t> block, Loop& loop);
 
 } // namespace mb

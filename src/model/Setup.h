@@ -71,6 +71,9 @@ public:
     int32_t undoEValue = 0;
     int32_t undoMuted = 0;
     double undoBpm = kDefaultBpm;
+    std::array<int16_t, kLoopCount> undoSwing{50, 50, 50, 50, 50, 50, 50, 50};
+    int16_t undoDDial = 0;
+    int16_t undoEDial = 0;
     // Unsaved changes exist.
     uint8_t modified = 0;
     // Passes of currentLoop begun since it became current.

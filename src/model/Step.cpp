@@ -28,6 +28,7 @@ void Step::CopyValues(const Step& other) {
     VisitStepValues(
         [](const StepField&, Relaxed<int16_t>& to, const Relaxed<int16_t>& from) { to = from; },
         *this, other);
+    condition = other.condition;
 }
 
 void Step::WriteValues(ByteWriter& out) const {

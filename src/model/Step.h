@@ -68,7 +68,7 @@ public:
     // Code 10 stores 1 for any non-zero v; codes 20 to 60 store v truncated to 16 bits;
     // any other code does nothing.
     void SetParam(int code, int v);
-    // Copies the six values; nothing when other is this step.
+    // Copies the six values and the condition; nothing when other is this step.
     void CopyValues(const Step& other);
 
     // The stored values as little-endian 16-bit values in VisitStepValues order (on,

@@ -181,7 +181,8 @@ TEST_F(EditingTest, CopyInLoopFivePasteInLoopTwoKeepsTheChain) {
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     ASSERT_NE(data, nullptr);
     ASSERT_TRUE(data->hasFormat(SetupController::kMeasureMimeType));
-    EXPECT_EQ(data->data(SetupController::kMeasureMimeType).size(), 192);
+    // The 192 bytes of the steps, then their conditions.
+    EXPECT_EQ(data->data(SetupController::kMeasureMimeType).size(), 192 + 32);
 
     ClickLoop(1);
     Key(Qt::Key_V, Qt::ControlModifier);

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "model/Groove.h"
 #include "model/MeasureEdits.h"
 
 namespace mb {
@@ -28,8 +29,11 @@ TEST(MeasureEdits, TwoUndosReturnStepsAndGlobalsToWhereTheyWere) {
     EXPECT_EQ(setup.undoLoop, 2);
     EXPECT_EQ(setup.modified, 1);
 
-    // The edit after the snapshot.
+    // The edit after the snapshot, groove included (the swing of a loop not selected too).
     setup.loop(2).steps[3].volume = 120;
+    setup.loop(2).steps[3].condition = StepCondition{StepCondition::kLast}.Code();
+    setup.loop(6).swing = 66;
+    setup.dDial = static_cast<int16_t>(DDial::kRepeats);
     setup.bpm = 90.0;
     setup.masterVolume = 30;
     setup.eValue = 7;
@@ -37,6 +41,9 @@ TEST(MeasureEdits, TwoUndosReturnStepsAndGlobalsToWhereTheyWere) {
 
     EXPECT_TRUE(ExchangeWithUndo(setup));
     EXPECT_EQ(setup.loop(2).steps[3].volume, 50);
+    EXPECT_EQ(setup.loop(2).steps[3].condition, 0);
+    EXPECT_EQ(setup.loop(6).swing, 50);
+    EXPECT_EQ(setup.dDial, 0);
     EXPECT_EQ(setup.bpm, 126.0);
     EXPECT_EQ(setup.masterVolume, 80);
     EXPECT_EQ(setup.eValue, 0);
@@ -44,6 +51,8 @@ TEST(MeasureEdits, TwoUndosReturnStepsAndGlobalsToWhereTheyWere) {
 
     EXPECT_TRUE(ExchangeWithUndo(setup));
     EXPECT_EQ(setup.loop(2).steps[3].volume, 120);
+    EXPECT_EQ(setup.loop(6).swing, 66);
+    EXPECT_EQ(setup.loop(2).steps[3].condition, StepCondition::kLast);
     EXPECT_EQ(setup.bpm, 90.0);
     EXPECT_EQ(setup.masterVolume, 30);
     EXPECT_EQ(setup.eValue, 7);
@@ -78,7 +87,10 @@ TEST(MeasureEdits, ShiftRotatesOnlyThePlayedSteps) {
     Label(setup.loop(3));
     setup.stepCount = 4;
 
+    setup.loop(3).steps[3].condition = StepCondition::kFirst;
     ShiftSteps(setup, true); // A B C D E... -> D A B C E...
+    EXPECT_EQ(setup.loop(3).steps[0].condition, StepCondition::kFirst) << "it moves with its step";
+    EXPECT_EQ(setup.loop(3).steps[3].condition, 0);
     std::vector<int> expected = Pitches(setup.loop(3));
     EXPECT_EQ((std::vector<int>(expected.begin(), expected.begin() + 5)),
               (std::vector<int>{103, 100, 101, 102, 104}));
@@ -112,9 +124,11 @@ TEST(MeasureEdits, ShiftWithOneStepOrAllSixteen) {
     EXPECT_EQ(Pitches(setup.loop(0))[0], 100);
 }
 
-TEST(MeasureEdits, RandomizeDrawsInOrderAndKeepsTheOnFlags) {
+TEST(MeasureEdits, RandomizeDrawsInOrderAndKeepsTheOnFlagsAndTheGroove) {
     mb::Setup setup;
     setup.loop(0).steps[4].on = 0;
+    setup.loop(0).steps[4].condition = StepCondition::kLast;
+    setup.loop(0).swing = 60;
     int next = 0;
     // Each draw returns a counter, so the order of the draws shows in the values.
     RandomizeSteps(setup, 5, [&next] { return next++; });
@@ -130,6 +144,8 @@ TEST(MeasureEdits, RandomizeDrawsInOrderAndKeepsTheOnFlags) {
     EXPECT_EQ(next, 16 * 5);
     EXPECT_EQ(setup.loop(0).steps[4].on, 0);
     EXPECT_EQ(setup.loop(0).steps[5].on, 1);
+    EXPECT_EQ(setup.loop(0).steps[4].condition, StepCondition::kLast);
+    EXPECT_EQ(setup.loop(0).swing, 60);
 }
 
 TEST(MeasureEdits, RandomizeWithNoSoundsGivesSoundZeroWithoutADraw) {
@@ -151,14 +167,22 @@ TEST(MeasureEdits, RandomizeWithNoSoundsGivesSoundZeroWithoutADraw) {
 TEST(MeasureEdits, ClipboardBlockRoundTripAndShortBlocksAreRefused) {
     mb::Setup setup;
     Label(setup.loop(5));
+    setup.loop(5).steps[3].condition = StepCondition::Ratio(2, 4).Code();
     std::vector<uint8_t> block = EncodeMeasure(setup.loop(5));
-    ASSERT_EQ(block.size(), 192u);
-
-    // A longer block: only the first 192 bytes count.
-    block.resize(200, 0xEE);
+    ASSERT_EQ(block.size(), 192u + 32u);
     Loop target;
     ASSERT_TRUE(DecodeMeasure(block, target));
     EXPECT_EQ(Pitches(target), Pitches(setup.loop(5)));
+    EXPECT_EQ(target.steps[3].condition, StepCondition::Ratio(2, 4).Code());
+
+    // A block of an earlier version (192 bytes, or with what it does not know after them)
+    // and one whose conditions are damaged paste steps that always play.
+    block[192 + 2 * 5] = 0x7F;
+    for (const size_t size : {size_t{200}, size_t{192}, block.size()}) {
+        ASSERT_TRUE(DecodeMeasure(std::span<const uint8_t>(block).first(size), target));
+        EXPECT_EQ(Pitches(target), Pitches(setup.loop(5)));
+        EXPECT_EQ(target.steps[3].condition, 0) << size;
+    }
 
     Loop untouched;
     const std::vector<int> before = Pitches(untouched);
