@@ -1,6 +1,7 @@
 #include "files/SetupJsonReader.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -125,8 +126,8 @@ std::vector<uint8_t> Hexadecimal(const Json& value, const std::string& path) {
     std::vector<uint8_t> bytes;
     for (size_t i = 0; i + 1 < text.size(); i += 2) {
         unsigned byte = 0;
-        int used = 0;
-        if (std::sscanf(text.c_str() + i, "%2x%n", &byte, &used) != 1 || used != 2)
+        const char* end = text.data() + i + 2;
+        if (std::from_chars(text.data() + i, end, byte, 16).ptr != end)
             break;
         bytes.push_back(static_cast<uint8_t>(byte));
     }
