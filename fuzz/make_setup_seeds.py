@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes the seed corpus of setup_reader_fuzz: one small setup file of every layout
-the reader knows (old versions, the sound folder's length forms, the UTF-16 form).
+the reader knows (old versions, the sound folder's length forms, the UTF-16 form, the
+groove trailer).
 Run it again after changing the format; the files are checked in."""
 import os
 import struct
@@ -72,6 +73,18 @@ def utf16(text):
     return b"\xff\xfe\xff" + length + units
 
 
+def chunk(tag, payload):
+    return tag + struct.pack("<I", len(payload)) + payload
+
+
+GROOVE = (
+    chunk(b"SWNG", struct.pack("<8h", 50, 66, 75, 50, 50, 60, 50, 50))
+    + chunk(b"DIAL", struct.pack("<hh", 1, 1))
+    + chunk(b"SEED", struct.pack("<I", 0xDEADBEEF))
+    + chunk(b"COND", struct.pack("<128h", *[(0, 1, 2, 3, 4, 5, 6, 16, 17, 71)[k % 10] for k in range(128)]))
+    + chunk(b"XTRA", b"\x01\x02\x03")
+)
+
 SEEDS = {
     "v1_0": setup(1.0),
     "v1_1": setup(1.1),
@@ -90,6 +103,8 @@ SEEDS = {
     "huge_tempo": setup(1.0, bpm=1e300),
     "v1_1_wide_window": setup(1.1, right=2**31 - 1),
     "step_count_40": setup(2.0, steps=40),
+    "v9001_groove": setup(9001.0) + GROOVE,
+    "v9001_groove_cut_short": setup(9001.0) + GROOVE[:-5],
     "wave_header": b"RIFF\x24\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x02\x00"
     + b"\x44\xac\x00\x00\x10\xb1\x02\x00\x04\x00\x10\x00data\x00\x00\x00\x00",
 }

@@ -18,7 +18,8 @@
 namespace {
 
 // Every stored field of a record, in file order, as text: a tempo bit for bit (a NaN
-// equals itself), a field the record may lack as what the writer stores for it.
+// equals itself), a field the record may lack as what the writer stores for it, then the
+// groove.
 std::vector<std::string> Fields(const mb::SetupRecord& r) {
     std::vector<std::string> out;
     const auto add = [&out](const mb::SetupField& field, const auto& value, auto) {
@@ -40,6 +41,16 @@ std::vector<std::string> Fields(const mb::SetupRecord& r) {
                 [&out](const mb::StepField&, auto v) { out.push_back(std::to_string(v)); }, step);
     }
     mb::VisitFieldsAfterLoops(r, add);
+    for (const auto& loop : r.loops) {
+        out.push_back(std::to_string(loop.swing));
+        for (int16_t code : loop.conditions)
+            out.push_back(std::to_string(code));
+    }
+    out.push_back(std::to_string(r.dDial));
+    out.push_back(std::to_string(r.eDial));
+    out.push_back(std::to_string(r.seed));
+    for (const auto& chunk : r.keptChunks)
+        out.emplace_back(chunk.begin(), chunk.end());
     return out;
 }
 

@@ -22,6 +22,7 @@ packages=(
   jackd2
   libjack-jackd2-dev
   libcli11-dev
+  nlohmann-json3-dev
   ableton-link-dev
   librtmidi-dev
   libgtest-dev

@@ -2,6 +2,7 @@
 //
 //   marrowbeat-cli render [SETUP.mbx] [--sounds DIR] -o OUT.wav|- [--passes N] [--loopable]
 //                         [--seconds S] [--bpm B] [--rate R] [--float] [--stems DIR]
+//                         [--seed N]
 //
 // plays a setup (without one, the new setup: sound j on step j, every step on) through
 // the same sequencer, sound engine and mixer as live playback, driven by a virtual
@@ -11,12 +12,19 @@
 //
 // prints the setup as JSON, as the program holds it after opening it.
 //
+//   marrowbeat-cli write SETUP.json|- -o SETUP.mbx
+//
+// writes the setup that such JSON describes (keys left out take a new setup's values).
+//
 // The manual page marrowbeat-cli(1) describes every option.
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -26,9 +34,11 @@
 #include "Version.h"
 #include "engine/RenderJob.h"
 #include "engine/WaveStreamWriter.h"
+#include "files/AtomicFile.h"
 #include "files/PathNames.h"
 #include "files/SetupDocument.h"
 #include "files/SetupJson.h"
+#include "files/SetupJsonReader.h"
 #include "files/SetupRecord.h"
 #include "files/SoundFolder.h"
 #include "model/Setup.h"
@@ -69,6 +79,7 @@ struct RenderOptions {
     std::string output;
     std::string stems;
     double bpm = 0.0;
+    std::optional<uint32_t> seed;
     mb::RenderSettings settings;
 };
 
@@ -188,6 +199,8 @@ int Render(const RenderOptions& o) {
                 record.ApplyTo(setup);
             if (o.bpm > 0.0)
                 setup.bpm = o.bpm;
+            if (o.seed)
+                setup.seed = *o.seed;
             setup.soundFolder = folder;
             setup.soundNames = names;
         },
@@ -232,10 +245,34 @@ int Info(const std::string& path) {
     return 0;
 }
 
+// Writes the setup that the JSON text at jsonPath (- for standard input) describes to
+// setupPath, as the program saves: nothing is written unless the whole text is a setup.
+int Write(const std::string& jsonPath, const std::string& setupPath) {
+    std::string text;
+    if (jsonPath == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), {});
+    } else {
+        const auto file = mb::AtomicFile::ReadAll(jsonPath, mb::SetupDocument::kMaxFileBytes);
+        if (!file.error.empty())
+            return Fail(kExitFailure, "cannot read '" + jsonPath + "': " + file.error);
+        text.assign(file.bytes.begin(), file.bytes.end());
+    }
+    const auto read = mb::SetupJsonReader::Read(text);
+    if (!read.error.empty())
+        return Fail(kExitFailure, read.error);
+    mb::Setup setup;
+    read.record.ApplyTo(setup);
+    const std::string error = mb::SetupDocument::WriteFile(setupPath, setup, read.record.face);
+    if (!error.empty())
+        return Fail(kExitFailure, error);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Renders Marrowbeat setups to WAV files without a window, and prints them.",
+    CLI::App app{"Renders Marrowbeat setups to WAV files without a window, prints them and "
+                 "writes them from JSON.",
                  "marrowbeat-cli"};
     // --version stands alone: with anything else on the line it is a usage error.
     bool version = false;
@@ -270,23 +307,37 @@ int main(int argc, char** argv) {
     render->add_flag("--float", o.settings.floatOutput, "32-bit float samples instead of 16-bit");
     render->add_option("--stems", o.stems,
                        "Also write one file per sound that plays into this folder");
+    uint32_t seed = 0;
+    auto* seedOption = render->add_option("--seed", seed,
+                                          "Where the chance outcomes come from, instead of the "
+                                          "setup's seed (0 to 4294967295)");
 
     std::string infoPath;
     CLI::App* info =
         app.add_subcommand("info", "Prints a setup file as JSON, as the program holds it.");
     info->add_option("setup", infoPath, "The setup file (.mbx)")->required();
 
+    std::string writeJson;
+    std::string writeSetup;
+    CLI::App* write = app.add_subcommand(
+        "write", "Writes a setup file from JSON as info prints it; keys left out take a new "
+                 "setup's values.");
+    write->add_option("json", writeJson, "The JSON file, or - for standard input")->required();
+    write->add_option("-o,--output", writeSetup, "The setup file to write (.mbx)")->required();
+
     try {
         app.parse(argc, argv);
         if (version && argc != 2)
             throw CLI::ValidationError("--version takes nothing else");
         if (!version && app.get_subcommands().empty())
-            throw CLI::RequiredError("a command (render or info)");
+            throw CLI::RequiredError("a command (render, info or write)");
         if (render->parsed()) {
             if (o.sounds.empty() && o.setupPath.empty())
                 throw CLI::ValidationError("--sounds DIR is missing");
             if (o.output.empty() && o.stems.empty())
                 throw CLI::ValidationError("-o OUT.wav is missing");
+            if (seedOption->count() > 0)
+                o.seed = seed;
         }
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
@@ -305,5 +356,7 @@ int main(int argc, char** argv) {
     }
     if (info->parsed())
         return Info(infoPath);
+    if (write->parsed())
+        return Write(writeJson, writeSetup);
     return Render(o);
 }

@@ -64,6 +64,12 @@ SetupDocument::ReadOutcome SetupDocument::ReadFile(const std::string& path) {
                       *read.unusableTempo, outcome.record.bpm);
         outcome.notice = "The tempo stored in " + Quoted(path) + text;
     }
+    if (outcome.error.empty() && !read.grooveProblem.empty()) {
+        if (!outcome.notice.empty())
+            outcome.notice += ' ';
+        outcome.notice += "The groove settings of " + Quoted(path) + " could not be read (" +
+                          read.grooveProblem + "); the rest of the setup is loaded.";
+    }
     return outcome;
 }
 

@@ -55,7 +55,7 @@ public:
         // Empty on success; otherwise a message naming the file and the cause.
         std::string error;
         // On success, what the user should hear about a value that was mended (a tempo
-        // that is no number), or empty.
+        // that is no number) or a groove that could not be read, or empty.
         std::string notice;
         SetupRecord record;
     };

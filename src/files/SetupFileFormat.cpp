@@ -7,6 +7,7 @@
 
 #include "files/ArchiveString.h"
 #include "files/SetupFields.h"
+#include "model/Groove.h"
 #include "model/Setup.h"
 
 namespace mb {
@@ -80,7 +81,194 @@ void ReadStep(ByteReader& in, SetupRecord::StepValues& step) {
         step);
 }
 
+// One chunk of the groove trailer: its tag, the size of its content, and how its values
+// are told apart from a new setup's, written and read (returning what is wrong, or empty).
+struct GrooveChunk {
+    std::string_view tag;
+    size_t bytes;
+    bool (*differs)(const SetupRecord& r);
+    void (*write)(ByteWriter& out, const SetupRecord& r);
+    std::string (*read)(ByteReader& in, SetupRecord& r);
+};
+
+constexpr size_t kSwingBytes = sizeof(int16_t) * kLoopCount;
+constexpr size_t kConditionBytes = sizeof(int16_t) * kLoopCount * kStepsPerLoop;
+
+std::string LoopName(size_t i) {
+    return "loop " + std::to_string(i) + "'s ";
+}
+
+const std::array<GrooveChunk, 4> kGrooveChunks = {{
+    {SetupFileFormat::kSwingTag, kSwingBytes,
+     [](const SetupRecord& r) {
+         return std::any_of(r.loops.begin(), r.loops.end(),
+                            [](const auto& loop) { return loop.swing != kStraightSwing; });
+     },
+     [](ByteWriter& out, const SetupRecord& r) {
+         for (const auto& loop : r.loops)
+             out.I16(loop.swing);
+     },
+     [](ByteReader& in, SetupRecord& r) -> std::string {
+         for (size_t i = 0; i < r.loops.size(); ++i) {
+             r.loops[i].swing = in.I16();
+             if (r.loops[i].swing < kStraightSwing || r.loops[i].swing > kMaxSwing)
+                 return OutOfRange(LoopName(i) + "swing", r.loops[i].swing, kStraightSwing,
+                                   kMaxSwing);
+         }
+         return {};
+     }},
+    {SetupFileFormat::kDialTag, 4,
+     [](const SetupRecord& r) { return r.dDial != 0 || r.eDial != 0; },
+     [](ByteWriter& out, const SetupRecord& r) {
+         out.I16(r.dDial);
+         out.I16(r.eDial);
+     },
+     [](ByteReader& in, SetupRecord& r) -> std::string {
+         r.dDial = in.I16();
+         r.eDial = in.I16();
+         if (r.dDial < 0 || r.dDial >= kDDialCount)
+             return OutOfRange("D dial function", r.dDial, 0, kDDialCount - 1);
+         if (r.eDial < 0 || r.eDial >= kEDialCount)
+             return OutOfRange("E dial function", r.eDial, 0, kEDialCount - 1);
+         return {};
+     }},
+    {SetupFileFormat::kSeedTag, 4, [](const SetupRecord& r) { return r.seed != 0; },
+     [](ByteWriter& out, const SetupRecord& r) { Put(out, r.seed); },
+     [](ByteReader& in, SetupRecord& r) -> std::string {
+         Get(in, r.seed);
+         return {};
+     }},
+    {SetupFileFormat::kConditionTag, kConditionBytes,
+     [](const SetupRecord& r) {
+         return std::any_of(r.loops.begin(), r.loops.end(), [](const auto& loop) {
+             return std::any_of(loop.conditions.begin(), loop.conditions.end(),
+                                [](int16_t code) { return code != StepCondition::kAlways; });
+         });
+     },
+     [](ByteWriter& out, const SetupRecord& r) {
+         for (const auto& loop : r.loops)
+             for (int16_t code : loop.conditions)
+                 out.I16(code);
+     },
+     [](ByteReader& in, SetupRecord& r) -> std::string {
+         for (size_t i = 0; i < r.loops.size(); ++i) {
+             for (size_t j = 0; j < r.loops[i].conditions.size(); ++j) {
+                 const int16_t code = in.I16();
+                 if (!StepCondition::ValidCode(code))
+                     return LoopName(i) + "step " + std::to_string(j) + " condition " +
+                            std::to_string(code) + " unknown";
+                 r.loops[i].conditions[j] = code;
+             }
+         }
+         return {};
+     }},
+}};
+
+const GrooveChunk* FindGrooveChunk(std::string_view tag) {
+    for (const GrooveChunk& chunk : kGrooveChunks)
+        if (chunk.tag == tag)
+            return &chunk;
+    return nullptr;
+}
+
+// Tags are printable ASCII, so that bytes that merely follow the sound folder are not
+// taken for chunks.
+bool IsTag(std::string_view tag) {
+    return tag.size() == 4 &&
+           std::all_of(tag.begin(), tag.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+std::string_view TagOf(std::span<const uint8_t> chunk) {
+    return {reinterpret_cast<const char*>(chunk.data()), std::min<size_t>(chunk.size(), 4)};
+}
+
+uint32_t LengthOf(std::span<const uint8_t> chunk) {
+    ByteReader in(chunk.subspan(4));
+    return static_cast<uint32_t>(in.I32());
+}
+
 } // namespace
+
+void SetupFileFormat::WriteGroove(ByteWriter& out, const SetupRecord& r) {
+    for (const GrooveChunk& chunk : kGrooveChunks) {
+        if (!chunk.differs(r))
+            continue;
+        for (char c : chunk.tag)
+            out.U8(static_cast<uint8_t>(c));
+        Put(out, static_cast<uint32_t>(chunk.bytes));
+        chunk.write(out, r);
+    }
+    for (const std::vector<uint8_t>& kept : r.keptChunks)
+        out.Bytes(kept);
+}
+
+bool SetupFileFormat::ReadGroove(std::span<const uint8_t> rest,
+                                 SetupRecord& r,
+                                 std::string& problem) {
+    // Bytes whose chain of chunks never reaches a known tag are ignored without a word, as
+    // every earlier reader ignored them; once one is reached they are a groove trailer,
+    // and one that cannot be read is said.
+    bool known = false;
+    unsigned seen = 0;
+    size_t at = 0;
+    while (at < rest.size() && problem.empty()) {
+        const std::span<const uint8_t> chunk = rest.subspan(at);
+        const std::string_view tag = TagOf(chunk);
+        const GrooveChunk* groove = FindGrooveChunk(tag);
+        known = known || groove != nullptr;
+        if (!IsTag(tag)) {
+            problem = "bytes that are no chunk after the last one";
+            break;
+        }
+        const std::string name = "the " + std::string(tag) + " chunk";
+        const uint32_t length = chunk.size() < kChunkHeaderBytes ? 0 : LengthOf(chunk);
+        if (chunk.size() < kChunkHeaderBytes || length > chunk.size() - kChunkHeaderBytes) {
+            problem = name + " runs past the end of the file";
+            break;
+        }
+        at += kChunkHeaderBytes + length;
+        if (groove == nullptr) {
+            r.keptChunks.emplace_back(chunk.begin(), chunk.begin() + kChunkHeaderBytes + length);
+            continue;
+        }
+        const unsigned bit = 1u << (groove - kGrooveChunks.data());
+        if ((seen & bit) != 0) {
+            problem = name + " is stored twice";
+        } else if (length != groove->bytes) {
+            problem = name + " holds " + std::to_string(length) + " bytes, not " +
+                      std::to_string(groove->bytes);
+        } else {
+            ByteReader in(chunk.subspan(kChunkHeaderBytes, length));
+            problem = groove->read(in, r);
+        }
+        seen |= bit;
+    }
+    if (problem.empty())
+        return true;
+    const SetupRecord fresh;
+    for (size_t i = 0; i < r.loops.size(); ++i) {
+        r.loops[i].swing = fresh.loops[i].swing;
+        r.loops[i].conditions = fresh.loops[i].conditions;
+    }
+    r.dDial = fresh.dDial;
+    r.eDial = fresh.eDial;
+    r.seed = fresh.seed;
+    r.keptChunks.clear();
+    if (!known)
+        problem.clear();
+    return false;
+}
+
+std::string SetupFileFormat::CheckKeptChunk(std::span<const uint8_t> chunk) {
+    const std::string_view tag = TagOf(chunk);
+    if (chunk.size() < kChunkHeaderBytes || !IsTag(tag))
+        return "a chunk begins with four printable ASCII characters and a 32-bit length";
+    if (FindGrooveChunk(tag) != nullptr)
+        return "the " + std::string(tag) + " chunk is not one to keep";
+    if (LengthOf(chunk) != chunk.size() - kChunkHeaderBytes)
+        return "the " + std::string(tag) + " chunk's length is not that of its content";
+    return {};
+}
 
 void SetupFileFormat::ReadOldStep(ByteReader& in, SetupRecord::StepValues& s) {
     s.pitch = in.I16();
@@ -110,6 +298,7 @@ std::vector<uint8_t> SetupFileFormat::Write(const SetupRecord& r) {
             WriteStep(out, step);
     }
     VisitFieldsAfterLoops(r, put);
+    WriteGroove(out, r);
     return out.Take();
 }
 
@@ -222,6 +411,9 @@ SetupFileFormat::ReadResult SetupFileFormat::Read(std::span<const uint8_t> data)
         return result;
     }
     result.offset = in.position();
+    if (v >= kVersionWithSoundFolder &&
+        ReadGroove(data.subspan(result.offset), r, result.grooveProblem))
+        result.offset = data.size();
     result.problem = CheckValues(r);
     if (!result.problem.empty()) {
         result.status = Status::kBadValue;

@@ -9,6 +9,7 @@
 #include "files/SetupDocument.h"
 #include "files/SetupFields.h"
 #include "files/TextCodec.h"
+#include "model/Groove.h"
 #include "model/Setup.h"
 
 namespace mb {
@@ -85,6 +86,8 @@ std::string SetupJson::Write(const Setup& setup, const SetupFace& face) {
                                 inLine(field.key);
                                 AppendValue(out, field, value);
                             });
+        inLine("swing");
+        out += std::to_string(loop.swing);
         out += ", \"steps\": [\n";
         for (size_t j = 0; j < loop.steps.size(); ++j) {
             out += "      {";
@@ -95,6 +98,8 @@ std::string SetupJson::Write(const Setup& setup, const SetupFace& face) {
                     out += std::to_string(value);
                 },
                 loop.steps[j]);
+            inLine("condition");
+            AppendString(out, StepCondition::FromCode(loop.conditions[j]).Text());
             out += "}";
             out += j + 1 < loop.steps.size() ? ",\n" : "\n";
         }
@@ -103,7 +108,25 @@ std::string SetupJson::Write(const Setup& setup, const SetupFace& face) {
     }
     out += "  ]";
     VisitFieldsAfterLoops(r, line);
-    out += "\n}\n";
+    out += ",\n  \"dDial\": \"";
+    out += DDialText(static_cast<DDial>(r.dDial));
+    out += "\",\n  \"eDial\": \"";
+    out += EDialText(static_cast<EDial>(r.eDial));
+    out += "\",\n  \"seed\": " + std::to_string(r.seed);
+    out += ",\n  \"keptChunks\": [";
+    separator = "";
+    for (const std::vector<uint8_t>& chunk : r.keptChunks) {
+        out += separator;
+        separator = ", ";
+        out += '"';
+        for (uint8_t byte : chunk) {
+            char hex[3];
+            std::snprintf(hex, sizeof hex, "%02x", byte);
+            out += hex;
+        }
+        out += '"';
+    }
+    out += "]\n}\n";
     return out;
 }
 

@@ -12,7 +12,11 @@ struct SetupField;
 // The stored fields of a setup as JSON text, under their field names and in file
 // order, preceded by the version of the file it came from: what `marrowbeat-cli info`
 // prints. Numbers are written exactly (the shortest text that reads back as the same
-// value); a tempo that is not a finite number is written as null.
+// value); a tempo that is not a finite number is written as null. The groove is written
+// with the values it belongs to: each loop's "swing" after its links, each step's
+// "condition" after its values, and after the sound folder "dDial", "eDial", "seed" and
+// "keptChunks" (the file's chunks this version does not know, each in hexadecimal).
+// SetupJsonReader reads this text back.
 class SetupJson {
 public:
     static std::string Write(const Setup& setup, const SetupFace& face);

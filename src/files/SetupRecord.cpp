@@ -34,9 +34,15 @@ SetupRecord SetupRecord::FromSetup(const Setup& setup, const SetupFace& face) {
             VisitStepValues(
                 [](const StepField&, int16_t& to, const Relaxed<int16_t>& from) { to = from; },
                 out.steps[j], loop.steps[j]);
+            out.conditions[j] = loop.steps[j].condition;
         }
+        out.swing = loop.swing;
     }
     VisitFieldsAfterLoops(r, take(setup));
+    r.dDial = setup.dDial;
+    r.eDial = setup.eDial;
+    r.seed = setup.seed;
+    r.keptChunks = setup.keptChunks;
     return r;
 }
 
@@ -66,9 +72,15 @@ void SetupRecord::ApplyTo(Setup& setup) const {
             VisitStepValues(
                 [](const StepField&, Relaxed<int16_t>& to, const int16_t& from) { to = from; },
                 loop.steps[j], in.steps[j]);
+            loop.steps[j].condition = in.conditions[j];
         }
+        loop.swing = in.swing;
     }
     VisitFieldsAfterLoops(*this, give(setup));
+    setup.dDial = dDial;
+    setup.eDial = eDial;
+    setup.seed = seed;
+    setup.keptChunks = keptChunks;
 }
 
 } // namespace mb

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "model/Groove.h"
 #include "model/Loop.h"
 
 namespace mb {
@@ -31,6 +33,10 @@ struct SetupRecord {
         int16_t nextLoop = 0;
         int16_t repeatCount = 1;
         std::array<StepValues, kStepsPerLoop> steps;
+        // The groove, stored after the sound folder: percent, and each step's
+        // StepCondition code.
+        int16_t swing = kStraightSwing;
+        std::array<int16_t, kStepsPerLoop> conditions{};
     };
 
     float version = 0.0f;
@@ -49,15 +55,22 @@ struct SetupRecord {
     std::optional<int16_t> eValue;
     // Absent in files older than 9001.0: the open setup keeps its sound folder.
     std::optional<std::string> soundFolder;
+    // The groove, stored after the sound folder and only where it differs from these
+    // values, which a file without it opens with: DDial and EDial values, the seed, and
+    // the stored chunks this version does not know (whole: tag, length and content).
+    int16_t dDial = 0;
+    int16_t eDial = 0;
+    uint32_t seed = 0;
+    std::vector<std::vector<uint8_t>> keptChunks;
 
     // The stored fields of setup, with the window's colour and position.
     static SetupRecord FromSetup(const Setup& setup, const SetupFace& face);
 
     // Overwrites the stored fields of setup with this record; fields the file did not
-    // hold stay. The reader refuses a file whose loop indexes or step count are out of
-    // range and mends its tempo; the indexes are brought into 0 to 7 and stepCount into
-    // 1 to 16 here all the same, because the window and the step clock index arrays with
-    // them. Every other value is kept as read.
+    // hold stay, except the groove, which the record always holds. The reader refuses a file whose
+    // loop indexes or step count are out of range and mends its tempo; the indexes are brought into
+    // 0 to 7 and stepCount into 1 to 16 here all the same, because the window and the step clock
+    // index arrays with them. Every other value is kept as read.
     void ApplyTo(Setup& setup) const;
 };
 

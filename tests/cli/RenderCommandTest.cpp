@@ -75,6 +75,8 @@ TEST(RenderCommand, BadArgumentsGiveOneLineAndAFailure) {
         "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --passes 0",
         "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --passes 2 --seconds 1",
         "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --rate 100",
+        "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --seed -1",
+        "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --seed 4294967296",
         "--version render",
         "render --sounds " + dir.path() + "/missing -o " + out,
         "--version render",
@@ -363,7 +365,7 @@ TEST(RenderCommand, ASetupWhoseSoundFolderIsGoneNeedsSounds) {
     EXPECT_FALSE(std::filesystem::exists(out));
 
     run = Cli("render " + setupPath + " --sounds " + std::string(MB_KIT_DIR) + " -o " + out +
-              " --seconds 0.5");
+              " --seconds 0.5 --seed 4294967295");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_TRUE(std::filesystem::exists(out));
 
@@ -428,6 +430,65 @@ TEST(InfoCommand, RefusesFilesThatAreNoSetupAndMendsATempoThatIsNoNumber) {
         EXPECT_NE(run.output.find(c.rendered), std::string::npos) << run.output;
         EXPECT_EQ(Lines(run.output), c.told ? 2 : 1) << run.output;
     }
+}
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+TEST(WriteCommand, WritesBackTheFileThatInfoPrintedAndRefusesBadJson) {
+    test::TempFolder dir;
+    const std::string groove = dir.path() + "/groove.mbx";
+    mb::Setup setup;
+    setup.loop(2).swing = 70;
+    setup.loop(0).steps[3].condition = StepCondition::kLast;
+    setup.dDial = 1;
+    setup.seed = 12345;
+    setup.keptChunks = {{'X', 'T', 'R', 'A', 0, 0, 0, 0}};
+    setup.soundFolder = "/kit \u00E9";
+    ASSERT_EQ(SetupDocument::WriteFile(groove, setup, {1, 2, 3}), "");
+    const std::string back = dir.path() + "/back.mbx";
+    for (const std::string& original : {std::string(MB_EXAMPLES_DIR) + "/demo.mbx", groove}) {
+        const std::string json = dir.path() + "/setup.json";
+        ASSERT_EQ(Cli("info " + original + " > " + json).status, 0) << original;
+        CliRun run = Cli("write " + json + " -o " + back);
+        ASSERT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(run.output, "");
+        EXPECT_EQ(Contents(back), Contents(original)) << original;
+        // From standard input, over the file written before.
+        run = Cli("info " + original + " | " + MB_CLI_PATH + " write - -o " + back);
+        ASSERT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(Contents(back), Contents(original)) << original;
+    }
+
+    // A refused text writes nothing and leaves the file there as it was.
+    const std::string before = Contents(back);
+    std::ofstream(dir.path() + "/bad.json")
+        << R"({"loops": [{}, {}, {"steps": [{}, {}, {}, {}, {}, {"condition": "9:4"}]}]})";
+    struct Case {
+        std::string arguments;
+        int status;
+        std::string said;
+    };
+    const Case cases[] = {
+        {"write " + dir.path() + "/bad.json -o " + back, 1,
+         R"(loops[2].steps[5].condition: "9:4" is not a condition)"},
+        {"write " + dir.path() + "/bad.json -o " + dir.path() + "/new.mbx", 1,
+         "is not a condition"},
+        {"write " + dir.path() + "/missing.json -o " + back, 1, "missing.json"},
+        {"write - -o " + back + " < /dev/null", 1, "not JSON"},
+        {"write " + dir.path() + "/bad.json", 2, "--output is required"},
+    };
+    for (const Case& c : cases) {
+        const CliRun run = Cli(c.arguments);
+        EXPECT_EQ(run.status, c.status) << c.arguments;
+        EXPECT_EQ(Lines(run.output), 1) << run.output;
+        EXPECT_NE(run.output.find(c.said), std::string::npos) << run.output;
+    }
+    EXPECT_EQ(Contents(back), before);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/new.mbx"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 4);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <sys/stat.h>
 
 #include "FakeDocumentWindow.h"
@@ -119,6 +120,29 @@ TEST_F(SetupDocumentTest, ATempoThatIsNoNumberOpensAsTheDefaultAndIsToldOnce) {
     const std::string notice = "ShowStatus The tempo stored in \"" + path +
                                "\" (nan) is not a finite number: it is 126 BPM.";
     EXPECT_EQ(std::count(window.calls.begin(), window.calls.end(), "SetTempo 126.000000"), 1);
+    EXPECT_EQ(std::count(window.calls.begin(), window.calls.end(), notice), 1);
+    EXPECT_TRUE(prompts.notes.empty());
+}
+
+TEST_F(SetupDocumentTest, AGrooveThatCannotBeReadIsToldAndTheRestOpens) {
+    mb::Setup other;
+    other.bpm = 97.0;
+    other.loop(2).swing = 60;
+    const std::string path = dir / "swing.mbx";
+    ASSERT_EQ(SetupDocument::WriteFile(path, other, {}), "");
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(1619 + 8 + 4);
+    file.put(90); // loop 2's swing
+    file.close();
+    setup.loop(2).swing = 70;
+    setup.seed = 9;
+    ASSERT_TRUE(doc.Load(path));
+    EXPECT_EQ(setup.bpm, 97.0);
+    EXPECT_EQ(setup.loop(2).swing, 50);
+    EXPECT_EQ(setup.seed, 0u);
+    const std::string notice = "ShowStatus The groove settings of \"" + path +
+                               "\" could not be read (loop 2's swing 90 out of range (50 to 75)); "
+                               "the rest of the setup is loaded.";
     EXPECT_EQ(std::count(window.calls.begin(), window.calls.end(), notice), 1);
     EXPECT_TRUE(prompts.notes.empty());
 }

@@ -409,5 +409,122 @@ TEST(SetupFileFormat, ValuesNoSetupCanHoldAreRefusedAndTheTempoIsMended) {
     }
 }
 
+// The tags of a trailer's chunks, in file order, from the end of a new setup's fields.
+std::vector<std::string> TrailerTags(const std::vector<uint8_t>& bytes) {
+    std::vector<std::string> tags;
+    for (size_t at = 1619; at + 8 <= bytes.size();
+         at += 8 + static_cast<size_t>(I32At(bytes, at + 4)))
+        tags.emplace_back(bytes.begin() + static_cast<ptrdiff_t>(at),
+                          bytes.begin() + static_cast<ptrdiff_t>(at) + 4);
+    return tags;
+}
+
+const std::vector<uint8_t> kUnknownChunk = {'X', 'T', 'R', 'A', 3, 0, 0, 0, 7, 8, 9};
+
+TEST(SetupFileFormat, GrooveIsWrittenOnlyWhereItDiffersAndReadBack) {
+    struct Case {
+        const char* name;
+        void (*change)(mb::Setup&);
+        std::vector<std::string> tags;
+    };
+    const Case cases[] = {
+        {"no groove", [](mb::Setup&) {}, {}},
+        {"swing", [](mb::Setup& s) { s.loop(3).swing = 66; }, {"SWNG"}},
+        {"E dial", [](mb::Setup& s) { s.eDial = 1; }, {"DIAL"}},
+        {"seed", [](mb::Setup& s) { s.seed = 0xDEADBEEF; }, {"SEED"}},
+        {"condition",
+         [](mb::Setup& s) { s.loop(7).steps[15].condition = 16 + 6 * 8 + 2; },
+         {"COND"}},
+        {"kept chunk", [](mb::Setup& s) { s.keptChunks = {kUnknownChunk}; }, {"XTRA"}},
+        {"all",
+         [](mb::Setup& s) {
+             s.keptChunks = {kUnknownChunk, kUnknownChunk};
+             s.loop(0).swing = 75;
+             s.dDial = 3;
+             s.seed = 1;
+             s.loop(0).steps[0].condition = StepCondition::kNotPrevious;
+         },
+         {"SWNG", "DIAL", "SEED", "COND", "XTRA", "XTRA"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        mb::Setup setup;
+        c.change(setup);
+        const auto bytes = SetupFileFormat::Write(SetupRecord::FromSetup(setup, {}));
+        EXPECT_EQ(TrailerTags(bytes), c.tags);
+        const auto read = SetupFileFormat::Read(bytes);
+        ASSERT_EQ(read.status, SetupFileFormat::Status::kOk);
+        EXPECT_EQ(read.grooveProblem, "");
+        EXPECT_EQ(read.offset, bytes.size());
+        // Opening it replaces whatever groove the setup had.
+        mb::Setup back;
+        back.loop(5).swing = 70;
+        back.loop(5).steps[1].condition = StepCondition::kFirst;
+        back.dDial = 2;
+        read.record.ApplyTo(back);
+        EXPECT_EQ(SetupFileFormat::Write(SetupRecord::FromSetup(back, {})), bytes);
+    }
+}
+
+TEST(SetupFileFormat, AGrooveThatCannotBeReadIsIgnoredAndTheRestLoaded) {
+    mb::Setup setup;
+    setup.bpm = 99.5;
+    setup.loop(3).swing = 60;
+    setup.dDial = 1;
+    setup.loop(0).steps[0].condition = StepCondition::kFirst;
+    const auto good = SetupFileFormat::Write(SetupRecord::FromSetup(setup, {}));
+    const size_t swing3 = 1619 + 8 + 6; // SWNG, then DIAL at 1619 + 24, COND at 1619 + 36
+    const auto with = [&good](size_t at, std::vector<uint8_t> bytes) {
+        std::vector<uint8_t> out = good;
+        out.resize(std::max(out.size(), at + bytes.size()));
+        std::copy(bytes.begin(), bytes.end(), out.begin() + static_cast<ptrdiff_t>(at));
+        return out;
+    };
+    const std::vector<uint8_t> plain = NewSetupFile();
+    std::vector<uint8_t> old = FileOfVersion(2.5f, 0, 0, 0);
+    old.insert(old.end(), good.begin() + 1619, good.end());
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        std::string problem;
+        int16_t swing; // loop 3's, as read
+        size_t kept;
+    };
+    const Case cases[] = {
+        {"cut short", std::vector<uint8_t>(good.begin(), good.end() - 1),
+         "the COND chunk runs past the end of the file", 50, 0},
+        {"header cut short", with(good.size(), {'S', 'E', 'E', 'D', 4}),
+         "the SEED chunk runs past the end of the file", 50, 0},
+        {"swing 80", with(swing3, {80, 0}), "loop 3's swing 80 out of range (50 to 75)", 50, 0},
+        {"swing 49", with(swing3, {49, 0}), "loop 3's swing 49 out of range (50 to 75)", 50, 0},
+        {"D function 4", with(1619 + 24 + 8, {4, 0}), "D dial function 4 out of range (0 to 3)", 50,
+         0},
+        {"E function 2", with(1619 + 24 + 10, {2, 0}), "E dial function 2 out of range (0 to 1)",
+         50, 0},
+        {"condition 7", with(1619 + 36 + 8, {7, 0}), "loop 0's step 0 condition 7 unknown", 50, 0},
+        {"wrong length", with(1619 + 4, {14}), "the SWNG chunk holds 14 bytes, not 16", 50, 0},
+        {"twice", with(1619 + 24, {'S', 'W', 'N', 'G'}), "the SWNG chunk is stored twice", 50, 0},
+        {"junk after", with(good.size(), {1, 2, 3}), "bytes that are no chunk after the last one",
+         50, 0},
+        {"unknown chunk", with(good.size(), kUnknownChunk), "", 60, 1},
+        // Bytes an earlier version left after its sound folder load as before.
+        {"junk", with(plain.size(), {1, 'S', 'W', 'N', 'G'}), "", 50, 0},
+        {"junk that starts like a chunk", with(plain.size(), {'X', 'T', 'R', 'A', 9}), "", 50, 0},
+        {"before 9001", old, "", 50, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto read = SetupFileFormat::Read(c.bytes);
+        ASSERT_EQ(read.status, SetupFileFormat::Status::kOk);
+        EXPECT_EQ(read.grooveProblem, c.problem);
+        EXPECT_EQ(read.record.loops[3].swing, c.swing);
+        EXPECT_EQ(read.record.keptChunks.size(), c.kept);
+        if (!c.problem.empty()) {
+            EXPECT_EQ(read.record.dDial, 0);
+            EXPECT_EQ(read.record.bpm, 99.5);
+        }
+    }
+}
+
 } // namespace
 } // namespace mb

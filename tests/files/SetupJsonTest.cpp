@@ -15,16 +15,34 @@ TEST(SetupJson, FieldsInFileOrderWithExactValues) {
     setup.fileVersion = 1.1f;
     setup.bpm = 0.1;
     setup.loop(7).steps[15].pan = 3;
+    setup.loop(7).steps[15].condition = StepCondition::Ratio(2, 4).Code();
+    setup.loop(7).swing = 66;
+    setup.dDial = static_cast<int16_t>(DDial::kDelay);
+    setup.keptChunks = {{'X', 'T', 'R', 'A', 1, 0, 0, 0, 0xAB}};
     const std::string json = SetupJson::Write(setup, {0x00FF0000, -5, 12});
-    const char* order[] = {"\"version\": 1.1,",     "\"tempoUnit\": 0,",
-                           "\"bpm\": 0.1,",         "\"legacyA\": 0,",
-                           "\"legacyB\": 1,",       "\"selectedLoop\": 0,",
-                           "\"muted\": 0,",         "\"color\": 16711680,",
-                           "\"loops\": [",          "\"pan\": 3, \"dValue\": 64}\n    ]}\n  ],",
-                           "\"windowX\": -5,",      "\"windowY\": 12,",
-                           "\"stepCount\": 16,",    "\"polyphonic\": 0,",
-                           "\"masterVolume\": 80,", "\"eValue\": 0,",
-                           "\"soundFolder\": \"\""};
+    const char* order[] = {"\"version\": 1.1,",
+                           "\"tempoUnit\": 0,",
+                           "\"bpm\": 0.1,",
+                           "\"legacyA\": 0,",
+                           "\"legacyB\": 1,",
+                           "\"selectedLoop\": 0,",
+                           "\"muted\": 0,",
+                           "\"color\": 16711680,",
+                           "\"loops\": [",
+                           "\"repeatCount\": 1, \"swing\": 66, \"steps\": [",
+                           "\"pan\": 3, \"dValue\": 64, \"condition\": \"2:4\"}\n    ]}\n  ],",
+                           "\"windowX\": -5,",
+                           "\"windowY\": 12,",
+                           "\"stepCount\": 16,",
+                           "\"polyphonic\": 0,",
+                           "\"masterVolume\": 80,",
+                           "\"eValue\": 0,",
+                           "\"soundFolder\": \"\",",
+                           "\"dDial\": \"delay\",",
+                           "\"eDial\": \"nothing\",",
+                           "\"seed\": 0,",
+                           "\"keptChunks\": [\"58545241010000"
+                           "00ab\"]\n}"};
     size_t at = 0;
     for (const char* piece : order) {
         const size_t found = json.find(piece, at);
