@@ -271,7 +271,7 @@ def measures_bmp():
 
 
 def loop_background():
-    p = Pic(125, 20)
+    p = Pic(125, 41)
     p.frame(0, 0, 125, 20)
     # The next dial covers 1..29, the repeat dial 96..124; each word sits between them with
     # an arrow underneath that points at its dial.
@@ -287,6 +287,12 @@ def loop_background():
     # Dots between the words.
     for x in range(50, 93 - w - 2, 3):
         p.set(x, 8)
+    # Below, the swing dial covers 1..29 as the next dial does, and the word points at it.
+    p.frame(0, 21, 125, 20)
+    p.text(33, 25, "SWING %", FONT_3X5)
+    p.hline(33, 47, 34)
+    p.line(33, 34, 35, 32)
+    p.line(33, 34, 35, 36)
     return p
 
 
@@ -574,7 +580,7 @@ def main():
     skin("GLOBALBMP", global_bmp(), "control area")
     skin("NOTEBMP", note_bmp(), "step column")
     skin("MEASURESBMP", measures_bmp(), "loop strip ruler")
-    skin("LOOPBKGBMP", loop_background(), "loop popup")
+    skin("LOOPBKGBMP", loop_background(), "loop popup: the chain row, and the swing row below it")
     skin("PLAIN", plain(), "plain light square")
 
     cursors = {

@@ -39,6 +39,16 @@ struct Command {
     static constexpr int kSoundOutput = 23010;
     static constexpr int kMidiOutput = 23011;
     static constexpr int kLink = 23012;
+    // The submenus of what the D and E dials play; function n of each is its first id + n
+    // (see DDial, EDial).
+    static constexpr int kDDialMenu = 23020;
+    static constexpr int kEDialMenu = 23021;
+    static constexpr int kFirstDDial = 23030;
+    static constexpr int kFirstEDial = 23040;
+    // Condition code c (see StepCondition) goes to the step whose conditions were shown
+    // last as kFirstCondition + c.
+    static constexpr int kFirstCondition = 24000;
+    static constexpr int kLastCondition = 24099;
     // Sound i of the sound list is kFirstSound + i; it goes to the step whose list was
     // shown last.
     static constexpr int kFirstSound = 500;
@@ -68,6 +78,8 @@ struct Command {
     static constexpr int kOpenMenu = 15;
     // The sound list of step arg, at the pointer.
     static constexpr int kShowSoundMenu = 16;
+    // The conditions of step arg, at the pointer.
+    static constexpr int kShowConditionMenu = 17;
     // A file dropped on the window: opened as a setup.
     static constexpr int kOpenPath = 20;
     // The Link session's tempo (value) changed: taken as a typed one would be.

@@ -41,7 +41,11 @@ CommandTable::MenuState CommandRunner::State(int soundStep) const {
     state.highResTimer = setup.highResTimer != 0;
     state.linkOn = parts_.window.IsLinkOn();
     state.soundNames = setup.soundNames;
-    state.stepSound = setup.loop(setup.selectedLoop).steps[static_cast<size_t>(soundStep)].sound;
+    const Step& step = setup.loop(setup.selectedLoop).steps[static_cast<size_t>(soundStep)];
+    state.stepSound = step.sound;
+    state.stepCondition = step.condition;
+    state.dDial = setup.dDial;
+    state.eDial = setup.eDial;
     return state;
 }
 
@@ -113,6 +117,10 @@ bool CommandRunner::Run(const Command& command) {
         soundStep_ = static_cast<int>(command.arg);
         ShowMenu(CommandTable::kSoundMenu, QCursor::pos());
         return true;
+    case Command::kShowConditionMenu:
+        soundStep_ = static_cast<int>(command.arg);
+        ShowMenu(CommandTable::kConditionMenu, QCursor::pos());
+        return true;
     case Command::kOpenPath:
         controller.OpenPath(command.path);
         return true;
@@ -160,6 +168,18 @@ bool CommandRunner::RunMenuCommand(const Command& command) {
     const int soundCount = static_cast<int>(setup.soundNames.size());
     if (id >= Command::kFirstSound && id <= Command::kFirstSound + soundCount) {
         controller.ChooseSound(static_cast<int>(command.arg), id - Command::kFirstSound);
+        return true;
+    }
+    if (id >= Command::kFirstCondition && id <= Command::kLastCondition) {
+        controller.SetCondition(static_cast<int>(command.arg), id - Command::kFirstCondition);
+        return true;
+    }
+    if (id >= Command::kFirstDDial && id < Command::kFirstDDial + kDDialCount) {
+        controller.SetDials(id - Command::kFirstDDial, setup.eDial);
+        return true;
+    }
+    if (id >= Command::kFirstEDial && id < Command::kFirstEDial + kEDialCount) {
+        controller.SetDials(setup.dDial, id - Command::kFirstEDial);
         return true;
     }
     switch (id) {

@@ -7,6 +7,7 @@
 #include <QMenu>
 
 #include "app/SetupController.h"
+#include "model/Groove.h"
 #include "model/StepParam.h"
 #include "panel/MenuBar.h"
 #include "panel/WidgetPanel.h"
@@ -58,7 +59,18 @@ constexpr Item kThirdItems[] = {
     {Command::kSoundOutput, "Sound Output..."},
     {Command::kMidiOutput, "MIDI Output..."},
     {Command::kLink, "Link"},
+    {kSeparator, nullptr},
+    {Command::kDDialMenu, "D Dial"},
+    {Command::kEDialMenu, "E Dial"},
 };
+
+// The functions of the D and E dials, in the order of their values.
+constexpr const char* kDDialItems[] = {"Nothing", "Chance", "Delay", "Repeats"};
+constexpr const char* kEDialItems[] = {"Nothing", "Transpose"};
+
+// The named conditions, in the order of their codes after Always.
+constexpr const char* kConditionItems[] = {"First",    "Not First", "Last",
+                                           "Not Last", "Previous",  "Not Previous"};
 
 // The accelerators: with Ctrl unless noted; Shift does not matter, Alt is never held.
 struct Accelerator {
@@ -80,14 +92,58 @@ constexpr Accelerator kAccelerators[] = {
 
 constexpr int kLoopKeyCount = 8;
 
-void Fill(QMenu& menu, std::span<const Item> items) {
+// A checkable item in an exclusive group.
+QAction* AddChoice(QMenu& menu, QActionGroup& group, const QString& text, int id, bool checked) {
+    QAction* action = menu.addAction(text);
+    action->setData(id);
+    action->setCheckable(true);
+    action->setChecked(checked);
+    group.addAction(action);
+    return action;
+}
+
+// A submenu of exclusive choices: item i sends firstId + i.
+void AddChoices(
+    QMenu& menu, const char* title, std::span<const char* const> texts, int firstId, int chosen) {
+    QMenu* sub = menu.addMenu(QString::fromUtf8(title));
+    auto* group = new QActionGroup(sub);
+    for (size_t i = 0; i < texts.size(); ++i)
+        AddChoice(*sub, *group, QString::fromUtf8(texts[i]), firstId + static_cast<int>(i),
+                  static_cast<int>(i) == chosen);
+}
+
+void Fill(QMenu& menu, std::span<const Item> items, const CommandTable::MenuState& state) {
     for (const Item& item : items) {
         if (item.id == kSeparator) {
             menu.addSeparator();
-            continue;
+        } else if (item.id == Command::kDDialMenu) {
+            AddChoices(menu, item.text, kDDialItems, Command::kFirstDDial, state.dDial);
+        } else if (item.id == Command::kEDialMenu) {
+            AddChoices(menu, item.text, kEDialItems, Command::kFirstEDial, state.eDial);
+        } else {
+            QAction* action = menu.addAction(QString::fromUtf8(item.text));
+            action->setData(item.id);
         }
-        QAction* action = menu.addAction(QString::fromUtf8(item.text));
-        action->setData(item.id);
+    }
+}
+
+// Always, the named conditions, and A:B in a submenu for each B.
+void FillConditionMenu(QMenu& menu, const CommandTable::MenuState& state) {
+    auto* group = new QActionGroup(&menu);
+    const auto add = [&state, group](QMenu& to, const QString& text, const StepCondition& c) {
+        AddChoice(to, *group, text, Command::kFirstCondition + c.Code(),
+                  c.Code() == state.stepCondition);
+    };
+    add(menu, QStringLiteral("Always"), StepCondition{});
+    menu.addSeparator();
+    for (size_t i = 0; i < std::size(kConditionItems); ++i)
+        add(menu, QString::fromUtf8(kConditionItems[i]),
+            StepCondition{static_cast<StepCondition::Kind>(i + 1)});
+    menu.addSeparator();
+    for (int b = StepCondition::kMinRatioB; b <= StepCondition::kMaxRatioB; ++b) {
+        QMenu* sub = menu.addMenu(QStringLiteral("Every %1 Passes").arg(b));
+        for (int a = 1; a <= b; ++a)
+            add(*sub, QStringLiteral("%1:%2").arg(a).arg(b), StepCondition::Ratio(a, b));
     }
 }
 
@@ -148,7 +204,7 @@ std::span<const CommandTable::MenuItem> CommandTable::Items(int menuId) {
 
 std::unique_ptr<QMenu> CommandTable::BuildMenu(int menuId, const MenuState& state) {
     auto menu = std::make_unique<QMenu>();
-    Fill(*menu, Items(menuId));
+    Fill(*menu, Items(menuId), state);
     switch (menuId) {
     case MenuBar::kFileMenuId:
         Find(*menu, Command::kSaveSetup)->setEnabled(state.modified);
@@ -177,6 +233,9 @@ std::unique_ptr<QMenu> CommandTable::BuildMenu(int menuId, const MenuState& stat
     }
     case kSoundMenu:
         FillSoundMenu(*menu, state);
+        break;
+    case kConditionMenu:
+        FillConditionMenu(*menu, state);
         break;
     default:
         return nullptr;
@@ -233,6 +292,8 @@ Command CommandTable::FromWidgetRightClick(int id) {
     const int k = SetupController::ColumnOf(id);
     if (k >= 0 && ParamOf(id, k) == kParamSound)
         return {Command::kShowSoundMenu, k};
+    if (k >= 0 && ParamOf(id, k) == kParamOn)
+        return {Command::kShowConditionMenu, k};
     return {Command::kWidgetRightClick, id};
 }
 

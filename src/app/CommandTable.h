@@ -21,6 +21,8 @@ class CommandTable {
 public:
     // The sound list of a step; the three menus of the menu bar have the bar's ids.
     static constexpr int kSoundMenu = 164;
+    // The conditions of a step.
+    static constexpr int kConditionMenu = 165;
     static constexpr const char* kNoSounds = "*No Sounds Loaded*";
 
     // One line of a menu; id kNone is a separator.
@@ -41,8 +43,12 @@ public:
         bool highResTimer = false;
         bool linkOn = false;
         std::vector<std::string> soundNames;
-        // The sound of the step whose list is shown.
+        // The sound of the step whose list is shown, and its condition code.
         int stepSound = 0;
+        int stepCondition = 0;
+        // What the D and E dials play (DDial, EDial).
+        int dDial = 0;
+        int eDial = 0;
     };
 
     // A key as the window sees it before any widget does.

@@ -9,6 +9,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileSystemWatcher>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
@@ -16,6 +17,7 @@
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QToolTip>
 #include <QUrl>
 
 #include "devices/DeviceOutput.h"
@@ -319,6 +321,20 @@ bool MainWindow::event(QEvent* event) {
     if (IsStepClockMessage(type)) {
         const auto* message = static_cast<StepClockEvent*>(event);
         sequencer_.OnWindowMessage(type, message->wParam, message->lParam);
+        return true;
+    }
+    if (event->type() == QEvent::ToolTip && panel_) {
+        // A step's toggle names its condition.
+        const auto* help = static_cast<QHelpEvent*>(event);
+        for (int k = 0; k < WidgetPanel::kColumnCount; ++k) {
+            const std::string tip = panel_->Column(k).ToolTipAt(help->pos().x(), help->pos().y());
+            if (!tip.empty()) {
+                QToolTip::showText(help->globalPos(), QString::fromStdString(tip), this);
+                return true;
+            }
+        }
+        QToolTip::hideText();
+        event->ignore();
         return true;
     }
     // What other instances say.

@@ -15,6 +15,7 @@
 #include "files/DocumentWindow.h"
 #include "files/SetupDocument.h"
 #include "files/SoundFolder.h"
+#include "model/Groove.h"
 #include "model/Setup.h"
 #include "model/StepParam.h"
 #include "panel/WidgetPanel.h"
@@ -37,6 +38,8 @@ void SetupController::Init(WidgetPanel& panel,
     focusScope_ = &focusScope;
     sequencer_ = &sequencer;
     soundEngine_ = &soundEngine;
+    // A swing edited in the loop popup can be undone like any other edit.
+    panel.GetLoopPopup().OnSwingEdit([this] { TakeUndoSnapshot(); });
     sounds_ = std::make_unique<SoundFolder>(setup, soundEngine, prompts_,
                                             [this] { document_->UpdateCaption(); });
     document_ = std::make_unique<SetupDocument>(setup, prompts_, *sounds_, window);
@@ -71,6 +74,7 @@ void SetupController::LoadLoopIntoColumns(int n) {
             column.SetAttached(false);
         for (int code : kCodes)
             column.SetItem(code, loop.steps[static_cast<size_t>(k)].GetParam(code));
+        column.SetCondition(StepCondition::FromCode(loop.steps[static_cast<size_t>(k)].condition));
         column.SetAttached(true);
     }
 }
@@ -332,6 +336,27 @@ void SetupController::ChooseSound(int k, int i) {
     AssignVoice(l, k, i);
     panel_->Column(k).SetItem(kParamSound, i);
     step.SetParam(kParamSound, i);
+}
+
+void SetupController::SetCondition(int k, int code) {
+    if (k < 0 || k >= kStepsPerLoop || !StepCondition::ValidCode(code))
+        return;
+    Step& step = setup_->loop(setup_->selectedLoop).steps[static_cast<size_t>(k)];
+    if (step.condition == code)
+        return;
+    TakeUndoSnapshot();
+    step.condition = static_cast<int16_t>(code);
+    panel_->Column(k).SetCondition(StepCondition::FromCode(code));
+}
+
+void SetupController::SetDials(int dDial, int eDial) {
+    if (dDial < 0 || dDial >= kDDialCount || eDial < 0 || eDial >= kEDialCount)
+        return;
+    if (setup_->dDial == dDial && setup_->eDial == eDial)
+        return;
+    TakeUndoSnapshot();
+    setup_->dDial = static_cast<int16_t>(dDial);
+    setup_->eDial = static_cast<int16_t>(eDial);
 }
 
 bool SetupController::ConfirmDiscard() {

@@ -99,6 +99,12 @@ public:
     // The sound list's command: step k of the selected loop plays sound i; the setup is
     // modified when that is another sound. No undo point is taken.
     void ChooseSound(int k, int i);
+    // The condition menu's command: step k of the selected loop plays under condition
+    // `code` (a StepCondition code); an undo point is taken when it changes.
+    void SetCondition(int k, int code);
+    // The D and E dial submenus: what the dials play from now on (DDial, EDial values);
+    // an undo point is taken when either changes.
+    void SetDials(int dDial, int eDial);
 
     // File commands. Once a session manager has opened the setup (SetSessionFile with
     // its file), OpenPath, OpenSetup and SaveSetupAs only show the session note; Save

@@ -7,6 +7,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include "model/Groove.h"
 #include "model/Setup.h"
 #include "widgets/MonoPicture.h"
 #include "widgets/WidgetEvent.h"
@@ -17,6 +18,8 @@ namespace {
 
 static constexpr int kNextCtrlStep = 1;
 static constexpr int kRepeatCtrlStep = 4;
+// With Ctrl the swing moves a straight pair to a triplet feel in two steps.
+static constexpr int kSwingCtrlStep = 8;
 // Colour n of the scheme as an index into the stored colours.
 constexpr size_t Index(int n) {
     return static_cast<size_t>(n - 1);
@@ -72,6 +75,14 @@ void LoopPopup::Create(QWidget* parent, Setup& setup) {
     repeatDial_.SetTransparent(false);
     repeatDial_.SetImmediate(true);
 
+    MDial::Layout swing = repeat;
+    swing.minimum = kStraightSwing;
+    swing.maximum = kMaxSwing;
+    swing.ctrlStep = kSwingCtrlStep;
+    swingDial_.Create(kSwingDialId, 1, 1 + kSwingRowDy, swing, this);
+    swingDial_.SetTransparent(false);
+    swingDial_.SetImmediate(true);
+
     DropFocus();
 }
 
@@ -83,7 +94,10 @@ void LoopPopup::SetScheme(const ColorScheme& scheme) {
                         0, 0, 0);
     repeatDial_.SetColors(colors_[Index(6)], colors_[Index(4)], colors_[Index(4)],
                           colors_[Index(6)], 0, 0, 0);
+    swingDial_.SetColors(colors_[Index(6)], colors_[Index(4)], colors_[Index(4)], colors_[Index(6)],
+                         0, 0, 0);
     background_.SetColors(colors_[Index(5)], colors_[Index(7)]);
+
     update();
 }
 
@@ -97,6 +111,8 @@ void LoopPopup::ShowFor(int x, int y, int loop) {
     const Loop& edited = setup_->loop(loop);
     nextDial_.SetValue(edited.nextLoop + 1);
     repeatDial_.SetValue(edited.repeatCount);
+    swingDial_.SetValue(std::clamp<int>(edited.swing, kStraightSwing, kMaxSwing));
+    swingEdited_ = false;
     show();
     DropFocus();
 }
@@ -128,6 +144,17 @@ void LoopPopup::OnWidgetEvent(int event, int x, int y, int id) {
         if (repeat != edited.repeatCount)
             setup_->modified = 1;
         edited.repeatCount = static_cast<int16_t>(repeat);
+    } else if (id >= kSwingDialId && id <= kSwingDialId + MDial::kIdSpan) {
+        swingDial_.OnChild(id);
+        const int swing = std::clamp(swingDial_.ReadValue(), kStraightSwing, kMaxSwing);
+        if (swing != edited.swing) {
+            // An undo point for the first change of a dial held or typed, not each step.
+            if (onSwingEdit_ && !swingEdited_)
+                onSwingEdit_();
+            swingEdited_ = true;
+            setup_->modified = 1;
+        }
+        edited.swing = static_cast<int16_t>(swing);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <optional>
 
 #include <QCursor>
@@ -16,15 +17,18 @@ namespace mb {
 class Setup;
 
 // A small frameless window beside a loop button in which that loop's next loop and
-// repeat count are edited. It is the second owner window of the program: it paints its
-// own widgets and routes their ids to itself. The main window hides it on any key or
+// repeat count are edited, and below them its swing. It is the second owner window of the program:
+// it paints its own widgets and routes their ids to itself. The main window hides it on any key or
 // mouse press. Window thread only.
 class LoopPopup : public QWidget, public OwnerWindow {
 public:
     static constexpr int kWidth = 127;
-    static constexpr int kHeight = 22;
+    static constexpr int kHeight = 43;
+    // The swing row lies this far below the chain row.
+    static constexpr int kSwingRowDy = 21;
     static constexpr int kNextDialId = 1020;
     static constexpr int kRepeatDialId = 1040;
+    static constexpr int kSwingDialId = 1060;
     static constexpr int kNextMaximum = 8;
     static constexpr int kRepeatMaximum = 32;
     static constexpr const char* kBackgroundName = "LOOPBKGBMP";
@@ -41,12 +45,16 @@ public:
     // Shows the popup with its top-left corner at (x, y) (screen pixels) for loop
     // (0 to 7); another loop index shows nothing.
     void ShowFor(int x, int y, int loop);
+    // Called once before the first change of the swing each time the popup is shown
+    // (the owner takes an undo point there).
+    void OnSwingEdit(std::function<void()> call) { onSwingEdit_ = std::move(call); }
     // The owner protocol: pointer, dispatch, then the edits of the loop's chain link.
     void OnWidgetEvent(int event, int x, int y, int id) override;
 
     int GetLoop() const { return loop_; }
     MDial& NextDial() { return nextDial_; }
     MDial& RepeatDial() { return repeatDial_; }
+    MDial& SwingDial() { return swingDial_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -65,10 +73,13 @@ private:
     int loop_ = 0;
     MDial nextDial_;
     MDial repeatDial_;
+    MDial swingDial_;
     std::array<Color, ColorScheme::kColorCount> colors_{};
     Color backgroundColor_ = 0;
     std::optional<QCursor> defaultCursor_;
     Setup* setup_ = nullptr;
+    std::function<void()> onSwingEdit_;
+    bool swingEdited_ = false;
 };
 
 } // namespace mb

@@ -20,6 +20,32 @@ static constexpr int kSliderCtrlStep = 18;
 static constexpr int kFirstVolume = 100;
 // The sound list is numbered from 1 on screen.
 static constexpr int kSoundDisplayOffset = 1;
+// The conditional mark: a square left of the toggle, clear of the skin's frame.
+static constexpr int kMarkDx = 5;
+static constexpr int kMarkDy = 36;
+static constexpr int kMarkSize = 3;
+
+// How a condition reads in a tooltip, after "Plays ".
+std::string ConditionName(const StepCondition& c) {
+    switch (c.kind) {
+    case StepCondition::kFirst:
+        return "on the first pass";
+    case StepCondition::kNotFirst:
+        return "on every pass but the first";
+    case StepCondition::kLast:
+        return "on the last repeat (a fill)";
+    case StepCondition::kNotLast:
+        return "on every pass but the last repeat";
+    case StepCondition::kPrevious:
+        return "when the previous conditional step played";
+    case StepCondition::kNotPrevious:
+        return "when the previous conditional step did not play";
+    case StepCondition::kRatio:
+        return "on pass " + std::to_string(c.a) + " of every " + std::to_string(c.b);
+    default:
+        return "always";
+    }
+}
 
 // Arrows beside a number field, as the pitch and sound dials have them.
 MDial::Layout NumberLayout(int minimum, int maximum, int ctrlStep) {
@@ -112,7 +138,29 @@ void MStepColumn::Paint(Canvas& dc) {
     if (!IsVisible() || !dc.RectVisible(rect))
         return;
     skin_.Draw(dc, GetInk(), GetPaper(), rect.left, rect.top);
+    if (condition_.kind != StepCondition::kAlways) {
+        // A conditional step: a small square in the skin's ink left of the toggle.
+        const Rect mark{rect.left + kMarkDx, rect.top + kMarkDy, rect.left + kMarkDx + kMarkSize,
+                        rect.top + kMarkDy + kMarkSize};
+        dc.FillRect(mark, GetInk());
+    }
     dc.ExcludeClipRect(rect);
+}
+
+void MStepColumn::SetCondition(const StepCondition& condition) {
+    if (condition == condition_)
+        return;
+    condition_ = condition;
+    InvalidateOwner();
+}
+
+std::string MStepColumn::ToolTipAt(int x, int y) const {
+    const Rect r = toggle_.GetRect();
+    if (!IsVisible() || x < r.left || x >= r.right || y < r.top || y >= r.bottom)
+        return {};
+    if (condition_.kind == StepCondition::kAlways)
+        return "Plays always (right click: condition)";
+    return "Plays " + ConditionName(condition_) + " (right click: condition)";
 }
 
 void MStepColumn::Show() {

@@ -5,6 +5,7 @@
 #include <QBrush>
 #include <QFont>
 
+#include "model/Groove.h"
 #include "panel/MDial.h"
 #include "panel/MLabel.h"
 #include "widgets/ColorScheme.h"
@@ -56,6 +57,12 @@ public:
     // The step light: the label in colours 2 on 7 while lit, 6 on 5 otherwise.
     void SetLit(bool flag);
     bool IsLit() const { return lit_; }
+    // The step's condition: a step that does not always play carries a small mark beside
+    // its toggle, and the toggle's tooltip names the condition.
+    void SetCondition(const StepCondition& condition);
+    const StepCondition& Condition() const { return condition_; }
+    // The tooltip of the child at (x, y) (window pixels), empty for none.
+    std::string ToolTipAt(int x, int y) const;
     const ColorScheme& Scheme() const { return scheme_; }
 
 private:
@@ -70,6 +77,7 @@ private:
     MDial dDial_;
     bool created_ = false;
     bool lit_ = false;
+    StepCondition condition_;
 };
 
 } // namespace mb

@@ -131,18 +131,67 @@ TEST_F(WindowTest, TheMenusShowTheSetupAsItIsNow) {
     EXPECT_FALSE(fade->checked);
     EXPECT_TRUE(Find(third, Command::kHighResTimer)->checked);
     // The additions, after a separator below Kill All Sound: Sound Output..., MIDI
-    // Output..., then Link, off.
+    // Output..., then Link, off; after another separator the D Dial and E Dial submenus,
+    // each with its function checked.
+    setup().eDial = 1;
     const std::unique_ptr<QMenu> menu = window->Commands().BuildMenu(MenuBar::kThirdMenuId);
     const QList<QAction*> actions = menu->actions();
-    ASSERT_GE(actions.size(), 5);
-    EXPECT_EQ(actions[actions.size() - 5]->data().toInt(), Command::kKillAllSound);
-    EXPECT_TRUE(actions[actions.size() - 4]->isSeparator());
-    EXPECT_EQ(actions[actions.size() - 3]->data().toInt(), 23010);
-    EXPECT_EQ(actions[actions.size() - 2]->data().toInt(), 23011);
-    const QAction* link = actions.back();
+    ASSERT_GE(actions.size(), 8);
+    const qsizetype n = actions.size();
+    EXPECT_EQ(actions[n - 8]->data().toInt(), Command::kKillAllSound);
+    EXPECT_TRUE(actions[n - 7]->isSeparator());
+    EXPECT_EQ(actions[n - 6]->data().toInt(), 23010);
+    EXPECT_EQ(actions[n - 5]->data().toInt(), 23011);
+    const QAction* link = actions[n - 4];
     EXPECT_EQ(link->data().toInt(), 23012);
     EXPECT_TRUE(link->isCheckable());
     EXPECT_FALSE(link->isChecked());
+    EXPECT_TRUE(actions[n - 3]->isSeparator());
+    const struct {
+        const QAction* item;
+        const char* text;
+        std::vector<std::string> choices;
+        int checked;
+    } dials[] = {{actions[n - 2], "D Dial", {"Nothing", "Chance", "Delay", "Repeats"}, 0},
+                 {actions[n - 1], "E Dial", {"Nothing", "Transpose"}, 1}};
+    for (const auto& dial : dials) {
+        EXPECT_EQ(dial.item->text().toStdString(), dial.text);
+        ASSERT_NE(dial.item->menu(), nullptr);
+        const auto choices = Items(*dial.item->menu());
+        ASSERT_EQ(choices.size(), dial.choices.size());
+        for (size_t i = 0; i < choices.size(); ++i) {
+            EXPECT_EQ(choices[i].text.toStdString(), dial.choices[i]);
+            EXPECT_EQ(choices[i].checked, static_cast<int>(i) == dial.checked) << i;
+        }
+    }
+}
+
+// The D and E functions and a step's condition are edits: marked, shown, undone.
+TEST_F(WindowTest, GrooveChoicesAreEditsThatUndoTakesBack) {
+    Start();
+    setup().modified = 0;
+    window->Commands().Run({Command::kFirstDDial + 2});
+    EXPECT_EQ(setup().dDial, 2);
+    EXPECT_EQ(setup().modified, 1);
+
+    auto conditions = Items(*window->Commands().BuildMenu(CommandTable::kConditionMenu, 4));
+    // Always, the six named ones, and a submenu of A:B for each B from 2 to 8.
+    ASSERT_EQ(conditions.size(), 14u);
+    EXPECT_EQ(conditions[13].text.toStdString(), "Every 8 Passes");
+    EXPECT_TRUE(conditions[0].checked);
+    window->Commands().Run({Command::kFirstCondition + StepCondition::Ratio(3, 4).Code(), 4});
+    EXPECT_EQ(setup().loop(0).steps[4].condition, StepCondition::Ratio(3, 4).Code());
+    EXPECT_EQ(panel().Column(4).Condition(), StepCondition::Ratio(3, 4));
+    EXPECT_EQ(panel().Column(4).ToolTipAt(panel().Column(4).Toggle().GetRect().left,
+                                          panel().Column(4).Toggle().GetRect().top),
+              "Plays on pass 3 of every 4 (right click: condition)");
+    EXPECT_EQ(CommandTable::FromWidgetRightClick(panel().Column(4).Toggle().GetId()).id,
+              Command::kShowConditionMenu);
+
+    Key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(setup().loop(0).steps[4].condition, 0);
+    EXPECT_EQ(panel().Column(4).Condition(), StepCondition{});
+    EXPECT_EQ(setup().dDial, 2) << "the undo point of the condition came after the D function";
 }
 
 TEST_F(WindowTest, TheSoundListNumbersItsItemsAndChecksTheTargetStepsSound) {

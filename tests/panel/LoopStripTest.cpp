@@ -129,7 +129,7 @@ TEST_F(LoopPopupTest, IsAHiddenFramelessWindowOfTheMainWindow) {
     EXPECT_EQ(popup.parentWidget(), &mainWindow);
     EXPECT_TRUE(popup.isWindow());
     EXPECT_TRUE(popup.windowFlags() & Qt::FramelessWindowHint);
-    EXPECT_EQ(popup.size(), QSize(127, 22));
+    EXPECT_EQ(popup.size(), QSize(127, 43));
     EXPECT_EQ(popup.NextDial().Field().GetRect(), (Rect{1, 4, 22, 19}));
     EXPECT_EQ(popup.RepeatDial().UpArrow().GetRect(), (Rect{96, 1, 103, 10}));
 }
@@ -179,6 +179,26 @@ TEST_F(LoopPopupTest, CtrlArrowStepsTheRepeatCountWithinItsRange) {
     EXPECT_EQ(popup.NextDial().Field().GetText(), "1");
 }
 
+// The swing row: up to 75, one undo point for the first change while the popup is shown.
+TEST_F(LoopPopupTest, SwingStepsWithinItsRangeWithOneUndoPoint) {
+    int undoPoints = 0;
+    popup.OnSwingEdit([&undoPoints] { ++undoPoints; });
+    setup.loop(2).swing = 74;
+    popup.ShowFor(0, 0, 2);
+    EXPECT_EQ(popup.SwingDial().Field().GetText(), "74");
+    for (int i = 0; i < 3; ++i)
+        Click(popup.SwingDial().UpArrow());
+    EXPECT_EQ(setup.loop(2).swing, 75);
+    EXPECT_EQ(undoPoints, 1);
+    EXPECT_EQ(setup.modified, 1);
+    Click(popup.SwingDial().DownArrow());
+    EXPECT_EQ(setup.loop(2).swing, 74);
+    EXPECT_EQ(undoPoints, 1);
+    popup.ShowFor(0, 0, 2);
+    Click(popup.SwingDial().DownArrow());
+    EXPECT_EQ(undoPoints, 2) << "a new showing, a new undo point";
+}
+
 TEST_F(LoopPopupTest, PaintsItsBackgroundPictureInTheSchemeColours) {
     const QImage image = popup.grab().toImage();
     bool sawInk = false;
@@ -191,8 +211,8 @@ TEST_F(LoopPopupTest, PaintsItsBackgroundPictureInTheSchemeColours) {
         }
     EXPECT_TRUE(sawInk);
     EXPECT_TRUE(sawPaper);
-    // Below the 20-pixel picture the window's own background shows: colour 1.
-    EXPECT_EQ(test::PixelAt(image, 60, 21), scheme.GetColor(1));
+    // Below the picture's two rows the window's own background shows: colour 1.
+    EXPECT_EQ(test::PixelAt(image, 60, 42), scheme.GetColor(1));
 }
 
 } // namespace

@@ -28,7 +28,7 @@ TEST_F(SkinTest, EverySkinHasItsSize) {
         int width, height;
     };
     std::vector<Case> cases = {
-        {"GLOBALBMP", 79, 166}, {"LOOPBKGBMP", 125, 20}, {"MEASURESBMP", 10, 166},
+        {"GLOBALBMP", 79, 166}, {"LOOPBKGBMP", 125, 41}, {"MEASURESBMP", 10, 166},
         {"NOTEBMP", 37, 162},   {"PLAYUP", 24, 24},      {"PLAYDN", 24, 24},
         {"ONOFFUP", 17, 17},    {"ONOFFDN", 17, 17},     {"UPARROWUP", 7, 9},
         {"UPARROWDN", 7, 9},    {"DNARROWUP", 7, 9},     {"DNARROWDN", 7, 9},
