@@ -55,6 +55,7 @@ void MidiSender::Clear() {
     clocksSent_ = kClocksPerStep;
     noteOff_.fill(kNever);
     notesOn_ = 0;
+    pendingCount_ = 0;
 }
 
 void MidiSender::Push(const Message& message) {
@@ -77,6 +78,9 @@ void MidiSender::TakeStep(const StepEvent& step) {
     m.originNs = step.due.originNs;
     m.offsetMs = step.due.offsetMs;
     m.periodMs = step.periodMs;
+    m.shiftMs = step.shiftMs;
+    m.spacingMs = step.spacingMs;
+    m.hits = static_cast<uint8_t>(std::clamp(step.hits, 1, 255));
     Push(m);
 }
 
@@ -167,6 +171,9 @@ int64_t MidiSender::Take(MidiTarget& target, int64_t from, int64_t until) {
                 nextOrigin_ = target.PlaceOf(next_.originNs);
                 nextAt_ = nextOrigin_ + std::llround(next_.offsetMs * unitsPerMs_);
             }
+            if (next_.kind == Kind::kStep && next_.on && next_.velocity > 0 && options_.notes &&
+                next_.Grooved() && !Stopped(next_.run))
+                QueueNotes(inRun_ && next_.run == run_ ? origin_ : nextOrigin_);
         }
         // A step of a stopped run that has not gone out never does: the mixer drops its
         // sound too.
@@ -188,10 +195,22 @@ int64_t MidiSender::Take(MidiTarget& target, int64_t from, int64_t until) {
                 }
             }
         }
-        const int64_t at = std::min({messageAt, clockAt, offAt});
+        int pendingNote = -1;
+        int64_t onAt = kNever;
+        for (int i = 0; i < pendingCount_; ++i) {
+            if (pending_[static_cast<size_t>(i)].at < onAt) {
+                onAt = pending_[static_cast<size_t>(i)].at;
+                pendingNote = i;
+            }
+        }
+        const int64_t at = std::min({messageAt, clockAt, offAt, onAt});
         if (at == kNever || at >= until)
             return at;
-        if (offAt == at) {
+        // At one place: note-offs, then the clock and the steps (a run's Start comes before
+        // its notes), then the grooved notes.
+        if (onAt == at && offAt != at && clockAt != at && messageAt != at) {
+            SendPendingNote(target, pendingNote, at);
+        } else if (offAt == at) {
             Send(target, at, static_cast<uint8_t>(kNoteOff | (options_.channel - 1)), 3,
                  static_cast<uint8_t>(note), 0);
             noteOff_[static_cast<size_t>(note)] = kNever;
@@ -241,7 +260,8 @@ void MidiSender::SendStep(MidiTarget& target, int64_t at) {
     } else {
         clocksSent_ = kClocksPerStep;
     }
-    if (!options_.notes || !next_.on)
+    // A grooved step's notes were placed when it was taken from the queue.
+    if (!options_.notes || !next_.on || next_.Grooved())
         return;
     const uint8_t channel = static_cast<uint8_t>(options_.channel - 1);
     int64_t& off = noteOff_[next_.note];
@@ -252,6 +272,36 @@ void MidiSender::SendStep(MidiTarget& target, int64_t at) {
     }
     Send(target, at, static_cast<uint8_t>(kNoteOn | channel), 3, next_.note, next_.velocity);
     off = std::max(at, PlaceOnRun(stepMs_ + PeriodNow() * kNoteLength));
+    ++notesOn_;
+}
+
+void MidiSender::QueueNotes(int64_t origin) {
+    const double lengthMs = (next_.hits > 1 ? next_.spacingMs : next_.periodMs) * kNoteLength;
+    for (int hit = 0; hit < next_.hits && pendingCount_ < kMaxPendingNotes; ++hit) {
+        const double onMs = next_.offsetMs + next_.shiftMs + hit * next_.spacingMs;
+        PendingNote& p = pending_[static_cast<size_t>(pendingCount_++)];
+        p.at = origin + std::llround(onMs * unitsPerMs_);
+        p.off = origin + std::llround((onMs + lengthMs) * unitsPerMs_);
+        p.run = next_.run;
+        p.note = next_.note;
+        p.velocity = next_.velocity;
+    }
+}
+
+void MidiSender::SendPendingNote(MidiTarget& target, int index, int64_t at) {
+    const PendingNote p = pending_[static_cast<size_t>(index)];
+    pending_[static_cast<size_t>(index)] = pending_[static_cast<size_t>(--pendingCount_)];
+    // A note of a stopped run never goes out, as its sound does not.
+    if (Stopped(p.run) || !inRun_ || p.run != run_)
+        return;
+    const uint8_t channel = static_cast<uint8_t>(options_.channel - 1);
+    int64_t& off = noteOff_[p.note];
+    if (off != kNever) {
+        Send(target, at, static_cast<uint8_t>(kNoteOff | channel), 3, p.note, 0);
+        --notesOn_;
+    }
+    Send(target, at, static_cast<uint8_t>(kNoteOn | channel), 3, p.note, p.velocity);
+    off = std::max(at, p.off);
     ++notesOn_;
 }
 

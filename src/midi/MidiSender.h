@@ -88,7 +88,26 @@ private:
         int64_t originNs = 0;
         double offsetMs = 0.0;
         double periodMs = 0.0;
+        // The groove (see StepEvent): the notes sound shiftMs from the step's place,
+        // `hits` times spacingMs apart; the clock stays on the grid.
+        double shiftMs = 0.0;
+        double spacingMs = 0.0;
+        uint8_t hits = 1;
+        bool Grooved() const { return shiftMs != 0.0 || hits > 1; }
     };
+    // A note of a grooved step, placed when its step is taken from the queue (it may fall
+    // before the step's own place), sent when its place comes.
+    struct PendingNote {
+        int64_t at = 0;
+        int64_t off = 0;
+        uint32_t run = 0;
+        uint8_t note = 0;
+        uint8_t velocity = 0;
+    };
+    static constexpr int kMaxPendingNotes = 64;
+    // Places the notes of the grooved step next_, whose run's origin is at `origin`.
+    void QueueNotes(int64_t origin);
+    void SendPendingNote(MidiTarget& target, int index, int64_t at);
 
     void Push(const Message& message);
     // Whether the run has stopped, as the sequencer's record says.
@@ -142,6 +161,8 @@ private:
     // The place of each note's pending note-off; kNever when none.
     std::array<int64_t, 128> noteOff_{};
     int notesOn_ = 0;
+    std::array<PendingNote, kMaxPendingNotes> pending_{};
+    int pendingCount_ = 0;
 };
 
 } // namespace mb

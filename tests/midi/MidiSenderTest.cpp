@@ -12,6 +12,7 @@
 #include "SequencerRecorder.h"
 #include "engine/Sequencer.h"
 #include "midi/MidiSender.h"
+#include "model/Groove.h"
 #include "model/Setup.h"
 
 namespace mb {
@@ -142,6 +143,49 @@ TEST_F(MidiSenderTest, NotesAndSixClocksPerStepLieOnTheGridOfEachRun) {
     };
     EXPECT_EQ(target.Without(0xF8), expected);
     EXPECT_EQ(sender.dropped(), 0u);
+}
+
+// The groove moves the notes, never the clock: a swung step's note lies (2s - 1) x P after
+// its place, a step delayed early before it, and ratchets split the step evenly.
+TEST_F(MidiSenderTest, GroovedNotesMoveAndTheClockStaysOnTheGrid) {
+    sender.Enable({});
+    const double p = Sequencer::PeriodFromTempo(120.0);
+    Step* steps = setup.loop(0).steps.data();
+    steps[1].on = 1;
+    steps[2].sound = 0;
+    steps[3].volume = 100;
+    setup.loop(0).swing = 75;
+    setup.dDial = static_cast<int16_t>(DDial::kRepeats);
+    steps[2].dValue = 127; // 8 hits
+    sequencer.Start();
+    RunTo(static_cast<int64_t>(4 * p) - 1);
+    std::vector<int64_t> notes = target.Places(0x99);
+    std::vector<int64_t> expected = {Frame(kOrigin), Frame(kOrigin + 1.5 * p)};
+    for (int hit = 0; hit < 8; ++hit)
+        expected.push_back(Frame(kOrigin + 2 * p + hit * p / 8));
+    expected.push_back(Frame(kOrigin + 3.5 * p));
+    EXPECT_EQ(notes, expected);
+    std::vector<int64_t> clocks;
+    for (int j = 0; j < 4 * 6; ++j)
+        clocks.push_back(Frame(kOrigin + j * p / 6));
+    EXPECT_EQ(target.Places(0xF8), clocks);
+    sequencer.Stop();
+    RunTo(static_cast<int64_t>(5 * p));
+
+    // D on Delay at 0: half a step early, except the run's first step.
+    target.sent.clear();
+    setup.loop(0).swing = 50;
+    setup.dDial = static_cast<int16_t>(DDial::kDelay);
+    for (int k = 0; k < 4; ++k)
+        steps[k].dValue = 0;
+    const int64_t origin = clock->now;
+    sequencer.Start();
+    RunTo(origin - kOrigin + static_cast<int64_t>(3 * p));
+    notes = target.Places(0x99);
+    ASSERT_GE(notes.size(), 3u);
+    EXPECT_EQ(notes[0], Frame(origin));
+    EXPECT_EQ(notes[1], Frame(origin + 0.5 * p));
+    EXPECT_EQ(notes[2], Frame(origin + 1.5 * p));
 }
 
 // The sequencer's record of ended runs has the say as soon as a stop is published, before
