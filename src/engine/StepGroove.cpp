@@ -10,12 +10,19 @@ namespace mb {
 
 namespace {
 
-// A well-mixed 64-bit value from two (the finaliser of SplitMix64).
-uint64_t Mix(uint64_t a, uint64_t b) {
-    uint64_t z = a * 0x9E3779B97F4A7C15ull + b;
+constexpr uint64_t kGolden = 0x9E3779B97F4A7C15ull;
+
+// The SplitMix64 finaliser: a well-mixed 64-bit value.
+uint64_t Finalise(uint64_t z) {
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
+}
+
+// Output n of a SplitMix64 generator whose state starts from the mixed seed: outcomes
+// that do not depend on each other, the same wherever step n is taken.
+uint64_t Mix(uint64_t seed, uint64_t n) {
+    return Finalise(Finalise(seed) + (n + 1) * kGolden);
 }
 
 } // namespace

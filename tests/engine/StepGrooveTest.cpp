@@ -94,13 +94,15 @@ TEST_F(GrooveTest, AJumpEntersTheLoopAnew) {
 // Chance: D at 64 and above always plays, 0 never, 32 half the time; the outcome is the
 // seed's and the step's place in the run, so every run from Play repeats it.
 TEST_F(GrooveTest, ChanceIsTheSeedsAndTheStepsPlace) {
-    int played = 0;
-    for (int64_t n = 0; n < 10000; ++n) {
-        played += StepGroove::ChancePlays(7, n, 32) ? 1 : 0;
-        ASSERT_TRUE(StepGroove::ChancePlays(7, n, 64));
-        ASSERT_FALSE(StepGroove::ChancePlays(7, n, 0));
+    for (const uint32_t seed : {0u, 1u, 7u, 12345u, 0xFFFFFFFFu}) {
+        int played = 0;
+        for (int64_t n = 0; n < 10000; ++n) {
+            played += StepGroove::ChancePlays(seed, n, 32) ? 1 : 0;
+            ASSERT_TRUE(StepGroove::ChancePlays(seed, n, 64));
+            ASSERT_FALSE(StepGroove::ChancePlays(seed, n, 0));
+        }
+        EXPECT_NEAR(played / 10000.0, 0.5, 0.015) << seed;
     }
-    EXPECT_NEAR(played / 10000.0, 0.5, 0.015);
 
     setup.dDial = static_cast<int16_t>(DDial::kChance);
     for (Step& s : setup.loop(0).steps)
