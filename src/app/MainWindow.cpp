@@ -59,6 +59,9 @@ constexpr const char* kOutputLostText =
     "The sound output was lost. Marrowbeat keeps playing in time, silently, and its sound "
     "comes back as soon as the output does.";
 
+// How often the window looks whether a lost MIDI output can come back.
+constexpr int kMidiKeeperMs = 500;
+
 // The latest MIDI transport message received.
 constexpr int kMidiStart = 1;
 constexpr int kMidiStop = 2;
@@ -207,6 +210,13 @@ void MainWindow::Start(const std::string& commandLinePath) {
     if (const std::string problems = midi_.Apply(PersistedSettings::ReadMidiChoice(*settings_));
         !problems.empty())
         std::fprintf(stderr, "marrowbeat: %s\n", problems.c_str());
+    // A MIDI output whose JACK server went away comes back with it, as the sound does.
+    auto* midiKeeper = new QTimer(this);
+    connect(midiKeeper, &QTimer::timeout, this, [this] {
+        if (const std::string notice = midi_.Keep(); !notice.empty())
+            prompts_.ShowNotice(notice);
+    });
+    midiKeeper->start(kMidiKeeperMs);
     panel_->GetMenuBar().SetSetup(&setup_);
     setup_.modified = 0;
     panel_->FitColumnsToWidth();

@@ -54,6 +54,7 @@ std::unique_ptr<JackMidiOutput> JackMidiOutput::Open(MidiSource& source,
     output->rate_ = jack_get_sample_rate(output->client_);
     output->unitsPerMs_ = output->rate_ / 1000.0;
     jack_set_process_callback(output->client_, &JackMidiOutput::Process, output.get());
+    jack_on_shutdown(output->client_, &JackMidiOutput::ShutDown, output.get());
     if (jack_activate(output->client_) != 0) {
         *error = "JACK did not start the program's MIDI client";
         return nullptr;
@@ -67,10 +68,16 @@ std::unique_ptr<JackMidiOutput> JackMidiOutput::Open(MidiSource& source,
     return output;
 }
 
+void JackMidiOutput::ShutDown(void* user) {
+    static_cast<JackMidiOutput*>(user)->lost_.store(true, std::memory_order_release);
+}
+
 JackMidiOutput::~JackMidiOutput() {
     if (client_ == nullptr)
         return;
-    jack_deactivate(client_);
+    // A client whose server is gone has no process thread left to stop.
+    if (!lost_.load(std::memory_order_acquire))
+        jack_deactivate(client_);
     cycles_.load(std::memory_order_acquire);
     jack_client_close(client_);
 }

@@ -20,8 +20,26 @@ void MidiConnection::Close() {
     input_.reset();
 }
 
+std::string MidiConnection::Keep() {
+    if (output_ && output_->Lost()) {
+        Close();
+        waiting_ = true;
+        return "The MIDI output \"" + choice_.output.name +
+               "\" was lost with its JACK server. It comes back as soon as the server and "
+               "the port do.";
+    }
+    // Quietly, until the server and the port are there again.
+    if (waiting_ && JackMidiOutput::ServerAnswers()) {
+        const MidiChoice choice = choice_;
+        Apply(choice);
+        waiting_ = output_ == nullptr;
+    }
+    return {};
+}
+
 std::string MidiConnection::Apply(const MidiChoice& choice) {
     Close();
+    waiting_ = false;
     choice_ = choice;
     std::string problems;
     if (!choice.output.empty()) {

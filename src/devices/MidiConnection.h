@@ -31,6 +31,12 @@ public:
     // stays chosen.
     std::string Apply(const MidiChoice& choice);
     void Close();
+    // Window thread, every moment or so: an output whose JACK server went away is closed,
+    // and opened again (with the input) once a server answers and the port is there.
+    // Returns a notice for people the moment the output is lost, once; "" otherwise.
+    std::string Keep();
+    // The output was lost and is waiting for its server.
+    bool waiting() const { return waiting_; }
 
     const MidiChoice& choice() const { return choice_; }
     MidiSender& sender() { return sender_; }
@@ -45,6 +51,7 @@ private:
     MidiSender sender_;
     std::unique_ptr<MidiTarget> output_;
     std::unique_ptr<MidiInput> input_;
+    bool waiting_ = false;
 };
 
 } // namespace mb

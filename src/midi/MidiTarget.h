@@ -23,6 +23,8 @@ public:
     // Places on the time line per millisecond.
     virtual double UnitsPerMs() const = 0;
     virtual void Emit(const MidiEvent& event) = 0;
+    // Any thread: the output's server went away (it cannot send any more).
+    virtual bool Lost() const { return false; }
 };
 
 // Where an output's events come from. Take and Wait run on the one thread that consumes

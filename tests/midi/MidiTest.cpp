@@ -296,6 +296,49 @@ TEST_F(MidiTest, UnderJackNotesAndClocksLandOnTheStepFrames) {
     EXPECT_LE(moves, 2);
 }
 
+// A JACK server that goes away takes the MIDI output with it: the window says so once,
+// and the output comes back by itself, under the client name the README gives, once a
+// server and the port are there again; notes then flow as before.
+TEST_F(MidiTest, UnderJackTheOutputComesBackWithItsServer) {
+    if (!HaveJack())
+        GTEST_SKIP() << "jackd is not installed";
+    ASSERT_TRUE(StartJack(48000)) << "the JACK server did not start";
+    auto recorder = std::make_unique<JackRecorder>("recorder");
+    ASSERT_TRUE(recorder->ok());
+    ChooseMidi({MidiPortId::kJack, recorder->Port("in")}, {});
+    Start();
+    MidiConnection& midi = Probe(*window).Midi();
+    ASSERT_TRUE(midi.sending());
+
+    kill(jackd_, SIGKILL);
+    waitpid(jackd_, nullptr, 0);
+    jackd_ = 0;
+    ASSERT_TRUE(WaitFor([&midi] { return midi.waiting(); })) << "the loss went unnoticed";
+    recorder.reset();
+    EXPECT_FALSE(midi.sending());
+    QTest::qWait(1200);
+    ASSERT_EQ(prompts.notices.size(), 1u) << "one notice, however long the server is away";
+    EXPECT_NE(prompts.notices[0].find("MIDI output"), std::string::npos);
+
+    ASSERT_TRUE(StartJack(48000)) << "the JACK server did not start again";
+    recorder = std::make_unique<JackRecorder>("recorder");
+    ASSERT_TRUE(recorder->ok());
+    ASSERT_TRUE(WaitFor([&midi] { return midi.sending(); })) << "the output did not come back";
+    EXPECT_FALSE(midi.waiting());
+    jack_client_t* probe = jack_client_open("probe", JackNoStartServer, nullptr);
+    ASSERT_NE(probe, nullptr);
+    const char** ports = jack_get_ports(probe, "^Marrowbeat:midi_out$", nullptr, 0);
+    EXPECT_NE(ports, nullptr) << "the client keeps its name";
+    jack_free(ports);
+    jack_client_close(probe);
+
+    Probe(*window).GetSequencer().Start();
+    EXPECT_TRUE(WaitFor([&recorder] { return Frames(recorder->Events(), 0x99).size() >= 3; }))
+        << "no notes after the server came back";
+    Probe(*window).GetSequencer().Stop();
+    EXPECT_EQ(prompts.notices.size(), 1u);
+}
+
 TEST_F(MidiTest, UnderJackANoteCarriesTheFrameOfItsSound) {
     if (!HaveJack())
         GTEST_SKIP() << "jackd is not installed";
