@@ -15,12 +15,12 @@ namespace mb {
 class Setup;
 
 // "Export Audio": asks for the file and its options, then renders the setup as it stands
-// into a WAV file on a worker thread; "Export MIDI": asks for the file, then writes one
-// pass of the loop chain's cycle as a MIDI file the same way, through the render the command-line
-// tool uses, so the file is the one `marrowbeat-cli render` writes for the same setup and options.
-// The worker has its own copy of the setup and loads its own sounds: the live engine never sees it,
-// playing goes on and the window stays responsive. A progress display with Cancel stays up
-// meanwhile.
+// into a WAV file on a worker thread, through the render the command-line tool uses, so
+// the file is the one `marrowbeat-cli render` writes for the same setup and options.
+// "Export MIDI" asks for the file alone and writes one pass of the loop chain's cycle as a
+// MIDI file the same way (`render --midi`). The worker has its own copy of the setup and
+// loads its own sounds: the live engine never sees it, playing goes on and the window
+// stays responsive. A progress display with Cancel stays up meanwhile.
 //
 // Threads: everything here runs on the window thread except the worker, which touches
 // only its own copies and the atomics below; the window thread polls them on a timer.

@@ -270,7 +270,7 @@ std::string RenderJob::Render(std::vector<std::unique_ptr<Part>>& parts,
         session_->Start(stepLimit_);
     const int64_t block = OfflineSession::kBlockFrames;
     std::vector<float> sum(static_cast<size_t>(kChannels * block));
-    std::vector<float> buffer(summed || mainPlays ? sum.size() : 0);
+    std::vector<float> buffer(summed ? sum.size() : 0);
     // Renders n frames of every part into the sum; writes them from the first frame of
     // the file on.
     const auto renderBlock = [&](int64_t n, bool write) {

@@ -114,6 +114,9 @@ std::vector<uint8_t> MidiFileWriter::Bytes() const {
     });
 
     std::vector<uint8_t> track;
+    // Microseconds a quarter note, to the nearest one (a tempo in BPM need not give a whole
+    // number). Below about 3.6 BPM a quarter lasts longer than three bytes can say: the
+    // file then plays faster than the render.
     const int64_t tempo =
         std::clamp<int64_t>(std::llround(periodMs_ * kStepsPerQuarter * 1000.0), 1, kMaxTempo);
     PutVarLength(track, 0);
