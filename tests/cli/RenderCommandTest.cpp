@@ -209,6 +209,7 @@ TEST(RenderCommand, RefusesWhatIsNotAFileAndNamesTheCauseOfEveryFailure) {
         {"--midi " + dir.path() + "/folder", "folder': Is a directory"},
         {"-o " + dir.path() + "/new.wav --midi " + dir.path() + "/pipe",
          "pipe': Not a regular file"},
+        {"-o " + dir.path() + "/same --midi " + dir.path() + "/./same", "would be one file"},
         {"-o - > /dev/full", "standard output: No space left on device"},
     };
     const auto before = Snapshot(dir.path());

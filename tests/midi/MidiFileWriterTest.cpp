@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <tuple>
@@ -163,28 +162,6 @@ TEST(MidiFileWriter, TheNotesLieOnTheOnsetsOfTheSoundWithinATick) {
             EXPECT_NEAR(static_cast<double>(ticks[i]) * framesPerTick,
                         static_cast<double>(onsets[i]), framesPerTick)
                 << static_cast<int>(dial) << " note " << i;
-    }
-}
-
-TEST(MidiFileWriter, ARefusedFileLeavesEveryOutputUnwritten) {
-    test::TempFolder dir;
-    ScriptedPrompts prompts;
-    std::filesystem::create_directory(dir.path() + "/folder");
-    const std::string wav = dir.path() + "/out.wav";
-    const struct {
-        std::string midi;
-        const char* cause;
-    } cases[] = {
-        {dir.path() + "/folder", "Is a directory"},
-        {wav, "would be one file"},
-    };
-    for (const auto& c : cases) {
-        RenderJob job([&](mb::Setup& s) { s.soundFolder = dir.path(); }, RenderSettings{}, prompts);
-        job.WriteMidi(c.midi);
-        ASSERT_EQ(job.Prepare(), "");
-        EXPECT_NE(job.Run(wav, {}).find(c.cause), std::string::npos) << c.midi;
-        EXPECT_FALSE(std::filesystem::exists(wav)) << c.midi;
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
     }
 }
 
