@@ -27,6 +27,8 @@ packages=(
   librtmidi-dev
   libgtest-dev
   libgmock-dev
+  # Reads the command-line tool's MIDI files back in its tests.
+  python3-mido
   libbenchmark-dev
   fonts-liberation2
   fonts-dejavu-core

@@ -13,6 +13,7 @@ namespace mb {
 namespace {
 
 constexpr const char* kUntitled = "Untitled.wav";
+constexpr const char* kUntitledMidi = "Untitled.mid";
 
 } // namespace
 
@@ -45,19 +46,44 @@ void AudioExporter::Export() {
     settings.passes = choice->passes;
     settings.floatOutput = choice->floatOutput;
     settings.loopable = choice->loopable;
+    failedText_ = kFailedText;
+    Start(settings, choice->path, {});
+}
+
+void AudioExporter::ExportMidi(int channel) {
+    if (Busy())
+        return;
+    std::string proposed = lastMidi_;
+    if (proposed.empty())
+        proposed = setup_.filePath.empty()
+                       ? kUntitledMidi
+                       : std::filesystem::path(setup_.filePath).replace_extension(".mid").string();
+    const std::optional<std::string> path = prompts_.ExportMidiPath(proposed);
+    if (!path)
+        return;
+    lastMidi_ = *path;
+    // One pass of the cycle, as the audio export's default.
+    RenderSettings settings;
+    settings.midiChannel = channel;
+    failedText_ = kMidiFailedText;
+    Start(settings, {}, *path);
+}
+
+void AudioExporter::Start(const RenderSettings& settings,
+                          const std::string& path,
+                          const std::string& midiPath) {
     // The worker's own copy of everything it plays.
     const SetupRecord record = SetupRecord::FromSetup(setup_, {});
     const std::string folder = setup_.soundFolder;
     const std::vector<std::string> names = setup_.soundNames;
-    const std::string path = choice->path;
 
     done_ = 0;
     planned_ = 0;
     cancel_ = false;
     finished_ = false;
     error_.clear();
-    progress_ = prompts_.ShowProgress(kProgressText);
-    worker_ = std::thread([this, record, folder, names, path, settings] {
+    progress_ = prompts_.ShowProgress(midiPath.empty() ? kProgressText : kMidiProgressText);
+    worker_ = std::thread([this, record, folder, names, path, midiPath, settings] {
         // Worker thread: messages of the sound loading are not shown (the window loaded
         // the same sounds and said so).
         SilentNotifier quiet;
@@ -68,6 +94,8 @@ void AudioExporter::Export() {
                 s.soundNames = names;
             },
             settings, quiet);
+        if (!midiPath.empty())
+            job.WriteMidi(midiPath);
         std::string error = job.Prepare();
         if (error.empty())
             error = job.Run(path, {}, [this](int64_t done, int64_t planned) {
@@ -97,7 +125,7 @@ void AudioExporter::Poll() {
     worker_.join();
     progress_.reset();
     if (!error_.empty())
-        prompts_.ShowNote(kFailedText + error_);
+        prompts_.ShowNote(failedText_ + error_);
 }
 
 } // namespace mb

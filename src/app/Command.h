@@ -20,6 +20,7 @@ struct Command {
     static constexpr int kSaveSetupAs = 21003;
     static constexpr int kExit = 21004;
     static constexpr int kExportAudio = 21005;
+    static constexpr int kExportMidi = 21006;
     static constexpr int kImportSounds = 32771;
     static constexpr int kQuickFade = 32772;
     static constexpr int kChangeColor = 32775;

@@ -198,6 +198,10 @@ bool CommandRunner::RunMenuCommand(const Command& command) {
     case Command::kExportAudio:
         parts_.window.ExportAudio();
         break;
+    case Command::kExportMidi:
+        // On the channel the MIDI output sends on.
+        parts_.window.ExportMidi(PersistedSettings::ReadMidiChoice(parts_.settings).channel);
+        break;
     case Command::kChangeColor:
         parts_.window.ChangeColour();
         break;

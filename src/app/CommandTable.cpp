@@ -26,6 +26,7 @@ constexpr Item kFileItems[] = {
     {Command::kSaveSetup, "&Save Setup\tCtrl+S"},
     {Command::kSaveSetupAs, "Save Setup &As..."},
     {Command::kExportAudio, "Export Audio...\tCtrl+E"},
+    {Command::kExportMidi, "Export MIDI..."},
     {kSeparator, nullptr},
     {Command::kChangeColor, "&Change Color\tF12"},
     {Command::kAbout, "About Marrowbeat..."},

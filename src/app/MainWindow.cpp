@@ -436,6 +436,10 @@ void MainWindow::ExportAudio() {
     exporter_.Export();
 }
 
+void MainWindow::ExportMidi(int channel) {
+    exporter_.ExportMidi(channel);
+}
+
 void MainWindow::ShowWindow(bool shown) {
     if (!shown) {
         hide();

@@ -161,6 +161,7 @@ private:
     void ChooseSoundOutput() override;
     void ChooseMidi() override;
     void ExportAudio() override;
+    void ExportMidi(int channel) override;
     bool IsLinkOn() const override { return link_.IsOn(); }
     // While it is on, the caption shows the number of peers.
     void SetLinkOn(bool on) override;

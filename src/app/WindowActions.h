@@ -23,6 +23,8 @@ public:
     virtual void ChooseMidi() = 0;
     // Starts an export of the setup to a sound file, asking where.
     virtual void ExportAudio() = 0;
+    // Starts an export of one pass of the setup to a MIDI file on `channel`, asking where.
+    virtual void ExportMidi(int channel) = 0;
     virtual bool IsLinkOn() const = 0;
     // Joins or leaves the Link session (the setting is the caller's business).
     virtual void SetLinkOn(bool on) = 0;

@@ -2,11 +2,13 @@
 //
 //   marrowbeat-cli render [SETUP.mbx] [--sounds DIR] -o OUT.wav|- [--passes N] [--loopable]
 //                         [--seconds S] [--bpm B] [--rate R] [--float] [--stems DIR]
-//                         [--seed N]
+//                         [--seed N] [--midi FILE.mid] [--midi-channel N]
 //
 // plays a setup (without one, the new setup: sound j on step j, every step on) through
 // the same sequencer, sound engine and mixer as live playback, driven by a virtual
-// clock, and writes the result as a stereo WAV file as it renders, faster than real time.
+// clock, and writes the result as a stereo WAV file as it renders, faster than real time;
+// with --midi, also (or, without -o, only) the notes the live MIDI output would send, as
+// a MIDI file.
 //
 //   marrowbeat-cli info SETUP.mbx
 //
@@ -78,6 +80,7 @@ struct RenderOptions {
     std::string sounds;
     std::string output;
     std::string stems;
+    std::string midi;
     double bpm = 0.0;
     std::optional<uint32_t> seed;
     mb::RenderSettings settings;
@@ -205,6 +208,8 @@ int Render(const RenderOptions& o) {
             setup.soundNames = names;
         },
         o.settings, notifier);
+    if (!o.midi.empty())
+        job.WriteMidi(o.midi);
     if (const std::string problem = job.Prepare(); !problem.empty())
         return Fail(kExitFailure, problem);
     std::string problem;
@@ -226,7 +231,9 @@ int Render(const RenderOptions& o) {
     std::fprintf(report,
                  "%s: %.3f s at %.2f BPM, %d of %zu sounds loaded, step period %.4f ms "
                  "(%.4f frames), %u Hz, %s%s\n",
-                 o.output.empty() ? o.stems.c_str() : o.output.c_str(),
+                 !o.output.empty()  ? o.output.c_str()
+                 : !o.stems.empty() ? o.stems.c_str()
+                                    : o.midi.c_str(),
                  static_cast<double>(job.framesWritten()) / rate,
                  static_cast<double>(job.setup().bpm), job.loadedSounds(),
                  job.setup().soundNames.size(), job.period(), job.period() * rate / 1000.0,
@@ -307,6 +314,13 @@ int main(int argc, char** argv) {
     render->add_flag("--float", o.settings.floatOutput, "32-bit float samples instead of 16-bit");
     render->add_option("--stems", o.stems,
                        "Also write one file per sound that plays into this folder");
+    render->add_option("--midi", o.midi,
+                       "Also write the notes the MIDI output sends as a MIDI file (without -o, "
+                       "no WAV file is written)");
+    render
+        ->add_option("--midi-channel", o.settings.midiChannel,
+                     "The MIDI file's channel (" + std::to_string(o.settings.midiChannel) + ")")
+        ->check(CLI::Range(1, 16));
     uint32_t seed = 0;
     auto* seedOption = render->add_option("--seed", seed,
                                           "Where the chance outcomes come from, instead of the "
@@ -334,7 +348,7 @@ int main(int argc, char** argv) {
         if (render->parsed()) {
             if (o.sounds.empty() && o.setupPath.empty())
                 throw CLI::ValidationError("--sounds DIR is missing");
-            if (o.output.empty() && o.stems.empty())
+            if (o.output.empty() && o.stems.empty() && o.midi.empty())
                 throw CLI::ValidationError("-o OUT.wav is missing");
             if (seedOption->count() > 0)
                 o.seed = seed;

@@ -80,6 +80,12 @@ std::optional<ExportChoice> PromptGate::ExportAudioChoice(const ExportChoice& pr
     return attended_.ExportAudioChoice(proposed);
 }
 
+std::optional<std::string> PromptGate::ExportMidiPath(const std::string& proposed) {
+    if (unattended_)
+        return std::nullopt;
+    return attended_.ExportMidiPath(proposed);
+}
+
 std::unique_ptr<ProgressPrompt> PromptGate::ShowProgress(const std::string& text) {
     // A progress display never waits.
     return attended_.ShowProgress(text);

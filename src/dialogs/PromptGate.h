@@ -50,6 +50,7 @@ public:
     std::optional<OutputChoice> ChooseSoundOutput(const OutputChoice& current,
                                                   const OutputStatus& status) override;
     std::optional<ExportChoice> ExportAudioChoice(const ExportChoice& proposed) override;
+    std::optional<std::string> ExportMidiPath(const std::string& proposed) override;
     std::unique_ptr<ProgressPrompt> ShowProgress(const std::string& text) override;
     std::optional<MidiChoice> ChooseMidi(const MidiChoice& current,
                                          const std::vector<MidiPortId>& outputs,

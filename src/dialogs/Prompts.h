@@ -55,6 +55,9 @@ public:
     // The export dialog, opened on `proposed`; nothing when cancelled. It has already
     // asked before an existing file is overwritten.
     virtual std::optional<ExportChoice> ExportAudioChoice(const ExportChoice& proposed) = 0;
+    // The save dialog for a MIDI file, proposing `proposed`; nothing when cancelled. It
+    // has already asked before an existing file is overwritten.
+    virtual std::optional<std::string> ExportMidiPath(const std::string& proposed) = 0;
     // Opens a progress display showing `text` and returns at once (unlike every other
     // prompt); nothing where there is no display.
     virtual std::unique_ptr<ProgressPrompt> ShowProgress(const std::string& text) = 0;

@@ -138,6 +138,16 @@ std::optional<ExportChoice> QtPrompts::ExportAudioChoice(const ExportChoice& pro
     return dialog.Choice();
 }
 
+std::optional<std::string> QtPrompts::ExportMidiPath(const std::string& proposed) {
+    QFileDialog dialog(owner_, kExportMidiTitle, QString::fromStdString(proposed), kMidiFilter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(kMidiExtension);
+    dialog.selectFile(QString::fromStdString(proposed));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return Chosen(dialog.selectedFiles().first());
+}
+
 std::unique_ptr<ProgressPrompt> QtPrompts::ShowProgress(const std::string& text) {
     return std::make_unique<QtProgress>(owner_, text);
 }

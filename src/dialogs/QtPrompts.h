@@ -19,6 +19,9 @@ public:
     static constexpr const char* kNoteCaption = "NOTE!";
     static constexpr const char* kImportTitle = "Import Sounds";
     static constexpr const char* kWaveFilter = "Wave files (*.wav)";
+    static constexpr const char* kExportMidiTitle = "Export MIDI";
+    static constexpr const char* kMidiFilter = "MIDI files (*.mid)";
+    static constexpr const char* kMidiExtension = "mid";
 
     explicit QtPrompts(QWidget* owner = nullptr);
     ~QtPrompts() override;
@@ -35,6 +38,7 @@ public:
     std::optional<OutputChoice> ChooseSoundOutput(const OutputChoice& current,
                                                   const OutputStatus& status) override;
     std::optional<ExportChoice> ExportAudioChoice(const ExportChoice& proposed) override;
+    std::optional<std::string> ExportMidiPath(const std::string& proposed) override;
     // A progress dialog owned by the main window but not modal: the window goes on.
     std::unique_ptr<ProgressPrompt> ShowProgress(const std::string& text) override;
     std::optional<MidiChoice> ChooseMidi(const MidiChoice& current,

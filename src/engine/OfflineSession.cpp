@@ -34,6 +34,7 @@ OfflineSession::OfflineSession(Setup& setup, Notifier& notifier, Options options
     ports.face = this;
     ports.sound = this;
     ports.windowSteps = &counter_;
+    ports.midi = options_.midi;
     sequencer_.Init(ports, &setup, std::make_unique<VirtualClock>(nowNs_));
 }
 

@@ -34,6 +34,9 @@ public:
         // sounds still play their part of the sequence, silencing the previous step when
         // the setup is not polyphonic, so the parts of all sounds add up to the whole.
         int soloSound = -1;
+        // Takes every step as the live MIDI output does (a MIDI file's writer); may be
+        // none. Called on the rendering thread.
+        StepFollower* midi = nullptr;
     };
 
     // Opens an offline device for the engine, which reports to `notifier`; the engine is

@@ -12,6 +12,7 @@
 
 #include "audio/AudioMixer.h"
 #include "engine/WaveStreamWriter.h"
+#include "midi/MidiFileWriter.h"
 #include "model/Setup.h"
 #include "platform/Notifier.h"
 
@@ -118,8 +119,10 @@ std::string RenderJob::Prepare() {
                ", where it starts; it goes on to loop " +
                std::to_string(chain_.cycle.front().loop + 1) + " and stays in a cycle from there";
 
-    session_ = std::make_unique<OfflineSession>(*setup_, notifier_,
-                                                OfflineSession::Options{settings_.rate, true, -1});
+    if (!midiPath_.empty())
+        midi_ = std::make_unique<MidiFileWriter>(period(), settings_.midiChannel);
+    session_ = std::make_unique<OfflineSession>(
+        *setup_, notifier_, OfflineSession::Options{settings_.rate, true, -1, midi_.get()});
     session_->engine().LoadAll();
 
     // The frame of step k, as the mixer places it.
@@ -128,6 +131,8 @@ std::string RenderJob::Prepare() {
     };
     if (settings_.seconds > 0.0) {
         writeFrames_ = std::llround(settings_.seconds * settings_.rate);
+        if (midi_)
+            midi_->KeepBetween(0.0, settings_.seconds * 1000.0);
         return {};
     }
     const int64_t steps = chain_.PassesFor(settings_.passes) * StepCountOf(*setup_);
@@ -135,6 +140,10 @@ std::string RenderJob::Prepare() {
         stepLimit_ = 2 * steps;
         skipFrames_ = frameOfStep(steps);
         writeFrames_ = frameOfStep(2 * steps) - skipFrames_;
+        // The notes of the second half, as the WAV file holds its sound.
+        if (midi_)
+            midi_->KeepBetween(static_cast<double>(steps) * period(),
+                               static_cast<double>(2 * steps) * period());
     } else {
         stepLimit_ = steps;
         writeFrames_ = frameOfStep(steps);
@@ -189,6 +198,14 @@ RenderJob::Run(const std::string& output, const std::string& stemsDir, const Pro
     if (!output.empty())
         if (const std::string cause = mix.Prepare(output); !cause.empty())
             return CannotWrite(output, cause);
+    OutputFile midiFile;
+    if (midi_) {
+        if (const std::string cause = midiFile.Prepare(midiPath_); !cause.empty())
+            return CannotWrite(midiPath_, cause);
+        if (!output.empty() && mix.file() != nullptr && midiFile.SameTarget(*mix.file()))
+            return "the mix '" + output + "' and the MIDI file '" + midiPath_ +
+                   "' would be one file";
+    }
     if (!stemsDir.empty()) {
         for (int sound : SoundsThatPlay()) {
             const std::string path =
@@ -201,6 +218,10 @@ RenderJob::Run(const std::string& output, const std::string& stemsDir, const Pro
                 return CannotWrite(path, cause);
             if (!output.empty() && part->writer.SameTarget(mix))
                 return "the mix '" + output + "' and the stem '" + path + "' would be one file";
+            if (midi_ && part->writer.file() != nullptr &&
+                midiFile.SameTarget(*part->writer.file()))
+                return "the MIDI file '" + midiPath_ + "' and the stem '" + path +
+                       "' would be one file";
             for (const auto& other : parts)
                 if (part->writer.SameTarget(other->writer))
                     return "the stems '" + other->path + "' and '" + path + "' would be one file";
@@ -208,8 +229,8 @@ RenderJob::Run(const std::string& output, const std::string& stemsDir, const Pro
             parts.push_back(std::move(part));
         }
     }
-    std::string error =
-        Render(parts, !stemsDir.empty(), output.empty() ? nullptr : &mix, output, progress);
+    std::string error = Render(parts, !stemsDir.empty(), output.empty() ? nullptr : &mix, output,
+                               midi_ ? &midiFile : nullptr, progress);
     if (error.empty() && !cancelled_)
         folders.Keep();
     return error;
@@ -219,6 +240,7 @@ std::string RenderJob::Render(std::vector<std::unique_ptr<Part>>& parts,
                               bool summed,
                               WaveStreamWriter* mix,
                               const std::string& output,
+                              OutputFile* midiFile,
                               const Progress& progress) {
     const auto encoding =
         settings_.floatOutput ? WaveWriter::Encoding::kFloat32 : WaveWriter::Encoding::kPcm16;
@@ -239,12 +261,13 @@ std::string RenderJob::Render(std::vector<std::unique_ptr<Part>>& parts,
     if (!error.empty())
         return error;
 
-    if (summed) {
-        for (auto& part : parts)
-            part->session->Start(stepLimit_);
-    } else {
+    // The MIDI file's notes come from the main session, which plays beside the stems
+    // when they are rendered (its sound is not used then).
+    const bool mainPlays = !summed || midiFile != nullptr;
+    for (auto& part : parts)
+        part->session->Start(stepLimit_);
+    if (mainPlays)
         session_->Start(stepLimit_);
-    }
     const int64_t block = OfflineSession::kBlockFrames;
     std::vector<float> sum(static_cast<size_t>(kChannels * block));
     std::vector<float> buffer(summed ? sum.size() : 0);
@@ -255,6 +278,8 @@ std::string RenderJob::Render(std::vector<std::unique_ptr<Part>>& parts,
         if (!summed) {
             session_->Render(sum.data(), n);
         } else {
+            if (mainPlays)
+                session_->Render(buffer.data(), n);
             std::fill_n(sum.begin(), count, 0.0f);
             for (auto& part : parts) {
                 part->session->Render(buffer.data(), n);
@@ -308,6 +333,12 @@ std::string RenderJob::Render(std::vector<std::unique_ptr<Part>>& parts,
     for (auto& part : parts) {
         check(part->writer.Finish(), part->path);
         files.push_back(part->writer.file());
+    }
+    if (midiFile != nullptr && error.empty()) {
+        check(midiFile->Create(), midiPath_);
+        if (error.empty())
+            check(midiFile->Write(midi_->Bytes()), midiPath_);
+        files.push_back(midiFile);
     }
     if (!error.empty())
         return error;

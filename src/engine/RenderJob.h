@@ -7,11 +7,14 @@
 #include <vector>
 
 #include "engine/OfflineSession.h"
+#include "midi/MidiSender.h"
 #include "model/LoopChain.h"
 
 namespace mb {
 
+class MidiFileWriter;
 class Notifier;
+class OutputFile;
 class Setup;
 class WaveStreamWriter;
 
@@ -28,6 +31,8 @@ struct RenderSettings {
     // The rounds of the cycle as they sound when the file plays over and over: what rings
     // past the end sounds at the start instead. Needs a chain that returns to its start.
     bool loopable = false;
+    // The channel of the notes of a MIDI file (see RenderJob::WriteMidi), 1 to 16.
+    int midiChannel = MidiSender::Options{}.channel;
 };
 
 // One render of a setup into a WAV file (and one file per sound for stems), written as it
@@ -61,15 +66,19 @@ public:
     RenderJob& operator=(const RenderJob&) = delete;
     ~RenderJob();
 
+    // Before Prepare: Run also writes the notes that the live MIDI output sends for the
+    // same steps to `path`, a Standard MIDI File of the same length (see MidiFileWriter).
+    void WriteMidi(const std::string& path) { midiPath_ = path; }
+
     // Builds the setup, loads its sounds and plans the length: an error message, or empty.
     std::string Prepare();
     // Renders into `output` (a path, "-" for standard output, or empty for no mix) and,
     // unless stemsDir is empty, one file per sound that plays into that folder (made when
-    // missing). Each file replaces its target as an OutputFile does, and none does before
-    // all are complete: a render that fails or is cancelled leaves every file as it was,
-    // and no file of its own. Two outputs that would be one file are refused before
-    // anything is written. An error message naming the file and the cause ("cannot write
-    // 'mix.wav': No space left on device"), or empty when done or cancelled.
+    // missing), and the MIDI file when one was asked for. Each file replaces its target as an
+    // OutputFile does, and none does before all are complete: a render that fails or is cancelled
+    // leaves every file as it was, and no file of its own. Two outputs that would be one file are
+    // refused before anything is written. An error message naming the file and the cause ("cannot
+    // write 'mix.wav': No space left on device"), or empty when done or cancelled.
     std::string
     Run(const std::string& output, const std::string& stemsDir, const Progress& progress = {});
 
@@ -94,12 +103,16 @@ private:
                        bool summed,
                        WaveStreamWriter* mix,
                        const std::string& output,
+                       OutputFile* midiFile,
                        const Progress& progress);
 
     SetupSource source_;
     RenderSettings settings_;
     Notifier& notifier_;
     std::unique_ptr<Setup> setup_;
+    std::string midiPath_;
+    // Declared before the session that feeds it.
+    std::unique_ptr<MidiFileWriter> midi_;
     std::unique_ptr<OfflineSession> session_;
     LoopChain chain_;
     // Frames rendered before the file starts (a loopable file's first half), frames

@@ -105,10 +105,11 @@ TEST_F(WindowTest, TheMenusShowTheSetupAsItIsNow) {
     Start();
     QGuiApplication::clipboard()->clear();
     auto file = Menu(MenuBar::kFileMenuId);
-    ASSERT_EQ(file.size(), 8u);
+    ASSERT_EQ(file.size(), 9u);
     EXPECT_EQ(file[3].id, Command::kSaveSetupAs);
+    EXPECT_EQ(file[5].id, Command::kExportMidi) << "right after Export Audio";
     const auto fileMenu = window->Commands().BuildMenu(MenuBar::kFileMenuId);
-    EXPECT_TRUE(fileMenu->actions()[6]->isSeparator()) << "the separator follows the export";
+    EXPECT_TRUE(fileMenu->actions()[7]->isSeparator()) << "the separator follows the exports";
     EXPECT_FALSE(Find(file, Command::kSaveSetup)->enabled);
     setup().modified = 1;
     EXPECT_TRUE(Find(Menu(MenuBar::kFileMenuId), Command::kSaveSetup)->enabled);

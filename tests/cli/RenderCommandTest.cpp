@@ -34,11 +34,10 @@ struct CliRun {
     std::string output;
 };
 
-// Runs marrowbeat-cli with the arguments (a shell's words); its exit status and everything
-// it printed.
-CliRun Cli(const std::string& arguments) {
-    // Standard error goes where standard output went before the arguments' redirections.
-    const std::string command = "exec 2>&1; " + std::string(MB_CLI_PATH) + " " + arguments;
+// Runs a shell command; its exit status and everything it printed.
+CliRun Shell(const std::string& line) {
+    // Standard error goes where standard output went before the command's redirections.
+    const std::string command = "exec 2>&1; " + line;
     CliRun run{-1, {}};
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
@@ -49,6 +48,11 @@ CliRun Cli(const std::string& arguments) {
     const int status = pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
+}
+
+// Runs marrowbeat-cli with the arguments (a shell's words).
+CliRun Cli(const std::string& arguments) {
+    return Shell(std::string(MB_CLI_PATH) + " " + arguments);
 }
 
 int Lines(const std::string& text) {
@@ -77,6 +81,7 @@ TEST(RenderCommand, BadArgumentsGiveOneLineAndAFailure) {
         "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --rate 100",
         "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --seed -1",
         "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --seed 4294967296",
+        "render --sounds " + std::string(MB_KIT_DIR) + " -o " + out + " --midi-channel 17",
         "--version render",
         "render --sounds " + dir.path() + "/missing -o " + out,
         "--version render",
@@ -138,6 +143,35 @@ TEST(RenderCommand, AnUnwritableOutputFailsAndLeavesNothingBehind) {
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
+TEST(RenderCommand, WritesTheNotesAsAMidiFileAloneOrBesideAnUnchangedWavFile) {
+    test::TempFolder dir;
+    const std::string render = "render --sounds " + std::string(MB_KIT_DIR) + " --midi-channel 3";
+    ASSERT_EQ(Cli(render + " --midi " + dir.path() + "/alone.mid").status, 0);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    ASSERT_EQ(Cli(render + " -o " + dir.path() + "/plain.wav").status, 0);
+    ASSERT_EQ(
+        Cli(render + " -o " + dir.path() + "/with.wav --midi " + dir.path() + "/with.mid").status,
+        0);
+    const auto bytes = [&](const std::string& name) {
+        std::ifstream in(dir.path() + "/" + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_TRUE(bytes("plain.wav") == bytes("with.wav"));
+    EXPECT_TRUE(bytes("alone.mid") == bytes("with.mid"));
+
+    // Read back by a MIDI library, where there is one: the new setup plays sound j on
+    // step j, at 126 BPM.
+    const std::string python = "/usr/bin/python3";
+    if (std::system((python + " -c 'import mido' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no mido to read the file back";
+    const CliRun read =
+        Shell(python + " -c \"import mido; m = mido.MidiFile('" + dir.path() +
+              "/alone.mid'); on = [x for x in m if x.type == 'note_on']; "
+              "print(m.type, round(m.length, 3), len(on), on[0].channel, "
+              "[x.note for x in on][:3], round(mido.tempo2bpm(m.tracks[0][0].tempo), 2))\"");
+    EXPECT_EQ(read.output, "0 1.815 16 2 [36, 37, 38] 126.0\n");
+}
+
 // Every name under a folder (links not followed) with what it holds.
 std::map<std::string, std::string> Snapshot(const std::string& folder) {
     std::map<std::string, std::string> names;
@@ -172,6 +206,10 @@ TEST(RenderCommand, RefusesWhatIsNotAFileAndNamesTheCauseOfEveryFailure) {
         {"-o " + dir.path() + "/full", "full': Not a regular file"},
         {"-o " + dir.path() + "/folder", "folder': Is a directory"},
         {"--stems " + dir.path() + "/file", "file': File exists"},
+        {"--midi " + dir.path() + "/folder", "folder': Is a directory"},
+        {"-o " + dir.path() + "/new.wav --midi " + dir.path() + "/pipe",
+         "pipe': Not a regular file"},
+        {"-o " + dir.path() + "/same --midi " + dir.path() + "/./same", "would be one file"},
         {"-o - > /dev/full", "standard output: No space left on device"},
     };
     const auto before = Snapshot(dir.path());

@@ -49,6 +49,10 @@ public:
         asked.push_back("ExportAudioChoice: " + proposed.path);
         return Next(exportChoices, std::optional<ExportChoice>{});
     }
+    std::optional<std::string> ExportMidiPath(const std::string& proposed) override {
+        asked.push_back("ExportMidiPath: " + proposed);
+        return Next(midiPaths, std::optional<std::string>{});
+    }
     // The progress display records each value in `progress` and reports Cancel once
     // cancelProgress is set.
     std::unique_ptr<ProgressPrompt> ShowProgress(const std::string& text) override {
@@ -75,6 +79,7 @@ public:
     std::deque<std::optional<uint32_t>> colors;
     std::deque<std::optional<OutputChoice>> outputChoices;
     std::deque<std::optional<ExportChoice>> exportChoices;
+    std::deque<std::optional<std::string>> midiPaths;
     std::vector<int> progress;
     bool cancelProgress = false;
     std::deque<std::optional<MidiChoice>> midiChoices;
