@@ -263,15 +263,21 @@ void MidiSender::SendStep(MidiTarget& target, int64_t at) {
     // A grooved step's notes were placed when it was taken from the queue.
     if (!options_.notes || !next_.on || next_.Grooved())
         return;
+    StartNote(target, at, next_.note, next_.velocity,
+              PlaceOnRun(stepMs_ + PeriodNow() * kNoteLength));
+}
+
+void MidiSender::StartNote(
+    MidiTarget& target, int64_t at, uint8_t note, uint8_t velocity, int64_t offAt) {
     const uint8_t channel = static_cast<uint8_t>(options_.channel - 1);
-    int64_t& off = noteOff_[next_.note];
+    int64_t& off = noteOff_[note];
     // The same note still sounding ends before it starts again.
     if (off != kNever) {
-        Send(target, at, static_cast<uint8_t>(kNoteOff | channel), 3, next_.note, 0);
+        Send(target, at, static_cast<uint8_t>(kNoteOff | channel), 3, note, 0);
         --notesOn_;
     }
-    Send(target, at, static_cast<uint8_t>(kNoteOn | channel), 3, next_.note, next_.velocity);
-    off = std::max(at, PlaceOnRun(stepMs_ + PeriodNow() * kNoteLength));
+    Send(target, at, static_cast<uint8_t>(kNoteOn | channel), 3, note, velocity);
+    off = std::max(at, offAt);
     ++notesOn_;
 }
 
@@ -294,15 +300,7 @@ void MidiSender::SendPendingNote(MidiTarget& target, int index, int64_t at) {
     // A note of a stopped run never goes out, as its sound does not.
     if (Stopped(p.run) || !inRun_ || p.run != run_)
         return;
-    const uint8_t channel = static_cast<uint8_t>(options_.channel - 1);
-    int64_t& off = noteOff_[p.note];
-    if (off != kNever) {
-        Send(target, at, static_cast<uint8_t>(kNoteOff | channel), 3, p.note, 0);
-        --notesOn_;
-    }
-    Send(target, at, static_cast<uint8_t>(kNoteOn | channel), 3, p.note, p.velocity);
-    off = std::max(at, p.off);
-    ++notesOn_;
+    StartNote(target, at, p.note, p.velocity, p.off);
 }
 
 void MidiSender::SendStop(MidiTarget& target, int64_t at) {

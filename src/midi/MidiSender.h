@@ -108,6 +108,8 @@ private:
     // Places the notes of the grooved step next_, whose run's origin is at `origin`.
     void QueueNotes(int64_t origin);
     void SendPendingNote(MidiTarget& target, int index, int64_t at);
+    // A note-on at `at` (the same note still sounding ends first), its note-off at offAt.
+    void StartNote(MidiTarget& target, int64_t at, uint8_t note, uint8_t velocity, int64_t offAt);
 
     void Push(const Message& message);
     // Whether the run has stopped, as the sequencer's record says.
