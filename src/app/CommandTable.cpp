@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include <QActionGroup>
 #include <QMenu>
@@ -257,6 +258,17 @@ std::optional<Command> CommandTable::FromKey(const Key& key) {
     for (const Accelerator& a : kAccelerators)
         if (a.key == k && a.ctrl == ctrl && !alt)
             return Command{a.command};
+    // The menus from the keyboard: F10 (Shift too) and the Menu key open the first one, Alt
+    // with a menu button's letter that menu.
+    if ((k == Qt::Key_F10 && !ctrl && !alt) || (k == Qt::Key_Menu && mods == Qt::NoModifier))
+        return Command{Command::kOpenMenu, MenuBar::kFileButtonId};
+    if (alt && !ctrl) {
+        for (const auto& [letter, button] : {std::pair{Qt::Key_F, MenuBar::kFileButtonId},
+                                             std::pair{Qt::Key_E, MenuBar::kEditButtonId},
+                                             std::pair{Qt::Key_M, MenuBar::kThirdButtonId}})
+            if (k == letter)
+                return Command{Command::kOpenMenu, button};
+    }
     const bool enter = k == Qt::Key_Return || k == Qt::Key_Enter;
     if ((!enter && k != Qt::Key_Escape) || mods != Qt::NoModifier)
         return std::nullopt;
