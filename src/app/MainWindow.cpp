@@ -211,12 +211,12 @@ void MainWindow::Start(const std::string& commandLinePath) {
         !problems.empty())
         std::fprintf(stderr, "marrowbeat: %s\n", problems.c_str());
     // A MIDI output whose JACK server went away comes back with it, as the sound does.
-    auto* midiKeeper = new QTimer(this);
-    connect(midiKeeper, &QTimer::timeout, this, [this] {
+    midiKeeper_ = new QTimer(this);
+    connect(midiKeeper_, &QTimer::timeout, this, [this] {
         if (const std::string notice = midi_.Keep(); !notice.empty())
             prompts_.ShowNotice(notice);
     });
-    midiKeeper->start(kMidiKeeperMs);
+    KeepMidiWhileJack();
     panel_->GetMenuBar().SetSetup(&setup_);
     setup_.modified = 0;
     panel_->FitColumnsToWidth();
@@ -574,6 +574,14 @@ void MainWindow::ChooseSoundOutput() {
     }
 }
 
+void MainWindow::KeepMidiWhileJack() {
+    // Only a JACK output can lose its server: without one the window is not woken for it.
+    if (midi_.choice().output.api == MidiPortId::kJack && !midi_.choice().output.empty())
+        midiKeeper_->start(kMidiKeeperMs);
+    else
+        midiKeeper_->stop();
+}
+
 void MainWindow::ChooseMidi() {
     const std::optional<MidiChoice> chosen =
         prompts_.ChooseMidi(midi_.choice(), MidiPorts::Destinations(), MidiPorts::Sources());
@@ -581,6 +589,7 @@ void MainWindow::ChooseMidi() {
         PersistedSettings::WriteMidiChoice(*settings_, *chosen);
         if (const std::string problems = midi_.Apply(*chosen); !problems.empty())
             prompts_.ShowNote(problems);
+        KeepMidiWhileJack();
     }
     RestoreFocus();
 }

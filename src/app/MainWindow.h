@@ -28,6 +28,7 @@
 class QPushButton;
 class QSize;
 class QSocketNotifier;
+class QTimer;
 
 namespace mb {
 
@@ -123,6 +124,8 @@ protected:
     void accept() override;
 
 private:
+    // Runs the MIDI keeper while the chosen output is a JACK port, and stops it otherwise.
+    void KeepMidiWhileJack();
     // Reaches the window's parts in tests.
     friend class WindowProbe;
 
@@ -212,6 +215,8 @@ private:
     Sequencer sequencer_;
     SoundEngine soundEngine_;
     MidiConnection midi_;
+    // Looks after a JACK MIDI output while one is chosen (see KeepMidiWhileJack).
+    QTimer* midiKeeper_ = nullptr;
     KeyboardStateQt keyboard_;
     LocalInstanceLink instances_;
     // After everything its calls reach: its threads end first.
