@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "engine/PrecisionTimer.h"
 #include "model/Groove.h"
+#include "model/LoopChain.h"
 #include "model/Setup.h"
 
 namespace mb {
@@ -150,6 +152,8 @@ void Sequencer::StartRun(int64_t originNs, bool onSession, bool stepNow) {
         instances_->RunChanged();
 
     s.currentLoop = static_cast<int16_t>(ValidLoop(s.selectedLoop));
+    if (onSession)
+        PlaceChain(session_->RunStartsAtStep());
     if (stepNow)
         StepAction(GridTime{run_, originNs_, 0.0});
     window_->PostMessage(MSG_LOOP_STARTED, s.selectedLoop, s.currentLoop);
@@ -157,6 +161,20 @@ void Sequencer::StartRun(int64_t originNs, bool onSession, bool stepNow) {
         s.passCount = 1;
     timer_->Start(stepNow ? DueNs(NextDueMs(false)) : originNs_.load());
     panel_->SetPlayButton(true);
+}
+
+void Sequencer::PlaceChain(int64_t steps) {
+    if (steps <= 0)
+        return;
+    Setup& s = *setup_;
+    const int64_t perPass = ValidStepCount(s.stepCount);
+    const int64_t index = steps % perPass;
+    const LoopChain::Place place = LoopChain::Of(s).PassAt(steps / perPass);
+    s.currentLoop = static_cast<int16_t>(place.loop);
+    // A pass begun counts as soon as its first step is taken.
+    s.passCount = static_cast<int16_t>(std::min<int64_t>(place.passesBefore + (index > 0 ? 1 : 0),
+                                                         std::numeric_limits<int16_t>::max()));
+    s.stepIndex = static_cast<int16_t>(index);
 }
 
 void Sequencer::Stop() {
@@ -309,7 +327,8 @@ int64_t Sequencer::Tick() {
 
     StepAction(GridTime{run_, originNs_, dueMs});
     if (first) {
-        setup_->passCount = 1;
+        // A run placed within its chain has counted its passes already.
+        setup_->passCount = std::max<int16_t>(setup_->passCount, 1);
         firstStepPending_ = 0;
     }
     lastDueMs_ = dueMs;

@@ -134,6 +134,9 @@ private:
     // step clock takes it when due (on the session's timeline with onSession).
     void StartRun(int64_t originNs, bool onSession, bool stepNow);
     void StartOnSession(int64_t earliestNs, bool announce);
+    // Window thread, at a start on a session: the chain stands where `steps` steps from
+    // the selected loop's start would have brought it.
+    void PlaceChain(int64_t steps);
     bool SessionOn() const { return session_ != nullptr && session_->IsOn(); }
     void StopClock();
     // Due time of the next step on the clock's nanoseconds, with a pending tempo change

@@ -27,6 +27,11 @@ public:
     virtual void EndRun(bool announce) = 0;
     // When step n (0: the first) of the run begun last is due. Step-clock thread.
     virtual int64_t StepDueNs(int64_t n) = 0;
+    // Where the run begun last starts on the timeline's own grid of steps (quarter beats
+    // counted from its beginning: a transport's bar 1, a song position of 0): the loop
+    // chain plays on from where it would be had it played from there. -1: the run starts
+    // at the start of the selected loop.
+    virtual int64_t RunStartsAtStep() const { return -1; }
 };
 
 } // namespace mb

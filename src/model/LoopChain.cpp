@@ -51,4 +51,19 @@ std::vector<bool> LoopChain::LoopsIn(int64_t passes) const {
     return in;
 }
 
+LoopChain::Place LoopChain::PassAt(int64_t pass) const {
+    pass = std::max<int64_t>(pass, 0);
+    const std::vector<Entry>* part = &leadIn;
+    if (pass >= leadInPasses) {
+        part = &cycle;
+        pass = cyclePasses > 0 ? (pass - leadInPasses) % cyclePasses : 0;
+    }
+    for (const Entry& e : *part) {
+        if (pass < e.passes)
+            return {e.loop, pass};
+        pass -= e.passes;
+    }
+    return {};
+}
+
 } // namespace mb

@@ -31,6 +31,14 @@ struct LoopChain {
     int64_t PassesFor(int64_t rounds) const { return leadInPasses + rounds * cyclePasses; }
     // Which loops (by number) play within the first `passes` passes.
     std::vector<bool> LoopsIn(int64_t passes) const;
+
+    // The loop that plays pass `pass` (0: the first) of a start, and how many passes of
+    // that loop came just before it.
+    struct Place {
+        int loop = 0;
+        int64_t passesBefore = 0;
+    };
+    Place PassAt(int64_t pass) const;
 };
 
 } // namespace mb

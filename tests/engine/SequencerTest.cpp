@@ -532,7 +532,9 @@ public:
     int64_t StepDueNs(int64_t n) override {
         return bar + std::min<int64_t>(n, 4) * 100000000 + std::max<int64_t>(n - 4, 0) * 50000000;
     }
+    int64_t RunStartsAtStep() const override { return startsAt; }
     bool on = true;
+    int64_t startsAt = -1;
     int64_t bar = 0;
     std::vector<std::pair<int64_t, bool>> begun;
     std::vector<bool> ended;
@@ -576,6 +578,44 @@ TEST_F(SequencerTest, WithASessionOnRunsStartOnItsBarAndFollowItsTimeline) {
     recorder.ctrlDown = false;
     sequencer.Toggle();
     EXPECT_EQ(session.ended, (std::vector<bool>{false, true}));
+}
+
+TEST_F(SequencerTest, ARunStartingWithinTheSessionsGridPlacesTheChainAsIfPlayedFromItsStart) {
+    FakeSession session;
+    SequencerPorts ports = recorder.Ports();
+    ports.session = &session;
+    sequencer.Init(ports, &setup, std::make_unique<ManualClock>());
+    clock = static_cast<ManualClock*>(sequencer.clock());
+    origin = clock->now;
+    // Loop 2 plays twice, then loop 4 once, then back to 2; 12 steps a pass.
+    setup.selectedLoop = 2;
+    setup.stepCount = 12;
+    setup.loop(2).repeatCount = 2;
+    setup.loop(2).nextLoop = 4;
+    setup.loop(4).repeatCount = 1;
+    setup.loop(4).nextLoop = 2;
+    struct Case {
+        int64_t startsAt;
+        int loop;
+        int step;
+        int passCount; // after the first step
+    };
+    const Case cases[] = {
+        {-1, 2, 0, 1}, {0, 2, 0, 1}, {5, 2, 5, 1}, {12, 2, 0, 2},
+        {27, 4, 3, 1}, {36, 2, 0, 1}, {36 * 1000 + 13, 2, 1, 2},
+    };
+    for (const Case& c : cases) {
+        session.startsAt = c.startsAt;
+        recorder.ctrlDown = true;
+        sequencer.Toggle();
+        RunUntil(session.bar / 1000000 - origin + 1); // its first step only
+        const auto plays = recorder.Plays();
+        ASSERT_FALSE(plays.empty());
+        EXPECT_EQ(plays.back().loop, c.loop) << c.startsAt;
+        EXPECT_EQ(plays.back().step, c.step) << c.startsAt;
+        EXPECT_EQ(setup.passCount, c.passCount) << c.startsAt;
+        sequencer.Toggle();
+    }
 }
 
 TEST_F(SequencerTest, MuteToggledFollowsTheSoundToggleWhateverTheSetupHeld) {
