@@ -40,6 +40,7 @@ struct Command {
     static constexpr int kSoundOutput = 23010;
     static constexpr int kMidiOutput = 23011;
     static constexpr int kLink = 23012;
+    static constexpr int kJackTransport = 23013;
     // The submenus of what the D and E dials play; function n of each is its first id + n
     // (see DDial, EDial).
     static constexpr int kDDialMenu = 23020;
@@ -85,6 +86,8 @@ struct Command {
     static constexpr int kOpenPath = 20;
     // The Link session's tempo (value) changed: taken as a typed one would be.
     static constexpr int kLinkTempo = 21;
+    // The followed JACK transport's tempo (value) changed: shown, as Link's is.
+    static constexpr int kTransportTempo = 24;
     // Another copy started (arg: the moment its first step is heard, or 0) or stopped.
     static constexpr int kRemoteStart = 22;
     static constexpr int kRemoteStop = 23;

@@ -53,7 +53,10 @@ CommandLine CommandLine::Parse(const std::vector<std::string>& arguments) {
                                           "Sound output buffer, 64 to 2048 frames.", "frames");
     const QCommandLineOption link(QStringLiteral("link"),
                                   "Play in an Ableton Link session for this run.");
-    parser.addOptions({help, audioApi, audioDevice, bufferFrames, link});
+    const QCommandLineOption jackTransport(
+        QStringLiteral("jack-transport"),
+        "Follow the JACK transport for this run (with the JACK sound output).");
+    parser.addOptions({help, audioApi, audioDevice, bufferFrames, link, jackTransport});
     parser.addPositionalArgument("setup", "The setup file to open (the rest of the line).",
                                  "[--] [SETUP.mbx]");
     const QString usage = parser.helpText();
@@ -86,6 +89,9 @@ CommandLine CommandLine::Parse(const std::vector<std::string>& arguments) {
         line.bufferFrames = frames;
     }
     line.link = parser.isSet(link);
+    line.jackTransport = parser.isSet(jackTransport);
+    if (line.link && line.jackTransport)
+        return Failed("--link and --jack-transport exclude each other", usage);
 
     const size_t first = endMarker ? end + 1 : end;
     for (size_t i = first; i < arguments.size(); ++i) {

@@ -17,6 +17,8 @@ struct CommandLine {
     std::optional<int> bufferFrames;
     // Join an Ableton Link session for this run.
     bool link = false;
+    // Follow the JACK transport for this run.
+    bool jackTransport = false;
     std::string setupPath;
 
     // What to do instead of starting the window: print this text and end with this

@@ -8,6 +8,7 @@
 
 #include "app/SetupController.h"
 #include "app/WindowActions.h"
+#include "dialogs/PromptGate.h"
 #include "engine/Sequencer.h"
 #include "engine/SoundEngine.h"
 #include "files/PersistedSettings.h"
@@ -40,6 +41,7 @@ CommandTable::MenuState CommandRunner::State(int soundStep) const {
     state.quickFade = setup.quickFade != 0;
     state.highResTimer = setup.highResTimer != 0;
     state.linkOn = parts_.window.IsLinkOn();
+    state.jackTransportOn = parts_.window.IsJackTransportOn();
     state.soundNames = setup.soundNames;
     const Step& step = setup.loop(setup.selectedLoop).steps[static_cast<size_t>(soundStep)];
     state.stepSound = step.sound;
@@ -123,6 +125,9 @@ bool CommandRunner::Run(const Command& command) {
         return true;
     case Command::kOpenPath:
         controller.OpenPath(command.path);
+        return true;
+    case Command::kTransportTempo:
+        controller.SetTempo(command.value);
         return true;
     case Command::kLinkTempo:
         // A peer's tempo is taken as a typed one would be.
@@ -257,8 +262,25 @@ bool CommandRunner::RunMenuCommand(const Command& command) {
         break;
     case Command::kLink: {
         const bool on = !parts_.window.IsLinkOn();
+        if (on && parts_.window.IsJackTransportOn()) {
+            parts_.window.SetJackTransportOn(false);
+            PersistedSettings::WriteJackTransportSetting(parts_.settings, false);
+            parts_.gate.ShowNotice(kJackTransportCleared);
+        }
         parts_.window.SetLinkOn(on);
         PersistedSettings::WriteLinkSetting(parts_.settings, on);
+        break;
+    }
+    case Command::kJackTransport: {
+        const bool on = !parts_.window.IsJackTransportOn();
+        if (on && parts_.window.IsLinkOn()) {
+            parts_.window.SetLinkOn(false);
+            PersistedSettings::WriteLinkSetting(parts_.settings, false);
+            parts_.gate.ShowNotice(kLinkCleared);
+        }
+        // Kept as chosen, even when no JACK server answers now.
+        parts_.window.SetJackTransportOn(on);
+        PersistedSettings::WriteJackTransportSetting(parts_.settings, on);
         break;
     }
     case Command::kMidiOutput:

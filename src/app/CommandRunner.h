@@ -36,6 +36,12 @@ public:
         WindowActions& window;
     };
 
+    // Link and the JACK transport exclude each other: choosing one clears the other.
+    static constexpr const char* kJackTransportCleared =
+        "JACK Transport is off: the program follows Link or the JACK transport, not both.";
+    static constexpr const char* kLinkCleared =
+        "Link is off: the program follows Link or the JACK transport, not both.";
+
     explicit CommandRunner(Parts parts);
     // The face the commands act on; before any command runs. Must outlive the runner's
     // use of it.

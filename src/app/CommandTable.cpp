@@ -61,6 +61,7 @@ constexpr Item kThirdItems[] = {
     {Command::kSoundOutput, "Sound Output..."},
     {Command::kMidiOutput, "MIDI Output..."},
     {Command::kLink, "Link"},
+    {Command::kJackTransport, "JACK Transport"},
     {kSeparator, nullptr},
     {Command::kDDialMenu, "D Dial"},
     {Command::kEDialMenu, "E Dial"},
@@ -231,6 +232,7 @@ std::unique_ptr<QMenu> CommandTable::BuildMenu(int menuId, const MenuState& stat
         Find(*menu, Command::kQuickFade)->setEnabled(false);
         SetChecked(*menu, Command::kHighResTimer, state.highResTimer);
         SetChecked(*menu, Command::kLink, state.linkOn);
+        SetChecked(*menu, Command::kJackTransport, state.jackTransportOn);
         break;
     }
     case kSoundMenu:

@@ -42,6 +42,7 @@ public:
         bool quickFade = false;
         bool highResTimer = false;
         bool linkOn = false;
+        bool jackTransportOn = false;
         std::vector<std::string> soundNames;
         // The sound of the step whose list is shown, and its condition code.
         int stepSound = 0;

@@ -61,6 +61,14 @@ constexpr const char* kOutputLostText =
 
 // How often the window looks whether a lost MIDI output can come back.
 constexpr int kMidiKeeperMs = 500;
+// How often the window looks at a followed JACK transport: a start is held back for the
+// program until it has looked.
+constexpr int kTransportPollMs = 10;
+constexpr const char* kTransportNotJackText =
+    "JACK Transport is on: starts, stops and the tempo follow the transport, but its steps "
+    "are placed to the frame only with the JACK sound output (Sound Output...).";
+constexpr const char* kTransportLostText =
+    "The JACK server went away: the JACK transport is no longer followed.";
 
 // The latest MIDI transport message received.
 constexpr int kMidiStart = 1;
@@ -118,9 +126,64 @@ LinkSession::Hooks MainWindow::LinkHooks() {
 
 void MainWindow::SetLinkOn(bool on) {
     link_.SetOn(on, setup_.bpm);
-    if (!on)
+    if (on) {
+        session_.Follow(&link_);
+    } else {
         sequencer_.LeaveSession();
+        if (session_.Followed() == &link_)
+            session_.Follow(nullptr);
+    }
     ShowTitle();
+}
+
+void MainWindow::SetJackTransportOn(bool on) {
+    if (jackTransport_) {
+        // The run goes on at its own tempo before the transport's client goes.
+        sequencer_.LeaveSession();
+        if (session_.Followed() == jackTransport_.get())
+            session_.Follow(nullptr);
+        transportTimer_->stop();
+        jackTransport_.reset();
+        HoldOutputForOthers();
+    }
+    if (on) {
+        JackTransport::Hooks hooks;
+        hooks.soundDelayNs = [this] {
+            const AudioDevice* device = soundEngine_.device();
+            return device != nullptr ? device->mixer().soundDelayNs() : int64_t{0};
+        };
+        std::string error;
+        jackTransport_ = JackTransport::Open(std::move(hooks), setup_.bpm, &error);
+        if (!jackTransport_) {
+        } else {
+            session_.Follow(jackTransport_.get());
+            transportTimer_->start(kTransportPollMs);
+            HoldOutputForOthers();
+            const AudioDevice* device = soundEngine_.device();
+            const AudioOutput* output = device != nullptr ? device->output() : nullptr;
+            if (output == nullptr || output->Status().api != "jack")
+                prompts_.ShowNotice(kTransportNotJackText);
+        }
+    }
+    ShowTitle();
+}
+
+void MainWindow::FollowTransport() {
+    if (!jackTransport_)
+        return;
+    const JackTransport::News news = jackTransport_->Poll(sequencer_.running());
+    // The master's tempo is shown; the program's own, as master, is the setup's already.
+    if (news.bpm > 0.0 && !jackTransport_->IsMaster())
+        commands_.Run({Command::kTransportTempo, 0, news.bpm});
+    if (news.stop)
+        commands_.Run({Command::kRemoteStop, 0});
+    if (news.lost) {
+        prompts_.ShowNotice(kTransportLostText);
+        SetJackTransportOn(false);
+        return;
+    }
+    if (news.start)
+        commands_.Run({Command::kRemoteStart, 0});
 }
 
 void MainWindow::ShowTitle() {
@@ -190,10 +253,17 @@ void MainWindow::Start(const std::string& commandLinePath) {
     ResetFocus();
 
     controller_.Init(*panel_, setup_, *this, *this, sequencer_, soundEngine_);
-    controller_.SetTempoObserver([this](double bpm) { link_.SetTempo(bpm); });
+    controller_.SetTempoObserver([this](double bpm) {
+        link_.SetTempo(bpm);
+        if (jackTransport_)
+            jackTransport_->SetOwnTempo(bpm);
+    });
     sequencer_.Init({this, panel_.get(), &soundEngine_, &keyboard_,
-                     options_.linkInstances ? &instances_ : nullptr, &link_, &midi_.sender(), this},
+                     options_.linkInstances ? &instances_ : nullptr, &session_, &midi_.sender(),
+                     this},
                     &setup_);
+    transportTimer_ = new QTimer(this);
+    connect(transportTimer_, &QTimer::timeout, this, [this] { FollowTransport(); });
     outputChoice_ = PersistedSettings::ReadOutputChoice(*settings_);
     if (options_.audioApi)
         outputChoice_.api = *options_.audioApi;
@@ -248,7 +318,11 @@ void MainWindow::Start(const std::string& commandLinePath) {
         }
         HoldOutputForOthers();
     }
-    if (options_.link || PersistedSettings::ReadLinkSetting(*settings_))
+    // The command line outranks the settings; Link and the transport exclude each other.
+    if (options_.jackTransport ||
+        (!options_.link && PersistedSettings::ReadJackTransportSetting(*settings_)))
+        SetJackTransportOn(true);
+    else if (options_.link || PersistedSettings::ReadLinkSetting(*settings_))
         SetLinkOn(true);
     qApp->installEventFilter(this);
     filterInstalled_ = true;
@@ -541,11 +615,14 @@ std::unique_ptr<AudioDevice> MainWindow::OpenOutput(std::string* note) {
 }
 
 void MainWindow::HoldOutputForOthers() {
-    if (!options_.linkInstances)
+    // A followed transport's start is met on its frame only by an output that flows (and
+    // a JACK client that stays active keeps its connections).
+    const bool others = options_.linkInstances && instances_.HasOthers();
+    if (!options_.linkInstances && !jackTransport_)
         return;
     AudioDevice* device = soundEngine_.device();
     if (AudioOutput* output = device != nullptr ? device->output() : nullptr)
-        output->HoldFlowing(instances_.HasOthers());
+        output->HoldFlowing(others || jackTransport_ != nullptr);
 }
 
 void MainWindow::ChooseSoundOutput() {

@@ -13,6 +13,8 @@
 #include "app/SetupController.h"
 #include "app/WindowActions.h"
 #include "connections/LinkSession.h"
+#include "devices/JackTransport.h"
+#include "engine/SessionSwitch.h"
 #include "connections/LocalInstanceLink.h"
 #include "devices/MidiConnection.h"
 #include "dialogs/PromptGate.h"
@@ -76,6 +78,8 @@ public:
         bool linkInstances = true;
         // Join a Link session for this run, whatever the setting says.
         bool link = false;
+        // Follow the JACK transport for this run, whatever the setting says.
+        bool jackTransport = false;
         // A fixed base colour instead of a random one.
         std::optional<Color> color;
         // The settings file; empty: the user's.
@@ -126,6 +130,8 @@ protected:
 private:
     // Runs the MIDI keeper while the chosen output is a JACK port, and stops it otherwise.
     void KeepMidiWhileJack();
+    // The window's look at the followed JACK transport.
+    void FollowTransport();
     // Reaches the window's parts in tests.
     friend class WindowProbe;
 
@@ -168,6 +174,8 @@ private:
     bool IsLinkOn() const override { return link_.IsOn(); }
     // While it is on, the caption shows the number of peers.
     void SetLinkOn(bool on) override;
+    bool IsJackTransportOn() const override { return jackTransport_ != nullptr; }
+    void SetJackTransportOn(bool on) override;
     bool KeysGoToSink() const override;
     void LeaveField(bool restore) override;
     void ShowWindow(bool shown) override;
@@ -221,6 +229,11 @@ private:
     LocalInstanceLink instances_;
     // After everything its calls reach: its threads end first.
     LinkSession link_;
+    // The JACK transport while it is followed, and the timer that looks at it.
+    std::unique_ptr<JackTransport> jackTransport_;
+    QTimer* transportTimer_ = nullptr;
+    // What the step clock follows: Link, the JACK transport or nothing.
+    SessionSwitch session_;
     CommandRunner commands_;
     // Where the sound goes: the stored choice with this run's command-line overrides.
     OutputChoice outputChoice_;

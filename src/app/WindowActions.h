@@ -28,6 +28,10 @@ public:
     virtual bool IsLinkOn() const = 0;
     // Joins or leaves the Link session (the setting is the caller's business).
     virtual void SetLinkOn(bool on) = 0;
+    virtual bool IsJackTransportOn() const = 0;
+    // Follows the JACK transport or stops following it (the setting is the caller's
+    // business); says in the status field why it cannot follow.
+    virtual void SetJackTransportOn(bool on) = 0;
     // True while the focus sink has the keyboard focus (no text field is being edited).
     virtual bool KeysGoToSink() const = 0;
     // The text field with the focus keeps (Enter) or restores (Escape) its value, and the

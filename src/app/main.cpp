@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
     options.audioDevice = line.audioDevice;
     options.bufferFrames = line.bufferFrames;
     options.link = line.link;
+    options.jackTransport = line.jackTransport;
     mb::MainWindow window(std::move(options));
     // Declared after the window, so that it goes first.
     std::unique_ptr<mb::NsmClient> session;

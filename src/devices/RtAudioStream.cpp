@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <jack/jack.h>
 #include <rtaudio/RtAudio.h>
 
 #include "audio/OutputKeeper.h"
+#include "devices/JackMidiOutput.h"
 #include "platform/Clocks.h"
 
 namespace mb {
@@ -19,6 +21,8 @@ constexpr int kAbortStream = 2;
 // A stream that has taken this many seconds more than the time since its first callback
 // is not being played: its writes fail and RtAudio calls back in a tight loop.
 constexpr double kRunawaySeconds = 2.0;
+// The JACK client that only reads the server's cycle times.
+constexpr const char* kCycleClientName = "Marrowbeat clock";
 
 struct Api {
     const char* name;
@@ -117,6 +121,11 @@ RtAudioStream::Open(const OutputChoice& choice, StreamClient& client, uint32_t& 
                 continue;
             const std::string device =
                 choice.device.empty() ? "default device" : "\"" + choice.device + "\"";
+            if (a.api == RtAudio::UNIX_JACK) {
+                JackMidiOutput::QuietErrors();
+                stream->cycleClient_ =
+                    jack_client_open(kCycleClientName, JackNoStartServer, nullptr);
+            }
             Facts& facts = stream->facts_;
             facts.api = a.name;
             facts.rate = audio->getStreamSampleRate();
@@ -147,7 +156,18 @@ int RtAudioStream::Callback(void* out,
                             unsigned /*status*/,
                             void* user) {
     auto* self = static_cast<RtAudioStream*>(user);
-    const int64_t now = MonotonicNs();
+    int64_t now = MonotonicNs();
+    if (self->cycleClient_ != nullptr) {
+        jack_nframes_t frame = 0;
+        jack_time_t cycleUs = 0;
+        jack_time_t nextUs = 0;
+        float periodUs = 0.0F;
+        if (jack_get_cycle_times(self->cycleClient_, &frame, &cycleUs, &nextUs, &periodUs) == 0) {
+            // JACK's clock is not CLOCK_MONOTONIC here: the two are read together.
+            const int64_t jackNow = static_cast<int64_t>(jack_get_time()) * 1000;
+            now += static_cast<int64_t>(cycleUs) * 1000 - jackNow;
+        }
+    }
     if (self->firstCallbackNs_ == 0)
         self->firstCallbackNs_ = now;
     self->framesTaken_ += frames;
@@ -190,6 +210,10 @@ void RtAudioStream::Close() {
         // Nothing more can be done about a stream that will not close.
     }
     audio_.reset();
+    if (cycleClient_ != nullptr) {
+        jack_client_close(cycleClient_);
+        cycleClient_ = nullptr;
+    }
 }
 
 } // namespace mb

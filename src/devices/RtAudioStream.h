@@ -8,6 +8,7 @@
 #include "audio/OutputStream.h"
 
 class RtAudio;
+typedef struct _jack_client jack_client_t;
 
 namespace mb {
 
@@ -15,6 +16,11 @@ namespace mb {
 // it and at its own rate otherwise: it says only when it asks for a block. A stream whose
 // writes fail (its server went away) is aborted instead of calling back without pause,
 // and then counts as failed.
+//
+// Through JACK every callback runs in one of the server's cycles: its time is the
+// cycle's start as the server keeps it (read through a client of its own that takes no
+// part in the graph), not the moment the callback happens to run, so that a moment maps
+// to the frame the server's other clients (a transport, MIDI) give it.
 class RtAudioStream : public OutputStream {
 public:
     // A stream on the choice's back end ("alsa" or "jack"; "" for the first that opens)
@@ -42,6 +48,9 @@ private:
     Facts facts_;
     std::unique_ptr<RtAudio> audio_;
     std::atomic<bool> failed_{false};
+    // Through JACK: the client whose cycle times the callback reads (closed after the
+    // stream, so never while a callback runs).
+    jack_client_t* cycleClient_ = nullptr;
     // Audio thread only (set by Start while no callback runs).
     int64_t firstCallbackNs_ = 0;
     int64_t framesTaken_ = 0;

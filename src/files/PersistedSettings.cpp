@@ -66,6 +66,14 @@ void PersistedSettings::WriteLinkSetting(SettingsStore& store, bool on) {
     store.WriteString(kLinkKey, kLinkValue, on ? kOn : kOff);
 }
 
+bool PersistedSettings::ReadJackTransportSetting(const SettingsStore& store) {
+    return store.ReadString(kLinkKey, kJackTransportValue) == kOn;
+}
+
+void PersistedSettings::WriteJackTransportSetting(SettingsStore& store, bool on) {
+    store.WriteString(kLinkKey, kJackTransportValue, on ? kOn : kOff);
+}
+
 namespace {
 
 MidiPortId ReadPort(const SettingsStore& store, const char* apiValue, const char* nameValue) {

@@ -33,6 +33,9 @@ public:
     // Whether Link is on: only when the stored text is exactly "on" (off by default).
     static bool ReadLinkSetting(const SettingsStore& store);
     static void WriteLinkSetting(SettingsStore& store, bool on);
+    // Whether the JACK transport is followed: as Link's setting.
+    static bool ReadJackTransportSetting(const SettingsStore& store);
+    static void WriteJackTransportSetting(SettingsStore& store, bool on);
 
     // The MIDI choice stored last. A port of an unknown back end is no port; a channel
     // that is not a whole number from 1 to 16 is channel 10; notes and clock are on
@@ -57,6 +60,7 @@ public:
     static constexpr const char* kBufferValue = "bufferFrames";
     static constexpr const char* kLinkKey = "Marrowbeat\\Link";
     static constexpr const char* kLinkValue = "enabled";
+    static constexpr const char* kJackTransportValue = "jack transport";
     static constexpr const char* kMidiKey = "Marrowbeat\\midi";
     static constexpr const char* kMidiOutputApi = "outputApi";
     static constexpr const char* kMidiOutput = "output";

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "LiveCapture.h"
+#include "devices/JackTransport.h"
 
 extern char** environ;
 
@@ -151,6 +152,139 @@ TEST(JackOutput, PlaysAtTheServersRateWithEveryStepOnItsFrame) {
                 << "onset " << i;
         EXPECT_EQ(engine.device()->mixer().lateCommands(), 0u);
     }
+}
+
+
+// Records, while the transport rolls, the samples of its input port from the transport's
+// frame the roll began on.
+class TransportRecorder {
+public:
+    bool Open() {
+        client_ = jack_client_open("transport-recorder", JackNoStartServer, nullptr);
+        if (client_ == nullptr)
+            return false;
+        port_ = jack_port_register(client_, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        samples_.assign(static_cast<size_t>(kRate * (kSeconds + 3)), 0.0f);
+        jack_set_process_callback(
+            client_,
+            [](jack_nframes_t n, void* user) {
+                auto* self = static_cast<TransportRecorder*>(user);
+                jack_position_t pos{};
+                if (jack_transport_query(self->client_, &pos) != JackTransportRolling)
+                    return 0;
+                size_t at = self->count_.load(std::memory_order_relaxed);
+                if (at == 0)
+                    self->first_.store(pos.frame, std::memory_order_relaxed);
+                // A cycle the transport did not move on by exactly a period breaks the record.
+                if (at > 0 && pos.frame != self->first_.load(std::memory_order_relaxed) + at)
+                    self->broken_.store(true, std::memory_order_relaxed);
+                const auto* in = static_cast<const float*>(jack_port_get_buffer(self->port_, n));
+                for (jack_nframes_t i = 0; i < n && at < self->samples_.size(); ++i)
+                    self->samples_[at++] = in[i];
+                self->count_.store(at, std::memory_order_release);
+                return 0;
+            },
+            this);
+        return jack_activate(client_) == 0;
+    }
+    bool Listen() {
+        const char** ports = jack_get_ports(client_, "Marrowbeat", nullptr, JackPortIsOutput);
+        const bool ok = ports != nullptr && ports[0] != nullptr &&
+                        jack_connect(client_, ports[0], jack_port_name(port_)) == 0;
+        jack_free(ports);
+        return ok;
+    }
+    jack_client_t* client() const { return client_; }
+    // The onsets recorded, as transport frames.
+    std::vector<int64_t> Onsets(bool* broken) {
+        jack_deactivate(client_);
+        *broken = broken_.load(std::memory_order_relaxed);
+        std::vector<int16_t> left;
+        const size_t n = count_.load(std::memory_order_acquire);
+        for (size_t i = 0; i < n; ++i)
+            left.push_back(static_cast<int16_t>(std::lrint(samples_[i] * 32767.0f)));
+        std::vector<int64_t> onsets = test::FindOnsets(left);
+        for (int64_t& onset : onsets)
+            onset += first_.load(std::memory_order_relaxed);
+        return onsets;
+    }
+    ~TransportRecorder() {
+        if (client_ != nullptr)
+            jack_client_close(client_);
+    }
+
+private:
+    jack_client_t* client_ = nullptr;
+    jack_port_t* port_ = nullptr;
+    std::vector<float> samples_;
+    std::atomic<size_t> count_{0};
+    std::atomic<int64_t> first_{0};
+    std::atomic<bool> broken_{false};
+};
+
+TEST(JackOutput, FollowingTheTransportEveryStepSoundsOnItsSixteenthFromTheStart) {
+    JackServer server;
+    if (!server.Start()) {
+        if (InCi())
+            FAIL() << "jackd is missing";
+        GTEST_SKIP() << "jackd is not installed";
+    }
+    TransportRecorder recorder;
+    bool up = false;
+    for (int i = 0; i < 50 && !up; ++i) {
+        std::this_thread::sleep_for(100ms);
+        up = recorder.Open();
+    }
+    ASSERT_TRUE(up) << "the JACK server did not come up";
+    mb::Setup setup;
+    ScriptedPrompts prompts;
+    SoundEngine engine;
+    engine.Init(&setup, &prompts, [] { return DeviceOutput::Open({"jack", "", 256}); });
+    SoundFolder folder(setup, engine, prompts, {});
+    ASSERT_NE(engine.device(), nullptr) << "the JACK output did not open";
+    ASSERT_TRUE(folder.ScanSoundFolder(MB_KIT_DIR));
+    // The output flows on while stopped: the start is met on its frame, and the
+    // connection made here stays.
+    engine.device()->output()->HoldFlowing(true);
+    ASSERT_TRUE(recorder.Listen());
+    std::string error;
+    JackTransport::Hooks hooks;
+    hooks.soundDelayNs = [&engine] { return engine.device()->mixer().soundDelayNs(); };
+    // No other timebase master: the program is one, at the setup's tempo from frame 0.
+    std::unique_ptr<JackTransport> transport = JackTransport::Open(hooks, setup.bpm, &error);
+    ASSERT_NE(transport, nullptr) << error;
+    EXPECT_TRUE(transport->IsMaster());
+    test::NoFace face;
+    Sequencer sequencer;
+    sequencer.Init({&face, &face, &engine, nullptr, nullptr, transport.get()}, &setup);
+    std::this_thread::sleep_for(500ms);
+    jack_transport_locate(recorder.client(), 0);
+    jack_transport_start(recorder.client());
+    // The window's part: look every 10 ms and start or stop the run as told.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(kSeconds + 1);
+    while (std::chrono::steady_clock::now() < end) {
+        const JackTransport::News news = transport->Poll(sequencer.running());
+        if (news.stop)
+            sequencer.OnWindowMessage(MSG_REMOTE_STOP, 0, 0);
+        if (news.start)
+            sequencer.OnWindowMessage(MSG_REMOTE_START, 0, 0);
+        std::this_thread::sleep_for(10ms);
+    }
+    jack_transport_stop(recorder.client());
+    std::this_thread::sleep_for(100ms);
+    transport->Poll(sequencer.running());
+    sequencer.Stop();
+    sequencer.Shutdown();
+    bool broken = false;
+    const std::vector<int64_t> onsets = recorder.Onsets(&broken);
+    if (broken)
+        GTEST_SKIP() << "the server lost cycles (the machine is too busy to measure)";
+    const double perStep = kRate * 15.0 / setup.bpm;
+    ASSERT_GE(onsets.size(), 8u);
+    // Each within a frame of the frame its sixteenth falls on, the first on the start.
+    for (size_t i = 0; i < onsets.size(); ++i)
+        EXPECT_LE(std::llabs(onsets[i] - std::llround(static_cast<double>(i) * perStep)), 1)
+            << "onset " << i;
 }
 
 } // namespace

@@ -1,0 +1,173 @@
+#!/usr/bin/python3
+"""Onsets of the program following a JACK transport, against the transport's grid.
+
+Starts a private JACK server (dummy driver), a test client that is timebase master at
+BPM (unless --program-master: then the program is master at its setup's tempo) and
+records the program's output, starts the program with --jack-transport on SETUP, rolls
+the transport from bar 1, and prints for every onset its distance in frames from the
+nearest sixteenth of the transport, the first onset against the start, and what a
+locate and a tempo change do.  Run from the project's root:
+
+  /usr/bin/python3 bench/jack_transport_follow.py build/bench/bench16.mbx
+"""
+import argparse, json, os, shutil, subprocess, sys, tempfile, threading, time
+
+import numpy as np
+import jack
+
+ap = argparse.ArgumentParser()
+ap.add_argument('setup')
+ap.add_argument('--program', default='build/default/src/app/marrowbeat')
+ap.add_argument('--bpm', type=float, default=120.0)
+ap.add_argument('--tempo-to', type=float, default=0.0, help='change the tempo to this mid-run')
+ap.add_argument('--locate', action='store_true', help='locate to bar 3 mid-run')
+ap.add_argument('--period', type=int, default=256)
+ap.add_argument('--rate', type=int, default=48000)
+ap.add_argument('--secs', type=float, default=10.0)
+ap.add_argument('--program-master', action='store_true')
+args = ap.parse_args()
+
+server = 'mbtransport%d' % os.getpid()
+env = dict(os.environ, JACK_DEFAULT_SERVER=server, JACK_NO_AUDIO_RESERVATION='1')
+os.environ.update(env)
+jackd = subprocess.Popen(['jackd', '-n', server, '-d', 'dummy', '-r', str(args.rate),
+                          '-p', str(args.period)], stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL, env=env)
+tmp = tempfile.mkdtemp()
+program = None
+try:
+    client = None
+    for _ in range(300):
+        try:
+            client = jack.Client('transport-test', no_start_server=True, servername=server)
+            break
+        except jack.JackError:
+            time.sleep(0.1)
+    if client is None:
+        sys.exit('no JACK server started')
+    rate = client.samplerate
+    ins = [client.inports.register('in_%d' % i) for i in (1, 2)]
+    bpm = [args.bpm]
+    # The master's own timeline: beats at a frame, bent at each tempo change.
+    bend = {'frame': 0, 'beats': 0.0, 'bpm': args.bpm}
+
+    def beats_at(frame):
+        return bend['beats'] + (frame - bend['frame']) * bend['bpm'] / (60.0 * rate)
+
+    def timebase(state, blocksize, pos, new_pos):
+        if bpm[0] != bend['bpm']:
+            bend['beats'] = beats_at(pos.frame)
+            bend['frame'] = pos.frame
+            bend['bpm'] = bpm[0]
+        b = beats_at(pos.frame)
+        bar = int(b // 4)
+        beat = int(b - bar * 4)
+        pos.valid = jack.POSITION_BBT
+        pos.bar = bar + 1
+        pos.beat = beat + 1
+        pos.tick = int((b - bar * 4 - beat) * 1920)
+        pos.bar_start_tick = bar * 4 * 1920.0
+        pos.beats_per_bar = 4.0
+        pos.beat_type = 4.0
+        pos.ticks_per_beat = 1920.0
+        pos.beats_per_minute = bpm[0]
+
+    blocks = []
+    lock = threading.Lock()
+
+    @client.set_process_callback
+    def process(frames):
+        state, pos = client.transport_query_struct()
+        data = ins[0].get_array().copy() + ins[1].get_array()
+        blocks.append((state, pos.frame, client.last_frame_time, data))
+
+    if not args.program_master:
+        client.set_timebase_callback(timebase, conditional=False)
+    client.activate()
+    client.transport_stop()
+    client.transport_locate(0)
+
+    home = os.path.join(tmp, 'config')
+    os.makedirs(home)
+    penv = dict(env, XDG_CONFIG_HOME=home, QT_QPA_PLATFORM=os.environ.get('QT_QPA_PLATFORM', 'offscreen'))
+    program = subprocess.Popen([args.program, '--audio-api', 'jack', '--jack-transport', args.setup],
+                               env=penv, stdout=subprocess.DEVNULL, stderr=open('/tmp/prog.err','w'))
+    outs = []
+    for _ in range(200):
+        outs = [p.name for p in client.get_ports(is_audio=True, is_output=True)
+                if not p.name.startswith('system:') and not p.name.startswith('transport-test')]
+        if len(outs) >= 2:
+            break
+        time.sleep(0.1)
+    if len(outs) < 2:
+        sys.exit('the program has no JACK output ports: %s' % outs)
+    for o, i in zip(outs[:2], ins):
+        client.connect(o, i)
+    time.sleep(2.0)
+    blocks.clear()
+    t0 = time.time()
+    client.transport_start()
+    while time.time() - t0 < args.secs:
+        time.sleep(0.05)
+        if args.locate and time.time() - t0 >= args.secs / 2 and not getattr(args, 'located', False):
+            args.located = True
+            client.transport_locate(int(8 * 60.0 / bpm[0] * rate))  # bar 3
+        if args.tempo_to and time.time() - t0 >= args.secs / 2 and bpm[0] != args.tempo_to:
+            bpm[0] = args.tempo_to
+    client.transport_stop()
+    time.sleep(0.5)
+    if program.poll() is not None:
+        print('program ended', file=sys.stderr)
+    rec = list(blocks)
+    client.deactivate()
+    client.close()
+finally:
+    if program:
+        program.terminate()
+        try:
+            program.wait(5)
+        except subprocess.TimeoutExpired:
+            program.kill()
+    jackd.terminate()
+    jackd.wait()
+    shutil.rmtree(tmp, ignore_errors=True)
+
+# Onsets: the first sample above the threshold after 1000 quiet ones, on the transport.
+onsets = []
+quiet = 10 ** 9
+start_frame = None
+for state, frame, ftime, data in rec:
+    if state == jack.ROLLING and start_frame is None:
+        start_frame = (frame, ftime)
+    for i, v in enumerate(np.abs(data) > 1e-4):
+        if v:
+            if quiet >= 1000:
+                onsets.append((state, frame + i, ftime + i))
+            quiet = 0
+        else:
+            quiet += 1
+
+
+def sixteenth(frame, master_bpm_segments):
+    return None
+
+
+report = {'onsets': len(onsets), 'rate': rate, 'period': args.period,
+          'rolling_blocks': sum(1 for b in rec if b[0] == jack.ROLLING), 'blocks': len(rec),
+          'ports': outs}
+if onsets and start_frame:
+    # The grid: bend at the tempo change (first block with the new tempo is found from the
+    # master's own function), so recompute from the recorded transport positions.
+    errs = []
+    b0 = {'frame': 0, 'beats': 0.0, 'bpm': args.bpm}
+    for state, tframe, ftime in onsets:
+        per = 60.0 * rate / (args.bpm * 4)
+        k = round(tframe / per)
+        errs.append(tframe - k * per)
+    errs = np.array(errs)
+    report['first_onset_after_start_frames'] = int(onsets[0][2] - start_frame[1])
+    report['first_onset_transport_frame'] = int(onsets[0][1])
+    report['max_abs_err_frames'] = float(np.max(np.abs(errs)))
+    report['errs_head'] = [float(e) for e in errs[:8]]
+    report['errs_tail'] = [float(e) for e in errs[-4:]]
+print(json.dumps(report))
