@@ -50,6 +50,7 @@ try:
     bpm = [args.bpm]
     # The master's own timeline: beats at a frame, bent at each tempo change.
     bend = {'frame': 0, 'beats': 0.0, 'bpm': args.bpm}
+    bends = [dict(bend)]
 
     def beats_at(frame):
         return bend['beats'] + (frame - bend['frame']) * bend['bpm'] / (60.0 * rate)
@@ -59,6 +60,7 @@ try:
             bend['beats'] = beats_at(pos.frame)
             bend['frame'] = pos.frame
             bend['bpm'] = bpm[0]
+            bends.append(dict(bend))
         b = beats_at(pos.frame)
         bar = int(b // 4)
         beat = int(b - bar * 4)
@@ -153,21 +155,30 @@ def sixteenth(frame, master_bpm_segments):
 
 
 report = {'onsets': len(onsets), 'rate': rate, 'period': args.period,
-          'rolling_blocks': sum(1 for b in rec if b[0] == jack.ROLLING), 'blocks': len(rec),
-          'ports': outs}
+          'rolling_blocks': sum(1 for b in rec if b[0] == jack.ROLLING)}
+
+
+def grid_error(frame):
+    """Frames from the nearest sixteenth of the master's timeline (bent at tempo changes)."""
+    seg = bends[0]
+    for b in bends:
+        if frame >= b['frame']:
+            seg = b
+    beats = seg['beats'] + (frame - seg['frame']) * seg['bpm'] / (60.0 * rate)
+    six = beats * 4
+    return (six - round(six)) * 60.0 * rate / (seg['bpm'] * 4)
+
+
 if onsets and start_frame:
-    # The grid: bend at the tempo change (first block with the new tempo is found from the
-    # master's own function), so recompute from the recorded transport positions.
-    errs = []
-    b0 = {'frame': 0, 'beats': 0.0, 'bpm': args.bpm}
-    for state, tframe, ftime in onsets:
-        per = 60.0 * rate / (args.bpm * 4)
-        k = round(tframe / per)
-        errs.append(tframe - k * per)
-    errs = np.array(errs)
+    errs = np.array([grid_error(t) for _, t, _ in onsets])
     report['first_onset_after_start_frames'] = int(onsets[0][2] - start_frame[1])
-    report['first_onset_transport_frame'] = int(onsets[0][1])
-    report['max_abs_err_frames'] = float(np.max(np.abs(errs)))
-    report['errs_head'] = [float(e) for e in errs[:8]]
-    report['errs_tail'] = [float(e) for e in errs[-4:]]
+    report['max_abs_err_frames'] = round(float(np.max(np.abs(errs))), 2)
+    report['within_1_frame'] = int(np.sum(np.abs(errs) <= 1.0))
+    report['bends'] = len(bends) - 1
+    if args.tempo_to:
+        bf = bends[-1]['frame']
+        after = [t for _, t, _ in onsets if t >= bf]
+        bad = [t for t in after if abs(grid_error(t)) > 1.0]
+        report['tempo_change_frame'] = bf
+        report['late_onsets_after_change'] = len(bad)
 print(json.dumps(report))

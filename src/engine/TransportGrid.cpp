@@ -48,15 +48,24 @@ double QpmOfBpm(double bpm, double beatType) {
 
 double BbtSmoother::Take(
     int64_t frame, double quarters, double qpm, uint32_t rate, double jumpQuarters) {
-    const double perFrame = qpm / (kSecondsPerMinute * rate);
+    // Along the stretch at its own tempo.
+    const double perFrame = (stretch_ ? qpm_ : qpm) / (kSecondsPerMinute * rate);
     const double expected =
         stretch_ ? quarters0_ + static_cast<double>(frame - frame0_) * perFrame : quarters;
-    if (!stretch_ || qpm != qpm_ || std::fabs(quarters - expected) > jumpQuarters) {
+    if (!stretch_ || std::fabs(quarters - expected) > jumpQuarters) {
         stretch_ = true;
         frame0_ = frame;
         quarters0_ = quarters;
         qpm_ = qpm;
         return quarters;
+    }
+    if (qpm != qpm_) {
+        // The tempo bends here: the new stretch goes on from the old one's position,
+        // which is truer than the master's figure cut to its tick.
+        frame0_ = frame;
+        quarters0_ = std::max(expected, quarters);
+        qpm_ = qpm;
+        return quarters0_;
     }
     // The master's figure is never ahead of the truth: a higher one is closer to it.
     if (quarters > expected) {

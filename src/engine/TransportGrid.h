@@ -41,7 +41,8 @@ double QpmOfBpm(double bpm, double beatType);
 // A master's ticks are whole numbers, so the position it gives lies up to one tick
 // (about 12 frames at 120 BPM) behind the frame. Along one stretch of steady tempo the
 // highest of those positions less the frames since is the truest; a jump by more than
-// `jumpQuarters` either way (a locate, a change of meter) begins a new stretch.
+// `jumpQuarters` either way (a locate, a change of meter) begins a new stretch; a new
+// tempo goes on from where the old one's stretch has come.
 class BbtSmoother {
 public:
     // The position at `frame` of a transport at qpm whose master says `quarters`.
