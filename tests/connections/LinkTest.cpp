@@ -88,6 +88,13 @@ TEST_F(LinkWindowTest, TheWindowSharesTempoStartAndStopWithAPeer) {
     EXPECT_FALSE(PersistedSettings::ReadLinkSetting(Probe(*window).Settings()));
     EXPECT_FALSE(window->windowTitle().contains("Link"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return peer.numPeers() == 0; }, kJoinMs));
+
+    // Link and the JACK transport exclude each other: choosing one clears the other.
+    window->Commands().Run({Command::kLink});
+    window->Commands().Run({Command::kJackTransport});
+    EXPECT_FALSE(Probe(*window).IsLinkOn());
+    EXPECT_FALSE(PersistedSettings::ReadLinkSetting(Probe(*window).Settings()));
+    EXPECT_TRUE(PersistedSettings::ReadJackTransportSetting(Probe(*window).Settings()));
 }
 
 // Link keeps a finite tempo within its limits (20 to 999 BPM), but a NaN passes them and
