@@ -301,6 +301,14 @@ Command CommandTable::FromWidgetPress(int id) {
     return {Command::kWidgetPress, id};
 }
 
+Command CommandTable::FromAccessibleValue(int id, double value) {
+    return {Command::kSetValue, id, value};
+}
+
+Command CommandTable::FromAccessiblePress(int id) {
+    return FromWidgetChange(id);
+}
+
 Command CommandTable::FromWidgetRightClick(int id) {
     const int k = SetupController::ColumnOf(id);
     if (k >= 0 && ParamOf(id, k) == kParamSound)

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QAccessible>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include "widgets/Rect.h"
+
+namespace mb {
+
+class Setup;
+class WidgetPanel;
+
+// What a screen reader learns of the face. The face is drawn by windowless widgets on one
+// QWidget, so the window's accessible interface lists one child per control instead of its
+// child widgets: every step's toggle, pitch, sound, volume, pan and D, the loop buttons,
+// play, the sound toggle, the tempo, the dials M and E, the three menu buttons and the
+// status line, left to right as the eye reads them. The number fields that stay (pitch,
+// sound, tempo) are those controls themselves; hidden fields and the focus sink are left
+// out. A value set through the accessible interface is handed to the window's setter,
+// which runs it as a command: the face never writes into the setup itself.
+//
+// Changes reach the screen reader as events: after every repaint of the window and every
+// change of a field's text the controls are compared with what was sent last (only while
+// an assistive tool listens). Window thread only.
+class FaceAccessible {
+public:
+    // One control as a screen reader meets it.
+    struct Control {
+        int id = 0;
+        QAccessible::Role role = QAccessible::NoRole;
+        std::string name;
+        // What the control shows, in words ("12", "on", "4: kick.wav").
+        std::string value;
+        // Read and set through the value interface, in the units the face shows.
+        bool hasNumber = false;
+        double number = 0.0;
+        double minimum = 0.0;
+        double maximum = 0.0;
+        bool checkable = false;
+        bool checked = false;
+        Rect rect;
+        // The number field that is this control, or nullptr for a windowless one.
+        QWidget* field = nullptr;
+    };
+
+    struct Hooks {
+        // Sets control id to value (in the units of Control::number): runs it as a command.
+        std::function<void(int id, double value)> setValue;
+        // Presses a control that has no value (a menu button): runs it as a command.
+        std::function<void(int id)> press;
+    };
+
+    // Serves window's accessible tree from now on; the panel comes with SetPanel.
+    FaceAccessible(QWidget& window, const Setup& setup, Hooks hooks);
+    ~FaceAccessible();
+    FaceAccessible(const FaceAccessible&) = delete;
+    FaceAccessible& operator=(const FaceAccessible&) = delete;
+
+    // The face whose controls are listed (nullptr: none, before the panel is destroyed).
+    void SetPanel(WidgetPanel* panel);
+    // A widget of the window that assistive tools must not see (the focus sink).
+    void HideWidget(QWidget* widget);
+
+    // The keyboard focus mark moved to control id (0: the mark is gone): the screen reader
+    // reads that control.
+    void NotifyFocus(int controlId);
+    // Compares every control with what was sent last and sends the changes; the window
+    // calls it through a zero timer after repaints.
+    void Refresh();
+    // Says text to the screen reader: through the status line's name.
+    void Announce(const std::string& text);
+
+    // The controls shown now, in reading order; empty without a panel.
+    std::vector<Control> Controls() const;
+    std::optional<Control> Find(int id) const;
+    int FocusedControl() const { return focused_; }
+    QWidget& Window() const { return window_; }
+    bool IsHidden(const QObject* widget) const;
+    void SetValue(int id, double value) const;
+    void Press(int id) const;
+
+    // The face serving window, or nullptr.
+    static FaceAccessible* Of(const QObject* window);
+    // The id of the control a number field stands for (its dial's id), or 0.
+    static int ControlOfField(const QObject* field);
+    // The interface of control id; windowless ones are made once and kept.
+    QAccessibleInterface* Interface(int id);
+
+    // Puts control id's value into the panel's widget as a hand edit would leave it, and
+    // returns the widget id whose change the window then runs (as a mouse edit), or 0 when
+    // nothing changes. Play, the sound toggle and loop buttons take 1 for on or selected.
+    static int ApplyValue(WidgetPanel& panel, int id, double value);
+
+private:
+    void ScheduleRefresh();
+    void ForgetInterfaces();
+
+    QWidget& window_;
+    const Setup& setup_;
+    Hooks hooks_;
+    WidgetPanel* panel_ = nullptr;
+    std::vector<QPointer<QWidget>> hidden_;
+    std::map<int, QAccessible::Id> made_;
+    std::map<int, Control> sent_;
+    // The latest news for the status line, and the status field's text at the last
+    // comparison.
+    std::string announced_;
+    std::string statusShown_;
+    int focused_ = 0;
+    QTimer refresh_;
+    QObject* filter_ = nullptr;
+};
+
+} // namespace mb

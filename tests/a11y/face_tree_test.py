@@ -1,0 +1,190 @@
+#!/usr/bin/env python3
+"""The real window as a screen reader meets it, through the accessibility bus (AT-SPI).
+
+Runs the program on a virtual display inside a private D-Bus session of its own, walks the
+window's accessible tree and checks that every control of the face has a role, a name that
+says what it is and a value, that hidden fields and the focus sink are not in the tree, and
+that a value set through the accessibility bus becomes an edit of the setup: step 3's pitch
+is set, the setup saved with Ctrl+S and read back with the command-line tool.
+
+Usage: face_tree_test.py PROGRAM CLI. Exits 77 (skipped) when Xvfb, xdotool,
+dbus-run-session or python3-pyatspi is missing. Waits poll with generous limits: the
+machine may be busy.
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+SESSION_FLAG = "MARROWBEAT_A11Y_SESSION"
+# The controls of a full face: 3 menus, M, E, play, sound, tempo, 8 loops, 16 steps of 6,
+# the status line.
+FULL_FACE = 3 + 2 + 2 + 1 + 8 + 16 * 6 + 1
+
+
+def wait_for(what, probe, seconds=60.0):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        try:
+            result = probe()
+        except Exception:  # the tree may be rebuilt while it is read
+            result = None
+        if result:
+            return result
+        time.sleep(0.2)
+    sys.exit(f"FAIL: {what} (waited {seconds:.0f} s)")
+
+
+def enter_private_session():
+    missing = [t for t in ("dbus-run-session", "Xvfb", "xdotool") if shutil.which(t) is None]
+    try:
+        import pyatspi  # noqa: F401
+    except ImportError:
+        missing.append("python3-pyatspi")
+    if missing:
+        print("skipped: missing " + ", ".join(missing))
+        sys.exit(SKIP)
+    os.environ[SESSION_FLAG] = "1"
+    os.execvp("dbus-run-session", ["dbus-run-session", "--", sys.executable, *sys.argv])
+
+
+def start_display(processes):
+    xvfb = subprocess.Popen(
+        ["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        stdout=subprocess.PIPE)
+    processes.append(xvfb)
+    return ":" + xvfb.stdout.readline().decode().strip()
+
+
+def describe(acc):
+    """(role, name, value or None, states) of one accessible."""
+    import pyatspi
+    value = None
+    try:
+        value = acc.queryValue().currentValue
+    except NotImplementedError:
+        pass
+    states = acc.getState()
+    return (acc.getRoleName(), acc.name, value,
+            {n for n, s in (("checked", pyatspi.STATE_CHECKED), ("visible", pyatspi.STATE_VISIBLE))
+             if states.contains(s)})
+
+
+def main():
+    if os.environ.get(SESSION_FLAG) != "1":
+        enter_private_session()
+    import pyatspi
+
+    program, cli = sys.argv[1:3]
+    processes = []
+    work = tempfile.mkdtemp(prefix="marrowbeat-a11y-")
+    try:
+        # A new setup (no sound folder to look for), with a file to save to.
+        setup = os.path.join(work, "setup.mbx")
+        subprocess.run([cli, "write", "-", "-o", setup], input='{"stepCount": 16}', text=True,
+                       check=True)
+        env = dict(os.environ)
+        env.update(DISPLAY=start_display(processes), QT_QPA_PLATFORM="xcb", QT_ACCESSIBILITY="1",
+                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+                   XDG_CONFIG_HOME=os.path.join(work, "config"))
+        # The accessibility bus and its registry run before the program looks for them.
+        desktop = pyatspi.Registry.getDesktop(0)
+        app_proc = subprocess.Popen([program, setup], env=env)
+        processes.append(app_proc)
+
+        def xdotool(*args):
+            return subprocess.run(["xdotool", *args], env=env, capture_output=True,
+                                  text=True).stdout.strip()
+
+        def dismiss_notes():
+            # Without a sound server the program says so in a note before its window shows.
+            for note in xdotool("search", "--name", "^NOTE").split():
+                xdotool("windowfocus", "--sync", note, "key", "Escape")
+
+        def main_window():
+            dismiss_notes()
+            for app in desktop:
+                if app is None or app.get_process_id() != app_proc.pid:
+                    continue
+                for window in app:
+                    if window.childCount >= 50:
+                        return window
+            return None
+
+        window = wait_for("the program's window in the accessible tree", main_window)
+        role = window.getRoleName()
+        assert role == "frame", f"the window's role is {role!r}, not a frame"
+        controls = wait_for("the face's controls", lambda: list(window) if
+                            window.childCount == FULL_FACE else None)
+        seen = [describe(c) for c in controls]
+        if os.environ.get("MARROWBEAT_A11Y_DUMP"):
+            for row in seen:
+                print(*row, sep=" | ")
+
+        problems = []
+        for role, name, value, states in seen:
+            if not name or name == "C":
+                problems.append(f"a {role} without a name that says what it is: {name!r}")
+            if "visible" not in states:
+                problems.append(f"{name!r} is hidden but in the tree")
+            if value is None and role not in ("push button menu", "push button", "status bar"):
+                problems.append(f"{name!r} ({role}) has no value")
+        roles = {}
+        for role, _, _, _ in seen:
+            roles[role] = roles.get(role, 0) + 1
+        # What a full face holds, role by role.
+        expected = {"check box": 16, "spin button": 33, "slider": 50, "radio button": 8,
+                    "status bar": 1}
+        for role, count in expected.items():
+            if roles.get(role, 0) != count:
+                problems.append(f"{roles.get(role, 0)} controls of role {role!r}, not {count}")
+        names = [name for _, name, _, _ in seen]
+        for wanted in ("Play", "Sound", "Master volume", "File menu", "Step 3 pitch",
+                       "Step 16 D, nothing"):
+            if not any(n == wanted or n.startswith(wanted) for n in names):
+                problems.append(f"no control named {wanted!r}")
+        if not any(n.startswith("Loop 1, selected, next loop ") for n in names):
+            problems.append("loop 1 does not say it is selected and where the chain goes")
+        if not any(n in ("Step 3, on", "Step 3, off") for n in names):
+            problems.append("step 3's toggle does not say whether it is on")
+        if problems:
+            sys.exit("FAIL:\n  " + "\n  ".join(problems))
+
+        # Step 3's pitch, set through the bus: the field shows it, and saved, the setup has it.
+        pitch = next(c for c in controls if c.name == "Step 3 pitch")
+        before = pitch.queryValue().currentValue
+        wanted = 7 if before != 7 else 9
+        pitch.queryValue().currentValue = wanted
+        wait_for("step 3's pitch to read back as set",
+                 lambda: pitch.queryValue().currentValue == wanted, 30)
+
+        def saved_pitch():
+            dismiss_notes()
+            xid = xdotool("search", "--all", "--onlyvisible", "--pid", str(app_proc.pid),
+                          "--name", "[+]").split()
+            if not xid:
+                return None
+            xdotool("windowfocus", "--sync", xid[0])
+            xdotool("key", "ctrl+s")
+            time.sleep(0.5)
+            info = subprocess.run([cli, "info", setup], capture_output=True, text=True)
+            if info.returncode != 0:
+                return None
+            loops = json.loads(info.stdout)["loops"]
+            return loops[0]["steps"][2]["pitch"] == wanted
+
+        wait_for("the saved setup to hold step 3's new pitch", saved_pitch, 60)
+        print(f"ok: {len(seen)} controls; step 3's pitch set to {wanted} through the bus")
+    finally:
+        for p in reversed(processes):
+            p.kill()
+            p.wait()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
