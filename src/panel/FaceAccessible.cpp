@@ -186,8 +186,11 @@ public:
     explicit WindowInterface(QWidget* window) : QAccessibleWidget(window, QAccessible::Window) {}
 
     int childCount() const override {
-        const FaceAccessible* face = FaceAccessible::Of(object());
-        return face ? static_cast<int>(face->Controls().size()) : 0;
+        FaceAccessible* face = FaceAccessible::Of(object());
+        if (face == nullptr)
+            return 0;
+        face->Watch();
+        return static_cast<int>(face->Controls().size());
     }
     QAccessibleInterface* child(int index) const override {
         FaceAccessible* face = FaceAccessible::Of(object());
@@ -554,6 +557,11 @@ void FaceAccessible::Announce(const std::string& text) {
     ScheduleRefresh();
 }
 
+void FaceAccessible::Watch() {
+    if (sent_.empty())
+        ScheduleRefresh();
+}
+
 void FaceAccessible::ScheduleRefresh() {
     if (!QAccessible::isActive()) {
         sent_.clear();
@@ -575,25 +583,29 @@ void FaceAccessible::Refresh() {
         return it != sent_.end() ? &it->second : nullptr;
     };
     if (!sent_.empty()) {
-        const bool playing = panel_->PlayButton().GetState();
-        if (const Control* play = before(WidgetPanel::kPlayButtonId);
-            play && play->checked != playing)
-            announced_ = playing ? "Playing" : "Stopped";
-        const std::string status = panel_->StatusField().text().toStdString();
-        if (status != statusShown_ && !status.empty())
-            announced_ = status;
-        statusShown_ = status;
         MLoopStrip& strip = panel_->LoopStrip();
+        const std::string playingLoop = "Loop " + std::to_string(strip.GetPlaying() + 1);
+        const bool playing = panel_->PlayButton().GetState();
+        const Control* play = before(WidgetPanel::kPlayButtonId);
+        const bool started = play != nullptr && !play->checked && playing;
+        if (started)
+            announced_ = "Playing, " + playingLoop;
+        else if (play != nullptr && play->checked && !playing)
+            announced_ = "Stopped";
         for (int i = 0; i < strip.GetCount(); ++i) {
             const Control* loop = before(WidgetPanel::kLoopStripId + 1 + i);
             if (loop == nullptr)
                 continue;
-            const bool nowPlaying = strip.GetPlaying() == i;
-            if (nowPlaying && loop->name.find(", playing") == std::string::npos)
-                announced_ = "Loop " + std::to_string(i + 1) + " playing";
+            const bool wasPlaying = loop->name.find(", playing") != std::string::npos;
+            if (strip.GetPlaying() == i && !wasPlaying && !started)
+                announced_ = playingLoop + " playing";
             if (strip.GetSelected() == i && !loop->checked)
                 announced_ = "Loop " + std::to_string(i + 1) + " selected";
         }
+        const std::string status = panel_->StatusField().text().toStdString();
+        if (status != statusShown_ && !status.empty())
+            announced_ = status;
+        statusShown_ = status;
     } else {
         statusShown_ = panel_->StatusField().text().toStdString();
     }

@@ -75,6 +75,8 @@ public:
     // Compares every control with what was sent last and sends the changes; the window
     // calls it through a zero timer after repaints.
     void Refresh();
+    // A tool reads the face: what it reads now is what later changes are compared with.
+    void Watch();
     // Says text to the screen reader: through the status line's name.
     void Announce(const std::string& text);
 
