@@ -288,7 +288,7 @@ MakeControl(int id, QAccessible::Role role, std::string name, std::string value)
     return c;
 }
 
-// A dial's number in words: the field's text where it has one.
+// A dial's value in words.
 std::string DialText(MDial& dial) {
     return std::to_string(dial.GetValue());
 }
@@ -305,7 +305,7 @@ FaceAccessible::FaceAccessible(QWidget& window, const Setup& setup, Hooks hooks)
     Faces()[&window_] = this;
     refresh_.setSingleShot(true);
     refresh_.setInterval(0);
-    QObject::connect(&refresh_, &QTimer::timeout, [this] { Refresh(); });
+    QObject::connect(&refresh_, &QTimer::timeout, &refresh_, [this] { Refresh(); });
     filter_ = new RepaintWatch(&refresh_, [this] { ScheduleRefresh(); });
     window_.installEventFilter(filter_);
 }
@@ -534,7 +534,27 @@ QAccessibleInterface* FaceAccessible::Interface(int id) {
     return made;
 }
 
-void FaceAccessible::NotifyFocus(int controlId) {
+int FaceAccessible::ControlOfWidget(int widgetId) const {
+    if (Find(widgetId))
+        return widgetId;
+    // A part of a dial (its arrows, field or slider) stands for the dial.
+    int base = widgetId;
+    if (IsColumnControl(widgetId)) {
+        const int column = WidgetPanel::kFirstColumnId + (widgetId - WidgetPanel::kFirstColumnId) /
+                                                             WidgetPanel::kColumnIdStep *
+                                                             WidgetPanel::kColumnIdStep;
+        base = column + (widgetId - column) / 10 * 10;
+    } else {
+        for (int dial :
+             {WidgetPanel::kTempoFieldId, WidgetPanel::kMasterDialMId, WidgetPanel::kMasterDialEId})
+            if (widgetId > dial && widgetId <= dial + MDial::kIdSpan)
+                base = dial;
+    }
+    return Find(base) ? base : 0;
+}
+
+void FaceAccessible::NotifyFocus(int widgetId) {
+    const int controlId = widgetId != 0 ? ControlOfWidget(widgetId) : 0;
     focused_ = controlId;
     if (controlId == 0 || !QAccessible::isActive())
         return;

@@ -69,9 +69,12 @@ public:
     // A widget of the window that assistive tools must not see (the focus sink).
     void HideWidget(QWidget* widget);
 
-    // The keyboard focus mark moved to control id (0: the mark is gone): the screen reader
-    // reads that control.
-    void NotifyFocus(int controlId);
+    // The keyboard focus mark moved to the widget of that id (0: the mark is gone): the
+    // screen reader reads its control. A dial's part (arrow, field, slider) stands for the
+    // dial; an id of no shown control clears the mark.
+    void NotifyFocus(int widgetId);
+    // The control a widget id belongs to, or 0.
+    int ControlOfWidget(int widgetId) const;
     // Compares every control with what was sent last and sends the changes; the window
     // calls it through a zero timer after repaints.
     void Refresh();

@@ -8,6 +8,7 @@
 
 #include "AppTestSupport.h"
 #include "model/Setup.h"
+#include "panel/FaceAccessible.h"
 
 namespace mb {
 namespace {
@@ -37,6 +38,13 @@ TEST_F(AccessibleFaceTest, ListsTheShownControlsOfAWindow) {
         EXPECT_EQ(face->indexOfChild(face->child(i)), i);
         EXPECT_FALSE(face->child(i)->text(QAccessible::Name).isEmpty()) << i;
     }
+    // The focus mark on a dial's arrow is on the dial.
+    Probe(*window).Access().NotifyFocus(10000 + 2 * 100 + 20 + 1);
+    ASSERT_NE(face->focusChild(), nullptr);
+    EXPECT_EQ(face->focusChild()->text(QAccessible::Name), "Step 3 pitch");
+    EXPECT_TRUE(face->focusChild()->state().focused);
+    Probe(*window).Access().NotifyFocus(0);
+    EXPECT_FALSE(Control("Step 3 pitch")->state().focused);
     Probe(*window).Document().ResizeToColumns(8);
     EXPECT_EQ(face->childCount(), 16 + 6 * 8 + 1);
     EXPECT_EQ(Control("Step 9"), nullptr);
