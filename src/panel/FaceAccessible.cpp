@@ -5,6 +5,7 @@
 
 #include <QAccessibleWidget>
 #include <QEvent>
+#include <QLineEdit>
 #include <QtGlobal>
 
 #include "model/Groove.h"
@@ -36,7 +37,8 @@ bool IsColumnControl(int id) {
 // from the face at the moment it is asked, by the control's id.
 class ControlInterface : public QAccessibleInterface,
                          public QAccessibleValueInterface,
-                         public QAccessibleActionInterface {
+                         public QAccessibleActionInterface,
+                         public QAccessibleTextInterface {
 public:
     ControlInterface(QWidget* window, int id, QWidget* field)
         : window_(window), id_(id), field_(field), isField_(field != nullptr) {}
@@ -85,12 +87,12 @@ public:
             s.invisible = true;
             return s;
         }
-        s.focusable = c->role != QAccessible::StatusBar;
+        s.focusable = c->role != QAccessible::Notification;
         s.focused =
             Face()->FocusedControl() == c->id || (c->field != nullptr && c->field->hasFocus());
         s.checkable = c->checkable;
         s.checked = c->checked;
-        s.readOnly = c->role == QAccessible::StatusBar;
+        s.readOnly = c->role == QAccessible::Notification;
         s.hasPopup = c->role == QAccessible::ButtonMenu;
         return s;
     }
@@ -103,7 +105,54 @@ public:
             return static_cast<QAccessibleValueInterface*>(this);
         if (type == QAccessible::ActionInterface && !actionNames().isEmpty())
             return static_cast<QAccessibleActionInterface*>(this);
+        if (type == QAccessible::TextInterface && Edit() != nullptr)
+            return static_cast<QAccessibleTextInterface*>(this);
         return nullptr;
+    }
+
+    // QAccessibleTextInterface: a number field's text, as typed.
+    void selection(int index, int* start, int* end) const override {
+        *start = *end = 0;
+        if (const QLineEdit* e = Edit(); e != nullptr && index == 0 && e->hasSelectedText()) {
+            *start = e->selectionStart();
+            *end = e->selectionEnd();
+        }
+    }
+    int selectionCount() const override {
+        const QLineEdit* e = Edit();
+        return e != nullptr && e->hasSelectedText() ? 1 : 0;
+    }
+    void addSelection(int start, int end) override { setSelection(0, start, end); }
+    void removeSelection(int) override {
+        if (QLineEdit* e = Edit())
+            e->deselect();
+    }
+    void setSelection(int, int start, int end) override {
+        if (QLineEdit* e = Edit())
+            e->setSelection(start, end - start);
+    }
+    int cursorPosition() const override {
+        const QLineEdit* e = Edit();
+        return e != nullptr ? e->cursorPosition() : 0;
+    }
+    void setCursorPosition(int position) override {
+        if (QLineEdit* e = Edit())
+            e->setCursorPosition(position);
+    }
+    QString text(int start, int end) const override {
+        const QLineEdit* e = Edit();
+        return e != nullptr ? e->text().mid(start, end - start) : QString();
+    }
+    int characterCount() const override {
+        const QLineEdit* e = Edit();
+        return e != nullptr ? static_cast<int>(e->text().size()) : 0;
+    }
+    QRect characterRect(int) const override { return rect(); }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int* start, int* end) const override {
+        *start = *end = offset;
+        return {};
     }
 
     // QAccessibleValueInterface, in the units the face shows.
@@ -161,6 +210,7 @@ public:
 
 private:
     FaceAccessible* Face() const { return FaceAccessible::Of(window_); }
+    QLineEdit* Edit() const { return qobject_cast<QLineEdit*>(field_.data()); }
 
     // The control as the face has it now; nothing when it is not shown, or when this is
     // a field its dial does not show.
@@ -286,6 +336,11 @@ MakeControl(int id, QAccessible::Role role, std::string name, std::string value)
     c.name = std::move(name);
     c.value = std::move(value);
     return c;
+}
+
+bool IsNumber(const std::string& text) {
+    const size_t start = !text.empty() && text[0] == '-' ? 1 : 0;
+    return text.size() > start && text.find_first_not_of("0123456789", start) == std::string::npos;
 }
 
 // A dial's value in words.
@@ -506,7 +561,7 @@ std::vector<FaceAccessible::Control> FaceAccessible::Controls() const {
     }
 
     Control status =
-        MakeControl(WidgetPanel::kStatusFieldId, QAccessible::StatusBar,
+        MakeControl(WidgetPanel::kStatusFieldId, QAccessible::Notification,
                     announced_.empty() ? "Status" : "Status: " + announced_, announced_);
     status.field = &p.StatusField();
     add(status);
@@ -622,8 +677,10 @@ void FaceAccessible::Refresh() {
             if (strip.GetSelected() == i && !loop->checked)
                 announced_ = "Loop " + std::to_string(i + 1) + " selected";
         }
+        // A bare number on the status line echoes the value being edited, which its control
+        // reports itself; only messages are news.
         const std::string status = panel_->StatusField().text().toStdString();
-        if (status != statusShown_ && !status.empty())
+        if (status != statusShown_ && !status.empty() && !IsNumber(status))
             announced_ = status;
         statusShown_ = status;
     } else {
@@ -653,6 +710,12 @@ void FaceAccessible::Refresh() {
                 if (QAccessibleInterface* i = face()) {
                     QAccessibleEvent event(i, QAccessible::NameChanged);
                     QAccessible::updateAccessibility(&event);
+                    // News: a notification that shows anew is read out by screen readers
+                    // wherever the focus is.
+                    if (c.role == QAccessible::Notification) {
+                        QAccessibleEvent shown(i, QAccessible::ObjectShow);
+                        QAccessible::updateAccessibility(&shown);
+                    }
                 }
             }
             if (c.hasNumber && old->number != c.number) {

@@ -80,7 +80,7 @@ public:
     void Refresh();
     // A tool reads the face: what it reads now is what later changes are compared with.
     void Watch();
-    // Says text to the screen reader: through the status line's name.
+    // Says text to the screen reader: the status line shows it anew.
     void Announce(const std::string& text);
 
     // The controls shown now, in reading order; empty without a panel.

@@ -140,14 +140,14 @@ def main():
                 problems.append(f"a {role} without a name that says what it is: {name!r}")
             if "visible" not in states:
                 problems.append(f"{name!r} is hidden but in the tree")
-            if value is None and not name.endswith(" menu") and role != "status bar":
+            if value is None and not name.endswith(" menu") and role != "notification":
                 problems.append(f"{name!r} ({role}) has no value")
         roles = {}
         for role, _, _, _ in seen:
             roles[role] = roles.get(role, 0) + 1
         # What a full face holds, role by role.
         expected = {"check box": 16, "spin button": 33, "slider": 50, "radio button": 8,
-                    "status bar": 1}
+                    "notification": 1}
         for role, count in expected.items():
             if roles.get(role, 0) != count:
                 problems.append(f"{roles.get(role, 0)} controls of role {role!r}, not {count}")
