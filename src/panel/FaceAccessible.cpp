@@ -622,7 +622,7 @@ void FaceAccessible::NotifyFocus(int widgetId) {
 void FaceAccessible::Announce(const std::string& text) {
     if (text.empty())
         return;
-    announced_ = text;
+    News(text);
     if (!QAccessible::isActive())
         return;
 #if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
@@ -664,24 +664,24 @@ void FaceAccessible::Refresh() {
         const Control* play = before(WidgetPanel::kPlayButtonId);
         const bool started = play != nullptr && !play->checked && playing;
         if (started)
-            announced_ = "Playing, " + playingLoop;
+            News("Playing, " + playingLoop);
         else if (play != nullptr && play->checked && !playing)
-            announced_ = "Stopped";
+            News("Stopped");
         for (int i = 0; i < strip.GetCount(); ++i) {
             const Control* loop = before(WidgetPanel::kLoopStripId + 1 + i);
             if (loop == nullptr)
                 continue;
             const bool wasPlaying = loop->name.find(", playing") != std::string::npos;
             if (strip.GetPlaying() == i && !wasPlaying && !started)
-                announced_ = playingLoop + " playing";
+                News(playingLoop + " playing");
             if (strip.GetSelected() == i && !loop->checked)
-                announced_ = "Loop " + std::to_string(i + 1) + " selected";
+                News("Loop " + std::to_string(i + 1) + " selected");
         }
         // A bare number on the status line echoes the value being edited, which its control
         // reports itself; only messages are news.
         const std::string status = panel_->StatusField().text().toStdString();
         if (status != statusShown_ && !status.empty() && !IsNumber(status))
-            announced_ = status;
+            News(status);
         statusShown_ = status;
     } else {
         statusShown_ = panel_->StatusField().text().toStdString();
@@ -710,12 +710,14 @@ void FaceAccessible::Refresh() {
                 if (QAccessibleInterface* i = face()) {
                     QAccessibleEvent event(i, QAccessible::NameChanged);
                     QAccessible::updateAccessibility(&event);
-                    // News: a notification that shows anew is read out by screen readers
-                    // wherever the focus is.
-                    if (c.role == QAccessible::Notification) {
-                        QAccessibleEvent shown(i, QAccessible::ObjectShow);
-                        QAccessible::updateAccessibility(&shown);
-                    }
+                }
+            }
+            // News: a notification that shows anew is read out by screen readers wherever
+            // the focus is, the same news again too.
+            if (c.role == QAccessible::Notification && newsPending_) {
+                if (QAccessibleInterface* i = face()) {
+                    QAccessibleEvent shown(i, QAccessible::ObjectShow);
+                    QAccessible::updateAccessibility(&shown);
                 }
             }
             if (c.hasNumber && old->number != c.number) {
@@ -745,6 +747,12 @@ void FaceAccessible::Refresh() {
         }
     }
     sent_ = std::move(now);
+    newsPending_ = false;
+}
+
+void FaceAccessible::News(std::string text) {
+    announced_ = std::move(text);
+    newsPending_ = true;
 }
 
 int FaceAccessible::ApplyValue(WidgetPanel& panel, int id, double value) {

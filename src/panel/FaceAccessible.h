@@ -106,6 +106,8 @@ public:
 
 private:
     void ScheduleRefresh();
+    // The status line's next news; it is sent with the next comparison.
+    void News(std::string text);
     void ForgetInterfaces();
 
     QWidget& window_;
@@ -119,6 +121,7 @@ private:
     // comparison.
     std::string announced_;
     std::string statusShown_;
+    bool newsPending_ = false;
     int focused_ = 0;
     QTimer refresh_;
     QObject* filter_ = nullptr;
