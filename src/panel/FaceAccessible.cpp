@@ -6,7 +6,6 @@
 #include <QAccessibleWidget>
 #include <QEvent>
 #include <QLineEdit>
-#include <QtGlobal>
 
 #include "model/Groove.h"
 #include "model/Setup.h"
@@ -623,12 +622,6 @@ void FaceAccessible::Announce(const std::string& text) {
     if (text.empty())
         return;
     News(text);
-    if (!QAccessible::isActive())
-        return;
-#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
-    QAccessibleAnnouncementEvent event(&window_, QString::fromStdString(text));
-    QAccessible::updateAccessibility(&event);
-#endif
     ScheduleRefresh();
 }
 
