@@ -20,16 +20,17 @@ class WidgetPanel;
 
 // What a screen reader learns of the face. The face is drawn by windowless widgets on one
 // QWidget, so the window's accessible interface lists one child per control instead of its
-// child widgets: every step's toggle, pitch, sound, volume, pan and D, the loop buttons,
-// play, the sound toggle, the tempo, the dials M and E, the three menu buttons and the
-// status line, left to right as the eye reads them. The number fields that stay (pitch,
-// sound, tempo) are those controls themselves; hidden fields and the focus sink are left
-// out. A value set through the accessible interface is handed to the window's setter,
-// which runs it as a command: the face never writes into the setup itself.
+// child widgets: the three menu buttons, the dials M and E, play, the sound toggle and the
+// tempo, the loop buttons, every shown step's toggle, pitch, sound, volume, pan and D, and
+// the status line. The number fields that stay (pitch, sound, tempo) are those controls
+// themselves; hidden fields and the focus sink are left out. A value set through the
+// accessible interface is handed to the window's setter, which runs it as a command: the
+// face never writes into the setup itself.
 //
 // Changes reach the screen reader as events: after every repaint of the window and every
 // change of a field's text the controls are compared with what was sent last (only while
-// an assistive tool listens). Window thread only.
+// an assistive tool listens). News (play, stop, loop changes, status messages) goes out
+// as the status line, a notification shown anew. Window thread only.
 class FaceAccessible {
 public:
     // One control as a screen reader meets it.
@@ -87,7 +88,6 @@ public:
     std::vector<Control> Controls() const;
     std::optional<Control> Find(int id) const;
     int FocusedControl() const { return focused_; }
-    QWidget& Window() const { return window_; }
     bool IsHidden(const QObject* widget) const;
     void SetValue(int id, double value) const;
     void Press(int id) const;
