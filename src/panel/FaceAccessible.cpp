@@ -234,6 +234,14 @@ class WindowInterface : public QAccessibleWidget {
 public:
     explicit WindowInterface(QWidget* window) : QAccessibleWidget(window, QAccessible::Window) {}
 
+    // The caption's picture of symbols reads badly aloud: the program and its file instead.
+    QString text(QAccessible::Text t) const override {
+        const FaceAccessible* face = FaceAccessible::Of(object());
+        if (t != QAccessible::Name || face == nullptr)
+            return QAccessibleWidget::text(t);
+        return QString::fromStdString(face->WindowName());
+    }
+
     int childCount() const override {
         FaceAccessible* face = FaceAccessible::Of(object());
         if (face == nullptr)
@@ -623,6 +631,13 @@ void FaceAccessible::Announce(const std::string& text) {
         return;
     News(text);
     ScheduleRefresh();
+}
+
+std::string FaceAccessible::WindowName() const {
+    const std::string& path = setup_.filePath;
+    if (path.empty())
+        return "Marrowbeat";
+    return "Marrowbeat, " + path.substr(path.find_last_of('/') + 1);
 }
 
 void FaceAccessible::Watch() {

@@ -84,6 +84,8 @@ public:
     // Says text to the screen reader: the status line shows it anew.
     void Announce(const std::string& text);
 
+    // The window's name as read aloud: the program and its setup's file.
+    std::string WindowName() const;
     // The controls shown now, in reading order; empty without a panel.
     std::vector<Control> Controls() const;
     std::optional<Control> Find(int id) const;

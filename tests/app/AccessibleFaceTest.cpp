@@ -32,6 +32,7 @@ protected:
 TEST_F(AccessibleFaceTest, ListsTheShownControlsOfAWindow) {
     QAccessibleInterface* face = Face();
     EXPECT_EQ(face->role(), QAccessible::Window);
+    EXPECT_EQ(face->text(QAccessible::Name), "Marrowbeat");
     // Menus, M, E, play, sound, tempo, eight loops, six per step, the status line.
     EXPECT_EQ(face->childCount(), 16 + 6 * 16 + 1);
     for (int i = 0; i < face->childCount(); ++i) {
