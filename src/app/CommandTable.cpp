@@ -306,6 +306,10 @@ Command CommandTable::FromAccessibleValue(int id, double value) {
 }
 
 Command CommandTable::FromAccessiblePress(int id) {
+    // A loop button's menu is its chain settings, as a right click opens them.
+    if (id > WidgetPanel::kLoopStripId &&
+        id <= WidgetPanel::kLoopStripId + WidgetPanel::kLoopButtonCount)
+        return FromWidgetRightClick(id);
     return FromWidgetChange(id);
 }
 

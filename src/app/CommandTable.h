@@ -76,7 +76,7 @@ public:
     static Command FromWidgetPress(int id);
     static Command FromWidgetRightClick(int id);
     // An assistive tool sets control id of the face to value, or presses it (a menu
-    // button).
+    // button; a loop button's chain settings).
     static Command FromAccessibleValue(int id, double value);
     static Command FromAccessiblePress(int id);
 };

@@ -12,6 +12,7 @@
 #include "model/StepParam.h"
 #include "panel/WidgetPanel.h"
 #include "widgets/EntryField.h"
+#include "widgets/WidgetEvent.h"
 
 namespace mb {
 
@@ -46,7 +47,9 @@ public:
     QObject* object() const override { return field_; }
     QWindow* window() const override { return window_ ? window_->windowHandle() : nullptr; }
     QAccessibleInterface* parent() const override {
-        return window_ ? QAccessible::queryAccessibleInterface(window_) : nullptr;
+        const std::optional<FaceAccessible::Control> c = Now();
+        QWidget* host = c && c->host != nullptr ? c->host : window_.data();
+        return host != nullptr ? QAccessible::queryAccessibleInterface(host) : nullptr;
     }
     QAccessibleInterface* child(int) const override { return nullptr; }
     int childCount() const override { return 0; }
@@ -73,7 +76,8 @@ public:
         if (!c || !window_)
             return {};
         const QRect local = c->field != nullptr ? c->field->geometry() : c->rect.ToQRect();
-        return QRect(window_->mapToGlobal(local.topLeft()), local.size());
+        const QWidget* host = c->host != nullptr ? c->host : window_.data();
+        return QRect(host->mapToGlobal(local.topLeft()), local.size());
     }
     QAccessible::Role role() const override {
         const std::optional<FaceAccessible::Control> c = Now();
@@ -180,8 +184,10 @@ public:
             return {};
         if (c->role == QAccessible::ButtonMenu)
             return {showMenuAction()};
+        if (c->role == QAccessible::RadioButton)
+            return {pressAction(), showMenuAction()};
         if (c->checkable)
-            return {c->role == QAccessible::RadioButton ? pressAction() : toggleAction()};
+            return {toggleAction()};
         if (c->hasNumber)
             return {increaseAction(), decreaseAction()};
         return {};
@@ -192,7 +198,8 @@ public:
             return;
         FaceAccessible* face = Face();
         if (action == showMenuAction() || action == pressAction()) {
-            if (c->role == QAccessible::ButtonMenu)
+            // A loop's menu is its chain settings.
+            if (c->role == QAccessible::ButtonMenu || action == showMenuAction())
                 face->Press(c->id);
             else if (c->checkable)
                 face->SetValue(c->id, 1.0);
@@ -285,6 +292,45 @@ public:
     }
 };
 
+// The loop popup: its chain settings.
+class PopupInterface : public QAccessibleWidget {
+public:
+    explicit PopupInterface(QWidget* popup) : QAccessibleWidget(popup, QAccessible::Dialog) {}
+
+    QString text(QAccessible::Text t) const override {
+        const auto* popup = static_cast<const LoopPopup*>(object());
+        if (t != QAccessible::Name)
+            return QAccessibleWidget::text(t);
+        return QStringLiteral("Loop %1 chain settings").arg(popup->GetLoop() + 1);
+    }
+    int childCount() const override {
+        const FaceAccessible* face = Face();
+        return face != nullptr ? static_cast<int>(face->PopupControls().size()) : 0;
+    }
+    QAccessibleInterface* child(int index) const override {
+        FaceAccessible* face = Face();
+        if (face == nullptr || index < 0 || index >= childCount())
+            return nullptr;
+        return face->Interface(face->PopupControls()[static_cast<size_t>(index)].id);
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        const auto* control = dynamic_cast<const ControlInterface*>(child);
+        const FaceAccessible* face = Face();
+        if (face == nullptr || control == nullptr)
+            return -1;
+        const std::vector<FaceAccessible::Control> controls = face->PopupControls();
+        for (size_t i = 0; i < controls.size(); ++i)
+            if (controls[i].id == control->Id())
+                return static_cast<int>(i);
+        return -1;
+    }
+
+private:
+    FaceAccessible* Face() const {
+        return FaceAccessible::Of(static_cast<const QWidget*>(object())->parentWidget());
+    }
+};
+
 // A widget that only serves the window's keys (the focus sink) or the layout: not shown to
 // assistive tools.
 class HiddenInterface : public QAccessibleWidget {
@@ -306,6 +352,9 @@ QAccessibleInterface* Factory(const QString&, QObject* object) {
         return nullptr;
     if (FaceAccessible::Of(widget) != nullptr)
         return new WindowInterface(widget);
+    if (auto* popup = dynamic_cast<LoopPopup*>(widget);
+        popup != nullptr && FaceAccessible::Of(popup->parentWidget()) != nullptr)
+        return new PopupInterface(popup);
     if (widget->isWindow())
         return nullptr;
     const FaceAccessible* face = FaceAccessible::Of(widget->window());
@@ -575,8 +624,40 @@ std::vector<FaceAccessible::Control> FaceAccessible::Controls() const {
     return out;
 }
 
+QWidget* FaceAccessible::Popup() const {
+    return panel_ != nullptr ? &panel_->GetLoopPopup() : nullptr;
+}
+
+std::vector<FaceAccessible::Control> FaceAccessible::PopupControls() const {
+    std::vector<Control> out;
+    if (panel_ == nullptr || !panel_->GetLoopPopup().isVisible())
+        return out;
+    LoopPopup& popup = panel_->GetLoopPopup();
+    const std::string loop = "Loop " + std::to_string(popup.GetLoop() + 1);
+    const std::pair<int, MDial*> dials[] = {{kChainNextId, &popup.NextDial()},
+                                            {kChainRepeatsId, &popup.RepeatDial()},
+                                            {kChainSwingId, &popup.SwingDial()}};
+    const char* names[] = {" next loop", " repeats", " swing, percent"};
+    for (size_t i = 0; i < std::size(dials); ++i) {
+        MDial& dial = *dials[i].second;
+        Control c =
+            MakeControl(dials[i].first, QAccessible::SpinBox, loop + names[i], DialText(dial));
+        c.rect = dial.GetRect();
+        c.host = &popup;
+        c.hasNumber = true;
+        c.number = dial.GetValue();
+        c.minimum = dial.GetMinimum();
+        c.maximum = dial.GetMaximum();
+        out.push_back(c);
+    }
+    return out;
+}
+
 std::optional<FaceAccessible::Control> FaceAccessible::Find(int id) const {
     for (Control& c : Controls())
+        if (c.id == id)
+            return c;
+    for (Control& c : PopupControls())
         if (c.id == id)
             return c;
     return std::nullopt;
@@ -698,6 +779,8 @@ void FaceAccessible::Refresh() {
     std::map<int, Control> now;
     for (Control& c : Controls())
         now.emplace(c.id, std::move(c));
+    for (Control& c : PopupControls())
+        now.emplace(c.id, std::move(c));
     if (!sent_.empty()) {
         for (const auto& [id, c] : now) {
             const Control* old = before(id);
@@ -793,6 +876,18 @@ int FaceAccessible::ApplyValue(WidgetPanel& panel, int id, double value) {
         MDial& dial = id == WidgetPanel::kMasterDialMId ? panel.MasterDialM() : panel.MasterDialE();
         dial.SetValue(n);
         return id + MDial::kFieldPart;
+    }
+    if (id >= kChainNextId && id <= kChainSwingId) {
+        // The popup edits its loop itself, as after a change by hand.
+        LoopPopup& popup = panel.GetLoopPopup();
+        if (!popup.isVisible())
+            return 0;
+        MDial& dial = id == kChainNextId      ? popup.NextDial()
+                      : id == kChainRepeatsId ? popup.RepeatDial()
+                                              : popup.SwingDial();
+        dial.SetValue(n);
+        popup.OnWidgetEvent(WidgetEvent::kFieldCommit, 0, 0, dial.GetId() + MDial::kFieldPart);
+        return 0;
     }
     if (!IsColumnControl(id))
         return 0;

@@ -50,6 +50,9 @@ public:
         Rect rect;
         // The number field that is this control, or nullptr for a windowless one.
         QWidget* field = nullptr;
+        // The window whose pixels rect counts in, and whose child the control is: the
+        // main window (nullptr) or the loop popup.
+        QWidget* host = nullptr;
     };
 
     struct Hooks {
@@ -86,8 +89,16 @@ public:
 
     // The window's name as read aloud: the program and its setup's file.
     std::string WindowName() const;
+    // The chain settings of the loop popup, as controls of the popup while it is shown.
+    static constexpr int kChainNextId = 20100;
+    static constexpr int kChainRepeatsId = 20101;
+    static constexpr int kChainSwingId = 20102;
+
     // The controls shown now, in reading order; empty without a panel.
     std::vector<Control> Controls() const;
+    // The loop popup's controls while it is shown, and the popup (nullptr without a panel).
+    std::vector<Control> PopupControls() const;
+    QWidget* Popup() const;
     std::optional<Control> Find(int id) const;
     int FocusedControl() const { return focused_; }
     bool IsHidden(const QObject* widget) const;

@@ -198,6 +198,23 @@ def main():
         control("Loop 1,").queryAction().doAction(0)
         wait_for("loop 1 to be selected again", lambda: control("Loop 1, selected"), 30)
 
+        # Loop 2's menu opens its chain settings, which are set through the bus as well.
+        control("Loop 2,").queryAction().doAction(1)
+
+        def chain_settings():
+            for app in desktop:
+                if app is not None and app.get_process_id() == app_proc.pid:
+                    for w in app:
+                        if w.name == "Loop 2 chain settings" and w.childCount == 3:
+                            return w
+            return None
+
+        repeats = next(c for c in wait_for("loop 2's chain settings", chain_settings, 30)
+                       if c.name == "Loop 2 repeats")
+        repeats.queryValue().currentValue = 4
+        wait_for("loop 2 to say it repeats 4 times",
+                 lambda: control("Loop 2,").name.endswith(", 4 repeats"), 30)
+
         # Step 3's pitch, set through the bus: the field shows it, and saved, the setup has it.
         pitch = next(c for c in controls if c.name == "Step 3 pitch")
         before = pitch.queryValue().currentValue
@@ -220,9 +237,10 @@ def main():
             if info.returncode != 0:
                 return None
             loops = json.loads(info.stdout)["loops"]
-            return loops[0]["steps"][2]["pitch"] == wanted
+            return loops[0]["steps"][2]["pitch"] == wanted and loops[1]["repeatCount"] == 4
 
-        wait_for("the saved setup to hold step 3's new pitch", saved_pitch, 60)
+        wait_for("the saved setup to hold step 3's new pitch and loop 2's repeats", saved_pitch,
+                 60)
         print(f"ok: {len(seen)} controls; step 3's pitch set to {wanted} through the bus")
     finally:
         for p in reversed(processes):
