@@ -37,6 +37,10 @@ packages=(
   pulseaudio-utils
   xvfb
   xdotool
+  # The accessibility test: its own D-Bus session, the accessibility bus, pyatspi.
+  dbus
+  at-spi2-core
+  python3-pyatspi
   xauth
   util-linux
   clang

@@ -82,6 +82,10 @@ struct Command {
     static constexpr int kShowSoundMenu = 16;
     // The conditions of step arg, at the pointer.
     static constexpr int kShowConditionMenu = 17;
+    // An assistive tool (a screen reader) sets control arg of the face to value, in the
+    // units the face shows (see FaceAccessible): carried out as the same edit by hand,
+    // with its undo point.
+    static constexpr int kSetValue = 18;
     // A file dropped on the window: opened as a setup.
     static constexpr int kOpenPath = 20;
     // The Link session's tempo (value) changed: taken as a typed one would be.

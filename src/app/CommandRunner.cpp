@@ -14,6 +14,7 @@
 #include "files/PersistedSettings.h"
 #include "files/SetupDocument.h"
 #include "model/Setup.h"
+#include "panel/FaceAccessible.h"
 #include "panel/WidgetPanel.h"
 
 namespace mb {
@@ -123,6 +124,16 @@ bool CommandRunner::Run(const Command& command) {
         soundStep_ = static_cast<int>(command.arg);
         ShowMenu(CommandTable::kConditionMenu, QCursor::pos());
         return true;
+    case Command::kSetValue: {
+        // As the mouse: the widget changes, the press takes the undo point (from the setup,
+        // not yet changed), the widget's change is applied.
+        const int id = static_cast<int>(command.arg);
+        const int changed = FaceAccessible::ApplyValue(*panel_, id, command.value);
+        if (changed == 0)
+            return true;
+        controller.OnWidgetPress(id);
+        return Run(CommandTable::FromWidgetChange(changed));
+    }
     case Command::kOpenPath:
         controller.OpenPath(command.path);
         return true;

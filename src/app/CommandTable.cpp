@@ -303,6 +303,18 @@ Command CommandTable::FromWidgetPress(int id) {
     return {Command::kWidgetPress, id};
 }
 
+Command CommandTable::FromAccessibleValue(int id, double value) {
+    return {Command::kSetValue, id, value};
+}
+
+Command CommandTable::FromAccessiblePress(int id) {
+    // A loop button's menu is its chain settings, as a right click opens them.
+    if (id > WidgetPanel::kLoopStripId &&
+        id <= WidgetPanel::kLoopStripId + WidgetPanel::kLoopButtonCount)
+        return FromWidgetRightClick(id);
+    return FromWidgetChange(id);
+}
+
 Command CommandTable::FromWidgetRightClick(int id) {
     const int k = SetupController::ColumnOf(id);
     if (k >= 0 && ParamOf(id, k) == kParamSound)

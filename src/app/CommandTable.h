@@ -76,6 +76,10 @@ public:
     static Command FromWidgetChange(int id);
     static Command FromWidgetPress(int id);
     static Command FromWidgetRightClick(int id);
+    // An assistive tool sets control id of the face to value, or presses it (a menu
+    // button; a loop button's chain settings).
+    static Command FromAccessibleValue(int id, double value);
+    static Command FromAccessiblePress(int id);
 };
 
 } // namespace mb

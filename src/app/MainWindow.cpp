@@ -28,6 +28,7 @@
 #include "files/SettingsStore.h"
 #include "files/SetupDocument.h"
 #include "model/StepParam.h"
+#include "panel/FaceAccessible.h"
 #include "panel/WidgetPanel.h"
 #include "widgets/EntryField.h"
 #include "widgets/MonoPicture.h"
@@ -104,6 +105,13 @@ MainWindow::MainWindow(Options options)
                          .left(SetupDocument::kCaptionMarkLength)
                          .toStdString()) {
     setAcceptDrops(true);
+    access_ = std::make_unique<FaceAccessible>(
+        *this, setup_,
+        FaceAccessible::Hooks{
+            [this](int id, double value) {
+                commands_.Run(CommandTable::FromAccessibleValue(id, value));
+            },
+            [this](int id) { commands_.Run(CommandTable::FromAccessiblePress(id)); }});
     bellNotifier_ = std::make_unique<QSocketNotifier>(bell_.fd(), QSocketNotifier::Read);
     connect(bellNotifier_.get(), &QSocketNotifier::activated, this, [this] { TakeNews(); });
     ShowTitle();
@@ -207,6 +215,7 @@ MainWindow::~MainWindow() {
     midi_.Close();
     MDial::SetKeyboard(nullptr);
     // The panel's fields are child windows of this window and it edits the setup.
+    access_->SetPanel(nullptr);
     panel_.reset();
 }
 
@@ -226,11 +235,13 @@ void MainWindow::Start(const std::string& commandLinePath) {
     focusSink_->setAutoDefault(false);
     focusSink_->setAttribute(Qt::WA_TransparentForMouseEvents);
     focusSink_->setGeometry(kFocusSinkX, kFocusSinkY, kFocusSinkSize, kFocusSinkSize * 2 / 3);
+    access_->HideWidget(focusSink_);
 
     panel_ = std::make_unique<WidgetPanel>(*this, setup_);
     commands_.SetPanel(panel_.get());
     panel_->GetMenuBar().SetCommandHandler(&commands_);
     MDial::SetKeyboard(&keyboard_);
+    access_->SetPanel(panel_.get());
 
     Color base = 0;
     if (options_.color) {

@@ -34,6 +34,7 @@ class QTimer;
 
 namespace mb {
 
+class FaceAccessible;
 class Prompts;
 class SettingsStore;
 class WidgetPanel;
@@ -244,6 +245,8 @@ private:
     std::optional<QCursor> noCursor_;
     std::optional<QCursor> sizeCursor_;
     QPushButton* focusSink_ = nullptr;
+    // The face as assistive tools see it; its values are set through commands_.
+    std::unique_ptr<FaceAccessible> access_;
     QSize lastSize_;
     bool initialised_ = false;
     bool filterInstalled_ = false;

@@ -25,6 +25,7 @@ public:
     AudioExporter& Exporter() { return w_.exporter_; }
     SettingsStore& Settings() { return *w_.settings_; }
     QPushButton& FocusSink() { return *w_.focusSink_; }
+    FaceAccessible& Access() { return *w_.access_; }
     Color Background() const { return w_.background_; }
     uint64_t newsWakeups() const { return w_.newsWakeups_; }
     bool IsLinkOn() const { return w_.IsLinkOn(); }
