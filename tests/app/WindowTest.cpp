@@ -132,21 +132,23 @@ TEST_F(WindowTest, TheMenusShowTheSetupAsItIsNow) {
     EXPECT_FALSE(fade->checked);
     EXPECT_TRUE(Find(third, Command::kHighResTimer)->checked);
     // The additions, after a separator below Kill All Sound: Sound Output..., MIDI
-    // Output..., then Link, off; after another separator the D Dial and E Dial submenus,
-    // each with its function checked.
+    // Output..., then Link and JACK Transport, off; after another separator the D Dial and
+    // E Dial submenus, each with its function checked.
     setup().eDial = 1;
     const std::unique_ptr<QMenu> menu = window->Commands().BuildMenu(MenuBar::kThirdMenuId);
     const QList<QAction*> actions = menu->actions();
-    ASSERT_GE(actions.size(), 8);
+    ASSERT_GE(actions.size(), 9);
     const qsizetype n = actions.size();
-    EXPECT_EQ(actions[n - 8]->data().toInt(), Command::kKillAllSound);
-    EXPECT_TRUE(actions[n - 7]->isSeparator());
-    EXPECT_EQ(actions[n - 6]->data().toInt(), 23010);
-    EXPECT_EQ(actions[n - 5]->data().toInt(), 23011);
-    const QAction* link = actions[n - 4];
-    EXPECT_EQ(link->data().toInt(), 23012);
-    EXPECT_TRUE(link->isCheckable());
-    EXPECT_FALSE(link->isChecked());
+    EXPECT_EQ(actions[n - 9]->data().toInt(), Command::kKillAllSound);
+    EXPECT_TRUE(actions[n - 8]->isSeparator());
+    EXPECT_EQ(actions[n - 7]->data().toInt(), 23010);
+    EXPECT_EQ(actions[n - 6]->data().toInt(), 23011);
+    for (const int at : {5, 4}) {
+        const QAction* follow = actions[n - at];
+        EXPECT_EQ(follow->data().toInt(), 23017 - at); // Link, JACK Transport
+        EXPECT_TRUE(follow->isCheckable());
+        EXPECT_FALSE(follow->isChecked());
+    }
     EXPECT_TRUE(actions[n - 3]->isSeparator());
     const struct {
         const QAction* item;
