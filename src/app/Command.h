@@ -26,6 +26,7 @@ struct Command {
     static constexpr int kChangeColor = 32775;
     static constexpr int kAbout = 32776;
     static constexpr int kHighResTimer = 32777;
+    static constexpr int kHighContrast = 32778;
     static constexpr int kUndo = 22001;
     static constexpr int kCopyMeasure = 22002;
     static constexpr int kPasteMeasure = 22003;
@@ -69,6 +70,16 @@ struct Command {
     // Enter (arg 0) or Escape (arg 1) in a text field: commit or restore its value, and
     // give the focus back.
     static constexpr int kLeaveField = 5;
+    // The keyboard mark (see WidgetPanel::SetMark). Tab, Shift+Tab and the arrows move it
+    // (arg: a MarkMove); Up, Down and the page keys change the value of the marked control
+    // or of the field being edited (arg +1 or -1; value 1: by the larger step); Enter
+    // presses the marked control; Escape takes the mark away; Shift+F10 and the Menu key
+    // open the marked control's own menu.
+    static constexpr int kMoveMark = 6;
+    static constexpr int kStepMarked = 7;
+    static constexpr int kPressMarked = 8;
+    static constexpr int kLeaveMark = 9;
+    static constexpr int kMarkMenu = 19;
     // A widget's own ids (arg): pressed, changed, right-clicked.
     static constexpr int kWidgetPress = 10;
     static constexpr int kWidgetChange = 11;

@@ -14,8 +14,10 @@
 #include "files/PersistedSettings.h"
 #include "files/SetupDocument.h"
 #include "model/Setup.h"
+#include "model/StepParam.h"
 #include "panel/FaceAccessible.h"
 #include "panel/WidgetPanel.h"
+#include "widgets/EntryField.h"
 
 namespace mb {
 
@@ -43,6 +45,7 @@ CommandTable::MenuState CommandRunner::State(int soundStep) const {
     state.highResTimer = setup.highResTimer != 0;
     state.linkOn = parts_.window.IsLinkOn();
     state.jackTransportOn = parts_.window.IsJackTransportOn();
+    state.highContrast = panel_ != nullptr && panel_->IsHighContrast();
     state.soundNames = setup.soundNames;
     const Step& step = setup.loop(setup.selectedLoop).steps[static_cast<size_t>(soundStep)];
     state.stepSound = step.sound;
@@ -149,6 +152,12 @@ bool CommandRunner::Run(const Command& command) {
         return sequencer.OnWindowMessage(MSG_REMOTE_START, 0, static_cast<intptr_t>(command.arg));
     case Command::kRemoteStop:
         return sequencer.OnWindowMessage(MSG_REMOTE_STOP, 0, 0);
+    case Command::kMoveMark:
+    case Command::kStepMarked:
+    case Command::kPressMarked:
+    case Command::kLeaveMark:
+    case Command::kMarkMenu:
+        return RunMarkCommand(command);
     case Command::kSessionOpen:
     case Command::kSessionSave:
     case Command::kShowWindow:
@@ -175,6 +184,134 @@ bool CommandRunner::RunSession(const Command& command) {
         parts_.window.ShowWindow(command.id == Command::kShowWindow);
         return true;
     }
+}
+
+namespace {
+
+// The field being edited in the window, or nullptr.
+EntryField* EditedField() {
+    return dynamic_cast<EntryField*>(QApplication::focusWidget());
+}
+
+// Step k's control `code` when id is one, else -1.
+int StepCode(int id, int* k) {
+    *k = SetupController::ColumnOf(id);
+    return *k < 0 ? -1 : (id - WidgetPanel::kFirstColumnId) % WidgetPanel::kColumnIdStep;
+}
+
+} // namespace
+
+int CommandRunner::KeyTarget() const {
+    if (const EntryField* field = EditedField())
+        return field->GetId() - MDial::kFieldPart;
+    return panel_->Mark();
+}
+
+bool CommandRunner::RunMarkCommand(const Command& command) {
+    switch (command.id) {
+    case Command::kMoveMark:
+        // A field being edited keeps what was typed, and the mark moves on from it.
+        if (EditedField() != nullptr) {
+            const int id = KeyTarget();
+            parts_.window.LeaveField(false);
+            panel_->SetMark(id);
+        }
+        panel_->MoveMark(static_cast<WidgetPanel::MarkMove>(command.arg));
+        return true;
+    case Command::kStepMarked:
+        if (EditedField() != nullptr) {
+            // The typed text first, then the step; the field stays in the edit.
+            if (MDial* dial = panel_->DialOf(KeyTarget()))
+                dial->OnFieldLeave();
+        }
+        StepControl(KeyTarget(), static_cast<int>(command.arg), command.value != 0.0);
+        return true;
+    case Command::kPressMarked:
+        Press(panel_->Mark());
+        return true;
+    case Command::kLeaveMark:
+        panel_->SetMark(WidgetPanel::kNoMark);
+        return true;
+    case Command::kMarkMenu: {
+        const int id = panel_->Mark();
+        int k = 0;
+        const int code = StepCode(id, &k);
+        if (code == kParamOn || code == kParamSound) {
+            soundStep_ = k;
+            ShowMenu(code == kParamOn ? CommandTable::kConditionMenu : CommandTable::kSoundMenu,
+                     panel_->MarkMenuPoint());
+        } else if (id > WidgetPanel::kLoopStripId &&
+                   id <= WidgetPanel::kLoopStripId + WidgetPanel::kLoopButtonCount) {
+            panel_->ShowLoopPopup(id - WidgetPanel::kLoopStripId - 1);
+        } else if (id == MenuBar::kFileButtonId || id == MenuBar::kEditButtonId ||
+                   id == MenuBar::kThirdButtonId) {
+            Run({Command::kOpenMenu, id});
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+void CommandRunner::Press(int id) {
+    int k = 0;
+    const int code = StepCode(id, &k);
+    if (code == kParamOn) {
+        // As a click: an undo point, the toggle flips, the step takes it.
+        Run(CommandTable::FromWidgetPress(id));
+        MToggleButton& toggle = panel_->Column(k).Toggle();
+        toggle.SetState(!toggle.GetState());
+        Run(CommandTable::FromWidgetChange(id));
+        return;
+    }
+    if (MDial* dial = panel_->DialOf(id)) {
+        // A number field opens for typing; Enter commits it, Escape restores it.
+        if (!dial->Field().isHidden()) {
+            dial->Field().setFocus(Qt::TabFocusReason);
+            dial->Field().selectAll();
+        }
+        return;
+    }
+    switch (id) {
+    case WidgetPanel::kPlayButtonId:
+        Run({Command::kTogglePlayback});
+        return;
+    case WidgetPanel::kMuteButtonId:
+        Run({Command::kMute});
+        return;
+    case MenuBar::kFileButtonId:
+    case MenuBar::kEditButtonId:
+    case MenuBar::kThirdButtonId:
+        Run({Command::kOpenMenu, id});
+        return;
+    default:
+        break;
+    }
+    if (id > WidgetPanel::kLoopStripId &&
+        id <= WidgetPanel::kLoopStripId + WidgetPanel::kLoopButtonCount) {
+        Run(CommandTable::FromWidgetPress(id));
+        Run(CommandTable::FromWidgetChange(id));
+    }
+}
+
+void CommandRunner::StepControl(int id, int delta, bool large) {
+    int k = 0;
+    if (StepCode(id, &k) == kParamOn) {
+        // Up turns the step on, Down off.
+        if (panel_->Column(k).Toggle().GetState() != (delta > 0))
+            Press(id);
+        return;
+    }
+    MDial* dial = panel_->DialOf(id);
+    if (dial == nullptr)
+        return;
+    // As the arrows: an undo point, the step, and the edit as from the dial's field (whose
+    // report changes nothing more in the dial).
+    const int part = id + MDial::kFieldPart;
+    Run(CommandTable::FromWidgetPress(part));
+    dial->Step(delta, large);
+    Run(CommandTable::FromWidgetChange(part));
 }
 
 bool CommandRunner::RunMenuCommand(const Command& command) {
@@ -251,6 +388,10 @@ bool CommandRunner::RunMenuCommand(const Command& command) {
         if (StepClock* clock = parts_.sequencer.clock())
             clock->SetUseCpuClock(setup.highResTimer != 0);
         PersistedSettings::WriteHighResSetting(parts_.settings, setup);
+        break;
+    case Command::kHighContrast:
+        panel_->SetHighContrast(!panel_->IsHighContrast());
+        PersistedSettings::WriteHighContrast(parts_.settings, panel_->IsHighContrast());
         break;
     case Command::kSamplesPerMeasure:
     case Command::kBeatsPerMinute: {

@@ -64,6 +64,13 @@ private:
     CommandTable::MenuState State(int soundStep) const;
     bool RunMenuCommand(const Command& command);
     bool RunSession(const Command& command);
+    // The keyboard mark's commands.
+    bool RunMarkCommand(const Command& command);
+    // The control whose field is being edited, else the marked one.
+    int KeyTarget() const;
+    // What Enter does to control id, and what Up (+1) or Down (-1) does.
+    void Press(int id);
+    void StepControl(int id, int delta, bool large);
 
     Parts parts_;
     WidgetPanel* panel_ = nullptr;

@@ -49,6 +49,7 @@ constexpr Item kThirdItems[] = {
     {Command::kPolyphonic, "Polyphonic\tCtrl+P"},
     {Command::kQuickFade, "Quick Fade In/Out"},
     {Command::kHighResTimer, "Use High-Res Timer"},
+    {Command::kHighContrast, "High Contrast"},
     {kSeparator, nullptr},
     {Command::kSamplesPerMeasure, "Samples Per Measure"},
     {Command::kBeatsPerMinute, "Beats Per Minute"},
@@ -94,6 +95,41 @@ constexpr Accelerator kAccelerators[] = {
 };
 
 constexpr int kLoopKeyCount = 8;
+
+// The keys of the keyboard mark, and Up, Down and the page keys in a field.
+std::optional<Command> FromMarkKey(const CommandTable::Key& key, Qt::KeyboardModifiers mods) {
+    const bool ctrl = (mods & Qt::ControlModifier) != 0;
+    const bool shift = (mods & Qt::ShiftModifier) != 0;
+    const bool alt = (mods & Qt::AltModifier) != 0;
+    const int k = key.key;
+    if (alt)
+        return std::nullopt;
+    // Tab puts the mark on and moves it; in a field clicked into, Tab keeps its own way.
+    if ((k == Qt::Key_Tab || k == Qt::Key_Backtab) && !ctrl && (key.marked || !key.inField))
+        return Command{Command::kMoveMark, k == Qt::Key_Backtab || shift
+                                               ? WidgetPanel::kMarkPrevious
+                                               : WidgetPanel::kMarkNext};
+    if (!key.marked && !key.inField)
+        return std::nullopt;
+    // Shift: all played steps, as with the mouse; Ctrl or a page key: the larger step.
+    const bool page = k == Qt::Key_PageUp || k == Qt::Key_PageDown;
+    if (k == Qt::Key_Up || k == Qt::Key_PageUp)
+        return Command{Command::kStepMarked, +1, page || ctrl ? 1.0 : 0.0};
+    if (k == Qt::Key_Down || k == Qt::Key_PageDown)
+        return Command{Command::kStepMarked, -1, page || ctrl ? 1.0 : 0.0};
+    if (key.inField || ctrl)
+        return std::nullopt;
+    if (k == Qt::Key_Left || k == Qt::Key_Right)
+        return Command{Command::kMoveMark,
+                       k == Qt::Key_Left ? WidgetPanel::kMarkLeft : WidgetPanel::kMarkRight};
+    if ((k == Qt::Key_Return || k == Qt::Key_Enter) && !shift)
+        return Command{Command::kPressMarked};
+    if (k == Qt::Key_Escape && !shift)
+        return Command{Command::kLeaveMark};
+    if ((k == Qt::Key_F10 && shift) || k == Qt::Key_Menu)
+        return Command{Command::kMarkMenu};
+    return std::nullopt;
+}
 
 // A checkable item in an exclusive group.
 QAction* AddChoice(QMenu& menu, QActionGroup& group, const QString& text, int id, bool checked) {
@@ -231,6 +267,7 @@ std::unique_ptr<QMenu> CommandTable::BuildMenu(int menuId, const MenuState& stat
         SetChecked(*menu, Command::kQuickFade, state.quickFade);
         Find(*menu, Command::kQuickFade)->setEnabled(false);
         SetChecked(*menu, Command::kHighResTimer, state.highResTimer);
+        SetChecked(*menu, Command::kHighContrast, state.highContrast);
         SetChecked(*menu, Command::kLink, state.linkOn);
         SetChecked(*menu, Command::kJackTransport, state.jackTransportOn);
         break;
@@ -260,6 +297,8 @@ std::optional<Command> CommandTable::FromKey(const Key& key) {
     for (const Accelerator& a : kAccelerators)
         if (a.key == k && a.ctrl == ctrl && !alt)
             return Command{a.command};
+    if (const std::optional<Command> mark = FromMarkKey(key, mods))
+        return mark;
     // The menus from the keyboard: F10 (Shift too) and the Menu key open the first one, Alt
     // with a menu button's letter that menu.
     if ((k == Qt::Key_F10 && !ctrl && !alt) || (k == Qt::Key_Menu && mods == Qt::NoModifier))

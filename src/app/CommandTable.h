@@ -43,6 +43,7 @@ public:
         bool highResTimer = false;
         bool linkOn = false;
         bool jackTransportOn = false;
+        bool highContrast = false;
         std::vector<std::string> soundNames;
         // The sound of the step whose list is shown, and its condition code.
         int stepSound = 0;
@@ -59,6 +60,8 @@ public:
         bool autoRepeat = false;
         // A text field has the key.
         bool inField = false;
+        // A control of the face has the keyboard mark.
+        bool marked = false;
     };
 
     // The items of menuId, empty for the sound list (built from the setup) or an unknown
@@ -69,7 +72,9 @@ public:
     static std::unique_ptr<QMenu> BuildMenu(int menuId, const MenuState& state);
 
     // The command of a key, or nothing when the key goes on to the widgets (and Escape
-    // outside a text field on to closing the window).
+    // outside a text field on to closing the window). Without the keyboard mark every key
+    // but Tab (which puts the mark on) and, in a field, Up, Down and the page keys, means
+    // what it meant before the mark existed.
     static std::optional<Command> FromKey(const Key& key);
     // The command of a change, a press or a right click of widget id: the buttons that
     // stand for a command, else the widget's edit.

@@ -255,8 +255,19 @@ void MainWindow::Start(const std::string& commandLinePath) {
         const int r3 = std::rand() % kColorChannel;
         base = static_cast<Color>(r1 * kColorChannel * kColorChannel + r2 * kColorChannel + r3);
     }
+    panel_->SetHighContrast(PersistedSettings::ReadHighContrast(*settings_));
     panel_->ApplyColor(base);
     TakeColors();
+    // Tab from a field clicked into goes left to right: the tempo, then each step's pitch
+    // and sound.
+    QWidget* previous = &panel_->TempoField().Field();
+    for (int k = 0; k < WidgetPanel::kColumnCount; ++k) {
+        for (int code : {kParamPitch, kParamSound}) {
+            QWidget* field = &panel_->Column(k).Dial(code)->Field();
+            setTabOrder(previous, field);
+            previous = field;
+        }
+    }
     setWindowIcon(MonoPicture::ProgramIcon(textColor_, background_));
 
     noCursor_ = MonoPicture::LoadCursor("NOCUR");
@@ -377,11 +388,17 @@ void MainWindow::paintEvent(QPaintEvent* event) {
         QPainter painter(this);
         painter.fillRect(rect(), ToQColor(background_));
     }
-    if (panel_)
+    if (panel_) {
         PaintWidgets(event);
+        QPainter painter(this);
+        panel_->PaintMark(painter);
+    }
 }
 
 void MainWindow::mousePressEvent(QMouseEvent* event) {
+    // The mouse takes over from the keyboard mark.
+    if (panel_ && panel_->Mark() != WidgetPanel::kNoMark)
+        commands_.Run({Command::kLeaveMark});
     if (event->button() == Qt::LeftButton)
         ResetFocus();
     ForwardMouse(event);
@@ -495,9 +512,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool MainWindow::PreTranslateKey(QObject* watched, QKeyEvent* key) {
-    const std::optional<Command> command =
-        CommandTable::FromKey({key->key(), key->modifiers(), key->isAutoRepeat(),
-                               dynamic_cast<EntryField*>(watched) != nullptr});
+    const std::optional<Command> command = CommandTable::FromKey(
+        {key->key(), key->modifiers(), key->isAutoRepeat(),
+         dynamic_cast<EntryField*>(watched) != nullptr, panel_->Mark() != WidgetPanel::kNoMark});
     return command && commands_.Run(*command);
 }
 

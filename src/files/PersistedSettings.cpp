@@ -37,6 +37,14 @@ void PersistedSettings::WriteHighResSetting(SettingsStore& store, const Setup& s
     store.WriteString(kSettingsKey, kHighResValue, setup.highResTimer ? kOn : kOff);
 }
 
+bool PersistedSettings::ReadHighContrast(const SettingsStore& store) {
+    return store.ReadString(kSettingsKey, kHighContrastValue) == kOn;
+}
+
+void PersistedSettings::WriteHighContrast(SettingsStore& store, bool on) {
+    store.WriteString(kSettingsKey, kHighContrastValue, on ? kOn : kOff);
+}
+
 OutputChoice PersistedSettings::ReadOutputChoice(const SettingsStore& store) {
     OutputChoice choice;
     const std::string api = store.ReadString(kOutputKey, kApiValue);

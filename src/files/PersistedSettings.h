@@ -26,6 +26,9 @@ public:
     static bool ReadHighResSetting(const SettingsStore& store, Setup& setup, StepClock* clock);
     // Stores setup.highResTimer as "on" or "off".
     static void WriteHighResSetting(SettingsStore& store, const Setup& setup);
+    // Readable text (the High Contrast view); off unless stored on.
+    static bool ReadHighContrast(const SettingsStore& store);
+    static void WriteHighContrast(SettingsStore& store, bool on);
     // The sound output chosen last; what is missing or unknown is the default.
     static OutputChoice ReadOutputChoice(const SettingsStore& store);
     static void WriteOutputChoice(SettingsStore& store, const OutputChoice& choice);
@@ -54,6 +57,7 @@ public:
     static constexpr const char* kIconKey = "Marrowbeat\\DefaultIcon";
     static constexpr const char* kSettingsKey = "Marrowbeat\\data\\8";
     static constexpr const char* kHighResValue = "highResTimer";
+    static constexpr const char* kHighContrastValue = "highContrast";
     static constexpr const char* kOutputKey = "Marrowbeat\\output";
     static constexpr const char* kApiValue = "api";
     static constexpr const char* kDeviceValue = "device";

@@ -41,6 +41,17 @@ int ParseLeadingInt(const std::string& text) {
     return static_cast<int>(v);
 }
 
+std::optional<int> LeadingInt(const std::string& text) {
+    const char* p = text.c_str();
+    while (*p == ' ' || *p == '\t')
+        ++p;
+    if (*p == '+' || *p == '-')
+        ++p;
+    if (*p < '0' || *p > '9')
+        return std::nullopt;
+    return ParseLeadingInt(text);
+}
+
 void MDial::SetKeyboard(const KeyboardState* keyboard) {
     g_keyboard = keyboard;
 }
@@ -117,7 +128,10 @@ void MDial::SetValue(int v) {
 }
 
 int MDial::ReadValue() {
-    const long long v = static_cast<long long>(ParseLeadingInt(field_.GetText())) - displayOffset_;
+    const std::optional<int> typed = LeadingInt(field_.GetText());
+    if (!typed)
+        return value_;
+    const long long v = static_cast<long long>(*typed) - displayOffset_;
     value_ = static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
     return value_;
 }
@@ -138,9 +152,9 @@ void MDial::OnChild(int id) {
     }
 }
 
-void MDial::StepBy(int delta) {
+void MDial::Step(int delta, bool large) {
     long long d = static_cast<int16_t>(delta);
-    if (IsCtrlDown())
+    if (large)
         d *= ctrlStep_;
     // The arrows report on their release, so the button is already up: no wait is needed
     // before the step shows.
@@ -148,9 +162,11 @@ void MDial::StepBy(int delta) {
 }
 
 void MDial::OnFieldText(const std::string& text) {
-    long long v = static_cast<long long>(ParseLeadingInt(text)) - displayOffset_;
-    if (!clampWhileTyping_)
+    const std::optional<int> typed = LeadingInt(text);
+    // No number (yet): the value stays until one is typed.
+    if (!clampWhileTyping_ || !typed)
         return;
+    long long v = static_cast<long long>(*typed) - displayOffset_;
     if (v > maximum_) {
         v = maximum_;
         SetValue(maximum_);

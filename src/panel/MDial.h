@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include <QBrush>
@@ -65,7 +66,9 @@ public:
     // The field lost the focus: its text becomes the clamped, normalised value.
     void OnFieldLeave() override;
     // One arrow step (+1 or -1), times the Ctrl step while Ctrl is held.
-    virtual void StepBy(int delta);
+    void StepBy(int delta) { Step(delta, IsCtrlDown()); }
+    // One step (+1 or -1), times the Ctrl step when large.
+    virtual void Step(int delta, bool large);
 
     using MWnd::Create;
     // Registers the dial, then its parts (so they lie above it), sets the middle of the
@@ -77,9 +80,9 @@ public:
     // As SetValue, but the field's text stays as it is.
     void SetValueQuiet(int v);
     int GetValue() const { return value_; }
-    // The field's number (leading blanks, a sign, digits up to the first other character;
-    // 0 when there are none) minus the display offset, stored as the value without
-    // clamping.
+    // The field's number (leading blanks, a sign, digits up to the first other character)
+    // minus the display offset, stored as the value without clamping; text that starts
+    // with no number keeps the value.
     int ReadValue();
     // What a part's report does: arrows step, the slider sets the value; the field nothing.
     void OnChild(int id);
@@ -149,5 +152,7 @@ private:
 // The decimal integer at the start of text as the C library's atoi reads it, but limited
 // to the int range instead of overflowing.
 int ParseLeadingInt(const std::string& text);
+// The same, or nothing when text does not start with a number.
+std::optional<int> LeadingInt(const std::string& text);
 
 } // namespace mb

@@ -255,11 +255,14 @@ void MStepColumn::OnChildEvent(int id) {
 void MStepColumn::ApplyColor(Color base) {
     scheme_.SetBase(base);
     auto c = [this](int n) { return scheme_.GetColor(n); };
-    SetInk(c(5));
+    // The skin's letters (P, I, S, D, V) are its ink.
+    SetInk(highContrast_ ? ColorScheme::ReadableInk(c(5), c(2)) : c(5));
     SetPaper(c(2));
     toggle_.SetColors(c(1), c(2), c(1), c(3));
-    pitchDial_.SetColors(c(1), c(3), c(7), c(5), 0, 0, 0);
-    soundDial_.SetColors(c(1), c(3), c(7), c(5), 0, 0, 0);
+    // The fields' paper is the panel's shared brush, colour 5.
+    const Color digits = highContrast_ ? ColorScheme::ReadableInk(c(7), c(5)) : c(7);
+    pitchDial_.SetColors(c(1), c(3), digits, c(5), 0, 0, 0);
+    soundDial_.SetColors(c(1), c(3), digits, c(5), 0, 0, 0);
     volumeDial_.SetColors(c(1), c(3), c(7), c(5), c(1), kNoColor, c(6));
     panDial_.SetColors(c(1), c(3), c(7), c(5), c(1), c(1), c(3));
     dDial_.SetColors(c(1), c(3), c(7), c(5), c(1), c(2), c(6));
@@ -277,10 +280,9 @@ void MStepColumn::ShareTextResources(const QFont& font, const QBrush& brush) {
 
 void MStepColumn::SetLit(bool flag) {
     lit_ = flag;
-    if (flag)
-        label_.SetColors(scheme_.GetColor(2), scheme_.GetColor(7));
-    else
-        label_.SetColors(scheme_.GetColor(6), scheme_.GetColor(5));
+    const Color paper = scheme_.GetColor(flag ? 7 : 5);
+    const Color ink = scheme_.GetColor(flag ? 2 : 6);
+    label_.SetColors(highContrast_ ? ColorScheme::ReadableInk(ink, paper) : ink, paper);
 }
 
 } // namespace mb

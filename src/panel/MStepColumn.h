@@ -54,6 +54,8 @@ public:
     // the column.
     void ApplyColor(Color base);
     void ShareTextResources(const QFont& font, const QBrush& brush);
+    // Readable digits and number: taken at the next ApplyColor.
+    void SetHighContrast(bool on) { highContrast_ = on; }
     // The step light: the label in colours 2 on 7 while lit, 6 on 5 otherwise.
     void SetLit(bool flag);
     bool IsLit() const { return lit_; }
@@ -77,6 +79,7 @@ private:
     MDial dDial_;
     bool created_ = false;
     bool lit_ = false;
+    bool highContrast_ = false;
     StepCondition condition_;
 };
 

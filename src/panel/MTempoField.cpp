@@ -71,8 +71,8 @@ void MTempoField::ShowTempo() {
     shown_ = static_cast<float>(std::atof(Field().GetText().c_str()));
 }
 
-void MTempoField::StepBy(int delta) {
-    const double ratio = IsCtrlDown() ? kOctaveRatio : kSemitoneRatio;
+void MTempoField::Step(int delta, bool large) {
+    const double ratio = large ? kOctaveRatio : kSemitoneRatio;
     const int16_t d = static_cast<int16_t>(delta);
     if (d == 1)
         tempo_ = tempo_ * ratio;

@@ -25,8 +25,8 @@ public:
     // Leaving the field takes the typed number as the tempo, unless the text is the one
     // last shown.
     void OnFieldLeave() override;
-    // Multiplies (+1) or divides (-1) the tempo by a semitone, or by an octave with Ctrl.
-    void StepBy(int delta) override;
+    // Multiplies (+1) or divides (-1) the tempo by a semitone, or by an octave when large.
+    void Step(int delta, bool large) override;
 
     using MDial::Create;
     // The arrows at (x, y) and (x, y + 9), the number field at (x + 7, y + 3); 126 bpm.

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
+#include <QPainter>
 #include <QWidget>
 
 #include "model/Setup.h"
+#include "model/StepParam.h"
 #include "widgets/OwnerWindow.h"
 #include "widgets/SystemColors.h"
 #include "widgets/TenthPointFont.h"
@@ -104,25 +106,32 @@ WidgetPanel::WidgetPanel(OwnerWindow& owner, Setup& setup) : owner_(owner), setu
 WidgetPanel::~WidgetPanel() = default;
 
 void WidgetPanel::ApplyColor(Color base) {
+    base_ = base;
     scheme_.SetBase(base);
     auto c = [this](int n) { return scheme_.GetColor(n); };
+    auto text = [this](Color ink, Color paper) {
+        return highContrast_ ? ColorScheme::ReadableInk(ink, paper) : ink;
+    };
     // The fields switch to the new brush below; the old one lives on in QBrush's sharing
     // until the last field has let go of it.
     textBrush_ = QBrush(ToQColor(c(5)));
     for (auto& column : columns_) {
+        column->SetHighContrast(highContrast_);
         column->ApplyColor(base);
         column->ShareTextResources(textFont_, textBrush_);
     }
-    background_.SetColors(c(5), c(7));
+    // The picture's words (the name, PLAY, SOUND, TEMPO, M, E, T) are its ink.
+    background_.SetColors(text(c(5), c(7)), c(7));
     playButton_.SetColors(c(1), c(2), c(4), c(6));
     muteButton_.SetColors(c(6), c(5), c(4), c(6));
-    tempoField_.SetColors(c(6), c(4), c(4), c(6), 0, 0, 0);
+    tempoField_.SetColors(c(6), c(4), text(c(4), c(6)), c(6), 0, 0, 0);
     masterDialM_.SetColors(c(6), c(4), c(4), c(6), c(6), c(4), c(2));
     masterDialE_.SetColors(c(6), c(4), c(4), c(6), c(6), c(4), c(2));
-    loopStrip_.SetColors(c(5), c(7), c(5), c(2), c(1), c(3), c(1), c(3), c(2));
+    loopStrip_.SetColors(text(c(5), c(7)), c(7), text(c(5), c(2)), c(2), text(c(1), c(3)), c(3),
+                         text(c(1), c(3)), c(3), c(2));
     menuBar_->ApplyColor(base);
     loopPopup_.SetScheme(scheme_);
-    statusField_.SetColors(c(1), c(2));
+    statusField_.SetColors(text(c(1), c(2)), c(2));
     for (int i = 1; i <= kSwatchCount; ++i)
         Swatch(i).SetColors(c(i), c(i));
 }
@@ -141,6 +150,8 @@ void WidgetPanel::FitColumnsToWidth() {
         }
     }
     setup_.stepCount = n;
+    if (const int k = (mark_ - kFirstColumnId) / kColumnIdStep; mark_ >= kFirstColumnId && k >= n)
+        SetMark(kNoMark);
 }
 
 void WidgetPanel::ResizeToColumns(int n) {
@@ -148,6 +159,168 @@ void WidgetPanel::ResizeToColumns(int n) {
     // The window keeps its place; only its client size changes.
     owner_.NativeWindow()->resize(kColumnPitch * n + kWidthBeyondColumns, kHeight);
     FitColumnsToWidth();
+}
+
+void WidgetPanel::SetHighContrast(bool on) {
+    if (on == highContrast_)
+        return;
+    highContrast_ = on;
+    ApplyColor(base_);
+}
+
+namespace {
+
+// Two rings, one pixel each, around the control.
+constexpr int kMarkRings = 2;
+
+Rect Outset(const Rect& r, int d) {
+    return {r.left - d, r.top - d, r.right + d, r.bottom + d};
+}
+
+// The parts of a dial that show.
+Rect ShownParts(MDial& dial) {
+    Rect r;
+    if (dial.UpArrow().IsVisible())
+        r = r.United(dial.UpArrow().GetRect()).United(dial.DownArrow().GetRect());
+    if (!dial.Field().isHidden())
+        r = r.United(dial.Field().GetRect());
+    if (dial.Slider().IsVisible())
+        r = r.United(dial.Slider().GetRect());
+    return r;
+}
+
+constexpr int kColumnCodes[] = {kParamOn,     kParamPitch, kParamSound,
+                                kParamVolume, kParamPan,   kParamDValue};
+
+} // namespace
+
+std::vector<int> WidgetPanel::MarkOrder() {
+    std::vector<int> order = {
+        kMasterDialMId,          kMasterDialEId, MenuBar::kFileButtonId, MenuBar::kEditButtonId,
+        MenuBar::kThirdButtonId, kPlayButtonId,  kMuteButtonId,          kTempoFieldId};
+    for (int i = 0; i < kLoopButtonCount; ++i)
+        order.push_back(kLoopStripId + 1 + i);
+    for (int k = 0; k < kColumnCount && Column(k).IsVisible(); ++k)
+        for (int code : kColumnCodes)
+            order.push_back(kFirstColumnId + kColumnIdStep * k + code);
+    return order;
+}
+
+Rect WidgetPanel::MarkRect(int id) {
+    switch (id) {
+    case kMasterDialMId:
+        return ShownParts(masterDialM_);
+    case kMasterDialEId:
+        return ShownParts(masterDialE_);
+    case MenuBar::kFileButtonId:
+        return menuBar_->FileButton().GetRect();
+    case MenuBar::kEditButtonId:
+        return menuBar_->EditButton().GetRect();
+    case MenuBar::kThirdButtonId:
+        return menuBar_->ThirdButton().GetRect();
+    case kPlayButtonId:
+        return playButton_.GetRect();
+    case kMuteButtonId:
+        return muteButton_.GetRect();
+    case kTempoFieldId:
+        return ShownParts(tempoField_);
+    default:
+        break;
+    }
+    if (id > kLoopStripId && id <= kLoopStripId + kLoopButtonCount)
+        return loopStrip_.ButtonRect(id - kLoopStripId - 1);
+    const int relative = id - kFirstColumnId;
+    if (relative < 0 || relative >= kColumnCount * kColumnIdStep)
+        return {};
+    MStepColumn& column = Column(relative / kColumnIdStep);
+    const int code = relative % kColumnIdStep;
+    if (code == kParamOn)
+        return column.Toggle().GetRect();
+    MDial* dial = column.Dial(code);
+    return dial != nullptr ? ShownParts(*dial) : Rect{};
+}
+
+MDial* WidgetPanel::DialOf(int id) {
+    switch (id) {
+    case kMasterDialMId:
+        return &masterDialM_;
+    case kMasterDialEId:
+        return &masterDialE_;
+    case kTempoFieldId:
+        return &tempoField_;
+    default:
+        break;
+    }
+    const int relative = id - kFirstColumnId;
+    if (relative < 0 || relative >= kColumnCount * kColumnIdStep)
+        return nullptr;
+    return Column(relative / kColumnIdStep).Dial(relative % kColumnIdStep);
+}
+
+QPoint WidgetPanel::MarkMenuPoint() {
+    const Rect r = MarkRect(mark_);
+    return owner_.NativeWindow()->mapToGlobal(QPoint(r.left, r.bottom));
+}
+
+void WidgetPanel::SetMark(int id) {
+    if (id == mark_)
+        return;
+    if (mark_ != kNoMark)
+        owner_.Invalidate(Outset(MarkRect(mark_), kMarkRings));
+    mark_ = id;
+    if (mark_ != kNoMark)
+        owner_.Invalidate(Outset(MarkRect(mark_), kMarkRings));
+    if (onFocusMoved)
+        onFocusMoved(mark_);
+}
+
+void WidgetPanel::MoveMark(MarkMove how) {
+    const std::vector<int> order = MarkOrder();
+    const auto at = std::find(order.begin(), order.end(), mark_);
+    const bool back = how == kMarkPrevious || how == kMarkLeft;
+    if (at == order.end()) {
+        SetMark(back ? order.back() : order.front());
+        return;
+    }
+    const auto index = at - order.begin();
+    const bool inColumn = mark_ >= kFirstColumnId;
+    if ((how == kMarkLeft || how == kMarkRight) && inColumn) {
+        // The same control of the step beside; the first and the last step keep it.
+        const int beside = mark_ + (back ? -kColumnIdStep : kColumnIdStep);
+        if (std::find(order.begin(), order.end(), beside) != order.end())
+            SetMark(beside);
+        return;
+    }
+    const auto count = static_cast<std::ptrdiff_t>(order.size());
+    SetMark(order[static_cast<size_t>((index + (back ? count - 1 : 1)) % count)]);
+}
+
+void WidgetPanel::PaintMark(QPainter& painter) {
+    if (mark_ == kNoMark)
+        return;
+    // The scheme's darkest colour outside, its lightest inside: one of them stands out on
+    // whatever lies around the control.
+    Color dark = scheme_.GetColor(1);
+    Color light = dark;
+    const Color black = MakeColor(0, 0, 0);
+    for (int n = 1; n <= ColorScheme::kColorCount; ++n) {
+        const Color c = scheme_.GetColor(n);
+        if (ColorScheme::Contrast(c, black) < ColorScheme::Contrast(dark, black))
+            dark = c;
+        if (ColorScheme::Contrast(c, black) > ColorScheme::Contrast(light, black))
+            light = c;
+    }
+    const Rect r = MarkRect(mark_);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    for (int d = 1; d <= kMarkRings; ++d) {
+        const QRect q = Outset(r, d).ToQRect();
+        const QColor colour = ToQColor(d == kMarkRings ? dark : light);
+        // Four one-pixel bars: whole pixels at every integer scale.
+        painter.fillRect(QRect(q.left(), q.top(), q.width(), 1), colour);
+        painter.fillRect(QRect(q.left(), q.bottom(), q.width(), 1), colour);
+        painter.fillRect(QRect(q.left(), q.top(), 1, q.height()), colour);
+        painter.fillRect(QRect(q.right(), q.top(), 1, q.height()), colour);
+    }
 }
 
 void WidgetPanel::ShowLoopPopup(int index) {

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QBrush>
 #include <QFont>
+#include <QPoint>
 
 #include "engine/SequencerPorts.h"
 #include "panel/LoopPopup.h"
@@ -19,6 +22,8 @@
 #include "widgets/MToggleButton.h"
 #include "widgets/MWnd.h"
 #include "widgets/TextField.h"
+
+class QPainter;
 
 namespace mb {
 
@@ -54,6 +59,11 @@ public:
     static constexpr int kHeight = 166;
     // Client width for n columns: kColumnPitch * n + kWidthBeyondColumns.
     static constexpr int kWidthBeyondColumns = 99;
+    // The keyboard mark is on no control.
+    static constexpr int kNoMark = 0;
+    // How the keyboard mark moves: through every control in order (Tab, Shift+Tab), or to
+    // the same control of the step beside (Left, Right; elsewhere as Shift+Tab and Tab).
+    enum MarkMove { kMarkNext, kMarkPrevious, kMarkLeft, kMarkRight };
     static constexpr const char* kTextFace = "Arial";
     static constexpr int kTextSize = 70; // tenths of a point
 
@@ -73,6 +83,33 @@ public:
     // Resizes the owner's window to hold n columns (1 to 16; others are taken as the
     // nearer end), then fits the columns.
     void ResizeToColumns(int n);
+    // Readable text: every text in black or white where its colours give less than
+    // ColorScheme::kReadableContrast; off, the scheme's colours as they are.
+    void SetHighContrast(bool on);
+    bool IsHighContrast() const { return highContrast_; }
+
+    // The keyboard mark: the control the keys act on, by the id of its widget (a step's
+    // toggle or dial, a loop button, play, sound, the tempo, M, E, a menu button), or
+    // kNoMark. It is drawn as a ring in the scheme's darkest and lightest colours around
+    // the control; without it the face is drawn as before.
+    int Mark() const { return mark_; }
+    // Marks control id (kNoMark: none), repaints both places and tells onFocusMoved.
+    void SetMark(int id);
+    // From no mark, the next move marks the first control (the previous one the last).
+    void MoveMark(MarkMove how);
+    // Every control the mark can reach, left to right; a step's from top to bottom; only
+    // the steps shown.
+    std::vector<int> MarkOrder();
+    // The part of the window control id covers (window pixels); empty for no control.
+    Rect MarkRect(int id);
+    void PaintMark(QPainter& painter);
+    // Below the marked control's left edge, in screen pixels: where its own menu opens.
+    QPoint MarkMenuPoint();
+    // The dial of control id (a step's dial, the tempo, M or E), or nullptr.
+    MDial* DialOf(int id);
+    // Told the control id whenever the mark moves (kNoMark when it goes away).
+    std::function<void(int controlId)> onFocusMoved;
+
     // Shows the loop popup beside loop button index.
     void ShowLoopPopup(int index);
     void ShowStatusText(const std::string& text);
@@ -117,6 +154,9 @@ private:
     QFont textFont_;
     QBrush textBrush_;
     bool ready_ = false;
+    Color base_ = 0;
+    bool highContrast_ = false;
+    int mark_ = kNoMark;
     LoopPopup loopPopup_;
     std::array<MWnd, kSwatchCount> swatches_;
 };

@@ -118,4 +118,31 @@ void ColorScheme::SetBase(Color base) {
         colors_[i] = FromHsv(hsv.hue + column[i].hueOffset, column[i].saturation, column[i].value);
 }
 
+namespace {
+
+double Linear(int channel) {
+    const double c = channel / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+double Luminance(Color c) {
+    return 0.2126 * Linear(RedOf(c)) + 0.7152 * Linear(GreenOf(c)) + 0.0722 * Linear(BlueOf(c));
+}
+
+} // namespace
+
+double ColorScheme::Contrast(Color a, Color b) {
+    const double la = Luminance(a);
+    const double lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+Color ColorScheme::ReadableInk(Color ink, Color paper) {
+    if (Contrast(ink, paper) >= kReadableContrast)
+        return ink;
+    const Color black = MakeColor(0, 0, 0);
+    const Color white = MakeColor(255, 255, 255);
+    return Contrast(black, paper) >= Contrast(white, paper) ? black : white;
+}
+
 } // namespace mb

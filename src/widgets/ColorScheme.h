@@ -31,6 +31,15 @@ public:
     // to 0..100).
     static Color FromHsv(int hue, int saturation, int value);
 
+    // The contrast of two colours as the web's accessibility guidelines measure it, from
+    // 1 (the same) to 21 (black on white): the ratio of their relative luminances plus 0.05.
+    static double Contrast(Color a, Color b);
+    // The contrast text must reach to be readable.
+    static constexpr double kReadableContrast = 4.5;
+    // ink when it reaches kReadableContrast on paper, else black or white, whichever
+    // stands out more (one of them always reaches it).
+    static Color ReadableInk(Color ink, Color paper);
+
 private:
     std::array<Color, kColorCount> colors_;
 };

@@ -8,6 +8,7 @@
 
 #include "app/CommandTable.h"
 #include "panel/MenuBar.h"
+#include "panel/WidgetPanel.h"
 
 namespace mb {
 namespace {
@@ -61,6 +62,51 @@ TEST(CommandTable, KeysGiveTheirCommands) {
         if (command) {
             EXPECT_EQ(command->id, *c.command);
             EXPECT_EQ(command->arg, c.arg);
+        }
+    }
+}
+
+TEST(CommandTable, TheKeyboardMarksKeysChangeOnlyWhatTheMarkOrAFieldHas) {
+    struct Case {
+        int key;
+        Qt::KeyboardModifiers mods;
+        bool inField;
+        bool marked;
+        std::optional<int> command;
+        int arg;
+        double value;
+    };
+    constexpr int kNext = WidgetPanel::kMarkNext;
+    constexpr int kPrevious = WidgetPanel::kMarkPrevious;
+    const Case cases[] = {
+        {Qt::Key_Tab, {}, false, false, Command::kMoveMark, kNext, 0},
+        {Qt::Key_Backtab, kShift, false, true, Command::kMoveMark, kPrevious, 0},
+        {Qt::Key_Tab, {}, true, false, std::nullopt, 0, 0},
+        {Qt::Key_Tab, {}, true, true, Command::kMoveMark, kNext, 0},
+        {Qt::Key_Left, {}, false, true, Command::kMoveMark, WidgetPanel::kMarkLeft, 0},
+        {Qt::Key_Left, {}, false, false, std::nullopt, 0, 0},
+        {Qt::Key_Right, kCtrl, false, true, Command::kShiftRight, 0, 0},
+        {Qt::Key_Up, {}, false, true, Command::kStepMarked, 1, 0},
+        {Qt::Key_Up, {}, false, false, std::nullopt, 0, 0},
+        {Qt::Key_Down, kShift, true, false, Command::kStepMarked, -1, 0},
+        {Qt::Key_PageUp, {}, false, true, Command::kStepMarked, 1, 1},
+        {Qt::Key_Down, kCtrl, false, true, Command::kStepMarked, -1, 1},
+        {Qt::Key_Return, {}, false, true, Command::kPressMarked, 0, 0},
+        {Qt::Key_Return, {}, true, true, Command::kLeaveField, 0, 0},
+        {Qt::Key_Escape, {}, false, true, Command::kLeaveMark, 0, 0},
+        {Qt::Key_Escape, {}, true, true, Command::kLeaveField, 1, 0},
+        {Qt::Key_Space, {}, false, true, Command::kTogglePlayback, 0, 0},
+        {Qt::Key_F10, kShift, false, true, Command::kMarkMenu, 0, 0},
+        {Qt::Key_F10, {}, false, true, Command::kOpenMenu, MenuBar::kFileButtonId, 0},
+        {Qt::Key_Menu, {}, false, true, Command::kMarkMenu, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const auto command = CommandTable::FromKey({c.key, c.mods, false, c.inField, c.marked});
+        ASSERT_EQ(command.has_value(), c.command.has_value()) << c.key;
+        if (command) {
+            EXPECT_EQ(command->id, *c.command) << c.key;
+            EXPECT_EQ(command->arg, c.arg) << c.key;
+            EXPECT_EQ(command->value, c.value) << c.key;
         }
     }
 }

@@ -1,6 +1,7 @@
 // The whole face: what the panel builds, where, in which colours, and how many columns a
 // width holds.
 #include <cstdlib>
+#include <random>
 
 #include <QDir>
 #include <QImage>
@@ -8,6 +9,7 @@
 
 #include "PanelTestSupport.h"
 #include "model/Setup.h"
+#include "model/StepParam.h"
 #include "panel/WidgetPanel.h"
 #include "widgets/WidgetEvent.h"
 
@@ -158,6 +160,35 @@ TEST_F(WidgetPanelTest, ColourChangeAssignsTheSchemeColours) {
     const QImage first = owner.Grab();
     panel.ApplyColor(kBase);
     EXPECT_EQ(owner.Grab(), first);
+}
+
+TEST_F(WidgetPanelTest, HighContrastMakesEveryTextReadableInAnyScheme) {
+    const auto contrast = [](const QWidget& field) {
+        const QPalette& p = field.palette();
+        return ColorScheme::Contrast(FromQColor(p.color(QPalette::Text)),
+                                     FromQColor(p.brush(QPalette::Base).color()));
+    };
+    std::mt19937 random(20261209);
+    panel.SetHighContrast(true);
+    for (int scheme = 0; scheme < 20; ++scheme) {
+        const Color base = static_cast<Color>(random() & 0xFFFFFFu);
+        panel.ApplyColor(base);
+        SCOPED_TRACE(base);
+        EXPECT_GE(contrast(panel.TempoField().Field()), ColorScheme::kReadableContrast);
+        EXPECT_GE(contrast(panel.StatusField()), ColorScheme::kReadableContrast);
+        EXPECT_GE(ColorScheme::Contrast(panel.Background().GetInk(), panel.Background().GetPaper()),
+                  ColorScheme::kReadableContrast);
+        for (int k = 0; k < WidgetPanel::kColumnCount; ++k) {
+            MStepColumn& column = panel.Column(k);
+            for (int code : {kParamPitch, kParamSound})
+                EXPECT_GE(contrast(column.Dial(code)->Field()), ColorScheme::kReadableContrast);
+            column.SetLit(k % 2 == 0);
+            EXPECT_GE(ColorScheme::Contrast(column.Label().GetInk(), column.Label().GetPaper()),
+                      ColorScheme::kReadableContrast);
+            EXPECT_GE(ColorScheme::Contrast(column.GetInk(), column.GetPaper()),
+                      ColorScheme::kReadableContrast);
+        }
+    }
 }
 
 TEST_F(WidgetPanelTest, ColourChangePutsOutTheStepLight) {
