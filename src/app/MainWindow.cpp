@@ -436,14 +436,12 @@ bool MainWindow::event(QEvent* event) {
         return true;
     }
     if (event->type() == QEvent::ToolTip && panel_) {
-        // A step's toggle names its condition.
+        // What the control under the pointer is, and its keys.
         const auto* help = static_cast<QHelpEvent*>(event);
-        for (int k = 0; k < WidgetPanel::kColumnCount; ++k) {
-            const std::string tip = panel_->Column(k).ToolTipAt(help->pos().x(), help->pos().y());
-            if (!tip.empty()) {
-                QToolTip::showText(help->globalPos(), QString::fromStdString(tip), this);
-                return true;
-            }
+        const std::string tip = panel_->ToolTipAt(help->pos().x(), help->pos().y());
+        if (!tip.empty()) {
+            QToolTip::showText(help->globalPos(), QString::fromStdString(tip), this);
+            return true;
         }
         QToolTip::hideText();
         event->ignore();

@@ -98,6 +98,12 @@ WidgetPanel::WidgetPanel(OwnerWindow& owner, Setup& setup) : owner_(owner), setu
     for (int i = 1; i <= kSwatchCount; ++i)
         Swatch(i).Hide();
 
+    tempoField_.Field().setToolTip(QString::fromStdString(ToolTipOf(kTempoFieldId)));
+    for (int k = 0; k < kColumnCount; ++k)
+        for (int code : {kParamPitch, kParamSound})
+            Column(k).Dial(code)->Field().setToolTip(
+                QString::fromStdString(ToolTipOf(kFirstColumnId + kColumnIdStep * k + code)));
+
     loopPopup_.Create(window, setup_);
     loopPopup_.SetScheme(scheme_);
     ready_ = true;
@@ -150,7 +156,7 @@ void WidgetPanel::FitColumnsToWidth() {
         }
     }
     setup_.stepCount = n;
-    if (const int k = (mark_ - kFirstColumnId) / kColumnIdStep; mark_ >= kFirstColumnId && k >= n)
+    if (StepOf(mark_) >= n)
         SetMark(kNoMark);
 }
 
@@ -159,6 +165,11 @@ void WidgetPanel::ResizeToColumns(int n) {
     // The window keeps its place; only its client size changes.
     owner_.NativeWindow()->resize(kColumnPitch * n + kWidthBeyondColumns, kHeight);
     FitColumnsToWidth();
+}
+
+int WidgetPanel::StepOf(int id) {
+    const int relative = id - kFirstColumnId;
+    return relative >= 0 && relative < kColumnCount * kColumnIdStep ? relative / kColumnIdStep : -1;
 }
 
 void WidgetPanel::SetHighContrast(bool on) {
@@ -188,6 +199,9 @@ Rect ShownParts(MDial& dial) {
         r = r.United(dial.Slider().GetRect());
     return r;
 }
+
+// The height of a step's letters (P, I, S, D) above their controls.
+constexpr int kLetterHeight = 9;
 
 constexpr int kColumnCodes[] = {kParamOn,     kParamPitch, kParamSound,
                                 kParamVolume, kParamPan,   kParamDValue};
@@ -262,6 +276,91 @@ QPoint WidgetPanel::MarkMenuPoint() {
     return owner_.NativeWindow()->mapToGlobal(QPoint(r.left, r.bottom));
 }
 
+std::string WidgetPanel::ToolTipOf(int id) {
+    static constexpr const char* kMarkKeys = "; with the keyboard mark (Tab) Up and Down";
+    switch (id) {
+    case kMasterDialMId:
+        return std::string("M: master volume (drag or arrows") + kMarkKeys +
+               "; right click: back to the start value)";
+    case kMasterDialEId:
+        return std::string("E: the E dial, whose use the E Dial menu chooses (Transpose: every "
+                           "step's pitch) (drag or arrows") +
+               kMarkKeys + "; right click: back to the start value)";
+    case kTempoFieldId:
+        return std::string("T: tempo, in beats per minute or samples per measure as the menu "
+                           "says (arrows: a semitone, with Ctrl an octave; type and press Enter") +
+               kMarkKeys + ", Page Up and Page Down an octave)";
+    case kPlayButtonId:
+        return "Play or stop (Space)";
+    case kMuteButtonId:
+        return "Sound on or off (Ctrl+M)";
+    case MenuBar::kFileButtonId:
+        return "File menu: setups, sounds, export, colour (Alt+F or F10)";
+    case MenuBar::kEditButtonId:
+        return "Edit menu: undo, copy, paste and shift the measure (Alt+E)";
+    case MenuBar::kThirdButtonId:
+        return "Settings menu: playing, tempo unit, sound and MIDI output, view, D and E dials "
+               "(Alt+M)";
+    default:
+        break;
+    }
+    if (id > kLoopStripId && id <= kLoopStripId + kLoopButtonCount) {
+        const std::string n = std::to_string(id - kLoopStripId);
+        return "Loop " + n + ": click to edit it; while playing, key " + n +
+               " plays it next (right click or the Menu key: its next loop, repeats and swing)";
+    }
+    const int relative = id - kFirstColumnId;
+    if (relative < 0 || relative >= kColumnCount * kColumnIdStep)
+        return {};
+    const std::string number = std::to_string(relative / kColumnIdStep + 1);
+    const std::string step = " of step " + number;
+    static constexpr const char* kAll = "; Shift: all played steps)";
+    switch (relative % kColumnIdStep) {
+    case kParamOn:
+        return "Step " + number + " on or off (click; Enter or Up and Down with the " +
+               "keyboard mark" + kAll;
+    case kParamPitch:
+        return "P: pitch" + step +
+               " in semitones (arrows or type; Ctrl or Page Up and Down: " + "an octave" +
+               kMarkKeys + kAll;
+    case kParamSound:
+        return "I: sound" + step + " (arrows or type; right click or the Menu key: the sound list" +
+               kMarkKeys + kAll;
+    case kParamVolume:
+        return "V: volume" + step + " (drag or arrows" + kMarkKeys + kAll;
+    case kParamPan:
+        return "S: stereo place (pan)" + step + " (drag; right click: the middle" + kMarkKeys +
+               kAll;
+    case kParamDValue:
+        return "D: the D dial" + step + ", whose use the D Dial menu chooses (drag" + kMarkKeys +
+               kAll;
+    default:
+        return {};
+    }
+}
+
+std::string WidgetPanel::ToolTipAt(int x, int y) {
+    for (int id : MarkOrder()) {
+        Rect r = MarkRect(id);
+        // A step's letter lies just above its control.
+        const int k = StepOf(id);
+        if (k >= 0)
+            r.top -= kLetterHeight;
+        if (r.Contains(x, y)) {
+            const std::string tip = ToolTipOf(id);
+            if (k < 0)
+                return tip;
+            // A step's toggle names its condition too.
+            const std::string condition = Column(k).ToolTipAt(x, y);
+            return condition.empty() ? tip : tip + "\n" + condition;
+        }
+    }
+    for (int k = 0; k < kColumnCount && Column(k).IsVisible(); ++k)
+        if (Column(k).Label().GetRect().Contains(x, y))
+            return "Step " + std::to_string(k + 1) + "; it lights while it plays";
+    return {};
+}
+
 void WidgetPanel::SetMark(int id) {
     if (id == mark_)
         return;
@@ -283,7 +382,7 @@ void WidgetPanel::MoveMark(MarkMove how) {
         return;
     }
     const auto index = at - order.begin();
-    const bool inColumn = mark_ >= kFirstColumnId;
+    const bool inColumn = StepOf(mark_) >= 0;
     if ((how == kMarkLeft || how == kMarkRight) && inColumn) {
         // The same control of the step beside; the first and the last step keep it.
         const int beside = mark_ + (back ? -kColumnIdStep : kColumnIdStep);

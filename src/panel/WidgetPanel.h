@@ -110,6 +110,13 @@ public:
     // Told the control id whenever the mark moves (kNoMark when it goes away).
     std::function<void(int controlId)> onFocusMoved;
 
+    // What the control or label at (x, y) (window pixels) is and which keys it takes;
+    // empty where there is none. The number fields carry the same as their own tooltips.
+    std::string ToolTipAt(int x, int y);
+    static std::string ToolTipOf(int id);
+    // The step (0 to 15) whose control id is, or -1.
+    static int StepOf(int id);
+
     // Shows the loop popup beside loop button index.
     void ShowLoopPopup(int index);
     void ShowStatusText(const std::string& text);

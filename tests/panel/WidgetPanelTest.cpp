@@ -191,6 +191,19 @@ TEST_F(WidgetPanelTest, HighContrastMakesEveryTextReadableInAnyScheme) {
     }
 }
 
+TEST_F(WidgetPanelTest, EveryControlSaysWhatItIsAtItsCentre) {
+    panel.FitColumnsToWidth();
+    for (int id : panel.MarkOrder()) {
+        const Rect r = panel.MarkRect(id);
+        const std::string tip = panel.ToolTipAt((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        EXPECT_FALSE(WidgetPanel::ToolTipOf(id).empty()) << id;
+        EXPECT_EQ(tip.substr(0, WidgetPanel::ToolTipOf(id).size()), WidgetPanel::ToolTipOf(id))
+            << id;
+    }
+    const Rect label = panel.Column(2).Label().GetRect();
+    EXPECT_EQ(panel.ToolTipAt(label.left + 1, label.top + 1), "Step 3; it lights while it plays");
+}
+
 TEST_F(WidgetPanelTest, ColourChangePutsOutTheStepLight) {
     panel.ApplyColor(kBase);
     panel.SetStepLit(6, true);
