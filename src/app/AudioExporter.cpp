@@ -82,7 +82,10 @@ void AudioExporter::Start(const RenderSettings& settings,
     cancel_ = false;
     finished_ = false;
     error_.clear();
-    progress_ = prompts_.ShowProgress(midiPath.empty() ? kProgressText : kMidiProgressText);
+    target_ = midiPath.empty() ? path : midiPath;
+    // Titled with the file's name, so that it tells which export it follows.
+    progress_ = prompts_.ShowProgress((midiPath.empty() ? kProgressText : kMidiProgressText) +
+                                      std::filesystem::path(target_).filename().string() + "...");
     worker_ = std::thread([this, record, folder, names, path, midiPath, settings] {
         // Worker thread: messages of the sound loading are not shown (the window loaded
         // the same sounds and said so).
@@ -126,6 +129,8 @@ void AudioExporter::Poll() {
     progress_.reset();
     if (!error_.empty())
         prompts_.ShowNote(failedText_ + error_);
+    else if (!cancel_ && onWritten_)
+        onWritten_(std::filesystem::path(target_).filename().string() + kWrittenText);
 }
 
 } // namespace mb

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -27,9 +28,10 @@ class Setup;
 class AudioExporter {
 public:
     static constexpr int kPollMs = 50;
-    static constexpr const char* kProgressText = "Exporting audio...";
+    static constexpr const char* kProgressText = "Exporting audio to ";
     static constexpr const char* kFailedText = "Could not export the audio:\n";
-    static constexpr const char* kMidiProgressText = "Exporting MIDI...";
+    static constexpr const char* kMidiProgressText = "Exporting MIDI to ";
+    static constexpr const char* kWrittenText = " was written.";
     static constexpr const char* kMidiFailedText = "Could not export the MIDI file:\n";
 
     AudioExporter(Setup& setup, Prompts& prompts);
@@ -44,6 +46,8 @@ public:
     void ExportMidi(int channel);
     // An export is running.
     bool Busy() const { return worker_.joinable(); }
+    // Where a finished export says which file it wrote (the window's status field).
+    void OnWritten(std::function<void(const std::string&)> say) { onWritten_ = std::move(say); }
 
 private:
     // Renders on the worker into `path` (the WAV file), or into the MIDI file `midiPath`
@@ -58,6 +62,9 @@ private:
     std::string lastMidi_;
     // The message that starts what is said when the running export fails.
     const char* failedText_ = kFailedText;
+    // The file the running export writes.
+    std::string target_;
+    std::function<void(const std::string&)> onWritten_;
     QTimer timer_;
     std::unique_ptr<ProgressPrompt> progress_;
     std::thread worker_;

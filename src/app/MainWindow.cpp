@@ -112,6 +112,7 @@ MainWindow::MainWindow(Options options)
                 commands_.Run(CommandTable::FromAccessibleValue(id, value));
             },
             [this](int id) { commands_.Run(CommandTable::FromAccessiblePress(id)); }});
+    exporter_.OnWritten([this](const std::string& text) { ShowStatus(text); });
     bellNotifier_ = std::make_unique<QSocketNotifier>(bell_.fd(), QSocketNotifier::Read);
     connect(bellNotifier_.get(), &QSocketNotifier::activated, this, [this] { TakeNews(); });
     ShowTitle();

@@ -2,6 +2,7 @@
 
 #include <alsa/asoundlib.h>
 #include <cstdlib>
+#include <utility>
 
 #include "devices/PulseOutputStream.h"
 #include "devices/PulseSinks.h"
@@ -25,7 +26,46 @@ std::unique_ptr<AudioDevice> DeviceOutput::Open(const OutputChoice& choice,
     // Trying JACK must not start a JACK server.
     setenv("JACK_NO_START_SERVER", "1", 0);
     snd_lib_error_set_handler(&QuietAlsa);
-    return OutputKeeper::Open(&DeviceOutput::OpenStream, choice, std::move(events), note);
+    // What the keeper says names the back ends as the user knows them.
+    OutputKeeper::EventHandler named;
+    if (events)
+        named = [events = std::move(events)](const OutputKeeper::Event& e) {
+            if (e.kind != OutputKeeper::Event::kFellBack) {
+                events(e);
+                return;
+            }
+            OutputKeeper::Event copy = e;
+            copy.text = NameApis(copy.text);
+            events(copy);
+        };
+    auto device = OutputKeeper::Open(&DeviceOutput::OpenStream, choice, std::move(named), note);
+    if (note != nullptr)
+        *note = NameApis(*note);
+    return device;
+}
+
+const char* DeviceOutput::ApiLabel(const std::string& api) {
+    if (api == kPulse)
+        return "PulseAudio / PipeWire";
+    if (api == "alsa")
+        return "ALSA";
+    if (api == "jack")
+        return "JACK";
+    return api.empty() ? "Automatic" : nullptr;
+}
+
+std::string DeviceOutput::NameApis(std::string text) {
+    for (const std::string api : {kPulse, "alsa", "jack"}) {
+        const std::string label = ApiLabel(api);
+        for (const auto& [from, to] :
+             {std::pair{"The " + api + " output", "The " + label + " output"},
+              std::pair{"(" + api + ")", "(" + label + ")"}}) {
+            for (size_t at = text.find(from); at != std::string::npos;
+                 at = text.find(from, at + to.size()))
+                text.replace(at, from.size(), to);
+        }
+    }
+    return text;
 }
 
 std::vector<OutputDevice> DeviceOutput::ListDevices(const std::string& api) {

@@ -18,6 +18,11 @@ public:
     static std::unique_ptr<AudioDevice> Open(const OutputChoice& choice = {},
                                              OutputKeeper::EventHandler events = {},
                                              std::string* note = nullptr);
+    // The name the user knows a back end by ("pulse", "alsa", "jack"; "" for the automatic
+    // choice), as the Sound Output dialog shows it.
+    static const char* ApiLabel(const std::string& api);
+    // text with every back end named as ApiLabel names it ("The jack output", "(pulse)").
+    static std::string NameApis(std::string text);
     // The devices a back end offers ("pulse", "alsa" or "jack"). Not on the audio thread.
     static std::vector<OutputDevice> ListDevices(const std::string& api);
     // Opens a stream exactly as chosen: PulseAudio or PipeWire first when the choice names

@@ -6,10 +6,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPalette>
 #include <QPixmap>
 #include <QUrl>
 
 #include "Version.h"
+#include "widgets/Color.h"
 #include "widgets/HyperlinkLabel.h"
 #include "widgets/MonoPicture.h"
 
@@ -30,6 +32,12 @@ AboutBox::AboutBox(QWidget* parent, uint32_t ink, uint32_t paper)
     setFont(DialogUnits::DialogFont(parent));
     setFixedSize(units_.Size(kWidth, kHeight));
     setMouseTracking(true);
+    // Where the box is larger than its picture, it goes on in the picture's paper: no band
+    // of the desktop's grey beside it.
+    QPalette background = palette();
+    background.setColor(QPalette::Window, ToQColor(paper));
+    setPalette(background);
+    setAutoFillBackground(true);
     auto* picture = new QLabel(this);
     picture->setPixmap(QPixmap::fromImage(MonoPicture::AboutPicture(ink, paper, kVersion)));
     picture->move(0, 0);

@@ -76,8 +76,11 @@ void ExportDialog::Browse() {
 
 void ExportDialog::accept() {
     const QString path = path_->text().trimmed();
-    if (path.isEmpty())
+    if (path.isEmpty()) {
+        QMessageBox::information(this, kCaption, "Please give the file a name.");
+        path_->setFocus();
         return;
+    }
     if (path != confirmed_ && QFileInfo::exists(path) &&
         QMessageBox::question(this, kCaption,
                               QString("%1 already exists.\nDo you want to replace it?")

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "dialogs/PromptDialog.h"
+#include "dialogs/Prompts.h"
 
 namespace mb {
 
@@ -10,7 +11,7 @@ namespace mb {
 // Escape). Window thread only.
 class OkCancelDialog : public PromptDialog {
 public:
-    static constexpr const char* kCaption = "NOTE:";
+    static constexpr const char* kCaption = Prompts::kTitle;
     static constexpr const char* kOkText = "OK";
     static constexpr const char* kCancelText = "Cancel";
     // Layout, dialog units.

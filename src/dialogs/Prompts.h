@@ -46,6 +46,10 @@ public:
 // without asking, while it serves a session manager's request.
 class Prompts : public DocumentQuestions {
 public:
+    // The title of every message and question the program asks on its own behalf; those
+    // asked from inside a dialog bear that dialog's title.
+    static constexpr const char* kTitle = "Marrowbeat";
+
     // The colour picker, opened on `current` (0x00BBGGRR); nothing when cancelled.
     virtual std::optional<uint32_t> PickColor(uint32_t current) = 0;
     // The "Sound Output" dialog, opened on the present choice and what the output does

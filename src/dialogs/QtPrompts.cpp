@@ -26,6 +26,7 @@ class QtProgress : public ProgressPrompt {
 public:
     QtProgress(QWidget* owner, const std::string& text)
         : dialog_(QString::fromStdString(text), "Cancel", 0, kFull, owner) {
+        dialog_.setWindowTitle(QString::fromStdString(text));
         dialog_.setWindowModality(Qt::NonModal);
         dialog_.setAutoClose(false);
         dialog_.setAutoReset(false);

@@ -16,7 +16,7 @@ namespace mb {
 // by the main window. Window thread only.
 class QtPrompts : public Prompts {
 public:
-    static constexpr const char* kNoteCaption = "NOTE!";
+    static constexpr const char* kNoteCaption = Prompts::kTitle;
     static constexpr const char* kImportTitle = "Import Sounds";
     static constexpr const char* kWaveFilter = "Wave files (*.wav)";
     static constexpr const char* kExportMidiTitle = "Export MIDI";

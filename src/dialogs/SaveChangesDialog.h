@@ -3,6 +3,7 @@
 #include <string>
 
 #include "dialogs/PromptDialog.h"
+#include "dialogs/Prompts.h"
 
 namespace mb {
 
@@ -11,8 +12,7 @@ namespace mb {
 // frame. Window thread only.
 class SaveChangesDialog : public PromptDialog {
 public:
-    static constexpr const char* kCaption =
-        "      \u20AC \u00A7 \u00B6 \u00B0 \u00A4 \u00B0 \u00A4 \u00B0 ";
+    static constexpr const char* kCaption = Prompts::kTitle;
     static constexpr const char* kSaveText = "&Save";
     static constexpr const char* kCancelText = "&Cancel";
     static constexpr const char* kDontSaveText = "&Don't Save";

@@ -12,17 +12,8 @@ namespace mb {
 
 namespace {
 
-struct ApiName {
-    const char* api;
-    const char* label;
-};
-
-constexpr ApiName kApis[] = {
-    {"", "Automatic"},
-    {"pulse", "PulseAudio / PipeWire"},
-    {"alsa", "ALSA"},
-    {"jack", "JACK"},
-};
+// The back ends offered, named as DeviceOutput::ApiLabel names them.
+constexpr const char* kApis[] = {"", "pulse", "alsa", "jack"};
 
 constexpr const char* kDefaultDevice = "Default device";
 constexpr const char* kJack = "jack";
@@ -35,8 +26,8 @@ SoundOutputDialog::SoundOutputDialog(QWidget* owner,
     : QDialog(owner), status_(status) {
     setWindowTitle("Sound Output");
     api_ = new QComboBox(this);
-    for (const ApiName& a : kApis)
-        api_->addItem(a.label, QString::fromUtf8(a.api));
+    for (const char* api : kApis)
+        api_->addItem(DeviceOutput::ApiLabel(api), QString::fromUtf8(api));
     api_->setCurrentIndex(std::max(0, api_->findData(QString::fromStdString(current.api))));
     device_ = new QComboBox(this);
     device_->setMinimumContentsLength(28);

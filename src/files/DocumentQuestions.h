@@ -21,7 +21,7 @@ public:
 
     // The save-changes dialog with its three buttons; returns a SaveChangesAnswer.
     virtual int SaveChanges(const std::string& message) = 0;
-    // The OK/Cancel dialog captioned "NOTE:"; true for OK.
+    // The OK/Cancel dialog; true for OK.
     virtual bool OkCancel(const std::string& message) = 0;
     // The Open dialog for setup files; nothing when cancelled.
     virtual std::optional<std::string> OpenSetupPath() = 0;

@@ -11,7 +11,7 @@ namespace mb {
 class Notifier {
 public:
     virtual ~Notifier() = default;
-    // A modal message box with the caption "NOTE!" and an OK button.
+    // A modal message box titled "Marrowbeat" and an OK button.
     virtual void ShowNote(const std::string& text) = 0;
     // The same message box without waiting for it: the window goes on answering keys and
     // playing while it shows. A later notice replaces it.

@@ -274,6 +274,8 @@ TEST_F(WindowTest, CtrlEExportsWhilePlayingTheFileTheCommandLineWrites) {
     EXPECT_TRUE(Probe(*window).GetSequencer().running()) << "playing goes on";
     EXPECT_TRUE(prompts.notes.empty());
     EXPECT_FALSE(prompts.progress.empty());
+    EXPECT_EQ(prompts.asked.back(), "ShowProgress: Exporting audio to window.wav...");
+    EXPECT_EQ(panel().StatusField().GetText(), "window.wav was written.");
 
     const std::string command = std::string(MARROWBEAT_CLI) + " render " + path + " -o " +
                                 Scratch("cli.wav") + " --passes 2 --float > /dev/null";

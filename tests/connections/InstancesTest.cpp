@@ -123,7 +123,7 @@ protected:
 
     // Dismisses any note (there is no sound card on the virtual display).
     void DismissNotes() {
-        const QString notes = Xdotool({"search", "--name", "^NOTE!$"});
+        const QString notes = Xdotool({"search", "--name", "^Marrowbeat$"});
         for (const QString& id : notes.split('\n', Qt::SkipEmptyParts))
             Xdotool({"windowfocus", "--sync", id, "key", "Return"});
     }

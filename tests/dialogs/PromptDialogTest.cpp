@@ -112,10 +112,8 @@ struct TextCase {
 TEST(PromptDialogTest, CaptionMessageAndButtonTextsAreExact) {
     test::EnsureApplication();
     const std::vector<TextCase> cases = {
-        {Kind::kSaveChanges,
-         "      \u20AC \u00A7 \u00B6 \u00B0 \u00A4 \u00B0 \u00A4 \u00B0 ",
-         {{1, "&Save"}, {2, "&Cancel"}, {201, "&Don't Save"}}},
-        {Kind::kOkCancel, "NOTE:", {{1, "OK"}, {2, "Cancel"}}},
+        {Kind::kSaveChanges, "Marrowbeat", {{1, "&Save"}, {2, "&Cancel"}, {201, "&Don't Save"}}},
+        {Kind::kOkCancel, "Marrowbeat", {{1, "OK"}, {2, "Cancel"}}},
     };
     for (const TextCase& c : cases) {
         std::unique_ptr<PromptDialog> dialog = Make(c.kind);
