@@ -210,11 +210,13 @@ int CommandRunner::KeyTarget() const {
 bool CommandRunner::RunMarkCommand(const Command& command) {
     switch (command.id) {
     case Command::kMoveMark:
-        // A field being edited keeps what was typed, and the mark moves on from it.
+        // A field being edited keeps what was typed; the mark moves on from it when it was
+        // opened from the mark, and starts at the first control when it was clicked into.
         if (EditedField() != nullptr) {
             const int id = KeyTarget();
             parts_.window.LeaveField(false);
-            panel_->SetMark(id);
+            if (panel_->Mark() != WidgetPanel::kNoMark)
+                panel_->SetMark(id);
         }
         panel_->MoveMark(static_cast<WidgetPanel::MarkMove>(command.arg));
         return true;

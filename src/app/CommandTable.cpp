@@ -104,8 +104,8 @@ std::optional<Command> FromMarkKey(const CommandTable::Key& key, Qt::KeyboardMod
     const int k = key.key;
     if (alt)
         return std::nullopt;
-    // Tab puts the mark on and moves it; in a field clicked into, Tab keeps its own way.
-    if ((k == Qt::Key_Tab || k == Qt::Key_Backtab) && !ctrl && (key.marked || !key.inField))
+    // Tab puts the mark on and moves it, also from a field clicked into.
+    if ((k == Qt::Key_Tab || k == Qt::Key_Backtab) && !ctrl)
         return Command{Command::kMoveMark, k == Qt::Key_Backtab || shift
                                                ? WidgetPanel::kMarkPrevious
                                                : WidgetPanel::kMarkNext};

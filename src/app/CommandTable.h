@@ -73,8 +73,8 @@ public:
 
     // The command of a key, or nothing when the key goes on to the widgets (and Escape
     // outside a text field on to closing the window). Without the keyboard mark every key
-    // but Tab (which puts the mark on) and, in a field, Up, Down and the page keys, means
-    // what it meant before the mark existed.
+    // but Tab (which puts the mark on the first control, also from a field) and, in a
+    // field, Up, Down and the page keys, means what it meant before the mark existed.
     static std::optional<Command> FromKey(const Key& key);
     // The command of a change, a press or a right click of widget id: the buttons that
     // stand for a command, else the widget's edit.

@@ -259,16 +259,6 @@ void MainWindow::Start(const std::string& commandLinePath) {
     panel_->SetHighContrast(PersistedSettings::ReadHighContrast(*settings_));
     panel_->ApplyColor(base);
     TakeColors();
-    // Tab from a field clicked into goes left to right: the tempo, then each step's pitch
-    // and sound.
-    QWidget* previous = &panel_->TempoField().Field();
-    for (int k = 0; k < WidgetPanel::kColumnCount; ++k) {
-        for (int code : {kParamPitch, kParamSound}) {
-            QWidget* field = &panel_->Column(k).Dial(code)->Field();
-            setTabOrder(previous, field);
-            previous = field;
-        }
-    }
     setWindowIcon(MonoPicture::ProgramIcon(textColor_, background_));
 
     noCursor_ = MonoPicture::LoadCursor("NOCUR");

@@ -81,7 +81,7 @@ TEST(CommandTable, TheKeyboardMarksKeysChangeOnlyWhatTheMarkOrAFieldHas) {
     const Case cases[] = {
         {Qt::Key_Tab, {}, false, false, Command::kMoveMark, kNext, 0},
         {Qt::Key_Backtab, kShift, false, true, Command::kMoveMark, kPrevious, 0},
-        {Qt::Key_Tab, {}, true, false, std::nullopt, 0, 0},
+        {Qt::Key_Tab, {}, true, false, Command::kMoveMark, kNext, 0},
         {Qt::Key_Tab, {}, true, true, Command::kMoveMark, kNext, 0},
         {Qt::Key_Left, {}, false, true, Command::kMoveMark, WidgetPanel::kMarkLeft, 0},
         {Qt::Key_Left, {}, false, false, std::nullopt, 0, 0},
