@@ -208,6 +208,17 @@ int CommandRunner::KeyTarget() const {
 }
 
 bool CommandRunner::RunMarkCommand(const Command& command) {
+    // The loop popup opened from the keyboard takes the mark's keys while it is up.
+    if (LoopPopup& popup = panel_->GetLoopPopup(); popup.HasKeyboard()) {
+        if (command.id == Command::kMoveMark)
+            popup.MoveKeyboardMark(command.arg == WidgetPanel::kMarkPrevious ||
+                                   command.arg == WidgetPanel::kMarkLeft);
+        else if (command.id == Command::kStepMarked)
+            popup.StepMarkedDial(static_cast<int>(command.arg), command.value != 0.0);
+        else if (command.id == Command::kLeaveMark)
+            popup.ReleaseKeyboard();
+        return true;
+    }
     switch (command.id) {
     case Command::kMoveMark:
         // A field being edited keeps what was typed; the mark moves on from it when it was
@@ -245,6 +256,7 @@ bool CommandRunner::RunMarkCommand(const Command& command) {
         } else if (id > WidgetPanel::kLoopStripId &&
                    id <= WidgetPanel::kLoopStripId + WidgetPanel::kLoopButtonCount) {
             panel_->ShowLoopPopup(id - WidgetPanel::kLoopStripId - 1);
+            panel_->GetLoopPopup().TakeKeyboard();
         } else if (id == MenuBar::kFileButtonId || id == MenuBar::kEditButtonId ||
                    id == MenuBar::kThirdButtonId) {
             Run({Command::kOpenMenu, id});

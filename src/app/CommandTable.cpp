@@ -109,6 +109,8 @@ std::optional<Command> FromMarkKey(const CommandTable::Key& key, Qt::KeyboardMod
         return Command{Command::kMoveMark, k == Qt::Key_Backtab || shift
                                                ? WidgetPanel::kMarkPrevious
                                                : WidgetPanel::kMarkNext};
+    if (key.inPopup && (k == Qt::Key_Return || k == Qt::Key_Enter || k == Qt::Key_Escape))
+        return Command{Command::kLeaveMark};
     if (!key.marked && !key.inField)
         return std::nullopt;
     // Shift: all played steps, as with the mouse; Ctrl or a page key: the larger step.

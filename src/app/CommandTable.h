@@ -62,6 +62,9 @@ public:
         bool inField = false;
         // A control of the face has the keyboard mark.
         bool marked = false;
+        // The loop popup has the keyboard (opened from it): Tab, Up, Down, the page keys,
+        // Enter and Escape are its.
+        bool inPopup = false;
     };
 
     // The items of menuId, empty for the sound list (built from the setup) or an unknown

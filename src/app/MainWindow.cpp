@@ -488,7 +488,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         // Any key or click outside the loop popup closes it.
         LoopPopup& popup = panel_->GetLoopPopup();
         const auto* widget = qobject_cast<const QWidget*>(watched);
-        if (popup.isVisible() && widget != nullptr && widget->window() != &popup)
+        // Opened from the keyboard, it takes the keys until Enter or Escape.
+        const bool keysToPopup = popup.HasKeyboard() && event->type() == QEvent::KeyPress;
+        if (popup.isVisible() && !keysToPopup && widget != nullptr && widget->window() != &popup)
             popup.hide();
         if (event->type() == QEvent::KeyPress && BelongsHere(watched))
             return PreTranslateKey(watched, static_cast<QKeyEvent*>(event));
@@ -503,7 +505,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 bool MainWindow::PreTranslateKey(QObject* watched, QKeyEvent* key) {
     const std::optional<Command> command = CommandTable::FromKey(
         {key->key(), key->modifiers(), key->isAutoRepeat(),
-         dynamic_cast<EntryField*>(watched) != nullptr, panel_->Mark() != WidgetPanel::kNoMark});
+         dynamic_cast<EntryField*>(watched) != nullptr, panel_->Mark() != WidgetPanel::kNoMark,
+         panel_->GetLoopPopup().HasKeyboard()});
     return command && commands_.Run(*command);
 }
 

@@ -9,6 +9,7 @@
 
 #include "model/Groove.h"
 #include "model/Setup.h"
+#include "panel/WidgetPanel.h"
 #include "widgets/MonoPicture.h"
 #include "widgets/WidgetEvent.h"
 
@@ -113,8 +114,35 @@ void LoopPopup::ShowFor(int x, int y, int loop) {
     repeatDial_.SetValue(edited.repeatCount);
     swingDial_.SetValue(std::clamp<int>(edited.swing, kStraightSwing, kMaxSwing));
     swingEdited_ = false;
+    keyDial_ = -1;
     show();
     DropFocus();
+}
+
+MDial& LoopPopup::KeyDial() {
+    return keyDial_ == 2 ? swingDial_ : keyDial_ == 1 ? repeatDial_ : nextDial_;
+}
+
+void LoopPopup::TakeKeyboard() {
+    keyDial_ = 0;
+    update();
+}
+
+void LoopPopup::MoveKeyboardMark(bool back) {
+    keyDial_ = (keyDial_ + (back ? 2 : 1)) % 3;
+    update();
+}
+
+void LoopPopup::StepMarkedDial(int delta, bool large) {
+    MDial& dial = KeyDial();
+    dial.Step(delta, large);
+    // The edit as a typed number would make it.
+    OnWidgetEvent(WidgetEvent::kFieldCommit, 0, 0, dial.GetId() + MDial::kFieldPart);
+}
+
+void LoopPopup::ReleaseKeyboard() {
+    keyDial_ = -1;
+    hide();
 }
 
 void LoopPopup::DropFocus() {
@@ -164,6 +192,16 @@ void LoopPopup::paintEvent(QPaintEvent* event) {
         painter.fillRect(event->rect(), ToQColor(backgroundColor_));
     }
     PaintWidgets(event);
+    if (keyDial_ >= 0) {
+        MDial& dial = KeyDial();
+        QPainter painter(this);
+        PaintKeyboardMark(painter,
+                          dial.UpArrow()
+                              .GetRect()
+                              .United(dial.DownArrow().GetRect())
+                              .United(dial.Field().GetRect()),
+                          colors_);
+    }
 }
 
 void LoopPopup::mousePressEvent(QMouseEvent* event) {

@@ -45,6 +45,14 @@ public:
     // Shows the popup with its top-left corner at (x, y) (screen pixels) for loop
     // (0 to 7); another loop index shows nothing.
     void ShowFor(int x, int y, int loop);
+    // The keyboard, from the owner's keys (the owner's window keeps the keyboard focus):
+    // TakeKeyboard marks the first dial; Tab moves the mark, Up and Down change the marked
+    // dial (large: by the larger step), and ReleaseKeyboard closes the popup.
+    void TakeKeyboard();
+    bool HasKeyboard() const { return isVisible() && keyDial_ >= 0; }
+    void MoveKeyboardMark(bool back);
+    void StepMarkedDial(int delta, bool large);
+    void ReleaseKeyboard();
     // Called once before the first change of the swing each time the popup is shown
     // (the owner takes an undo point there).
     void OnSwingEdit(std::function<void()> call) { onSwingEdit_ = std::move(call); }
@@ -80,6 +88,9 @@ private:
     Setup* setup_ = nullptr;
     std::function<void()> onSwingEdit_;
     bool swingEdited_ = false;
+    // The dial the keyboard edits (0 next, 1 repeats, 2 swing), -1 for none.
+    int keyDial_ = -1;
+    MDial& KeyDial();
 };
 
 } // namespace mb

@@ -394,25 +394,21 @@ void WidgetPanel::MoveMark(MarkMove how) {
     SetMark(order[static_cast<size_t>((index + (back ? count - 1 : 1)) % count)]);
 }
 
-void WidgetPanel::PaintMark(QPainter& painter) {
-    if (mark_ == kNoMark)
+void PaintKeyboardMark(QPainter& painter, const Rect& around, std::span<const Color> colours) {
+    if (colours.empty())
         return;
-    // The scheme's darkest colour outside, its lightest inside: one of them stands out on
-    // whatever lies around the control.
-    Color dark = scheme_.GetColor(1);
-    Color light = dark;
     const Color black = MakeColor(0, 0, 0);
-    for (int n = 1; n <= ColorScheme::kColorCount; ++n) {
-        const Color c = scheme_.GetColor(n);
+    Color dark = colours.front();
+    Color light = dark;
+    for (const Color c : colours) {
         if (ColorScheme::Contrast(c, black) < ColorScheme::Contrast(dark, black))
             dark = c;
         if (ColorScheme::Contrast(c, black) > ColorScheme::Contrast(light, black))
             light = c;
     }
-    const Rect r = MarkRect(mark_);
     painter.setRenderHint(QPainter::Antialiasing, false);
     for (int d = 1; d <= kMarkRings; ++d) {
-        const QRect q = Outset(r, d).ToQRect();
+        const QRect q = Outset(around, d).ToQRect();
         const QColor colour = ToQColor(d == kMarkRings ? dark : light);
         // Four one-pixel bars: whole pixels at every integer scale.
         painter.fillRect(QRect(q.left(), q.top(), q.width(), 1), colour);
@@ -420,6 +416,15 @@ void WidgetPanel::PaintMark(QPainter& painter) {
         painter.fillRect(QRect(q.left(), q.top(), 1, q.height()), colour);
         painter.fillRect(QRect(q.right(), q.top(), 1, q.height()), colour);
     }
+}
+
+void WidgetPanel::PaintMark(QPainter& painter) {
+    if (mark_ == kNoMark)
+        return;
+    std::array<Color, ColorScheme::kColorCount> colours;
+    for (int n = 1; n <= ColorScheme::kColorCount; ++n)
+        colours[static_cast<size_t>(n - 1)] = scheme_.GetColor(n);
+    PaintKeyboardMark(painter, MarkRect(mark_), colours);
 }
 
 void WidgetPanel::ShowLoopPopup(int index) {

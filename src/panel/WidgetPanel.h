@@ -3,6 +3,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,10 @@ class Setup;
 // swatches. Every widget's owner is the main window; the panel only builds, lays out and
 // recolours them. It must be destroyed before the owner's window (its fields and the
 // popup are child windows of it). Window thread only.
+// The keyboard mark: two one-pixel rings around `around`, the darkest of `colours` outside
+// and the lightest inside, so that one of them stands out on whatever lies there.
+void PaintKeyboardMark(QPainter& painter, const Rect& around, std::span<const Color> colours);
+
 class WidgetPanel : public PlaybackFace {
 public:
     static constexpr int kBackgroundId = 0;

@@ -88,5 +88,23 @@ TEST_F(KeyboardTest, KeysMoveTheMarkAndEditTheStepsAsTheMouseWould) {
     EXPECT_FALSE(window->isVisible());
 }
 
+TEST_F(KeyboardTest, TheMenuKeyOpensTheLoopPopupWhichTheKeysEditAndClose) {
+    Start();
+    panel().SetMark(WidgetPanel::kLoopStripId + 2);
+    Key(Qt::Key_Menu);
+    LoopPopup& popup = panel().GetLoopPopup();
+    ASSERT_TRUE(popup.HasKeyboard());
+    const int next = setup().loop(1).nextLoop;
+    Key(Qt::Key_Up);
+    EXPECT_EQ(setup().loop(1).nextLoop, next + 1);
+    Key(Qt::Key_Tab);
+    Key(Qt::Key_PageUp);
+    EXPECT_EQ(setup().loop(1).repeatCount, 1 + 4);
+    Key(Qt::Key_Escape);
+    EXPECT_FALSE(popup.isVisible());
+    EXPECT_EQ(panel().Mark(), WidgetPanel::kLoopStripId + 2);
+    EXPECT_TRUE(window->isVisible());
+}
+
 } // namespace
 } // namespace mb
