@@ -87,17 +87,17 @@ void LoopPopup::Create(QWidget* parent, Setup& setup) {
     DropFocus();
 }
 
-void LoopPopup::SetScheme(const ColorScheme& scheme) {
+void LoopPopup::SetScheme(const ColorScheme& scheme, bool highContrast) {
     for (int n = 1; n <= ColorScheme::kColorCount; ++n)
         colors_[Index(n)] = scheme.GetColor(n);
-    backgroundColor_ = colors_[Index(1)];
-    nextDial_.SetColors(colors_[Index(6)], colors_[Index(4)], colors_[Index(4)], colors_[Index(6)],
-                        0, 0, 0);
-    repeatDial_.SetColors(colors_[Index(6)], colors_[Index(4)], colors_[Index(4)],
-                          colors_[Index(6)], 0, 0, 0);
-    swingDial_.SetColors(colors_[Index(6)], colors_[Index(4)], colors_[Index(4)], colors_[Index(6)],
-                         0, 0, 0);
-    background_.SetColors(colors_[Index(5)], colors_[Index(7)]);
+    const auto c = [this](int n) { return colors_[Index(n)]; };
+    const auto text = [highContrast](Color ink, Color paper) {
+        return highContrast ? ColorScheme::ReadableInk(ink, paper) : ink;
+    };
+    backgroundColor_ = c(1);
+    for (MDial* dial : {&nextDial_, &repeatDial_, &swingDial_})
+        dial->SetColors(c(6), c(4), text(c(4), c(6)), c(6), 0, 0, 0);
+    background_.SetColors(text(c(5), c(7)), c(7));
 
     update();
 }

@@ -40,8 +40,9 @@ public:
     // Makes the hidden window, owned by parent, and its widgets; the setup is the one
     // whose loops are edited. Both must outlive the popup.
     void Create(QWidget* parent, Setup& setup);
-    // Takes the seven colours of scheme and recolours the window and its widgets.
-    void SetScheme(const ColorScheme& scheme);
+    // Takes the seven colours of scheme and recolours the window and its widgets; with
+    // highContrast its numbers and words in black or white where they would not be readable.
+    void SetScheme(const ColorScheme& scheme, bool highContrast = false);
     // Shows the popup with its top-left corner at (x, y) (screen pixels) for loop
     // (0 to 7); another loop index shows nothing.
     void ShowFor(int x, int y, int loop);

@@ -35,11 +35,16 @@ void MenuBar::SetSetup(Setup* setup) {
         FillStagingLoops(*setup_);
 }
 
-void MenuBar::ApplyColor(Color base) {
+void MenuBar::ApplyColor(Color base, bool highContrast) {
     scheme_.SetBase(base);
-    fileButton_.SetColors(scheme_.GetColor(6), scheme_.GetColor(4));
-    editButton_.SetColors(scheme_.GetColor(2), scheme_.GetColor(1));
-    thirdButton_.SetColors(scheme_.GetColor(4), scheme_.GetColor(6));
+    const auto colour = [this, highContrast](MBmpButton& button, int ink, int paper) {
+        const Color i = scheme_.GetColor(ink);
+        const Color p = scheme_.GetColor(paper);
+        button.SetColors(highContrast ? ColorScheme::ReadableInk(i, p) : i, p);
+    };
+    colour(fileButton_, 6, 4);
+    colour(editButton_, 2, 1);
+    colour(thirdButton_, 4, 6);
 }
 
 QPoint MenuBar::MenuPoint(const MBmpButton& button) const {

@@ -41,7 +41,7 @@ public:
     // Where menus are shown and their commands run; nullptr drops them. Must outlive the
     // bar.
     void SetCommandHandler(MenuCommandHandler* handler) { handler_ = handler; }
-    void ApplyColor(Color base);
+    void ApplyColor(Color base, bool highContrast = false);
 
     void ShowFileMenu();
     void ShowEditMenu();

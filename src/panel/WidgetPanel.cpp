@@ -135,8 +135,8 @@ void WidgetPanel::ApplyColor(Color base) {
     masterDialE_.SetColors(c(6), c(4), c(4), c(6), c(6), c(4), c(2));
     loopStrip_.SetColors(text(c(5), c(7)), c(7), text(c(5), c(2)), c(2), text(c(1), c(3)), c(3),
                          text(c(1), c(3)), c(3), c(2));
-    menuBar_->ApplyColor(base);
-    loopPopup_.SetScheme(scheme_);
+    menuBar_->ApplyColor(base, highContrast_);
+    loopPopup_.SetScheme(scheme_, highContrast_);
     statusField_.SetColors(text(c(1), c(2)), c(2));
     for (int i = 1; i <= kSwatchCount; ++i)
         Swatch(i).SetColors(c(i), c(i));

@@ -176,8 +176,12 @@ TEST_F(WidgetPanelTest, HighContrastMakesEveryTextReadableInAnyScheme) {
         SCOPED_TRACE(base);
         EXPECT_GE(contrast(panel.TempoField().Field()), ColorScheme::kReadableContrast);
         EXPECT_GE(contrast(panel.StatusField()), ColorScheme::kReadableContrast);
-        EXPECT_GE(ColorScheme::Contrast(panel.Background().GetInk(), panel.Background().GetPaper()),
+        EXPECT_GE(contrast(panel.GetLoopPopup().SwingDial().Field()),
                   ColorScheme::kReadableContrast);
+        for (const MWnd* w : {static_cast<MWnd*>(&panel.Background()),
+                              static_cast<MWnd*>(&panel.GetMenuBar().EditButton())})
+            EXPECT_GE(ColorScheme::Contrast(w->GetInk(), w->GetPaper()),
+                      ColorScheme::kReadableContrast);
         for (int k = 0; k < WidgetPanel::kColumnCount; ++k) {
             MStepColumn& column = panel.Column(k);
             for (int code : {kParamPitch, kParamSound})
