@@ -32,19 +32,21 @@ AboutBox::AboutBox(QWidget* parent, uint32_t ink, uint32_t paper)
     setFont(DialogUnits::DialogFont(parent));
     setFixedSize(units_.Size(kWidth, kHeight));
     setMouseTracking(true);
-    // Where the box is larger than its picture, it goes on in the picture's paper: no band
-    // of the desktop's grey beside it.
+    // Below the picture the box goes on in its paper: no band of the desktop's grey.
     QPalette background = palette();
     background.setColor(QPalette::Window, ToQColor(paper));
     setPalette(background);
     setAutoFillBackground(true);
     auto* picture = new QLabel(this);
-    picture->setPixmap(QPixmap::fromImage(MonoPicture::AboutPicture(ink, paper, kVersion)));
+    const QImage image = MonoPicture::AboutPicture(ink, paper, kVersion);
+    picture->setPixmap(QPixmap::fromImage(image));
+    // As wide as the picture: the link below it goes on in the picture's paper.
+    setFixedSize(image.width(), height());
     picture->move(0, 0);
     picture->setAttribute(Qt::WA_TransparentForMouseEvents);
     link_ = new HyperlinkLabel(this);
     link_->setText(kLinkText);
-    link_->setGeometry(units_.Rect(kLinkX, kLinkY, kLinkWidth, kLinkHeight));
+    link_->setGeometry(units_.Rect(kLinkX, kLinkY, kLinkWidth, kLinkHeight).intersected(rect()));
     link_->SetAddress(ManualAddress());
     link_->SetUnderline(HyperlinkLabel::kUnderlineNever);
     link_->Attach();

@@ -11,6 +11,7 @@
 
 #include "WidgetTestSupport.h"
 #include "dialogs/AboutBox.h"
+#include "widgets/Color.h"
 #include "widgets/HyperlinkLabel.h"
 #include "widgets/LinkOpener.h"
 #include "widgets/MonoPicture.h"
@@ -52,6 +53,10 @@ TEST_F(AboutBoxTest, OpensCentredOnItsParentHoldingTheMouse) {
     EXPECT_LE(offset.manhattanLength(), 1);
     EXPECT_EQ(QWidget::mouseGrabber(), box.get());
     EXPECT_TRUE(box->geometry().contains(box->LinkRect()));
+    // No grey band: below the picture the box is the picture's paper.
+    const QImage shown = box->grab().toImage();
+    EXPECT_EQ(shown.pixel(box->width() - 1, box->height() - 1) & 0xFFFFFFu,
+              ToQRgb(kPaper) & 0xFFFFFFu);
     const QString folder = qEnvironmentVariable("MARROWBEAT_DIALOG_PICTURES");
     if (!folder.isEmpty())
         box->grab().save(QDir(folder).filePath(QStringLiteral("AboutBox.png")));
