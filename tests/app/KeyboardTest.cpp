@@ -65,6 +65,11 @@ TEST_F(KeyboardTest, KeysMoveTheMarkAndEditTheStepsAsTheMouseWould) {
     EXPECT_EQ(step(1).pitch, pitch - 1);
     Key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(step(1).pitch, pitch) << "each change is an edit undo takes back";
+    // Shift: every played step, as with the mouse.
+    Key(Qt::Key_Up, Qt::ShiftModifier);
+    EXPECT_EQ(step(1).pitch, pitch + 1);
+    EXPECT_EQ(step(5).pitch, pitch + 1);
+    Key(Qt::Key_Z, Qt::ControlModifier);
 
     // Enter opens the field for typing; what is no number keeps the value.
     Key(Qt::Key_Return);
