@@ -243,6 +243,8 @@ void MainWindow::Start(const std::string& commandLinePath) {
     panel_->GetMenuBar().SetCommandHandler(&commands_);
     MDial::SetKeyboard(&keyboard_);
     access_->SetPanel(panel_.get());
+    // The screen reader reads the control the keyboard mark moves to.
+    panel_->onFocusMoved = [this](int id) { access_->NotifyFocus(id); };
 
     Color base = 0;
     if (options_.color) {

@@ -109,7 +109,7 @@ def main():
 
         def dismiss_notes():
             # Without a sound server the program says so in a note before its window shows.
-            for note in xdotool("search", "--onlyvisible", "--name", "^NOTE").split():
+            for note in xdotool("search", "--onlyvisible", "--name", "^Marrowbeat$").split():
                 xdotool("windowfocus", "--sync", note, "key", "Escape")
 
         between_looks.append(dismiss_notes)
