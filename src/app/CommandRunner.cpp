@@ -201,6 +201,11 @@ int StepCode(int id, int* k) {
 
 } // namespace
 
+void CommandRunner::TellFocus(int id) {
+    if (panel_->onFocusMoved)
+        panel_->onFocusMoved(id);
+}
+
 int CommandRunner::KeyTarget() const {
     if (const EntryField* field = EditedField())
         return field->GetId() - MDial::kFieldPart;
@@ -210,13 +215,16 @@ int CommandRunner::KeyTarget() const {
 bool CommandRunner::RunMarkCommand(const Command& command) {
     // The loop popup opened from the keyboard takes the mark's keys while it is up.
     if (LoopPopup& popup = panel_->GetLoopPopup(); popup.HasKeyboard()) {
-        if (command.id == Command::kMoveMark)
+        if (command.id == Command::kMoveMark) {
             popup.MoveKeyboardMark(command.arg == WidgetPanel::kMarkPrevious ||
                                    command.arg == WidgetPanel::kMarkLeft);
-        else if (command.id == Command::kStepMarked)
+            TellFocus(FaceAccessible::kChainNextId + popup.KeyDial());
+        } else if (command.id == Command::kStepMarked)
             popup.StepMarkedDial(static_cast<int>(command.arg), command.value != 0.0);
-        else if (command.id == Command::kLeaveMark)
+        else if (command.id == Command::kLeaveMark) {
             popup.ReleaseKeyboard();
+            TellFocus(panel_->Mark());
+        }
         return true;
     }
     switch (command.id) {
@@ -257,6 +265,7 @@ bool CommandRunner::RunMarkCommand(const Command& command) {
                    id <= WidgetPanel::kLoopStripId + WidgetPanel::kLoopButtonCount) {
             panel_->ShowLoopPopup(id - WidgetPanel::kLoopStripId - 1);
             panel_->GetLoopPopup().TakeKeyboard();
+            TellFocus(FaceAccessible::kChainNextId);
         } else if (id == MenuBar::kFileButtonId || id == MenuBar::kEditButtonId ||
                    id == MenuBar::kThirdButtonId) {
             Run({Command::kOpenMenu, id});

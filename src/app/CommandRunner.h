@@ -66,6 +66,9 @@ private:
     bool RunSession(const Command& command);
     // The keyboard mark's commands.
     bool RunMarkCommand(const Command& command);
+    // Tells the panel's onFocusMoved that the keyboard is on control id (the loop popup's
+    // dials by FaceAccessible's ids).
+    void TellFocus(int id);
     // The control whose field is being edited, else the marked one.
     int KeyTarget() const;
     // What Enter does to control id, and what Up (+1) or Down (-1) does.

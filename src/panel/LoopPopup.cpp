@@ -119,7 +119,7 @@ void LoopPopup::ShowFor(int x, int y, int loop) {
     DropFocus();
 }
 
-MDial& LoopPopup::KeyDial() {
+MDial& LoopPopup::MarkedDial() {
     return keyDial_ == 2 ? swingDial_ : keyDial_ == 1 ? repeatDial_ : nextDial_;
 }
 
@@ -134,7 +134,7 @@ void LoopPopup::MoveKeyboardMark(bool back) {
 }
 
 void LoopPopup::StepMarkedDial(int delta, bool large) {
-    MDial& dial = KeyDial();
+    MDial& dial = MarkedDial();
     dial.Step(delta, large);
     // The edit as a typed number would make it.
     OnWidgetEvent(WidgetEvent::kFieldCommit, 0, 0, dial.GetId() + MDial::kFieldPart);
@@ -193,7 +193,7 @@ void LoopPopup::paintEvent(QPaintEvent* event) {
     }
     PaintWidgets(event);
     if (keyDial_ >= 0) {
-        MDial& dial = KeyDial();
+        MDial& dial = MarkedDial();
         QPainter painter(this);
         PaintKeyboardMark(painter,
                           dial.UpArrow()

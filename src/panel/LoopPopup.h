@@ -51,6 +51,8 @@ public:
     // dial (large: by the larger step), and ReleaseKeyboard closes the popup.
     void TakeKeyboard();
     bool HasKeyboard() const { return isVisible() && keyDial_ >= 0; }
+    // The dial the keyboard edits: 0 next loop, 1 repeats, 2 swing; -1 none.
+    int KeyDial() const { return keyDial_; }
     void MoveKeyboardMark(bool back);
     void StepMarkedDial(int delta, bool large);
     void ReleaseKeyboard();
@@ -91,7 +93,7 @@ private:
     bool swingEdited_ = false;
     // The dial the keyboard edits (0 next, 1 repeats, 2 swing), -1 for none.
     int keyDial_ = -1;
-    MDial& KeyDial();
+    MDial& MarkedDial();
 };
 
 } // namespace mb

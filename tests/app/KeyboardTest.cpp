@@ -9,6 +9,7 @@
 #include "AppTestSupport.h"
 #include "model/Setup.h"
 #include "model/StepParam.h"
+#include "panel/FaceAccessible.h"
 #include "panel/WidgetPanel.h"
 
 namespace mb {
@@ -96,6 +97,9 @@ TEST_F(KeyboardTest, KeysMoveTheMarkAndEditTheStepsAsTheMouseWould) {
 TEST_F(KeyboardTest, TheMenuKeyOpensTheLoopPopupWhichTheKeysEditAndClose) {
     Start();
     panel().SetMark(WidgetPanel::kLoopStripId + 2);
+    // Where the screen reader is told the keyboard is.
+    std::vector<int> told;
+    panel().onFocusMoved = [&told](int id) { told.push_back(id); };
     Key(Qt::Key_Menu);
     LoopPopup& popup = panel().GetLoopPopup();
     ASSERT_TRUE(popup.HasKeyboard());
@@ -109,6 +113,8 @@ TEST_F(KeyboardTest, TheMenuKeyOpensTheLoopPopupWhichTheKeysEditAndClose) {
     EXPECT_FALSE(popup.isVisible());
     EXPECT_EQ(panel().Mark(), WidgetPanel::kLoopStripId + 2);
     EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(told, (std::vector<int>{FaceAccessible::kChainNextId, FaceAccessible::kChainRepeatsId,
+                                      WidgetPanel::kLoopStripId + 2}));
 }
 
 } // namespace
