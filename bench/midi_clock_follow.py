@@ -149,17 +149,21 @@ def main():
                     "followClock=on\n")
         app = subprocess.Popen([program, "--audio-api", "jack", setup], env=env,
                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-        output = None
+        # The program's first output port, once its client is active and takes a connection.
+        connected = False
         for _ in range(100):
             time.sleep(0.1)
             ports = [p for p in recorder.client.get_ports(is_audio=True, is_output=True)
                      if p.name.startswith("Marrowbeat")]
-            if ports:
-                output = ports[0]
-                break
-        if output is None:
+            try:
+                if ports:
+                    recorder.client.connect(ports[0], recorder.port)
+                    connected = True
+                    break
+            except jack.JackError:
+                pass
+        if not connected:
             sys.exit("the program's sound output did not appear on the JACK server")
-        recorder.client.connect(output, recorder.port)
         time.sleep(1.0)
         sender.going = True
         print(f"following a 120 BPM clock for {first_s:.0f} s, then 90 BPM for {second_s:.0f} s",
