@@ -39,9 +39,9 @@ std::string MidiConnection::Keep() {
     if (waiting_ && JackMidiOutput::ServerAnswers()) {
         const MidiChoice choice = choice_;
         Apply(choice);
-        waiting_ = (!choice.output.empty() && output_ == nullptr) ||
-                   (choice.input.api == MidiPortId::kJack && !choice.input.empty() &&
-                    input_ == nullptr);
+        waiting_ =
+            (!choice.output.empty() && output_ == nullptr) ||
+            (choice.input.api == MidiPortId::kJack && !choice.input.empty() && input_ == nullptr);
     }
     return {};
 }
@@ -67,8 +67,8 @@ std::string MidiConnection::Apply(const MidiChoice& choice) {
     }
     if (!choice.input.empty()) {
         std::string error;
-        input_ = MidiInput::Open(choice.input, transport_,
-                                 choice.followClock ? follower_ : nullptr, &error);
+        input_ = MidiInput::Open(choice.input, transport_, choice.followClock ? follower_ : nullptr,
+                                 &error);
         if (!input_) {
             if (!problems.empty())
                 problems += "\n";

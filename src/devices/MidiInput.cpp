@@ -15,8 +15,7 @@ constexpr unsigned char kStart = 0xFA;
 constexpr unsigned char kStop = 0xFC;
 
 void Received(double /*deltaSeconds*/, std::vector<unsigned char>* message, void* user) {
-    static_cast<const MidiInput*>(user)->OnMessage(message->data(), message->size(),
-                                                   MonotonicNs());
+    static_cast<const MidiInput*>(user)->OnMessage(message->data(), message->size(), MonotonicNs());
 }
 
 } // namespace

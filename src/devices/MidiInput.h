@@ -33,10 +33,8 @@ public:
 
     // Window thread: listening to `port`, feeding `follower` when there is one (it must
     // outlive the input); nothing, with the reason in *error, when it does not open.
-    static std::unique_ptr<MidiInput> Open(const MidiPortId& port,
-                                           Handler handler,
-                                           ClockFollower* follower,
-                                           std::string* error);
+    static std::unique_ptr<MidiInput>
+    Open(const MidiPortId& port, Handler handler, ClockFollower* follower, std::string* error);
     // Window thread: no handler or follower call is made once it returns.
     ~MidiInput();
 

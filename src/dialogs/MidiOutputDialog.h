@@ -14,8 +14,9 @@ namespace mb {
 
 // "MIDI": the port the notes and the clock go to, the port whose Start and Stop start
 // and stop the program (and whose clock it follows, when chosen), the channel of the
-// notes, and whether notes and clock are sent. "None" as a port turns that direction off. A chosen port that is not there now
-// stays in its list, so that it can be kept. Window thread only.
+// notes, and whether notes and clock are sent. "None" as a port turns that direction
+// off. A chosen port that is not there now stays in its list, so that it can be kept.
+// Window thread only.
 class MidiOutputDialog : public QDialog {
 public:
     static constexpr const char* kTitle = "MIDI";

@@ -60,8 +60,7 @@ bool ClockFollower::Take(const unsigned char* bytes, size_t size, int64_t timeNs
 void ClockFollower::OnClock(int64_t timeNs) {
     if (onLine_ > 0) {
         const int64_t gap = timeNs - own_.lastClockNs;
-        const int64_t longest =
-            own_.Known() ? TwoBeatsNs(own_.intervalNs) : kLongestIntervalNs;
+        const int64_t longest = own_.Known() ? TwoBeatsNs(own_.intervalNs) : kLongestIntervalNs;
         if (gap > longest || gap < 0) {
             onLine_ = 0;
             offLine_ = 0;
@@ -112,9 +111,8 @@ void ClockFollower::Fit() {
     double sumY = 0.0;
     for (size_t i = 0; i < onLine_; ++i) {
         sumX -= static_cast<double>(i);
-        sumY += static_cast<double>(times_[static_cast<size_t>(newest - static_cast<int64_t>(i)) %
-                                           kFitClocks] -
-                                    newestNs);
+        sumY += static_cast<double>(
+            times_[static_cast<size_t>(newest - static_cast<int64_t>(i)) % kFitClocks] - newestNs);
     }
     const double meanX = sumX / n;
     const double meanY = sumY / n;
@@ -122,10 +120,11 @@ void ClockFollower::Fit() {
     double sxy = 0.0;
     for (size_t i = 0; i < onLine_; ++i) {
         const double x = -static_cast<double>(i) - meanX;
-        const double y = static_cast<double>(times_[static_cast<size_t>(newest - static_cast<int64_t>(i)) %
-                                                    kFitClocks] -
-                                             newestNs) -
-                         meanY;
+        const double y =
+            static_cast<double>(
+                times_[static_cast<size_t>(newest - static_cast<int64_t>(i)) % kFitClocks] -
+                newestNs) -
+            meanY;
         sxx += x * x;
         sxy += x * y;
     }
@@ -137,7 +136,8 @@ void ClockFollower::Fit() {
 // release and loaded with acquire, so a reader that sees any new field sees the odd
 // number after it, and tries again.
 void ClockFollower::Publish() {
-    Published& p = published_;
+    const uint32_t slot = latest_.load(kRelaxed) ^ 1U;
+    Published& p = published_[slot];
     const uint32_t sequence = p.sequence.load(kRelaxed);
     p.sequence.store(sequence + 1, kRelaxed);
     p.clocks.store(own_.clocks, kRelease);
@@ -150,12 +150,13 @@ void ClockFollower::Publish() {
     p.transports.store(own_.transports, kRelease);
     p.lastTransport.store(own_.lastTransport, kRelease);
     p.sequence.store(sequence + 2, kRelease);
+    latest_.store(slot, kRelease);
 }
 
 ClockFollower::Snapshot ClockFollower::Read() const {
-    const Published& p = published_;
     Snapshot s;
     for (;;) {
+        const Published& p = published_[latest_.load(kAcquire)];
         const uint32_t before = p.sequence.load(kAcquire);
         s.clocks = p.clocks.load(kAcquire);
         s.anchor = p.anchor.load(kAcquire);
@@ -240,8 +241,7 @@ int64_t ClockFollower::BeginRun(int64_t earliestNs, bool /*announce*/) {
     }
     // Steps the output can no longer make in time are skipped.
     const double stepNs = kClocksPerStep * s.intervalNs;
-    const double shortNs =
-        static_cast<double>(earliestNs + latencyNs_) - s.AtNs(clock);
+    const double shortNs = static_cast<double>(earliestNs + latencyNs_) - s.AtNs(clock);
     int64_t skipped = shortNs > 0 ? static_cast<int64_t>(std::ceil(shortNs / stepNs)) : 0;
     while (DueNs(s, clock + skipped * kClocksPerStep) < earliestNs)
         ++skipped;

@@ -120,13 +120,14 @@ private:
 
         bool Known() const { return clocks >= 2 && intervalNs > 0.0; }
         double AtNs(int64_t clock) const {
-            return static_cast<double>(anchorNs) +
-                   static_cast<double>(clock - anchor) * intervalNs;
+            return static_cast<double>(anchorNs) + static_cast<double>(clock - anchor) * intervalNs;
         }
         double Bpm() const { return 60e9 / (kClocksPerBeat * intervalNs); }
     };
     // The fields of a Snapshot, each an atomic, under a sequence number that is odd
-    // while the input thread writes them.
+    // while the input thread writes them. The input thread writes the two slots in
+    // turn and then names the one written last, so that a reader never waits for a
+    // writer that is held up halfway (the step clock may run at a higher priority).
     struct Published {
         std::atomic<uint32_t> sequence{0};
         std::atomic<int64_t> clocks{0};
@@ -148,16 +149,17 @@ private:
 
     Hooks hooks_;
     Relaxed<bool> on_{false};
-    Published published_;
+    std::array<Published, 2> published_;
+    std::atomic<uint32_t> latest_{0};
 
     // The input thread's own.
     std::array<int64_t, kFitClocks> times_{};
-    int64_t count_ = 0;   // clocks received; the next clock's number
-    size_t onLine_ = 0;   // the newest clocks on the line, up to kFitClocks
-    size_t offLine_ = 0;  // the newest clocks off the line the same way
+    int64_t count_ = 0;  // clocks received; the next clock's number
+    size_t onLine_ = 0;  // the newest clocks on the line, up to kFitClocks
+    size_t offLine_ = 0; // the newest clocks off the line the same way
     int offSide_ = 0;
     bool running_ = false;
-    int64_t position_ = 0;  // the song position of the next clock, while running
+    int64_t position_ = 0; // the song position of the next clock, while running
     Snapshot own_;
 
     // The run begun last: the number of its first step's clock (-1: the run does not

@@ -42,8 +42,8 @@ struct JackServer {
     bool Start() {
         setenv("JACK_DEFAULT_SERVER", kServer, 1);
         setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
-        const char* argv[] = {"jackd", "-n", kServer, "-d", "dummy", "-r", "48000", "-p", "256",
-                              nullptr};
+        const char* argv[] = {"jackd", "-n",    kServer, "-d",  "dummy",
+                              "-r",    "48000", "-p",    "256", nullptr};
         return posix_spawnp(&pid, "jackd", nullptr, nullptr, const_cast<char**>(argv), environ) ==
                0;
     }
@@ -134,8 +134,8 @@ TEST(JackClockFollow, TakesTheTempoAndEachClocksFrameWithinAMillisecond) {
     ClockFollower follower;
     follower.SetOn(true);
     std::string error;
-    const auto input = MidiInput::Open({MidiPortId::kJack, "clock-sender:out"},
-                                       [](bool) {}, &follower, &error);
+    const auto input = MidiInput::Open(
+        {MidiPortId::kJack, "clock-sender:out"}, [](bool) {}, &follower, &error);
     ASSERT_NE(input, nullptr) << error;
     sender.Go();
 
@@ -164,8 +164,8 @@ TEST(JackClockFollow, TakesTheTempoAndEachClocksFrameWithinAMillisecond) {
     ASSERT_GT(sender.Sent(), last);
     for (int n = 0; n < 8; ++n)
         EXPECT_NEAR(static_cast<double>(due[n]),
-                    static_cast<double>(
-                        sender.ClockNs(static_cast<size_t>(step + n) * ClockFollower::kClocksPerStep)),
+                    static_cast<double>(sender.ClockNs(static_cast<size_t>(step + n) *
+                                                       ClockFollower::kClocksPerStep)),
                     1e6)
             << "16th " << step + n;
 }

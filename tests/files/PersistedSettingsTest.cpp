@@ -109,10 +109,10 @@ TEST_F(PersistedSettingsTest, TheMidiChoiceComesBackAndWhatIsNotUnderstoodIsTheD
     MidiChoice notFollowing = choice;
     notFollowing.followClock = false;
     const Case cases[] = {
-        {"outputApi", "oss", noOutput}, {"outputApi", "JACK", noOutput},
-        {"channel", "0", channel10},    {"channel", "17", channel10},
-        {"channel", "3x", channel10},   {"channel", "", channel10},
-        {"clock", "Off", clockOn},      {"clock", "", clockOn},
+        {"outputApi", "oss", noOutput},      {"outputApi", "JACK", noOutput},
+        {"channel", "0", channel10},         {"channel", "17", channel10},
+        {"channel", "3x", channel10},        {"channel", "", channel10},
+        {"clock", "Off", clockOn},           {"clock", "", clockOn},
         {"followClock", "On", notFollowing},
     };
     for (const Case& c : cases) {

@@ -2,8 +2,10 @@
 // and phase it finds, where a run starts, and what the window is told.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "midi/ClockFollower.h"
@@ -57,10 +59,8 @@ TEST(ClockFollower, FollowsTheTempoAndPhaseWithinTwoBeats) {
         double to;
     };
     const Case cases[] = {
-        {"steady", 0, 120.0, 120.0},
-        {"jittered", 300'000, 120.0, 120.0},
-        {"slower", 0, 120.0, 90.0},
-        {"slower, jittered", 300'000, 120.0, 90.0},
+        {"steady", 0, 120.0, 120.0}, {"jittered", 300'000, 120.0, 120.0},
+        {"slower", 0, 120.0, 90.0},  {"slower, jittered", 300'000, 120.0, 90.0},
         {"faster", 0, 90.0, 140.0},
     };
     for (const Case& c : cases) {
@@ -80,8 +80,7 @@ TEST(ClockFollower, FollowsTheTempoAndPhaseWithinTwoBeats) {
         EXPECT_EQ(follower.RunStartsAtStep(), 16);
         const int64_t interval = IntervalNs(c.to);
         const int64_t last = sender.sent.back();
-        EXPECT_NEAR(static_cast<double>(due + 5 * kMs), static_cast<double>(last + interval),
-                    1e6);
+        EXPECT_NEAR(static_cast<double>(due + 5 * kMs), static_cast<double>(last + interval), 1e6);
         // The steps of the next two bars lie on their clocks.
         for (int n = 0; n < 32; ++n)
             EXPECT_NEAR(static_cast<double>(follower.StepDueNs(n) + 5 * kMs),
@@ -93,11 +92,11 @@ TEST(ClockFollower, FollowsTheTempoAndPhaseWithinTwoBeats) {
 TEST(ClockFollower, StartsARunWhereTheSongIsSkippingStepsTooLateToSend) {
     struct Case {
         const char* name;
-        int songPosition;  // 16ths set before Continue; -1: Start
+        int songPosition; // 16ths set before Continue; -1: Start
         int64_t latencyNs;
-        int64_t earliestAfterLastNs;  // from the last clock sent
+        int64_t earliestAfterLastNs; // from the last clock sent
         int64_t step;
-        int dueClock;  // clocks after the first one following the start
+        int dueClock; // clocks after the first one following the start
     };
     // Three clocks follow the start (positions p, p+1, p+2 in clocks).
     const Case cases[] = {
@@ -162,6 +161,27 @@ TEST(ClockFollower, WaitsForAClockOnTheStartsPhaseThenStopsAndLosesTheClock) {
     sender.nowNs += 1500 * kMs + IntervalNs(120.0) / 3;
     sender.Clocks(10, 120.0);
     EXPECT_EQ(follower.StepDueNs(40), along);
+}
+
+// The step clock reads the line while the input thread moves it: every reading is one
+// whole line (a torn one would be a clock or more off).
+TEST(ClockFollower, TheStepClockReadsWholeLinesWhileClocksArrive) {
+    ClockFollower follower;
+    follower.SetOn(true);
+    Sender sender(follower);
+    sender.Byte(ClockFollower::kStart);
+    sender.Clocks(48, 120.0);
+    follower.BeginRun(sender.nowNs, false);
+    const int64_t first = sender.sent[0] + 6 * follower.RunStartsAtStep() * IntervalNs(120.0);
+    std::thread input([&sender] { sender.Clocks(20000, 120.0); });
+    int64_t worstNs = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const int64_t n = i % 64;
+        const int64_t off = follower.StepDueNs(n) - (first + 6 * n * IntervalNs(120.0));
+        worstNs = std::max(worstNs, std::abs(off));
+    }
+    input.join();
+    EXPECT_LT(worstNs, 1000);
 }
 
 } // namespace
