@@ -4,6 +4,7 @@
 // Skipped without jackd, except in CI, where that is a failure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -95,9 +96,13 @@ private:
         const int64_t jackNs = static_cast<int64_t>(jack_get_time()) * 1000;
         const int64_t toMonotonicNs = (before + MonotonicNs()) / 2 - jackNs;
         size_t sent = self->sent_.load(std::memory_order_relaxed);
-        while (self->next_ - first < frames && sent < self->clockNs_.size()) {
+        // A clock due in a cycle this client missed (a busy machine) goes at the start of
+        // this one; its moment stays the one it was due at.
+        while (static_cast<int32_t>(self->next_ - first) < static_cast<int32_t>(frames) &&
+               sent < self->clockNs_.size()) {
             const unsigned char clock = ClockFollower::kClock;
-            jack_midi_event_write(buffer, self->next_ - first, &clock, 1);
+            const int32_t offset = std::max(static_cast<int32_t>(self->next_ - first), 0);
+            jack_midi_event_write(buffer, static_cast<uint32_t>(offset), &clock, 1);
             self->clockNs_[sent++] =
                 static_cast<int64_t>(jack_frames_to_time(self->client_, self->next_)) * 1000 +
                 toMonotonicNs;
@@ -125,7 +130,7 @@ TEST(JackClockFollow, TakesTheTempoAndEachClocksFrameWithinAMillisecond) {
     }
     ClockSender sender;
     bool up = false;
-    for (int i = 0; i < 50 && !up; ++i) {
+    for (int i = 0; i < 150 && !up; ++i) {
         std::this_thread::sleep_for(100ms);
         up = sender.Open();
     }
@@ -148,8 +153,14 @@ TEST(JackClockFollow, TakesTheTempoAndEachClocksFrameWithinAMillisecond) {
     ASSERT_EQ(news.transport, ClockFollower::News::Transport::kStart);
     while (sender.Sent() < 60)
         std::this_thread::sleep_for(10ms);
+    // The tempo of the last two beats as the sender timed them: on a busy machine the
+    // dummy driver's frames do not pass at exactly 48 000 a second.
     news = follower.Poll(MonotonicNs());
-    EXPECT_NEAR(news.bpm, 120.0, 0.05);
+    const size_t sent = sender.Sent();
+    const double intervalNs =
+        static_cast<double>(sender.ClockNs(sent - 1) - sender.ClockNs(sent - 48)) / 47.0;
+    EXPECT_NEAR(news.bpm, 60e9 / (ClockFollower::kClocksPerBeat * intervalNs), 0.05);
+    EXPECT_NEAR(news.bpm, 120.0, 1.0);
 
     // The next eight 16ths, foretold, against the clocks when they are sent.
     follower.BeginRun(MonotonicNs(), false);
@@ -159,7 +170,7 @@ TEST(JackClockFollow, TakesTheTempoAndEachClocksFrameWithinAMillisecond) {
     for (int n = 0; n < 8; ++n)
         due[n] = follower.StepDueNs(n);
     const size_t last = static_cast<size_t>(step + 7) * ClockFollower::kClocksPerStep;
-    for (int i = 0; i < 500 && sender.Sent() <= last; ++i)
+    for (int i = 0; i < 2000 && sender.Sent() <= last; ++i)
         std::this_thread::sleep_for(10ms);
     ASSERT_GT(sender.Sent(), last);
     for (int n = 0; n < 8; ++n)
