@@ -13,12 +13,15 @@ set against the clock's 16ths (every sixth clock after Start):
 - onset offsets from the nearest 16th, in ms: mean, spread and worst, per half, once the
   program has had two beats to follow;
 - how many beats after the change the onsets are back within 1 ms;
-- drift: the mean offset of the last minute of the first half less that of its first.
+- drift: the mean offset of the last minute of the first half less that of its first;
+- the server's xruns: on a busy machine a client that misses its cycle moves clocks and
+  sound alike, and the figures of such a run are not the program's.
 
 Needs jackd, python3-jack-client and numpy, the program built (build/default) and the
 shared benchmark folder beside the repository (../shared/bench).
 
   bench/midi_clock_follow.py [MINUTES]        (default 5: 5 minutes at 120, 1 at 90)
+  DUMP=FILE bench/midi_clock_follow.py ...    also writes each onset's time and offset
 """
 import os
 import shutil
@@ -61,7 +64,12 @@ class Sender:
         self.switch_frame = None
         self.bpm = 120.0
         self.clocks = []  # frames of every clock sent
+        self.xruns = 0
         self.client.set_process_callback(self.process)
+        self.client.set_xrun_callback(self.xrun)
+
+    def xrun(self, delay):
+        self.xruns += 1
 
     def process(self, frames):
         self.port.clear_buffer()
@@ -191,6 +199,8 @@ def report(sender, recorder):
     clocks = numpy.array(sender.clocks, dtype=numpy.int64)
     sixteenths = clocks[::6]
     found = onsets(recorder.samples[:recorder.count]) + recorder.first_frame
+    # The program plays on after the clock stops: only the onsets while it came count.
+    found = found[found <= clocks[-1]]
     if len(found) < 16:
         sys.exit(f"only {len(found)} onsets recorded: the program did not follow the clock")
     nearest = numpy.searchsorted(sixteenths, found)
@@ -199,6 +209,10 @@ def report(sender, recorder):
     right = sixteenths[nearest]
     grid = numpy.where(found - left < right - found, left, right)
     offsets_ms = (found - grid) * 1000.0 / RATE
+    if os.environ.get("DUMP"):
+        numpy.savetxt(os.environ["DUMP"], numpy.column_stack(
+            [(found - sender.start_frame) / RATE, offsets_ms]), fmt="%.4f",
+            header="seconds from Start, offset ms")
     two_beats = 2 * CLOCKS_PER_BEAT * frames_per_clock(120.0)
     settled = found >= sender.start_frame + two_beats
     change = sender.switch_frame
@@ -224,6 +238,7 @@ def report(sender, recorder):
     minute = 60 * RATE
     head = settled & (found < sender.start_frame + minute)
     tail = (found >= change - minute) & (found < change)
+    print(f"xruns: {sender.xruns}")
     if head.any() and tail.any():
         print(f"drift over {(change - sender.start_frame) / RATE / 60:.1f} min: "
               f"{offsets_ms[tail].mean() - offsets_ms[head].mean():+.3f} ms "
