@@ -3,12 +3,15 @@
 #include "devices/AlsaMidiOutput.h"
 #include "devices/JackMidiOutput.h"
 #include "devices/MidiInput.h"
+#include "midi/ClockFollower.h"
 
 namespace mb {
 
 MidiConnection::MidiConnection(std::function<int64_t()> soundDelayNs,
-                               std::function<void(bool)> transport)
-    : soundDelayNs_(std::move(soundDelayNs)), transport_(std::move(transport)) {}
+                               std::function<void(bool)> transport,
+                               ClockFollower* follower)
+    : soundDelayNs_(std::move(soundDelayNs)), transport_(std::move(transport)),
+      follower_(follower) {}
 
 MidiConnection::~MidiConnection() {
     Close();
@@ -18,13 +21,17 @@ void MidiConnection::Close() {
     sender_.Disable();
     output_.reset();
     input_.reset();
+    if (follower_ != nullptr)
+        follower_->SetOn(false);
 }
 
 std::string MidiConnection::Keep() {
-    if (output_ && output_->Lost()) {
+    const bool outputLost = output_ && output_->Lost();
+    if (outputLost || (input_ && input_->Lost())) {
         Close();
         waiting_ = true;
-        return "The MIDI output \"" + choice_.output.name +
+        return (outputLost ? "The MIDI output \"" + choice_.output.name
+                           : "The MIDI input \"" + choice_.input.name) +
                "\" was lost with its JACK server. It comes back as soon as the server and "
                "the port do.";
     }
@@ -32,7 +39,9 @@ std::string MidiConnection::Keep() {
     if (waiting_ && JackMidiOutput::ServerAnswers()) {
         const MidiChoice choice = choice_;
         Apply(choice);
-        waiting_ = output_ == nullptr;
+        waiting_ =
+            (!choice.output.empty() && output_ == nullptr) ||
+            (choice.input.api == MidiPortId::kJack && !choice.input.empty() && input_ == nullptr);
     }
     return {};
 }
@@ -58,13 +67,16 @@ std::string MidiConnection::Apply(const MidiChoice& choice) {
     }
     if (!choice.input.empty()) {
         std::string error;
-        input_ = MidiInput::Open(choice.input, transport_, &error);
+        input_ = MidiInput::Open(choice.input, transport_, choice.followClock ? follower_ : nullptr,
+                                 &error);
         if (!input_) {
             if (!problems.empty())
                 problems += "\n";
             problems += "The MIDI input \"" + choice.input.name + "\" did not open: " + error + ".";
         }
     }
+    if (follower_ != nullptr)
+        follower_->SetOn(choice.followClock && input_ != nullptr);
     return problems;
 }
 

@@ -28,6 +28,8 @@ MidiOutputDialog::MidiOutputDialog(QWidget* owner,
     setWindowTitle(kTitle);
     output_ = PortBox(outputs, current.output);
     input_ = PortBox(inputs, current.input);
+    follow_ = new QCheckBox("Follow MIDI clock", this);
+    follow_->setChecked(current.followClock);
     channel_ = new QSpinBox(this);
     channel_->setRange(1, 16);
     channel_->setValue(current.channel);
@@ -42,7 +44,8 @@ MidiOutputDialog::MidiOutputDialog(QWidget* owner,
 
     auto* form = new QFormLayout(this);
     form->addRow("Output port:", output_);
-    form->addRow("Input port (Start, Stop):", input_);
+    form->addRow("Input port (Start, Stop, clock):", input_);
+    form->addRow(follow_);
     form->addRow("Channel:", channel_);
     form->addRow(notes_);
     form->addRow(clock_);
@@ -83,6 +86,7 @@ MidiChoice MidiOutputDialog::Choice() const {
     choice.channel = channel_->value();
     choice.notes = notes_->isChecked();
     choice.clock = clock_->isChecked();
+    choice.followClock = follow_->isChecked();
     return choice;
 }
 

@@ -12,13 +12,14 @@ class QSpinBox;
 
 namespace mb {
 
-// "MIDI Output": the port the notes and the clock go to, the port whose Start and Stop
-// start and stop the program, the channel of the notes, and whether notes and clock are
-// sent. "None" as a port turns that direction off. A chosen port that is not there now
-// stays in its list, so that it can be kept. Window thread only.
+// "MIDI": the port the notes and the clock go to, the port whose Start and Stop start
+// and stop the program (and whose clock it follows, when chosen), the channel of the
+// notes, and whether notes and clock are sent. "None" as a port turns that direction
+// off. A chosen port that is not there now stays in its list, so that it can be kept.
+// Window thread only.
 class MidiOutputDialog : public QDialog {
 public:
-    static constexpr const char* kTitle = "MIDI Output";
+    static constexpr const char* kTitle = "MIDI";
     static constexpr const char* kNone = "None";
 
     MidiOutputDialog(QWidget* owner,
@@ -33,6 +34,7 @@ public:
     QSpinBox& ChannelBox() const { return *channel_; }
     QCheckBox& NotesBox() const { return *notes_; }
     QCheckBox& ClockBox() const { return *clock_; }
+    QCheckBox& FollowBox() const { return *follow_; }
 
 private:
     QComboBox* PortBox(const std::vector<MidiPortId>& ports, const MidiPortId& chosen);
@@ -43,6 +45,7 @@ private:
     QSpinBox* channel_ = nullptr;
     QCheckBox* notes_ = nullptr;
     QCheckBox* clock_ = nullptr;
+    QCheckBox* follow_ = nullptr;
 };
 
 } // namespace mb

@@ -105,6 +105,7 @@ MidiChoice PersistedSettings::ReadMidiChoice(const SettingsStore& store) {
         choice.channel = n;
     choice.notes = store.ReadString(kMidiKey, kMidiNotes) != kOff;
     choice.clock = store.ReadString(kMidiKey, kMidiClock) != kOff;
+    choice.followClock = store.ReadString(kMidiKey, kMidiFollowClock) == kOn;
     return choice;
 }
 
@@ -116,6 +117,7 @@ void PersistedSettings::WriteMidiChoice(SettingsStore& store, const MidiChoice& 
     store.WriteString(kMidiKey, kMidiChannel, std::to_string(choice.channel));
     store.WriteString(kMidiKey, kMidiNotes, choice.notes ? kOn : kOff);
     store.WriteString(kMidiKey, kMidiClock, choice.clock ? kOn : kOff);
+    store.WriteString(kMidiKey, kMidiFollowClock, choice.followClock ? kOn : kOff);
 }
 
 } // namespace mb

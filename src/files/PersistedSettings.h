@@ -42,7 +42,8 @@ public:
 
     // The MIDI choice stored last. A port of an unknown back end is no port; a channel
     // that is not a whole number from 1 to 16 is channel 10; notes and clock are on
-    // unless stored as exactly "off".
+    // unless stored as exactly "off"; following the input's clock only when stored as
+    // exactly "on".
     static MidiChoice ReadMidiChoice(const SettingsStore& store);
     static void WriteMidiChoice(SettingsStore& store, const MidiChoice& choice);
 
@@ -73,6 +74,7 @@ public:
     static constexpr const char* kMidiChannel = "channel";
     static constexpr const char* kMidiNotes = "notes";
     static constexpr const char* kMidiClock = "clock";
+    static constexpr const char* kMidiFollowClock = "followClock";
     // The program path is not quoted in the command.
     static constexpr const char* kOpenArgument = " %1";
     static constexpr const char* kIconIndex = ",1";

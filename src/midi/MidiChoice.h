@@ -18,7 +18,9 @@ struct MidiPortId {
 };
 
 // What the MIDI output and input do. No output port: nothing is sent; no input port:
-// nothing is listened to.
+// nothing is listened to. With followClock the input's clock, Start, Continue, Stop and
+// Song Position lead playback (see ClockFollower); without it only its Start and Stop
+// start and stop.
 struct MidiChoice {
     static constexpr int kDefaultChannel = 10;
 
@@ -28,6 +30,7 @@ struct MidiChoice {
     int channel = kDefaultChannel;
     bool notes = true;
     bool clock = true;
+    bool followClock = false;
 
     bool operator==(const MidiChoice&) const = default;
 };

@@ -263,11 +263,13 @@ TEST(MidiOutputDialog, OffersThePortsThereAreAndKeepsAChosenPortThatIsGone) {
     dialog.InputBox().setCurrentIndex(1);
     dialog.ChannelBox().setValue(16);
     dialog.NotesBox().setChecked(false);
+    dialog.FollowBox().setChecked(true);
     MidiChoice chosen = current;
     chosen.output = {MidiPortId::kAlsa, "Pads:in 24:0"};
     chosen.input = {MidiPortId::kJack, "pedal:out"};
     chosen.channel = 16;
     chosen.notes = false;
+    chosen.followClock = true;
     EXPECT_EQ(dialog.Choice(), chosen);
     dialog.OutputBox().setCurrentIndex(0);
     EXPECT_TRUE(dialog.Choice().output.empty());

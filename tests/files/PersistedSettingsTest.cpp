@@ -91,6 +91,7 @@ TEST_F(PersistedSettingsTest, TheMidiChoiceComesBackAndWhatIsNotUnderstoodIsTheD
     choice.input = {"alsa", "Midi Through:Midi Through Port-0 14:0"};
     choice.channel = 16;
     choice.clock = false;
+    choice.followClock = true;
     PersistedSettings::WriteMidiChoice(store, choice);
     EXPECT_EQ(PersistedSettings::ReadMidiChoice(store), choice);
 
@@ -105,11 +106,14 @@ TEST_F(PersistedSettingsTest, TheMidiChoiceComesBackAndWhatIsNotUnderstoodIsTheD
     channel10.channel = 10;
     MidiChoice clockOn = choice;
     clockOn.clock = true;
+    MidiChoice notFollowing = choice;
+    notFollowing.followClock = false;
     const Case cases[] = {
-        {"outputApi", "oss", noOutput}, {"outputApi", "JACK", noOutput},
-        {"channel", "0", channel10},    {"channel", "17", channel10},
-        {"channel", "3x", channel10},   {"channel", "", channel10},
-        {"clock", "Off", clockOn},      {"clock", "", clockOn},
+        {"outputApi", "oss", noOutput},      {"outputApi", "JACK", noOutput},
+        {"channel", "0", channel10},         {"channel", "17", channel10},
+        {"channel", "3x", channel10},        {"channel", "", channel10},
+        {"clock", "Off", clockOn},           {"clock", "", clockOn},
+        {"followClock", "On", notFollowing},
     };
     for (const Case& c : cases) {
         PersistedSettings::WriteMidiChoice(store, choice);
