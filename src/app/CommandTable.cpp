@@ -60,7 +60,7 @@ constexpr Item kThirdItems[] = {
     {Command::kKillAllSound, "Kill All Sound\tCtrl+K"},
     {kSeparator, nullptr},
     {Command::kSoundOutput, "Sound Output..."},
-    {Command::kMidiOutput, "MIDI Output..."},
+    {Command::kMidiOutput, "MIDI..."},
     {Command::kLink, "Link"},
     {Command::kJackTransport, "JACK Transport"},
     {kSeparator, nullptr},

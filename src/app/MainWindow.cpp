@@ -1,5 +1,7 @@
 #include "app/MainWindow.h"
 
+#include "platform/Clocks.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -68,6 +70,12 @@ constexpr int kTransportPollMs = 10;
 constexpr const char* kTransportNotJackText =
     "JACK Transport is on: starts, stops and the tempo follow the transport, but its steps "
     "are placed to the frame only with the JACK sound output (Sound Output...).";
+constexpr const char* kLinkClearedByClockText =
+    "Link is off: the program follows one clock at a time, now the MIDI clock.";
+constexpr const char* kTransportClearedByClockText =
+    "JACK Transport is off: the program follows one clock at a time, now the MIDI clock.";
+constexpr const char* kClockClearedText =
+    "Follow MIDI clock is off: the program follows one clock at a time.";
 constexpr const char* kTransportLostText =
     "The JACK server went away: the JACK transport is no longer followed.";
 
@@ -94,12 +102,16 @@ MainWindow::MainWindow(Options options)
                     ? std::make_unique<SettingsStore>()
                     : std::make_unique<SettingsStore>(options_.settingsPath)),
       controller_(prompts_),
+      clockFollower_({[this] {
+          const AudioDevice* device = soundEngine_.device();
+          return device != nullptr ? device->mixer().soundDelayNs() : int64_t{0};
+      }}),
       midi_(
           [this] {
               const AudioDevice* device = soundEngine_.device();
               return device != nullptr ? device->mixer().soundDelayNs() : int64_t{0};
           },
-          [this](bool start) { OnMidiTransport(start); }),
+          [this](bool start) { OnMidiTransport(start); }, &clockFollower_),
       link_(*this, LinkHooks()), commands_(CommandParts()), exporter_(setup_, prompts_),
       documentTitle_(QString::fromUtf8(SetupDocument::kCaptionPrefix)
                          .left(SetupDocument::kCaptionMarkLength)
@@ -133,7 +145,20 @@ LinkSession::Hooks MainWindow::LinkHooks() {
     return hooks;
 }
 
+void MainWindow::StopFollowingMidiClock() {
+    if (!clockFollower_.IsOn())
+        return;
+    MidiChoice choice = midi_.choice();
+    choice.followClock = false;
+    PersistedSettings::WriteMidiChoice(*settings_, choice);
+    midi_.Apply(choice);
+    FollowMidiClock();
+    prompts_.ShowNotice(kClockClearedText);
+}
+
 void MainWindow::SetLinkOn(bool on) {
+    if (on)
+        StopFollowingMidiClock();
     link_.SetOn(on, setup_.bpm);
     if (on) {
         session_.Follow(&link_);
@@ -156,6 +181,7 @@ void MainWindow::SetJackTransportOn(bool on) {
         HoldOutputForOthers();
     }
     if (on) {
+        StopFollowingMidiClock();
         JackTransport::Hooks hooks;
         hooks.soundDelayNs = [this] {
             const AudioDevice* device = soundEngine_.device();
@@ -193,6 +219,51 @@ void MainWindow::FollowTransport() {
     }
     if (news.start)
         commands_.Run({Command::kRemoteStart, 0});
+}
+
+void MainWindow::FollowMidiClock() {
+    if (clockFollower_.IsOn()) {
+        // One clock is followed at a time: the MIDI clock, chosen last, clears the others.
+        if (link_.IsOn() || jackTransport_) {
+            prompts_.ShowNotice(link_.IsOn() ? kLinkClearedByClockText : kTransportClearedByClockText);
+            if (link_.IsOn()) {
+                SetLinkOn(false);
+                PersistedSettings::WriteLinkSetting(*settings_, false);
+            }
+            if (jackTransport_) {
+                SetJackTransportOn(false);
+                PersistedSettings::WriteJackTransportSetting(*settings_, false);
+            }
+        }
+        if (session_.Followed() != &clockFollower_) {
+            sequencer_.LeaveSession();
+            session_.Follow(&clockFollower_);
+        }
+        clockTimer_->start(kTransportPollMs);
+    } else {
+        clockTimer_->stop();
+        if (session_.Followed() == &clockFollower_) {
+            sequencer_.LeaveSession();
+            session_.Follow(nullptr);
+        }
+    }
+    HoldOutputForOthers();
+}
+
+void MainWindow::PollMidiClock() {
+    using Transport = ClockFollower::News::Transport;
+    const ClockFollower::News news = clockFollower_.Poll(MonotonicNs());
+    if (news.tempoChanged && news.bpm > 0.0)
+        commands_.Run({Command::kTransportTempo, 0, news.bpm});
+    if (news.lost)
+        prompts_.ShowNotice(ClockFollower::LostMessage(news.bpm));
+    if (news.transport == Transport::kStop)
+        commands_.Run({Command::kRemoteStop, 0});
+    if (news.transport == Transport::kStart) {
+        if (sequencer_.running())
+            commands_.Run({Command::kRemoteStop, 0});
+        commands_.Run({Command::kRemoteStart, 0});
+    }
 }
 
 void MainWindow::ShowTitle() {
@@ -277,6 +348,8 @@ void MainWindow::Start(const std::string& commandLinePath) {
                      options_.linkInstances ? &instances_ : nullptr, &session_, &midi_.sender(),
                      this},
                     &setup_);
+    clockTimer_ = new QTimer(this);
+    connect(clockTimer_, &QTimer::timeout, this, [this] { PollMidiClock(); });
     transportTimer_ = new QTimer(this);
     connect(transportTimer_, &QTimer::timeout, this, [this] { FollowTransport(); });
     outputChoice_ = PersistedSettings::ReadOutputChoice(*settings_);
@@ -295,6 +368,7 @@ void MainWindow::Start(const std::string& commandLinePath) {
     if (const std::string problems = midi_.Apply(PersistedSettings::ReadMidiChoice(*settings_));
         !problems.empty())
         std::fprintf(stderr, "marrowbeat: %s\n", problems.c_str());
+    FollowMidiClock();
     // A MIDI output whose JACK server went away comes back with it, as the sound does.
     midiKeeper_ = new QTimer(this);
     connect(midiKeeper_, &QTimer::timeout, this, [this] {
@@ -640,11 +714,12 @@ void MainWindow::HoldOutputForOthers() {
     // A followed transport's start is met on its frame only by an output that flows (and
     // a JACK client that stays active keeps its connections).
     const bool others = options_.linkInstances && instances_.HasOthers();
-    if (!options_.linkInstances && !jackTransport_)
+    const bool following = jackTransport_ != nullptr || clockFollower_.IsOn();
+    if (!options_.linkInstances && !following)
         return;
     AudioDevice* device = soundEngine_.device();
     if (AudioOutput* output = device != nullptr ? device->output() : nullptr)
-        output->HoldFlowing(others || jackTransport_ != nullptr);
+        output->HoldFlowing(others || following);
 }
 
 void MainWindow::ChooseSoundOutput() {
@@ -675,7 +750,9 @@ void MainWindow::ChooseSoundOutput() {
 
 void MainWindow::KeepMidiWhileJack() {
     // Only a JACK output can lose its server: without one the window is not woken for it.
-    if (midi_.choice().output.api == MidiPortId::kJack && !midi_.choice().output.empty())
+    const MidiChoice& choice = midi_.choice();
+    if ((choice.output.api == MidiPortId::kJack && !choice.output.empty()) ||
+        (choice.input.api == MidiPortId::kJack && !choice.input.empty()))
         midiKeeper_->start(kMidiKeeperMs);
     else
         midiKeeper_->stop();
@@ -688,6 +765,7 @@ void MainWindow::ChooseMidi() {
         PersistedSettings::WriteMidiChoice(*settings_, *chosen);
         if (const std::string problems = midi_.Apply(*chosen); !problems.empty())
             prompts_.ShowNote(problems);
+        FollowMidiClock();
         KeepMidiWhileJack();
     }
     RestoreFocus();

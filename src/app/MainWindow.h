@@ -20,6 +20,7 @@
 #include "dialogs/PromptGate.h"
 #include "engine/Sequencer.h"
 #include "engine/SoundEngine.h"
+#include "midi/ClockFollower.h"
 #include "files/DocumentWindow.h"
 #include "model/Setup.h"
 #include "panel/KeyboardStateQt.h"
@@ -133,6 +134,13 @@ private:
     void KeepMidiWhileJack();
     // The window's look at the followed JACK transport.
     void FollowTransport();
+    // After every MIDI choice: the step clock follows the MIDI clock while it is chosen.
+    void FollowMidiClock();
+    // Every kTransportPollMs while following: what the MIDI clock did.
+    void PollMidiClock();
+    // Link or the JACK transport is chosen: the MIDI clock is no longer followed (and the
+    // choice is kept), said in the status field.
+    void StopFollowingMidiClock();
     // Reaches the window's parts in tests.
     friend class WindowProbe;
 
@@ -223,6 +231,9 @@ private:
     SetupController controller_;
     Sequencer sequencer_;
     SoundEngine soundEngine_;
+    // Before the MIDI input that feeds it, so that it outlives it.
+    ClockFollower clockFollower_;
+    QTimer* clockTimer_ = nullptr;
     MidiConnection midi_;
     // Looks after a JACK MIDI output while one is chosen (see KeepMidiWhileJack).
     QTimer* midiKeeper_ = nullptr;
