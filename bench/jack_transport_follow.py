@@ -27,7 +27,7 @@ ap.add_argument('--secs', type=float, default=10.0)
 ap.add_argument('--program-master', action='store_true')
 args = ap.parse_args()
 
-server = 'mbtransport%d' % os.getpid()
+server = 'marrowbeat-bench'
 env = dict(os.environ, JACK_DEFAULT_SERVER=server, JACK_NO_AUDIO_RESERVATION='1')
 os.environ.update(env)
 jackd = subprocess.Popen(['jackd', '-n', server, '-d', 'dummy', '-r', str(args.rate),
@@ -75,7 +75,11 @@ try:
         pos.beats_per_minute = bpm[0]
 
     blocks = []
-    lock = threading.Lock()
+    xruns = [0]
+
+    @client.set_xrun_callback
+    def xrun(delay):
+        xruns[0] += 1
 
     @client.set_process_callback
     def process(frames):
@@ -175,10 +179,19 @@ if onsets and start_frame:
     report['max_abs_err_frames'] = round(float(np.max(np.abs(errs))), 2)
     report['within_1_frame'] = int(np.sum(np.abs(errs) <= 1.0))
     report['bends'] = len(bends) - 1
+    # The errors in order, as runs of one value: [error, count].
+    runs = []
+    for e in np.round(errs, 1):
+        if runs and runs[-1][0] == float(e):
+            runs[-1][1] += 1
+        else:
+            runs.append([float(e), 1])
+    report['error_runs'] = runs[:12]
     if args.tempo_to:
         bf = bends[-1]['frame']
         after = [t for _, t, _ in onsets if t >= bf]
         bad = [t for t in after if abs(grid_error(t)) > 1.0]
         report['tempo_change_frame'] = bf
         report['late_onsets_after_change'] = len(bad)
+report['xruns'] = xruns[0]
 print(json.dumps(report))

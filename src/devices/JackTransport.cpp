@@ -285,8 +285,7 @@ int64_t JackTransport::StepDueNs(int64_t n) {
 }
 
 bool JackTransport::OnRun(const TransportView& view) const {
-    // The server may report a cycle's position and its frame count a cycle apart.
-    return std::llabs(view.frameTime - view.frame - runOffset_) <= static_cast<int64_t>(view.period);
+    return view.frameTime - view.frame == runOffset_;
 }
 
 JackTransport::News JackTransport::Poll(bool playing) {
@@ -319,7 +318,11 @@ JackTransport::News JackTransport::Poll(bool playing) {
         // moved without stopping): the run starts again from where it is.
         if (held_ && !playing)
             break;
-        if (!playing || !OnRun(view)) {
+        // A single look off the run is not enough: the server may report a cycle's
+        // position and its frame count a cycle apart.
+        offRun_ = playing && !OnRun(view) ? offRun_ + 1 : 0;
+        if (!playing || offRun_ >= kOffRunLooks) {
+            offRun_ = 0;
             news.stop = playing;
             news.start = true;
         }

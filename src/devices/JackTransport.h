@@ -38,6 +38,8 @@ public:
     // A run's first step is planned at least this much beyond the sound's delay, so that
     // the step clock sends it in time.
     static constexpr int64_t kStartMarginNs = 20'000'000;
+    // Looks in a row that must find the transport off the run before it starts again.
+    static constexpr int kOffRunLooks = 3;
 
     struct Hooks {
         // How long before its frame is rendered a step must be sent (the sound's delay).
@@ -132,6 +134,8 @@ private:
     // The run was stopped here while the transport rolled: Poll starts none until the
     // transport stops or starts anew.
     bool held_ = false;
+    // Looks in a row that found the transport rolling off the run's place.
+    int offRun_ = 0;
     double lastQpm_ = 0.0;
 
     // Process thread only.
