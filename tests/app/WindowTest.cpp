@@ -75,6 +75,24 @@ protected:
     }
 };
 
+// A setup keeps the window's place (WindowX/WindowY are what a save stores, MoveTo what an
+// open does): saved and opened again and again it stays put, also at a scale factor of 2
+// (the test runs a second time with QT_SCALE_FACTOR=2).
+TEST_F(WindowTest, TheWindowKeepsItsPlaceThroughSaveAndOpen) {
+    Start();
+    DocumentWindow& document = *window;
+    int32_t x = 100;
+    int32_t y = 80;
+    for (int round = 0; round < 3; ++round) {
+        document.MoveTo(x, y);
+        QCoreApplication::processEvents();
+        x = document.WindowX();
+        y = document.WindowY();
+        EXPECT_EQ(x, 100) << "round " << round;
+        EXPECT_EQ(y, 80) << "round " << round;
+    }
+}
+
 TEST_F(WindowTest, SpaceStartsAndStopsAndDigitsJumpOnlyWhilePlaying) {
     Start();
     Key(Qt::Key_3);
