@@ -172,13 +172,14 @@ void JackTransport::Timebase(jack_transport_state_t /*state*/,
 void JackTransport::Publish(const TransportView& view) {
     const uint32_t next = published_.load(std::memory_order_relaxed) + 1;
     Slot& slot = slots_[next % kSlots];
-    slot.state = view.state;
-    slot.frame = view.frame;
-    slot.frameTime = view.frameTime;
-    slot.rate = view.rate;
-    slot.period = view.period;
-    slot.quarters = view.quarters;
-    slot.qpm = view.qpm;
+    constexpr auto kRelaxed = std::memory_order_relaxed;
+    slot.state.store(view.state, kRelaxed);
+    slot.frame.store(view.frame, kRelaxed);
+    slot.frameTime.store(view.frameTime, kRelaxed);
+    slot.rate.store(view.rate, kRelaxed);
+    slot.period.store(view.period, kRelaxed);
+    slot.quarters.store(view.quarters, kRelaxed);
+    slot.qpm.store(view.qpm, kRelaxed);
     published_.store(next, std::memory_order_release);
 }
 
@@ -187,14 +188,14 @@ TransportView JackTransport::Read() const {
     for (;;) {
         const uint32_t seq = published_.load(std::memory_order_acquire);
         const Slot& slot = slots_[seq % kSlots];
-        view.state = slot.state;
-        view.frame = slot.frame;
-        view.frameTime = slot.frameTime;
-        view.rate = slot.rate;
-        view.period = slot.period;
-        view.quarters = slot.quarters;
-        view.qpm = slot.qpm;
-        std::atomic_thread_fence(std::memory_order_acquire);
+        constexpr auto kAcquire = std::memory_order_acquire;
+        view.state = slot.state.load(kAcquire);
+        view.frame = slot.frame.load(kAcquire);
+        view.frameTime = slot.frameTime.load(kAcquire);
+        view.rate = slot.rate.load(kAcquire);
+        view.period = slot.period.load(kAcquire);
+        view.quarters = slot.quarters.load(kAcquire);
+        view.qpm = slot.qpm.load(kAcquire);
         // The writer fills the slot after the next two: this one is whole unless it
         // has come round to it again.
         if (published_.load(std::memory_order_relaxed) - seq < kSlots - 1)

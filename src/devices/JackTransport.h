@@ -77,14 +77,16 @@ public:
 
 private:
     static constexpr int kSlots = 4;
+    // Written with relaxed stores, read with acquire loads (so that the reader's second
+    // look at the sequence number comes after them).
     struct Slot {
-        Relaxed<int32_t> state;
-        Relaxed<int64_t> frame;
-        Relaxed<int64_t> frameTime;
-        Relaxed<uint32_t> rate;
-        Relaxed<uint32_t> period;
-        Relaxed<double> quarters;
-        Relaxed<double> qpm;
+        std::atomic<int32_t> state{0};
+        std::atomic<int64_t> frame{0};
+        std::atomic<int64_t> frameTime{0};
+        std::atomic<uint32_t> rate{0};
+        std::atomic<uint32_t> period{0};
+        std::atomic<double> quarters{0.0};
+        std::atomic<double> qpm{0.0};
     };
 
     explicit JackTransport(Hooks hooks);
