@@ -25,6 +25,7 @@ ap.add_argument('--period', type=int, default=256)
 ap.add_argument('--rate', type=int, default=48000)
 ap.add_argument('--secs', type=float, default=10.0)
 ap.add_argument('--program-master', action='store_true')
+ap.add_argument('--settle', type=float, default=2.0, help='seconds between connecting and rolling')
 args = ap.parse_args()
 
 server = 'marrowbeat-bench'
@@ -107,9 +108,17 @@ try:
         time.sleep(0.1)
     if len(outs) < 2:
         sys.exit('the program has no JACK output ports: %s' % outs)
+    # The program's client may still be settling in: try the connections for a while.
     for o, i in zip(outs[:2], ins):
-        client.connect(o, i)
-    time.sleep(2.0)
+        for attempt in range(50):
+            try:
+                client.connect(o, i)
+                break
+            except jack.JackError:
+                time.sleep(0.1)
+        else:
+            sys.exit('could not connect %s to %s' % (o, i))
+    time.sleep(args.settle)
     blocks.clear()
     t0 = time.time()
     client.transport_start()
