@@ -4,9 +4,9 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include "devices/JackClock.h"
 #include "devices/JackMidiOutput.h"
 #include "devices/MidiPorts.h"
-#include "platform/Clocks.h"
 
 namespace mb {
 
@@ -67,11 +67,7 @@ int JackMidiInput::Process(uint32_t frames, void* user) {
     void* buffer = jack_port_get_buffer(self->port_, frames);
     const uint32_t count = jack_midi_get_event_count(buffer);
     if (count > 0) {
-        // JACK's clock and CLOCK_MONOTONIC, read as close together as they can be.
-        const int64_t before = MonotonicNs();
-        const jack_time_t jackUs = jack_get_time();
-        const int64_t after = MonotonicNs();
-        const int64_t toMonotonicNs = (before + after) / 2 - static_cast<int64_t>(jackUs) * 1000;
+        const int64_t toMonotonicNs = JackToMonotonicNs();
         jack_latency_range_t latency{};
         jack_port_get_latency_range(self->port_, JackCaptureLatency, &latency);
         const uint32_t start = jack_last_frame_time(self->client_) - latency.min;

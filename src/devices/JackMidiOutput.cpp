@@ -5,8 +5,8 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include "devices/JackClock.h"
 #include "devices/MidiPorts.h"
-#include "platform/Clocks.h"
 
 namespace mb {
 
@@ -105,11 +105,7 @@ int64_t JackMidiOutput::PlaceOf(int64_t ns) {
     const double periodNs = 1e9 * jack_get_buffer_size(client_) / rate_;
     const int64_t delayNs =
         std::max(soundDelayNs_(), static_cast<int64_t>(periodNs) + kAllowanceNs);
-    // JACK's clock and CLOCK_MONOTONIC, read as close together as they can be.
-    const int64_t before = MonotonicNs();
-    const jack_time_t jackUs = jack_get_time();
-    const int64_t after = MonotonicNs();
-    const int64_t toJackNs = static_cast<int64_t>(jackUs) * 1000 - (before + after) / 2;
+    const int64_t toJackNs = -JackToMonotonicNs();
     const auto when = static_cast<jack_time_t>((ns + delayNs + toJackNs) / 1000);
     const uint32_t frame = jack_time_to_frames(client_, when);
     return cycleStart_ + static_cast<int32_t>(frame - cycleStart32_);

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "devices/JackClock.h"
 #include "devices/JackMidiOutput.h"
-#include "platform/Clocks.h"
 
 namespace mb {
 
@@ -204,11 +204,7 @@ TransportView JackTransport::Read() const {
 }
 
 int64_t JackTransport::NsOfFrameTime(int64_t frameTime, const TransportView& view) const {
-    // JACK's clock and CLOCK_MONOTONIC, read as close together as they can be.
-    const int64_t before = MonotonicNs();
-    const jack_time_t jackUs = jack_get_time();
-    const int64_t after = MonotonicNs();
-    const int64_t toMonotonic = (before + after) / 2 - static_cast<int64_t>(jackUs) * 1000;
+    const int64_t toMonotonic = JackToMonotonicNs();
     // The server's time of the view's cycle, then the frames from there at the nominal
     // rate (JACK's own times come in whole microseconds).
     const auto cycleUs = jack_frames_to_time(client_, static_cast<jack_nframes_t>(view.frameTime));

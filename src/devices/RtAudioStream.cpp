@@ -6,6 +6,7 @@
 #include <rtaudio/RtAudio.h>
 
 #include "audio/OutputKeeper.h"
+#include "devices/JackClock.h"
 #include "devices/JackMidiOutput.h"
 #include "platform/Clocks.h"
 
@@ -163,9 +164,7 @@ int RtAudioStream::Callback(void* out,
         jack_time_t nextUs = 0;
         float periodUs = 0.0F;
         if (jack_get_cycle_times(self->cycleClient_, &frame, &cycleUs, &nextUs, &periodUs) == 0) {
-            // JACK's clock is not CLOCK_MONOTONIC here: the two are read together.
-            const int64_t jackNow = static_cast<int64_t>(jack_get_time()) * 1000;
-            now += static_cast<int64_t>(cycleUs) * 1000 - jackNow;
+            now = static_cast<int64_t>(cycleUs) * 1000 + JackToMonotonicNs();
         }
     }
     if (self->firstCallbackNs_ == 0)
