@@ -34,9 +34,12 @@ bool InCi() {
     return ci != nullptr && std::string(ci) == "true";
 }
 
-// Records its input port's samples into a buffer made beforehand.
+// Records its input port's samples into a buffer made beforehand: all of them, or with
+// `whileRolling` only those of cycles the transport rolls in, from the transport's frame
+// the roll began on.
 class Recorder {
 public:
+    explicit Recorder(bool whileRolling = false) : whileRolling_(whileRolling) {}
     bool Open() {
         client_ = jack_client_open("recorder", JackNoStartServer, nullptr);
         if (client_ == nullptr)
@@ -46,12 +49,7 @@ public:
         jack_set_process_callback(
             client_,
             [](jack_nframes_t n, void* user) {
-                auto* self = static_cast<Recorder*>(user);
-                const auto* in = static_cast<const float*>(jack_port_get_buffer(self->port_, n));
-                size_t at = self->count_.load(std::memory_order_relaxed);
-                for (jack_nframes_t i = 0; i < n && at < self->samples_.size(); ++i)
-                    self->samples_[at++] = in[i];
-                self->count_.store(at, std::memory_order_release);
+                static_cast<Recorder*>(user)->Take(n);
                 return 0;
             },
             this);
@@ -65,6 +63,7 @@ public:
         jack_free(ports);
         return ok;
     }
+    jack_client_t* client() const { return client_; }
     std::vector<int16_t> Take() {
         jack_deactivate(client_);
         std::vector<int16_t> left;
@@ -73,16 +72,46 @@ public:
             left.push_back(static_cast<int16_t>(std::lrint(samples_[i] * 32767.0f)));
         return left;
     }
+    // While rolling: the onsets recorded, as transport frames, and whether a cycle the
+    // transport did not move on by exactly a period broke the record.
+    std::vector<int64_t> TransportOnsets(bool* broken) {
+        std::vector<int64_t> onsets = test::FindOnsets(Take());
+        *broken = broken_.load(std::memory_order_relaxed);
+        for (int64_t& onset : onsets)
+            onset += first_.load(std::memory_order_relaxed);
+        return onsets;
+    }
     ~Recorder() {
         if (client_ != nullptr)
             jack_client_close(client_);
     }
 
 private:
+    // The process thread.
+    void Take(jack_nframes_t n) {
+        size_t at = count_.load(std::memory_order_relaxed);
+        if (whileRolling_) {
+            jack_position_t pos{};
+            if (jack_transport_query(client_, &pos) != JackTransportRolling)
+                return;
+            if (at == 0)
+                first_.store(pos.frame, std::memory_order_relaxed);
+            if (at > 0 && pos.frame != first_.load(std::memory_order_relaxed) + at)
+                broken_.store(true, std::memory_order_relaxed);
+        }
+        const auto* in = static_cast<const float*>(jack_port_get_buffer(port_, n));
+        for (jack_nframes_t i = 0; i < n && at < samples_.size(); ++i)
+            samples_[at++] = in[i];
+        count_.store(at, std::memory_order_release);
+    }
+
+    const bool whileRolling_;
     jack_client_t* client_ = nullptr;
     jack_port_t* port_ = nullptr;
     std::vector<float> samples_;
     std::atomic<size_t> count_{0};
+    std::atomic<int64_t> first_{0};
+    std::atomic<bool> broken_{false};
 };
 
 // A JACK server of the test's own, stopped when the test ends however it ends.
@@ -155,73 +184,6 @@ TEST(JackOutput, PlaysAtTheServersRateWithEveryStepOnItsFrame) {
 }
 
 
-// Records, while the transport rolls, the samples of its input port from the transport's
-// frame the roll began on.
-class TransportRecorder {
-public:
-    bool Open() {
-        client_ = jack_client_open("transport-recorder", JackNoStartServer, nullptr);
-        if (client_ == nullptr)
-            return false;
-        port_ = jack_port_register(client_, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-        samples_.assign(static_cast<size_t>(kRate * (kSeconds + 3)), 0.0f);
-        jack_set_process_callback(
-            client_,
-            [](jack_nframes_t n, void* user) {
-                auto* self = static_cast<TransportRecorder*>(user);
-                jack_position_t pos{};
-                if (jack_transport_query(self->client_, &pos) != JackTransportRolling)
-                    return 0;
-                size_t at = self->count_.load(std::memory_order_relaxed);
-                if (at == 0)
-                    self->first_.store(pos.frame, std::memory_order_relaxed);
-                // A cycle the transport did not move on by exactly a period breaks the record.
-                if (at > 0 && pos.frame != self->first_.load(std::memory_order_relaxed) + at)
-                    self->broken_.store(true, std::memory_order_relaxed);
-                const auto* in = static_cast<const float*>(jack_port_get_buffer(self->port_, n));
-                for (jack_nframes_t i = 0; i < n && at < self->samples_.size(); ++i)
-                    self->samples_[at++] = in[i];
-                self->count_.store(at, std::memory_order_release);
-                return 0;
-            },
-            this);
-        return jack_activate(client_) == 0;
-    }
-    bool Listen() {
-        const char** ports = jack_get_ports(client_, "Marrowbeat", nullptr, JackPortIsOutput);
-        const bool ok = ports != nullptr && ports[0] != nullptr &&
-                        jack_connect(client_, ports[0], jack_port_name(port_)) == 0;
-        jack_free(ports);
-        return ok;
-    }
-    jack_client_t* client() const { return client_; }
-    // The onsets recorded, as transport frames.
-    std::vector<int64_t> Onsets(bool* broken) {
-        jack_deactivate(client_);
-        *broken = broken_.load(std::memory_order_relaxed);
-        std::vector<int16_t> left;
-        const size_t n = count_.load(std::memory_order_acquire);
-        for (size_t i = 0; i < n; ++i)
-            left.push_back(static_cast<int16_t>(std::lrint(samples_[i] * 32767.0f)));
-        std::vector<int64_t> onsets = test::FindOnsets(left);
-        for (int64_t& onset : onsets)
-            onset += first_.load(std::memory_order_relaxed);
-        return onsets;
-    }
-    ~TransportRecorder() {
-        if (client_ != nullptr)
-            jack_client_close(client_);
-    }
-
-private:
-    jack_client_t* client_ = nullptr;
-    jack_port_t* port_ = nullptr;
-    std::vector<float> samples_;
-    std::atomic<size_t> count_{0};
-    std::atomic<int64_t> first_{0};
-    std::atomic<bool> broken_{false};
-};
-
 TEST(JackOutput, FollowingTheTransportEveryStepSoundsOnItsSixteenthFromTheStart) {
     JackServer server;
     if (!server.Start()) {
@@ -229,7 +191,7 @@ TEST(JackOutput, FollowingTheTransportEveryStepSoundsOnItsSixteenthFromTheStart)
             FAIL() << "jackd is missing";
         GTEST_SKIP() << "jackd is not installed";
     }
-    TransportRecorder recorder;
+    Recorder recorder(true);
     bool up = false;
     for (int i = 0; i < 50 && !up; ++i) {
         std::this_thread::sleep_for(100ms);
@@ -276,7 +238,7 @@ TEST(JackOutput, FollowingTheTransportEveryStepSoundsOnItsSixteenthFromTheStart)
     sequencer.Stop();
     sequencer.Shutdown();
     bool broken = false;
-    const std::vector<int64_t> onsets = recorder.Onsets(&broken);
+    const std::vector<int64_t> onsets = recorder.TransportOnsets(&broken);
     if (broken)
         GTEST_SKIP() << "the server lost cycles (the machine is too busy to measure)";
     const double perStep = kRate * 15.0 / setup.bpm;
