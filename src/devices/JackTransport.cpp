@@ -222,7 +222,8 @@ int64_t JackTransport::DelayNs(const TransportView& view) const {
     const int64_t periodNs =
         static_cast<int64_t>(view.period) * 1000000000 / std::max<uint32_t>(view.rate, 1);
     const int64_t sound = hooks_.soundDelayNs ? hooks_.soundDelayNs() : 0;
-    return std::max(sound, periodNs + kAllowanceNs);
+    // At least a period and what the step clock may be late by, as for MIDI through JACK.
+    return std::max(sound, periodNs + JackMidiOutput::kAllowanceNs);
 }
 
 int64_t JackTransport::BeginRun(int64_t earliestNs, bool /*announce*/) {

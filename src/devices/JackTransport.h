@@ -33,8 +33,6 @@ namespace mb {
 // through a few slots and a sequence number.
 class JackTransport : public SessionTimeline {
 public:
-    // What the step clock may be late by before a step misses its cycle.
-    static constexpr int64_t kAllowanceNs = 5'000'000;
     // A run's first step is planned at least this much beyond the sound's delay, so that
     // the step clock sends it in time.
     static constexpr int64_t kStartMarginNs = 20'000'000;
