@@ -782,7 +782,9 @@ void FaceAccessible::Refresh() {
     for (Control& c : PopupControls())
         now.emplace(c.id, std::move(c));
     if (!sent_.empty()) {
-        for (const auto& [id, c] : now) {
+        for (const auto& [key, c] : now) {
+            // A plain variable: clang 14 cannot capture a structured binding in a lambda.
+            const int id = key;
             const Control* old = before(id);
             QAccessibleInterface* iface = nullptr;
             const auto face = [this, &iface, id] {
