@@ -183,9 +183,9 @@ void MainWindow::SetJackTransportOn(bool on) {
     if (on) {
         StopFollowingMidiClock();
         JackTransport::Hooks hooks;
-        hooks.soundDelayNs = [this] {
+        hooks.runDelayNs = [this] {
             const AudioDevice* device = soundEngine_.device();
-            return device != nullptr ? device->mixer().soundDelayNs() : int64_t{0};
+            return device != nullptr ? device->mixer().runDelayNs() : int64_t{0};
         };
         std::string error;
         jackTransport_ = JackTransport::Open(std::move(hooks), setup_.bpm, &error);

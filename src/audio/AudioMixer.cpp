@@ -41,6 +41,7 @@ AudioMixer::AudioMixer(const Config& config) : config_(config) {
     StoreLatency();
     // Until the first callback: the mapping will start the headroom ahead of the stream.
     soundDelayNs_.store(LatencyNs(), std::memory_order_relaxed);
+    runDelayNs_.store(config_.exactTimes ? config_.leadNs : LatencyNs(), std::memory_order_relaxed);
 }
 
 void AudioMixer::StoreLatency() {
@@ -169,17 +170,20 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
         const double implied =
             static_cast<double>(blockStart) - static_cast<double>(nowNs - anchorNs_) * rate() / 1e9;
         streamAt_ = std::max(implied, streamAt_ - kStreamAtDecayFrames);
-        soundDelayNs_.store(
+        const int64_t delay =
             std::llround((anchorFrame_ - streamAt_ + static_cast<double>(config_.latencyFrames)) *
-                         1e9 / rate()),
-            std::memory_order_relaxed);
+                         1e9 / rate());
+        soundDelayNs_.store(delay, std::memory_order_relaxed);
+        runDelayNs_.store(delay, std::memory_order_relaxed);
     }
     UpdateSendAhead();
     // With exact times a command is heard the lead after its time, and a step of the
     // latest run as much earlier as its grid has crept ahead.
-    if (config_.exactTimes)
+    if (config_.exactTimes) {
         soundDelayNs_.store(config_.leadNs - sendAheadNs_.load(std::memory_order_relaxed),
                             std::memory_order_relaxed);
+        runDelayNs_.store(config_.leadNs, std::memory_order_relaxed);
+    }
     const bool settled = Settled(nowNs);
     timeUnknown_ = false;
     // Steps that waited for the stream to settle first, so that the oldest step of each

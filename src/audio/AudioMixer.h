@@ -172,6 +172,11 @@ public:
     // step that must be heard at a given moment (a Link beat, a MIDI note) is due this
     // much earlier.
     int64_t soundDelayNs() const { return soundDelayNs_.load(std::memory_order_relaxed); }
+    // Any thread: how long after its time the first step of a run begun now is rendered,
+    // as of the last callback. With exact times the lead: what the latest run's grid has
+    // crept (see sendAheadNs) is that run's, and a new run begins without it. Otherwise
+    // the sound delay.
+    int64_t runDelayNs() const { return runDelayNs_.load(std::memory_order_relaxed); }
     // Any thread: how much earlier than their time the steps of the latest run must be
     // sent, as of the last callback. A device whose clock runs faster than the monotonic
     // clock consumes the run's grid, which is counted in its own frames, ahead of the
@@ -279,6 +284,7 @@ private:
     std::atomic<int64_t> renderedOut_{0};
     std::atomic<int64_t> latencyNs_{0};
     std::atomic<int64_t> soundDelayNs_{0};
+    std::atomic<int64_t> runDelayNs_{0};
     std::atomic<int64_t> sendAheadNs_{0};
     std::atomic<int64_t> nextFrameNs_{INT64_MAX};
     std::atomic<int64_t> rewriteNs_{0};

@@ -1,6 +1,7 @@
 #include "audio/OutputKeeper.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/Clocks.h"
 
@@ -66,7 +67,9 @@ OutputKeeper::~OutputKeeper() {
 
 void OutputKeeper::Block(float* out, unsigned frames, int64_t nowNs) {
     lastCallbackNs_.store(nowNs, std::memory_order_relaxed);
-    device_->Render(out, static_cast<int>(frames), nowNs);
+    // With the server's cycle times the mixer's clock is the cycle's start less the lead,
+    // as for a stream that says when its frames are heard (leadNs_ is 0 otherwise).
+    device_->Render(out, static_cast<int>(frames), nowNs - leadNs_);
     AfterBlock(frames, nowNs);
 }
 
@@ -138,8 +141,18 @@ AudioMixer::Config OutputKeeper::MixerConfig(int64_t settleNs) const {
         config.settleNs = 0;
         return config;
     }
-    config.latencyFrames = static_cast<int64_t>(bufferFrames_) + kStepClockAllowanceFrames;
     const int64_t device = deviceLatency_ > 0 ? deviceLatency_ : 0;
+    if (stream_->facts().cycleTimes) {
+        // Each block's time is exact: a command is rendered the lead after its time (see
+        // TryOpen), on the frame the server's other clients give that moment, and heard
+        // the device's latency later.
+        config.exactTimes = true;
+        config.leadNs = leadNs_;
+        config.heardAfterFrames = device;
+        config.settleNs = 0;
+        return config;
+    }
+    config.latencyFrames = static_cast<int64_t>(bufferFrames_) + kStepClockAllowanceFrames;
     if (api_ == "jack") {
         // A JACK server calls every client once a period, on time: the mapping needs no
         // room for bursts, and the device's latency comes after the frame is rendered.
@@ -167,6 +180,17 @@ bool OutputKeeper::TryOpen(const OutputChoice& choice) {
                             kLeadMarginNs);
         windowNeedNs_ = 0;
         windowFrames_ = 0;
+    } else if (facts.cycleTimes) {
+        // A server calls every client once a cycle, on time: a block's commands must be in
+        // when its cycle starts, the step clock's allowance and the period's jitter
+        // before its first frame is played (the same delay the mapping from callbacks
+        // keeps through JACK, without its guess).
+        leadNs_ = std::llround(
+            (static_cast<double>(facts.bufferFrames + kStepClockAllowanceFrames) +
+             kJackHeadroomSeconds * facts.rate) *
+            1e9 / facts.rate);
+    } else {
+        leadNs_ = 0;
     }
     std::lock_guard lock(mutex_);
     rate_ = facts.rate;

@@ -47,6 +47,10 @@ public:
         // The stream says when each frame is heard (HeardBlock, Rewrite), not only when it
         // asks (Block).
         bool saysWhenHeard = false;
+        // The time Block gets is the start of the server's cycle the block is played in on
+        // the server's graph, as the server keeps it (JACK): exact to the frame, so the
+        // mapping takes it as it comes instead of guessing from the callbacks' rhythm.
+        bool cycleTimes = false;
         // Such a stream: about how long after it is written a frame is heard, until the
         // server has said it.
         int64_t queuedNs = 0;

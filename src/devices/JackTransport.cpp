@@ -221,7 +221,7 @@ int64_t JackTransport::FrameTimeOfNs(int64_t ns, const TransportView& view) cons
 int64_t JackTransport::DelayNs(const TransportView& view) const {
     const int64_t periodNs =
         static_cast<int64_t>(view.period) * 1000000000 / std::max<uint32_t>(view.rate, 1);
-    const int64_t sound = hooks_.soundDelayNs ? hooks_.soundDelayNs() : 0;
+    const int64_t sound = hooks_.runDelayNs ? hooks_.runDelayNs() : 0;
     // At least a period and what the step clock may be late by, as for MIDI through JACK.
     return std::max(sound, periodNs + JackMidiOutput::kAllowanceNs);
 }

@@ -40,8 +40,9 @@ public:
     static constexpr int kOffRunLooks = 3;
 
     struct Hooks {
-        // How long before its frame is rendered a step must be sent (the sound's delay).
-        std::function<int64_t()> soundDelayNs;
+        // How long after its time the first step of a run begun now is rendered (see
+        // AudioMixer::runDelayNs): a step is sent that much before its frame.
+        std::function<int64_t()> runDelayNs;
     };
 
     // What the window must do after a look at the transport.

@@ -128,6 +128,7 @@ RtAudioStream::Open(const OutputChoice& choice, StreamClient& client, uint32_t& 
                     jack_client_open(kCycleClientName, JackNoStartServer, nullptr);
             }
             Facts& facts = stream->facts_;
+            facts.cycleTimes = stream->cycleClient_ != nullptr;
             facts.api = a.name;
             facts.rate = audio->getStreamSampleRate();
             facts.bufferFrames = frames;

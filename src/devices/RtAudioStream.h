@@ -19,8 +19,9 @@ namespace mb {
 //
 // Through JACK every callback runs in one of the server's cycles: its time is the
 // cycle's start as the server keeps it (read through a client of its own that takes no
-// part in the graph), not the moment the callback happens to run, so that a moment maps
-// to the frame the server's other clients (a transport, MIDI) give it.
+// part in the graph), not the moment the callback happens to run, and the stream says
+// that this time is exact (Facts::cycleTimes), so that a moment maps to the frame the
+// server's other clients (a transport, MIDI) give it from the first block on.
 class RtAudioStream : public OutputStream {
 public:
     // A stream on the choice's back end ("alsa" or "jack"; "" for the first that opens)

@@ -117,12 +117,13 @@ private:
 // A JACK server of the test's own, stopped when the test ends however it ends.
 struct JackServer {
     pid_t pid = 0;
-    bool Start() {
+    bool Start(int period = 256) {
         setenv("JACK_DEFAULT_SERVER", kServer, 1);
         setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
         const std::string rate = std::to_string(kRate);
-        const char* argv[] = {"jackd", "-n",         kServer, "-d",  "dummy",
-                              "-r",    rate.c_str(), "-p",    "256", nullptr};
+        const std::string frames = std::to_string(period);
+        const char* argv[] = {"jackd", "-n",         kServer, "-d",           "dummy",
+                              "-r",    rate.c_str(), "-p",    frames.c_str(), nullptr};
         return posix_spawnp(&pid, "jackd", nullptr, nullptr, const_cast<char**>(argv), environ) ==
                0;
     }
@@ -186,7 +187,9 @@ TEST(JackOutput, PlaysAtTheServersRateWithEveryStepOnItsFrame) {
 
 TEST(JackOutput, FollowingTheTransportEveryStepSoundsOnItsSixteenthFromTheStart) {
     JackServer server;
-    if (!server.Start()) {
+    // Long periods: a mapping guessed from the callbacks' rhythm is frames off here for
+    // the first seconds.
+    if (!server.Start(1024)) {
         if (InCi())
             FAIL() << "jackd is missing";
         GTEST_SKIP() << "jackd is not installed";
@@ -211,7 +214,7 @@ TEST(JackOutput, FollowingTheTransportEveryStepSoundsOnItsSixteenthFromTheStart)
     ASSERT_TRUE(recorder.Listen());
     std::string error;
     JackTransport::Hooks hooks;
-    hooks.soundDelayNs = [&engine] { return engine.device()->mixer().soundDelayNs(); };
+    hooks.runDelayNs = [&engine] { return engine.device()->mixer().runDelayNs(); };
     // No other timebase master: the program is one, at the setup's tempo from frame 0.
     std::unique_ptr<JackTransport> transport = JackTransport::Open(hooks, setup.bpm, &error);
     ASSERT_NE(transport, nullptr) << error;
