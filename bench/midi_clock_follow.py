@@ -17,12 +17,17 @@ set against the clock's 16ths (every sixth clock after Start):
 - the server's xruns: on a busy machine a client that misses its cycle moves clocks and
   sound alike, and the figures of such a run are not the program's.
 
+The clock's sender runs in a Python process of its own: two JACK clients in one
+interpreter take turns at its lock inside their real-time callbacks, and miss cycles.
+
 Needs jackd, python3-jack-client and numpy, the program built (build/default) and the
 shared benchmark folder beside the repository (../shared/bench).
 
   bench/midi_clock_follow.py [MINUTES]        (default 5: 5 minutes at 120, 1 at 90)
   DUMP=FILE bench/midi_clock_follow.py ...    also writes each onset's time and offset
+  PERIOD=N bench/midi_clock_follow.py ...    the server's period (default 512 frames)
 """
+import json
 import os
 import shutil
 import subprocess
@@ -34,7 +39,7 @@ import jack
 import numpy
 
 RATE = 48000
-PERIOD = 512
+PERIOD = int(os.environ.get("PERIOD", "512"))
 SERVER = "marrowbeat-clock-bench"
 CLOCKS_PER_BEAT = 24
 CLOCK, START, STOP = 0xF8, 0xFA, 0xFC
@@ -42,6 +47,9 @@ CLOCK, START, STOP = 0xF8, 0xFA, 0xFC
 here = os.path.dirname(os.path.abspath(__file__))
 repo = os.path.dirname(here)
 program = os.path.join(repo, "build/default/src/app/marrowbeat")
+sending_only = len(sys.argv) > 1 and sys.argv[1] == "--send"
+if sending_only:
+    del sys.argv[1]
 minutes = float(sys.argv[1]) if len(sys.argv) > 1 else 5.0
 first_s = minutes * 60.0
 second_s = 60.0
@@ -65,11 +73,14 @@ class Sender:
         self.bpm = 120.0
         self.clocks = []  # frames of every clock sent
         self.xruns = 0
+        self.xrun_frames = []  # about where each xrun came, once started
         self.client.set_process_callback(self.process)
         self.client.set_xrun_callback(self.xrun)
 
     def xrun(self, delay):
         self.xruns += 1
+        if self.started:
+            self.xrun_frames.append(self.client.frame_time)
 
     def process(self, frames):
         self.port.clear_buffer()
@@ -102,12 +113,16 @@ class Recorder:
         self.client.set_process_callback(self.process)
 
     def process(self, frames):
+        # Each cycle's samples go where its frames lie on the server's count: a cycle the
+        # server skipped (an xrun) leaves a gap instead of moving everything after it.
+        now = self.client.last_frame_time
         if self.first_frame is None:
-            self.first_frame = self.client.last_frame_time
+            self.first_frame = now
+        at = now - self.first_frame
         data = self.port.get_array()
-        n = min(frames, len(self.samples) - self.count)
-        self.samples[self.count:self.count + n] = data[:n]
-        self.count += n
+        n = max(0, min(frames, len(self.samples) - at))
+        self.samples[at:at + n] = data[:n]
+        self.count = max(self.count, at + n)
 
 
 def onsets(samples, threshold=0.05, quiet=int(0.03 * RATE)):
@@ -119,6 +134,40 @@ def onsets(samples, threshold=0.05, quiet=int(0.03 * RATE)):
             found.append(int(i))
         last = i
     return numpy.array(found, dtype=numpy.int64)
+
+
+def send():
+    """The sender's own process: waits for a line on stdin, sends for the whole run, then
+    writes what it sent (and the xruns it saw) as JSON to stdout."""
+    sender = Sender()
+    sender.client.activate()
+    print("ready", flush=True)
+    sys.stdin.readline()
+    sender.going = True
+    time.sleep(first_s + second_s + 0.5)
+    sender.going = False
+    time.sleep(0.2)
+    sender.client.deactivate()
+    print("sent " + json.dumps({"start_frame": sender.start_frame,
+                                "switch_frame": sender.switch_frame, "clocks": sender.clocks,
+                                "xruns": sender.xruns, "xrun_frames": sender.xrun_frames}),
+          flush=True)
+    sender.client.close()
+
+
+def reply(process, head):
+    """The rest of the first line of the process's output that starts with head."""
+    for line in process.stdout:
+        if line.startswith(head):
+            return line[len(head):]
+    return None
+
+
+class Sent:
+    """What the sender's process reported."""
+
+    def __init__(self, report):
+        self.__dict__.update(report)
 
 
 def main():
@@ -135,20 +184,25 @@ def main():
     jackd = subprocess.Popen(["jackd", "-n", SERVER, "-d", "dummy", "-r", str(RATE), "-p",
                               str(PERIOD)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     app = None
+    sending = None
     try:
-        sender = None
+        recorder = None
         for _ in range(50):
             time.sleep(0.1)
             try:
-                sender = Sender()
+                recorder = Recorder(first_s + second_s + 10.0)
                 break
             except jack.JackError:
                 pass
-        if sender is None:
+        if recorder is None:
             sys.exit("the JACK server did not come up")
-        recorder = Recorder(first_s + second_s + 10.0)
-        sender.client.activate()
         recorder.client.activate()
+        sending = subprocess.Popen([sys.executable, os.path.abspath(__file__), "--send",
+                                    str(minutes)], stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, text=True)
+        # The JACK library may write to the same output: only the sender's lines count.
+        if reply(sending, "ready") is None:
+            sys.exit("the clock's sender did not start")
 
         settings = os.path.join(work, "config", "marrowbeat")
         os.makedirs(settings)
@@ -173,15 +227,21 @@ def main():
         if not connected:
             sys.exit("the program's sound output did not appear on the JACK server")
         time.sleep(1.0)
-        sender.going = True
+        sending.stdin.write("go\n")
+        sending.stdin.flush()
         print(f"following a 120 BPM clock for {first_s:.0f} s, then 90 BPM for {second_s:.0f} s",
               flush=True)
-        time.sleep(first_s + second_s + 0.5)
-        sender.going = False
-        time.sleep(0.5)
+        sent = reply(sending, "sent ")
+        if sent is None:
+            sys.exit("the clock's sender did not report what it sent")
+        sender = Sent(json.loads(sent))
+        sending.wait()
+        sending = None
+        time.sleep(0.3)
         recorder.client.deactivate()
-        sender.client.deactivate()
     finally:
+        if sending is not None:
+            sending.kill()
         if app is not None:
             app.terminate()
             try:
@@ -238,7 +298,11 @@ def report(sender, recorder):
     minute = 60 * RATE
     head = settled & (found < sender.start_frame + minute)
     tail = (found >= change - minute) & (found < change)
-    print(f"xruns: {sender.xruns}")
+    print(f"xruns: {sender.xruns}", end="")
+    if sender.xrun_frames:
+        at = (numpy.array(sender.xrun_frames) - sender.start_frame) / RATE
+        print(f" (after Start: {len(at)}, first at {at[0]:.1f} s, last at {at[-1]:.1f} s)", end="")
+    print()
     if head.any() and tail.any():
         print(f"drift over {(change - sender.start_frame) / RATE / 60:.1f} min: "
               f"{offsets_ms[tail].mean() - offsets_ms[head].mean():+.3f} ms "
@@ -246,4 +310,4 @@ def report(sender, recorder):
 
 
 if __name__ == "__main__":
-    main()
+    send() if sending_only else main()

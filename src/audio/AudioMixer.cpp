@@ -115,8 +115,15 @@ void AudioMixer::UpdateAnchor(int64_t nowNs) {
         // latency, an underrun) is a move that new runs wait out.
         const double drift = static_cast<double>(rendered_) - anchorFrame_ -
                              static_cast<double>(nowNs - anchorNs_) * rate / 1e9;
-        if (std::fabs(drift) > rate * kExactToleranceSeconds)
+        if (std::fabs(drift) > rate * kExactToleranceSeconds) {
             MappingMoved(nowNs);
+            if (config_.keepTimeOverGaps) {
+                // A moment now lies `drift` frames from where the old mapping put it. The
+                // gap is not the device's clock creeping (see sendAheadNs).
+                ShiftPlaced(std::llround(drift));
+                exactSinceNs_ -= std::llround(drift * 1e9 / rate);
+            }
+        }
         anchorNs_ = nowNs;
         anchorFrame_ = static_cast<double>(rendered_);
         // The frame at one fixed moment, as this block's time implies it: it grows as far
@@ -149,6 +156,17 @@ void AudioMixer::UpdateAnchor(int64_t nowNs) {
         anchorFrame_ -= 1.0;
         --framesToLower_;
         callbacksSinceNudge_ = 0;
+    }
+}
+
+void AudioMixer::ShiftPlaced(int64_t frames) {
+    for (RunOrigin& r : runs_)
+        r.frame += frames;
+    // The same shift for all keeps the list in order.
+    for (int i = 0; i < pendingCount_; ++i) {
+        Timed& t = pending_[static_cast<size_t>(i)];
+        if (t.frame != kUnplaced)
+            t.frame += frames;
     }
 }
 

@@ -90,6 +90,11 @@ public:
         // With exact times: how long after its time a command is heard (the output gives
         // each block's time that much early).
         int64_t leadNs = 0;
+        // With exact times: a jump in the blocks' times is time the output skipped (a JACK
+        // server that lost cycles), not a delay of what it plays. Runs already placed and
+        // commands waiting for their frame move with it, so that the steps after it keep
+        // their moments (those that fell in it sound at once).
+        bool keepTimeOverGaps = false;
     };
 
     explicit AudioMixer(const Config& config);
@@ -252,6 +257,9 @@ private:
     void UpdateSendAhead();
     bool Settled(int64_t nowNs) const;
     int64_t FrameOf(int64_t whenNs) const;
+    // Audio thread: moves every placed run and every command waiting for its frame by
+    // `frames` (see Config::keepTimeOverGaps).
+    void ShiftPlaced(int64_t frames);
     int64_t PlaceOnGrid(const GridTime& at, int64_t blockStart, bool settled);
     void Drain(Lane lane, int64_t blockStart, bool settled, size_t most = SIZE_MAX);
     void Schedule(const MixerCommand& command, int64_t blockStart, bool settled);

@@ -150,6 +150,8 @@ AudioMixer::Config OutputKeeper::MixerConfig(int64_t settleNs) const {
         config.leadNs = leadNs_;
         config.heardAfterFrames = device;
         config.settleNs = 0;
+        // Cycles the server lost are time skipped: what comes after keeps its moment.
+        config.keepTimeOverGaps = true;
         return config;
     }
     config.latencyFrames = static_cast<int64_t>(bufferFrames_) + kStepClockAllowanceFrames;

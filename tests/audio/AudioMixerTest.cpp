@@ -386,6 +386,35 @@ TEST_P(MixerTest, ExactTimesHoldARunUntilKnownAndFollowAFastClock) {
     EXPECT_NEAR(device->mixer().sendAheadNs(), 200'000'000, 30'000'000) << "10 s at 2 %";
 }
 
+// Exact times that skip 512 frames' time at block 600 (a JACK server that lost cycles):
+// with keepTimeOverGaps the steps after the gap, waiting or sent after it, keep their
+// moments, 512 frames sooner in what was rendered; without, the grid stays in frames.
+TEST_P(MixerTest, ExactTimesKeepTheStepsMomentsOverAGapWhenAsked) {
+    const double period = 119.04761904761905; // 5250 frames
+    for (const bool keep : {false, true}) {
+        AudioDevice::Config config;
+        config.mixer.exactTimes = true;
+        config.mixer.keepTimeOverGaps = keep;
+        config.mixer.wideKernels = GetParam();
+        device = std::make_unique<AudioDevice>(std::move(config));
+        const auto buffer = Buffer(std::vector<int16_t>(10, 10000));
+        std::vector<float> out(2 * 256 * 1000);
+        for (int block = 0, k = 0; block < 1000; ++block) {
+            nowNs = TimeOf(256.0 * block + (block >= 600 ? 512 : 0));
+            // Steps 0-29 wait from the start, 30-39 come after the gap.
+            for (; (block == 0 && k < 30) || (block == 610 && k < 40); ++k)
+                Play(buffer, 44100, 0, 0, GridTime{1, TimeOf(2000), k * period}, k % 16);
+            device->Render(out.data() + 2 * 256 * block, 256, nowNs);
+        }
+        const auto onsets = Onsets(out);
+        ASSERT_EQ(onsets.size(), 40u) << "keep " << keep;
+        // Step 29 is the first after the gap.
+        for (size_t i = 0; i < onsets.size(); ++i)
+            ASSERT_EQ(onsets[i], 2000 + 5250 * static_cast<int>(i) - (keep && i >= 29 ? 512 : 0))
+                << "keep " << keep << ", step " << i;
+    }
+}
+
 // An output that says when each block is heard, with a lead of 20 ms: blocks are written
 // 5 ms before they are heard. A run whose first step comes after its frame (its output
 // stood still) starts on the next block and its steps are sent as much later, still in
