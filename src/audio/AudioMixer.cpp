@@ -188,9 +188,8 @@ void AudioMixer::Render(float* out, int frames, int64_t nowNs) {
         const double implied =
             static_cast<double>(blockStart) - static_cast<double>(nowNs - anchorNs_) * rate() / 1e9;
         streamAt_ = std::max(implied, streamAt_ - kStreamAtDecayFrames);
-        const int64_t delay =
-            std::llround((anchorFrame_ - streamAt_ + static_cast<double>(config_.latencyFrames)) *
-                         1e9 / rate());
+        const int64_t delay = std::llround(
+            (anchorFrame_ - streamAt_ + static_cast<double>(config_.latencyFrames)) * 1e9 / rate());
         soundDelayNs_.store(delay, std::memory_order_relaxed);
         runDelayNs_.store(delay, std::memory_order_relaxed);
     }

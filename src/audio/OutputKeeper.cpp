@@ -187,10 +187,10 @@ bool OutputKeeper::TryOpen(const OutputChoice& choice) {
         // when its cycle starts, the step clock's allowance and the period's jitter
         // before its first frame is played (the same delay the mapping from callbacks
         // keeps through JACK, without its guess).
-        leadNs_ = std::llround(
-            (static_cast<double>(facts.bufferFrames + kStepClockAllowanceFrames) +
-             kJackHeadroomSeconds * facts.rate) *
-            1e9 / facts.rate);
+        leadNs_ =
+            std::llround((static_cast<double>(facts.bufferFrames + kStepClockAllowanceFrames) +
+                          kJackHeadroomSeconds * facts.rate) *
+                         1e9 / facts.rate);
     } else {
         leadNs_ = 0;
     }

@@ -23,6 +23,9 @@ ClockFollower::ClockFollower(Hooks hooks) : hooks_(std::move(hooks)) {}
 bool ClockFollower::Take(const unsigned char* bytes, size_t size, int64_t timeNs) {
     if (size == 0)
         return false;
+    // Counting clocks afresh from a transport message ends any doubt about the last.
+    if (bytes[0] != kClock)
+        doubtClock_ = -1;
     switch (bytes[0]) {
     case kClock:
         OnClock(timeNs);
@@ -64,21 +67,37 @@ void ClockFollower::OnClock(int64_t timeNs) {
         if (gap > longest || gap < 0) {
             onLine_ = 0;
             offLine_ = 0;
-        } else if (own_.Known()) {
-            const double off = static_cast<double>(timeNs) - own_.AtNs(count_);
-            const double limit =
-                std::max(static_cast<double>(kChangeNs), kChangeShare * own_.intervalNs);
-            if (std::abs(off) > limit && count_ == own_.startClock) {
-                // The first clock after a start is off the line: the clock was started
-                // afresh in a phase of its own.
-                onLine_ = 0;
-                offLine_ = 0;
-            } else if (std::abs(off) > limit) {
-                const int side = off > 0 ? 1 : -1;
-                offLine_ = side == offSide_ ? offLine_ + 1 : 1;
-                offSide_ = side;
-            } else {
-                offLine_ = 0;
+            doubtClock_ = -1;
+        } else {
+            // The clock before may have come after lost ones (see DoubtClock).
+            CountLostClocks(timeNs);
+            if (own_.Known()) {
+                const double off = static_cast<double>(timeNs) - own_.AtNs(count_);
+                const double limit =
+                    std::max(static_cast<double>(kChangeNs), kChangeShare * own_.intervalNs);
+                // Late by whole intervals after a steady line: clocks may have been lost.
+                if (off > limit && onLine_ == kFitClocks && offLine_ == 0 &&
+                    count_ != own_.startClock) {
+                    for (int lost = 1; lost <= kMaxLostClocks; ++lost) {
+                        if (std::abs(static_cast<double>(timeNs) - own_.AtNs(count_ + lost)) <=
+                            limit) {
+                            DoubtClock(own_, lost);
+                            break;
+                        }
+                    }
+                }
+                if (std::abs(off) > limit && count_ == own_.startClock) {
+                    // The first clock after a start is off the line: the clock was started
+                    // afresh in a phase of its own.
+                    onLine_ = 0;
+                    offLine_ = 0;
+                } else if (std::abs(off) > limit) {
+                    const int side = off > 0 ? 1 : -1;
+                    offLine_ = side == offSide_ ? offLine_ + 1 : 1;
+                    offSide_ = side;
+                } else {
+                    offLine_ = 0;
+                }
             }
         }
     }
@@ -93,6 +112,35 @@ void ClockFollower::OnClock(int64_t timeNs) {
     own_.lastClockNs = timeNs;
     Fit();
     Publish();
+}
+
+void ClockFollower::DoubtClock(const Snapshot& line, int lost) {
+    doubtClock_ = count_;
+    doubtLost_ = lost;
+    doubtLine_ = line;
+}
+
+bool ClockFollower::CountLostClocks(int64_t timeNs) {
+    const int64_t doubted = doubtClock_;
+    doubtClock_ = -1;
+    if (doubted < 0 || doubted != count_ - 1)
+        return false;
+    // Back on the line's pace from the clock in doubt: it came after doubtLost_ lost.
+    const Snapshot& line = doubtLine_;
+    const double limit = std::max(static_cast<double>(kChangeNs), kChangeShare * line.intervalNs);
+    if (std::abs(static_cast<double>(timeNs) - line.AtNs(doubted + doubtLost_ + 1)) > limit)
+        return false;
+    const int64_t doubtedNs = times_[static_cast<size_t>(doubted) % kFitClocks];
+    for (int i = 0; i < doubtLost_; ++i)
+        times_[static_cast<size_t>(doubted + i) % kFitClocks] =
+            std::llround(line.AtNs(doubted + i));
+    count_ = doubted + doubtLost_;
+    times_[static_cast<size_t>(count_) % kFitClocks] = doubtedNs;
+    ++count_;
+    onLine_ = std::min(onLine_ + static_cast<size_t>(doubtLost_), kFitClocks);
+    offLine_ = 0;
+    Fit();
+    return true;
 }
 
 void ClockFollower::Fit() {

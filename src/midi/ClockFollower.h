@@ -25,6 +25,13 @@ namespace mb {
 // comes more than two beats after the one before starts the line afresh too (the clock
 // was stopped).
 //
+// A clock lost on the way (a JACK client that misses its cycle loses that cycle's MIDI)
+// would move every step after it a clock late. While the line is full and steady, a
+// clock that comes one to kMaxLostClocks intervals late is taken for one after that many
+// lost when the next clock is back on the line's pace from it; were it a tempo halved
+// (or slower still), the next one comes as late again, and the line follows the change
+// as ever. The lost clocks are then counted, at the line's times.
+//
 // Clocks are counted from the first one ever received; the song position (in clocks,
 // 6 a 16th) is tied to that count at every Start (the first clock after it is position
 // 0) and Continue (the first clock after it is the position last set by a Song Position
@@ -50,6 +57,8 @@ public:
     static constexpr int64_t kLongestIntervalNs = 125'000'000;
     // The tempo reported moves only when the clock's has moved at least this far from it.
     static constexpr double kTempoStep = 0.02;
+    // The most clocks in a row taken for lost (see above).
+    static constexpr int kMaxLostClocks = 3;
 
     static constexpr unsigned char kClock = 0xF8;
     static constexpr unsigned char kStart = 0xFA;
@@ -142,6 +151,11 @@ private:
     };
 
     void OnClock(int64_t timeNs);
+    // The clock about to be counted may come after `lost` clocks lost from `line`: it is
+    // held in doubt until the next one. CountLostClocks, at the next one: when it is back
+    // on the line's pace, the lost clocks are counted (true).
+    void DoubtClock(const Snapshot& line, int lost);
+    bool CountLostClocks(int64_t timeNs);
     void Fit();
     void Publish();
     Snapshot Read() const;
@@ -158,6 +172,11 @@ private:
     size_t onLine_ = 0;  // the newest clocks on the line, up to kFitClocks
     size_t offLine_ = 0; // the newest clocks off the line the same way
     int offSide_ = 0;
+    // A clock in doubt (see DoubtClock): its number as counted, how many were lost before
+    // it if it is one, and the line before it.
+    int64_t doubtClock_ = -1;
+    int doubtLost_ = 0;
+    Snapshot doubtLine_;
     bool running_ = false;
     int64_t position_ = 0; // the song position of the next clock, while running
     Snapshot own_;

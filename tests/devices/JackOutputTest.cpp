@@ -184,7 +184,6 @@ TEST(JackOutput, PlaysAtTheServersRateWithEveryStepOnItsFrame) {
     }
 }
 
-
 TEST(JackOutput, FollowingTheTransportEveryStepSoundsOnItsSixteenthFromTheStart) {
     JackServer server;
     // Long periods: a mapping guessed from the callbacks' rhythm is frames off here for

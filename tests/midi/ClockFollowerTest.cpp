@@ -29,6 +29,8 @@ struct Sender {
     int64_t nowNs = 1'000 * kMs;
     int64_t jitterNs = 0;
     std::vector<int64_t> sent;
+    // Clocks (counted from the first sent) that never arrive.
+    std::vector<int> lost;
     uint32_t seed = 12345;
 
     void Byte(unsigned char byte) { follower.Take(&byte, 1, nowNs); }
@@ -45,6 +47,9 @@ struct Sender {
             const int64_t jitter =
                 jitterNs == 0 ? 0 : static_cast<int64_t>(seed >> 8) % (2 * jitterNs + 1) - jitterNs;
             sent.push_back(nowNs);
+            const int number = static_cast<int>(sent.size()) - 1;
+            if (std::find(lost.begin(), lost.end(), number) != lost.end())
+                continue;
             const unsigned char clock = ClockFollower::kClock;
             follower.Take(&clock, 1, nowNs + jitter);
         }
@@ -57,11 +62,19 @@ TEST(ClockFollower, FollowsTheTempoAndPhaseWithinTwoBeats) {
         int64_t jitterNs;
         double from;
         double to;
+        std::vector<int> lost;
     };
+    // Clocks lost on the way are counted; a tempo halved is not taken for lost clocks.
     const Case cases[] = {
-        {"steady", 0, 120.0, 120.0}, {"jittered", 300'000, 120.0, 120.0},
-        {"slower", 0, 120.0, 90.0},  {"slower, jittered", 300'000, 120.0, 90.0},
-        {"faster", 0, 90.0, 140.0},
+        {"steady", 0, 120.0, 120.0, {}},
+        {"jittered", 300'000, 120.0, 120.0, {}},
+        {"slower", 0, 120.0, 90.0, {}},
+        {"slower, jittered", 300'000, 120.0, 90.0, {}},
+        {"faster", 0, 90.0, 140.0, {}},
+        {"halved", 0, 120.0, 60.0, {}},
+        {"a clock lost", 0, 120.0, 120.0, {60}},
+        {"three lost, jittered", 300'000, 120.0, 120.0, {60, 61, 62}},
+        {"lost twice", 0, 120.0, 120.0, {55, 80}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -69,6 +82,7 @@ TEST(ClockFollower, FollowsTheTempoAndPhaseWithinTwoBeats) {
         follower.SetOn(true);
         Sender sender(follower);
         sender.jitterNs = c.jitterNs;
+        sender.lost = c.lost;
         sender.Byte(ClockFollower::kStart);
         sender.Clocks(48, c.from);
         sender.Clocks(48, c.to);
