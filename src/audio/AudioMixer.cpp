@@ -390,6 +390,10 @@ int64_t AudioMixer::PlaceOnGrid(const GridTime& at, int64_t blockStart, bool set
     // late (its stream was not flowing when it began).
     if (!first)
         late_.fetch_add(1, std::memory_order_relaxed);
+    // Where the times are the server's own, only the step was held up: it sounds now and
+    // the grid stays (see keepTimeOverGaps).
+    if (!first && config_.keepTimeOverGaps)
+        return blockStart;
     origin->frame += blockStart - frame;
     // The steps still to come of the latest run are sent that much later again.
     if (origin == &runs_[static_cast<size_t>((nextRun_ + kRunOrigins - 1) % kRunOrigins)])

@@ -93,7 +93,8 @@ public:
         // With exact times: a jump in the blocks' times is time the output skipped (a JACK
         // server that lost cycles), not a delay of what it plays. Runs already placed and
         // commands waiting for their frame move with it, so that the steps after it keep
-        // their moments (those that fell in it sound at once).
+        // their moments (those that fell in it sound at once). A step that comes after
+        // its frame was held up on its way: it sounds at once, and its run's grid stays.
         bool keepTimeOverGaps = false;
     };
 
