@@ -296,6 +296,9 @@ int64_t Sequencer::Tick() {
     // Woken before the step is due (a tempo change looks at the new due time): sleep on.
     if (now < dueNs - ahead)
         return dueNs - ahead;
+    // Only this thread writes it.
+    if (now - (dueNs - ahead) > mostHeldUpNs_.load(std::memory_order_relaxed))
+        mostHeldUpNs_.store(now - (dueNs - ahead), std::memory_order_relaxed);
 
     // Fallen behind by more than a few steps (the thread was held up, or the steps come
     // faster than it may take them): the steps it cannot take in time are dropped and it

@@ -123,6 +123,9 @@ public:
     uint32_t stepsTaken() const { return stepsTaken_.load(std::memory_order_seq_cst); }
     // Steps the clock has dropped because it had fallen behind. Any thread.
     uint64_t droppedSteps() const { return droppedSteps_.load(std::memory_order_relaxed); }
+    // The most any step was taken after its moment to be sent (the step clock's thread
+    // was held up that long). Any thread.
+    int64_t mostHeldUpNs() const { return mostHeldUpNs_.load(std::memory_order_relaxed); }
 
     // Step period in milliseconds for a tempo: one quarter beat, computed from the
     // tempo in single precision and limited to 0.5 to 10 000 000 BPM.
@@ -188,6 +191,7 @@ private:
     // Offset of the last step taken, in milliseconds after the origin.
     Relaxed<double> lastDueMs_{0.0};
     std::atomic<uint64_t> droppedSteps_{0};
+    std::atomic<int64_t> mostHeldUpNs_{0};
     // The number on the run's grid of the next step taken (0: the run's first), counting
     // the steps dropped when the clock fell behind: chance outcomes follow it.
     Relaxed<int64_t> runStep_{0};

@@ -39,6 +39,8 @@ struct LiveCapture {
     uint32_t rate = 0;
     // Commands that reached the mixer after their frame had been played.
     uint64_t lateCommands = 0;
+    // The most the step clock took a step after its moment to be sent.
+    int64_t heldUpNs = 0;
     // How often the output wrote its queue again (the first step, started while all was
     // quiet, is written over the queue).
     uint64_t rewinds = 0;
@@ -172,6 +174,7 @@ inline LiveCapture PlayAndRecord(const std::string& kitDir,
             result.periodFrames = sequencer.period() * result.rate / 1000.0;
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
             result.lateCommands = engine.device()->mixer().lateCommands();
+            result.heldUpNs = sequencer.mostHeldUpNs();
             result.mappingMoves = engine.device()->mixer().mappingMoves() - movesBefore;
             result.rewinds = engine.device()->mixer().rewinds();
         }
