@@ -16,6 +16,12 @@ int64_t TwoBeatsNs(double intervalNs) {
     return std::llround(2.0 * ClockFollower::kClocksPerBeat * intervalNs);
 }
 
+// How far from its line a clock may come and still be on it.
+double OnLineNs(double intervalNs) {
+    return std::max(static_cast<double>(ClockFollower::kChangeNs),
+                    ClockFollower::kChangeShare * intervalNs);
+}
+
 } // namespace
 
 ClockFollower::ClockFollower(Hooks hooks) : hooks_(std::move(hooks)) {}
@@ -73,19 +79,11 @@ void ClockFollower::OnClock(int64_t timeNs) {
             CountLostClocks(timeNs);
             if (own_.Known()) {
                 const double off = static_cast<double>(timeNs) - own_.AtNs(count_);
-                const double limit =
-                    std::max(static_cast<double>(kChangeNs), kChangeShare * own_.intervalNs);
-                // Late by whole intervals after a steady line: clocks may have been lost.
+                const double limit = OnLineNs(own_.intervalNs);
+                // Late after a steady line: clocks may have been lost.
                 if (off > limit && onLine_ == kFitClocks && offLine_ == 0 &&
-                    count_ != own_.startClock) {
-                    for (int lost = 1; lost <= kMaxLostClocks; ++lost) {
-                        if (std::abs(static_cast<double>(timeNs) - own_.AtNs(count_ + lost)) <=
-                            limit) {
-                            DoubtClock(own_, lost);
-                            break;
-                        }
-                    }
-                }
+                    count_ != own_.startClock)
+                    DoubtClock(timeNs);
                 if (std::abs(off) > limit && count_ == own_.startClock) {
                     // The first clock after a start is off the line: the clock was started
                     // afresh in a phase of its own.
@@ -114,22 +112,28 @@ void ClockFollower::OnClock(int64_t timeNs) {
     Publish();
 }
 
-void ClockFollower::DoubtClock(const Snapshot& line, int lost) {
-    doubtClock_ = count_;
-    doubtLost_ = lost;
-    doubtLine_ = line;
+void ClockFollower::DoubtClock(int64_t timeNs) {
+    for (int lost = 1; lost <= kMaxLostClocks; ++lost) {
+        if (std::abs(static_cast<double>(timeNs) - own_.AtNs(count_ + lost)) <=
+            OnLineNs(own_.intervalNs)) {
+            doubtClock_ = count_;
+            doubtLost_ = lost;
+            doubtLine_ = own_;
+            return;
+        }
+    }
 }
 
-bool ClockFollower::CountLostClocks(int64_t timeNs) {
+void ClockFollower::CountLostClocks(int64_t timeNs) {
     const int64_t doubted = doubtClock_;
     doubtClock_ = -1;
     if (doubted < 0 || doubted != count_ - 1)
-        return false;
+        return;
     // Back on the line's pace from the clock in doubt: it came after doubtLost_ lost.
     const Snapshot& line = doubtLine_;
-    const double limit = std::max(static_cast<double>(kChangeNs), kChangeShare * line.intervalNs);
-    if (std::abs(static_cast<double>(timeNs) - line.AtNs(doubted + doubtLost_ + 1)) > limit)
-        return false;
+    if (std::abs(static_cast<double>(timeNs) - line.AtNs(doubted + doubtLost_ + 1)) >
+        OnLineNs(line.intervalNs))
+        return;
     const int64_t doubtedNs = times_[static_cast<size_t>(doubted) % kFitClocks];
     for (int i = 0; i < doubtLost_; ++i)
         times_[static_cast<size_t>(doubted + i) % kFitClocks] =
@@ -140,7 +144,6 @@ bool ClockFollower::CountLostClocks(int64_t timeNs) {
     onLine_ = std::min(onLine_ + static_cast<size_t>(doubtLost_), kFitClocks);
     offLine_ = 0;
     Fit();
-    return true;
 }
 
 void ClockFollower::Fit() {

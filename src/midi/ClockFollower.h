@@ -67,7 +67,8 @@ public:
     static constexpr unsigned char kSongPosition = 0xF2;
 
     struct Hooks {
-        // How long before a step is heard it must be sent (the output's latency).
+        // How long before a step is heard it must be sent: the output's delay for a run
+        // begun now (AudioMixer::runDelayNs).
         std::function<int64_t()> latencyNs;
     };
 
@@ -151,11 +152,11 @@ private:
     };
 
     void OnClock(int64_t timeNs);
-    // The clock about to be counted may come after `lost` clocks lost from `line`: it is
-    // held in doubt until the next one. CountLostClocks, at the next one: when it is back
-    // on the line's pace, the lost clocks are counted (true).
-    void DoubtClock(const Snapshot& line, int lost);
-    bool CountLostClocks(int64_t timeNs);
+    // The clock at timeNs, about to be counted, lies on the line one to kMaxLostClocks
+    // clocks further on: it is held in doubt until the next one. CountLostClocks, at the
+    // next one: when that is back on the line's pace, the lost clocks are counted.
+    void DoubtClock(int64_t timeNs);
+    void CountLostClocks(int64_t timeNs);
     void Fit();
     void Publish();
     Snapshot Read() const;
