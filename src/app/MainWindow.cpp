@@ -104,7 +104,7 @@ MainWindow::MainWindow(Options options)
       controller_(prompts_),
       clockFollower_({[this] {
           const AudioDevice* device = soundEngine_.device();
-          return device != nullptr ? device->mixer().soundDelayNs() : int64_t{0};
+          return device != nullptr ? device->mixer().runDelayNs() : int64_t{0};
       }}),
       midi_(
           [this] {
