@@ -382,6 +382,17 @@ int64_t AudioMixer::PlaceOnGrid(const GridTime& at, int64_t blockStart, bool set
         runStreamAt_ = streamAt_;
         first = true;
     }
+    const bool latest = origin == &runs_[static_cast<size_t>((nextRun_ + kRunOrigins - 1) % kRunOrigins)];
+    if (at.byTime && !first) {
+        // Placed by its own moment: the run has no grid to creep or to move.
+        if (latest)
+            runStreamAt_ = streamAt_;
+        const int64_t frame = FrameOf(at.Ns());
+        if (frame >= blockStart)
+            return frame;
+        late_.fetch_add(1, std::memory_order_relaxed);
+        return blockStart;
+    }
     const int64_t frame = origin->frame + at.OffsetFrames(config_.rate);
     if (frame >= blockStart)
         return frame;
@@ -396,7 +407,7 @@ int64_t AudioMixer::PlaceOnGrid(const GridTime& at, int64_t blockStart, bool set
         return blockStart;
     origin->frame += blockStart - frame;
     // The steps still to come of the latest run are sent that much later again.
-    if (origin == &runs_[static_cast<size_t>((nextRun_ + kRunOrigins - 1) % kRunOrigins)])
+    if (latest)
         runStreamAt_ += static_cast<double>(blockStart - frame);
     return blockStart;
 }

@@ -137,6 +137,7 @@ void Sequencer::StartRun(int64_t originNs, bool onSession, bool stepNow) {
     stepNumber_ = stepNow ? 1 : 0;
     firstStepPending_ = stepNow ? 0 : 1;
     onSession_ = onSession ? 1 : 0;
+    byTime_ = onSession && session_->StepsByTime() ? 1 : 0;
     runStep_ = 0;
     groove_.Reset();
     loopEntriesSeen_ = loopEntries_.load(std::memory_order_acquire);
@@ -155,7 +156,7 @@ void Sequencer::StartRun(int64_t originNs, bool onSession, bool stepNow) {
     if (onSession)
         PlaceChain(session_->RunStartsAtStep());
     if (stepNow)
-        StepAction(GridTime{run_, originNs_, 0.0});
+        StepAction(GridTime{run_, originNs_, 0.0, byTime_ != 0});
     window_->PostMessage(MSG_LOOP_STARTED, s.selectedLoop, s.currentLoop);
     if (stepNow)
         s.passCount = 1;
@@ -205,6 +206,8 @@ void Sequencer::LeaveSession() {
     // No step is taken while the run moves onto its own grid.
     timer_->Stop();
     onSession_ = 0;
+    // A run placed by time stays so: its grid, placed once at its first step, would lie
+    // as far from its moments as the clocks have crept since.
     if (!running())
         return;
     tempoApplied_ = tempoChanges_.load(std::memory_order_acquire);
@@ -328,7 +331,7 @@ int64_t Sequencer::Tick() {
         }
     }
 
-    StepAction(GridTime{run_, originNs_, dueMs});
+    StepAction(GridTime{run_, originNs_, dueMs, byTime_ != 0});
     if (first) {
         // A run placed within its chain has counted its passes already.
         setup_->passCount = std::max<int16_t>(setup_->passCount, 1);

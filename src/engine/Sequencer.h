@@ -188,6 +188,8 @@ private:
     Relaxed<int32_t> firstStepPending_{0};
     // The run follows the shared session's timeline.
     Relaxed<int32_t> onSession_{0};
+    // Its steps are placed by the session's times (SessionTimeline::StepsByTime).
+    Relaxed<int32_t> byTime_{0};
     // Offset of the last step taken, in milliseconds after the origin.
     Relaxed<double> lastDueMs_{0.0};
     std::atomic<uint64_t> droppedSteps_{0};

@@ -38,6 +38,10 @@ public:
         const SessionTimeline* t = Followed();
         return t != nullptr ? t->RunStartsAtStep() : -1;
     }
+    bool StepsByTime() const override {
+        const SessionTimeline* t = Followed();
+        return t != nullptr && t->StepsByTime();
+    }
 
 private:
     std::atomic<SessionTimeline*> followed_{nullptr};

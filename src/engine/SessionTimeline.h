@@ -32,6 +32,10 @@ public:
     // chain plays on from where it would be had it played from there. -1: the run starts
     // at the start of the selected loop.
     virtual int64_t RunStartsAtStep() const { return -1; }
+    // Whether each step's moment is the timeline's own, read on the producers' clock
+    // through the output's mapping, rather than a place on the output's grid: its steps
+    // are then placed by time (see GridTime::byTime).
+    virtual bool StepsByTime() const { return false; }
 };
 
 } // namespace mb

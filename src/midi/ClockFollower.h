@@ -109,6 +109,8 @@ public:
     void EndRun(bool announce) override;
     int64_t StepDueNs(int64_t n) override;
     int64_t RunStartsAtStep() const override { return runStep_; }
+    // The clock's times are the input's stamps: its steps are placed by them.
+    bool StepsByTime() const override { return true; }
 
 private:
     // The clock as the input thread last saw it.

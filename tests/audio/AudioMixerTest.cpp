@@ -429,6 +429,42 @@ TEST_P(MixerTest, ExactTimesKeepTheStepsMomentsOverAGapWhenAsked) {
     }
 }
 
+// Exact times from a device whose frames run 0.01 % slower than the nominal rate, and a
+// clock outside that ticks every 5250 of its frames, stamped through the blocks' times
+// (a MIDI clock through JACK). Placed by time, each step sounds on its tick's frame;
+// on the grid (origin plus nominal offsets) the run creeps a frame every 10 000.
+TEST_P(MixerTest, StepsPlacedByTimeFollowTheDevicesClock) {
+    constexpr double kSlow = 1.0001;
+    for (const bool byTime : {false, true}) {
+        AudioDevice::Config config;
+        config.mixer.exactTimes = true;
+        config.mixer.wideKernels = GetParam();
+        device = std::make_unique<AudioDevice>(std::move(config));
+        const auto buffer = Buffer(std::vector<int16_t>(10, 10000));
+        const auto tick = [](int k) { return 2000.0 + 5250.0 * k; };
+        const int64_t origin = TimeOf(tick(0) * kSlow);
+        std::vector<float> out(2 * 256 * 820);
+        int k = 0;
+        for (int block = 0; block < 820; ++block) {
+            // Each step is sent three blocks before its frame, as a step clock would.
+            for (; k < 40 && tick(k) < 256.0 * (block + 3); ++k) {
+                const double offsetMs = static_cast<double>(TimeOf(tick(k) * kSlow) - origin) / 1e6;
+                Play(buffer, 44100, 0, 0, GridTime{1, origin, offsetMs, byTime}, k % 16);
+            }
+            device->Render(out.data() + 2 * 256 * block, 256, TimeOf(256.0 * block * kSlow));
+        }
+        const auto onsets = Onsets(out);
+        ASSERT_EQ(onsets.size(), 40u) << "by time " << byTime;
+        const int last = onsets.back() - static_cast<int>(tick(39));
+        if (byTime) {
+            for (size_t i = 0; i < onsets.size(); ++i)
+                EXPECT_EQ(onsets[i], static_cast<int>(tick(static_cast<int>(i)))) << i;
+        } else {
+            EXPECT_GE(last, 19) << "the grid creeps";
+        }
+    }
+}
+
 // An output that says when each block is heard, with a lead of 20 ms: blocks are written
 // 5 ms before they are heard. A run whose first step comes after its frame (its output
 // stood still) starts on the next block and its steps are sent as much later, still in

@@ -533,7 +533,9 @@ public:
         return bar + std::min<int64_t>(n, 4) * 100000000 + std::max<int64_t>(n - 4, 0) * 50000000;
     }
     int64_t RunStartsAtStep() const override { return startsAt; }
+    bool StepsByTime() const override { return byTime; }
     bool on = true;
+    bool byTime = false;
     int64_t startsAt = -1;
     int64_t bar = 0;
     std::vector<std::pair<int64_t, bool>> begun;
@@ -542,6 +544,7 @@ public:
 
 TEST_F(SequencerTest, WithASessionOnRunsStartOnItsBarAndFollowItsTimeline) {
     FakeSession session;
+    session.byTime = true;
     SequencerPorts ports = recorder.Ports();
     ports.session = &session;
     sequencer.Init(ports, &setup, std::make_unique<ManualClock>());
@@ -560,6 +563,7 @@ TEST_F(SequencerTest, WithASessionOnRunsStartOnItsBarAndFollowItsTimeline) {
     const auto plays = recorder.Plays();
     EXPECT_EQ(plays[5].due.originNs, session.bar);
     EXPECT_EQ(plays[5].due.offsetMs, 450.0);
+    EXPECT_TRUE(plays[5].due.byTime) << "placed by the session's times";
 
     // Leaving the session, the run goes on at the setup's tempo from its last step.
     session.on = false;
