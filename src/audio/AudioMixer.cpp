@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "audio/MixKernels.h"
 #include "audio/SoundData.h"
@@ -108,6 +109,7 @@ void AudioMixer::UpdateAnchor(int64_t nowNs) {
         streamAt_ = windowMax_;
         movedNs_ = nowNs;
         exactSinceNs_ = nowNs;
+        skippedFrames_ = 0;
         return;
     }
     if (config_.exactTimes) {
@@ -115,14 +117,16 @@ void AudioMixer::UpdateAnchor(int64_t nowNs) {
         // latency, an underrun) is a move that new runs wait out.
         const double drift = static_cast<double>(rendered_) - anchorFrame_ -
                              static_cast<double>(nowNs - anchorNs_) * rate / 1e9;
-        if (std::fabs(drift) > rate * kExactToleranceSeconds) {
+        const int64_t skipped = std::exchange(skippedFrames_, 0);
+        const bool jumped = std::fabs(drift) > rate * kExactToleranceSeconds;
+        if (jumped)
             MappingMoved(nowNs);
-            if (config_.keepTimeOverGaps) {
-                // A moment now lies `drift` frames from where the old mapping put it. The
-                // gap is not the device's clock creeping (see sendAheadNs).
-                ShiftPlaced(std::llround(drift));
-                exactSinceNs_ -= std::llround(drift * 1e9 / rate);
-            }
+        if (config_.keepTimeOverGaps && (jumped || skipped != 0)) {
+            // A moment now lies `drift` frames from where the old mapping put it, a frame
+            // of the device's count `skipped` frames. The skipped frames are not the
+            // device's clock creeping (see sendAheadNs); the rest of the jump is.
+            ShiftPlaced(-skipped, std::llround(drift));
+            exactSinceNs_ += std::llround(static_cast<double>(skipped) * 1e9 / rate);
         }
         anchorNs_ = nowNs;
         anchorFrame_ = static_cast<double>(rendered_);
@@ -159,14 +163,24 @@ void AudioMixer::UpdateAnchor(int64_t nowNs) {
     }
 }
 
-void AudioMixer::ShiftPlaced(int64_t frames) {
+void AudioMixer::ShiftPlaced(int64_t gridFrames, int64_t timeFrames) {
     for (RunOrigin& r : runs_)
-        r.frame += frames;
-    // The same shift for all keeps the list in order.
+        r.frame += gridFrames;
     for (int i = 0; i < pendingCount_; ++i) {
         Timed& t = pending_[static_cast<size_t>(i)];
-        if (t.frame != kUnplaced)
-            t.frame += frames;
+        if (t.frame == kUnplaced)
+            continue;
+        const bool onGrid = IsGridCommand(t.command) && !t.command.at.byTime;
+        t.frame += onGrid ? gridFrames : timeFrames;
+    }
+    // Two shifts may cross: back in order (without allocating), equal frames keeping
+    // their order of arrival. The unplaced stay at the end.
+    for (int i = 1; i < pendingCount_; ++i) {
+        const Timed t = pending_[static_cast<size_t>(i)];
+        int j = i;
+        for (; j > 0 && pending_[static_cast<size_t>(j - 1)].frame > t.frame; --j)
+            pending_[static_cast<size_t>(j)] = pending_[static_cast<size_t>(j - 1)];
+        pending_[static_cast<size_t>(j)] = t;
     }
 }
 

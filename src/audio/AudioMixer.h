@@ -90,11 +90,15 @@ public:
         // With exact times: how long after its time a command is heard (the output gives
         // each block's time that much early).
         int64_t leadNs = 0;
-        // With exact times: a jump in the blocks' times is time the output skipped (a JACK
-        // server that lost cycles), not a delay of what it plays. Runs already placed and
-        // commands waiting for their frame move with it, so that the steps after it keep
-        // their moments (those that fell in it sound at once). A step that comes after
-        // its frame was held up on its way: it sounds at once, and its run's grid stays.
+        // With exact times: a jump in the blocks' times is not a delay of what the
+        // output plays. Frames the device counted but the output did not render (a JACK
+        // client that missed cycles, see FramesSkipped) move every run's grid and every
+        // waiting command with them; a jump in the time the output gives beyond that (the
+        // server's clock corrected after a lost cycle) moves only what is placed by time
+        // (commands for a moment, steps placed by time): a grid counts frames, which did
+        // not jump. So the steps after a gap keep their places (those that fell in it
+        // sound at once). A step that comes after its frame was held up on its way: it
+        // sounds at once, and its run's grid stays.
         bool keepTimeOverGaps = false;
     };
 
@@ -151,6 +155,9 @@ public:
     // keep their frames; their steps are sent earlier by as much as the lead grew (see
     // sendAheadNs).
     void SetLead(int64_t leadNs);
+    // Audio thread, before a Render: the device's frame count went on by `frames` more
+    // than were rendered since the last block (see Config::keepTimeOverGaps).
+    void FramesSkipped(int64_t frames) { skippedFrames_ += frames; }
     // Audio thread, with exact times, between Renders: the output can still write again
     // the last `most` frames it was given (they are queued, not yet heard); nowNs is the
     // time Render would get for the next block. When whole steps wait in the step clock's
@@ -258,9 +265,10 @@ private:
     void UpdateSendAhead();
     bool Settled(int64_t nowNs) const;
     int64_t FrameOf(int64_t whenNs) const;
-    // Audio thread: moves every placed run and every command waiting for its frame by
-    // `frames` (see Config::keepTimeOverGaps).
-    void ShiftPlaced(int64_t frames);
+    // Audio thread: moves every run's grid, and the waiting commands placed on one, by
+    // `gridFrames`, and the waiting commands placed by time by `timeFrames` (see
+    // Config::keepTimeOverGaps).
+    void ShiftPlaced(int64_t gridFrames, int64_t timeFrames);
     int64_t PlaceOnGrid(const GridTime& at, int64_t blockStart, bool settled);
     void Drain(Lane lane, int64_t blockStart, bool settled, size_t most = SIZE_MAX);
     void Schedule(const MixerCommand& command, int64_t blockStart, bool settled);
@@ -324,6 +332,8 @@ private:
     int64_t movedNs_ = 0;
     // With exact times: the moment that streamAt_ counts from.
     int64_t exactSinceNs_ = 0;
+    // Frames skipped since the last block (FramesSkipped).
+    int64_t skippedFrames_ = 0;
     // The time given with the block being rendered is only a guess (TimeUnknown).
     bool timeUnknown_ = false;
     // The stream's furthest frame (as implied at the anchor time) over the current

@@ -65,8 +65,10 @@ OutputKeeper::~OutputKeeper() {
     CloseStream();
 }
 
-void OutputKeeper::Block(float* out, unsigned frames, int64_t nowNs) {
+void OutputKeeper::Block(float* out, unsigned frames, int64_t nowNs, int64_t skippedFrames) {
     lastCallbackNs_.store(nowNs, std::memory_order_relaxed);
+    if (skippedFrames != 0)
+        device_->mixer().FramesSkipped(skippedFrames);
     // With the server's cycle times the mixer's clock is the cycle's start less the lead,
     // as for a stream that says when its frames are heard (leadNs_ is 0 otherwise).
     device_->Render(out, static_cast<int>(frames), nowNs - leadNs_);

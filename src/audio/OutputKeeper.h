@@ -118,7 +118,7 @@ private:
 
     explicit OutputKeeper(StreamOpener opener) : opener_(std::move(opener)) {}
     // StreamClient.
-    void Block(float* out, unsigned frames, int64_t nowNs) override;
+    void Block(float* out, unsigned frames, int64_t nowNs, int64_t skippedFrames) override;
     bool
     HeardBlock(float* out, unsigned frames, int64_t playNs, bool known, int64_t rewriteNs) override;
     int64_t Rewrite(int64_t most, int64_t playNs) override;

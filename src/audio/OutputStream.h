@@ -18,7 +18,9 @@ class StreamClient {
 public:
     virtual ~StreamClient() = default;
     // Fills `frames` interleaved stereo float frames, asked for at nowNs (CLOCK_MONOTONIC).
-    virtual void Block(float* out, unsigned frames, int64_t nowNs) = 0;
+    // `skippedFrames`: how many frames the device counted since the last block beyond
+    // those it asked for (a JACK client that missed cycles), where the stream knows.
+    virtual void Block(float* out, unsigned frames, int64_t nowNs, int64_t skippedFrames) = 0;
     // Fills `frames` interleaved stereo float frames, heard from playNs on; a guess while
     // `known` is false. When known, rewriteNs is how long after now a frame written again
     // now is heard at the soonest (0: not known yet). Returns whether nothing has sounded

@@ -159,6 +159,7 @@ int RtAudioStream::Callback(void* out,
                             void* user) {
     auto* self = static_cast<RtAudioStream*>(user);
     int64_t now = MonotonicNs();
+    int64_t skipped = 0;
     if (self->cycleClient_ != nullptr) {
         jack_nframes_t frame = 0;
         jack_time_t cycleUs = 0;
@@ -166,6 +167,13 @@ int RtAudioStream::Callback(void* out,
         float periodUs = 0.0F;
         if (jack_get_cycle_times(self->cycleClient_, &frame, &cycleUs, &nextUs, &periodUs) == 0) {
             now = static_cast<int64_t>(cycleUs) * 1000 + JackToMonotonicNs();
+            // Cycles the server ran without this client (it missed them): their frames
+            // were counted and never rendered. The count wraps at 32 bits.
+            if (self->cycleKnown_)
+                skipped = static_cast<int32_t>(frame - self->lastCycleFrame_ - self->lastFrames_);
+            self->cycleKnown_ = true;
+            self->lastCycleFrame_ = frame;
+            self->lastFrames_ = frames;
         }
     }
     if (self->firstCallbackNs_ == 0)
@@ -182,7 +190,7 @@ int RtAudioStream::Callback(void* out,
         std::memset(out, 0, sizeof(float) * kChannels * frames);
         return kAbortStream;
     }
-    self->client_.Block(static_cast<float*>(out), frames, now);
+    self->client_.Block(static_cast<float*>(out), frames, now, std::max<int64_t>(skipped, 0));
     return 0;
 }
 
@@ -190,6 +198,7 @@ void RtAudioStream::Start() {
     // No callback runs now: the callback's own state may be set here.
     firstCallbackNs_ = 0;
     framesTaken_ = 0;
+    cycleKnown_ = false;
     failed_.store(false);
     audio_->startStream();
 }

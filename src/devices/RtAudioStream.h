@@ -55,6 +55,10 @@ private:
     // Audio thread only (set by Start while no callback runs).
     int64_t firstCallbackNs_ = 0;
     int64_t framesTaken_ = 0;
+    // Through JACK: the server's frame count at the last block and the block's length.
+    bool cycleKnown_ = false;
+    uint32_t lastCycleFrame_ = 0;
+    unsigned lastFrames_ = 0;
 };
 
 } // namespace mb

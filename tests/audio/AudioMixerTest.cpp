@@ -387,14 +387,18 @@ TEST_P(MixerTest, ExactTimesHoldARunUntilKnownAndFollowAFastClock) {
     EXPECT_NEAR(device->mixer().sendAheadNs(), 200'000'000, 30'000'000) << "10 s at 2 %";
 }
 
-// Exact times that skip 512 frames' time at block 600 (a JACK server that lost cycles),
-// and step 35 sent after its frame (the step clock held up). With keepTimeOverGaps the
-// steps after the gap, waiting or sent after it, keep their moments (512 frames sooner in
-// what was rendered), and the late step sounds at once without moving the ones after it;
-// without, the grid stays in rendered frames and moves with the late step.
-TEST_P(MixerTest, ExactTimesKeepTheStepsMomentsOverAGapWhenAsked) {
+// Exact times that jump 512 frames' time at block 600, and step 35 sent after its frame
+// (the step clock held up). With keepTimeOverGaps, when the device counted those frames
+// (a JACK client that missed cycles) the steps after the gap, waiting or sent after it,
+// keep their frames of the device's count (512 sooner in what was rendered); when only
+// the time jumped (the server's clock corrected) the grid stays. The late step sounds at
+// once without moving the ones after it. Without, the grid moves with the late step.
+TEST_P(MixerTest, ExactTimesKeepTheStepsPlacesOverAGapWhenAsked) {
     const double period = 119.04761904761905; // 5250 frames
-    for (const bool keep : {false, true}) {
+    const std::pair<bool, bool> cases[] = {{false, false}, {true, true}, {true, false}};
+    for (const auto& c : cases) {
+        const bool keep = c.first;
+        const bool skipped = c.second;
         AudioDevice::Config config;
         config.mixer.exactTimes = true;
         config.mixer.keepTimeOverGaps = keep;
@@ -413,19 +417,21 @@ TEST_P(MixerTest, ExactTimesKeepTheStepsMomentsOverAGapWhenAsked) {
                 if ((block == 0 && k < 30) || (block == 610 && k >= 30 && k < 35) ||
                     (block == 730 && k >= 35))
                     send(k);
+            if (block == 600 && skipped)
+                device->mixer().FramesSkipped(512);
             device->Render(out.data() + 2 * 256 * block, 256, nowNs);
         }
         const auto onsets = Onsets(out);
-        ASSERT_EQ(onsets.size(), 40u) << "keep " << keep;
+        ASSERT_EQ(onsets.size(), 40u) << "keep " << keep << " skipped " << skipped;
         // Step 29 is the first after the gap; 35 sounds when it comes (block 730).
         std::vector<int> expected;
         for (int i = 0; i < 40; ++i)
-            expected.push_back(2000 + 5250 * i - (keep && i >= 29 ? 512 : 0));
+            expected.push_back(2000 + 5250 * i - (skipped && i >= 29 ? 512 : 0));
         const int moved = 730 * 256 - expected[35];
         for (int i = 35; i < 40; ++i)
             expected[static_cast<size_t>(i)] += i == 35 || !keep ? moved : 0;
         std::sort(expected.begin(), expected.end());
-        EXPECT_EQ(onsets, expected) << "keep " << keep;
+        EXPECT_EQ(onsets, expected) << "keep " << keep << " skipped " << skipped;
     }
 }
 
