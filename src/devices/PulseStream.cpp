@@ -15,19 +15,17 @@ namespace {
 constexpr unsigned kChannels = 2;
 constexpr int64_t kFrameBytes = kChannels * sizeof(float);
 // What the stream keeps queued on the server: two requests, and no less than
-// kMinQueuedNs. A request is whole blocks and no shorter than kMinRequestNs. Every
-// request wakes this program's and the server's threads: at 2.5 ms a playing program
-// spent most of its processor time on them. Longer requests do not delay a start (it is
-// written over the queue, see WriteAgain) nor an edit (it waits for the queue anyway).
-// The queue has to outlast the longest the server or the machine stands still: on a
-// two-core virtual machine, with a null sink rendering 20 ms at a time, queues of 12, 20
-// and 30 ms each underran a few times a minute (both copies of the program at the same
-// moment, so the server's, not theirs), 45 ms never in the same runs. An underrun is
-// heard, and it moves the stream's frames for good, so two copies that played in phase
-// no longer do.
+// kMinQueuedNs. A request is at least one block and no shorter than kMinRequestNs: the
+// server cannot be asked for data much more often than that without underruns on a busy
+// machine (measured with two busy loops on both cores of a two-core machine). The queue
+// has to outlast the longest the server or the machine stands still: on a two-core virtual
+// machine, with a null sink rendering 20 ms at a time, queues of 12, 20 and 30 ms each
+// underran a few times a minute (both copies of the program at the same moment, so the
+// server's, not theirs), 45 ms never in the same runs. An underrun is heard, and it moves
+// the stream's frames for good, so two copies that played in phase no longer do.
 constexpr unsigned kQueuedRequests = 2;
 constexpr int64_t kMinQueuedNs = 45000000;
-constexpr int64_t kMinRequestNs = 10000000;
+constexpr int64_t kMinRequestNs = 2500000;
 constexpr int kCallbackPriority = 70;
 // A new report is asked for when the last one is older than this (the second while the
 // stream is quiet, see ReportOften); right after the mapping starts, with every block, so
@@ -90,6 +88,7 @@ bool PulseStream::Open(const std::string& sink,
     user_ = user;
     rate_ = rate;
     bufferFrames_ = bufferFrames;
+    block_.assign(static_cast<size_t>(kChannels) * bufferFrames, 0.0f);
     nsPerFrame_ = 1e9 / rate;
     const auto framesIn = [rate](int64_t ns) {
         return static_cast<unsigned>((ns * rate + 999999999) / 1000000000);
@@ -99,10 +98,6 @@ bool PulseStream::Open(const std::string& sink,
         (std::max(bufferFrames, framesIn(kMinRequestNs)) + bufferFrames - 1) / bufferFrames *
         bufferFrames;
     const unsigned queuedFrames = std::max(requestFrames * kQueuedRequests, framesIn(kMinQueuedNs));
-    // Room for a whole queue of blocks, written to the server at once.
-    block_.assign(static_cast<size_t>(kChannels) *
-                      ((queuedFrames + bufferFrames - 1) / bufferFrames * bufferFrames),
-                  0.0f);
     queuedNs_.store(static_cast<int64_t>(queuedFrames) * 1000000000 / rate,
                     std::memory_order_relaxed);
     loop_ = pa_threaded_mainloop_new();
@@ -356,30 +351,21 @@ void PulseStream::Fill(size_t bytes) {
 }
 
 void PulseStream::Write(int64_t frames, int64_t back) {
-    // The blocks of a request are rendered one by one and handed to the server in one
-    // write: every write wakes the server.
-    const auto room = static_cast<int64_t>(block_.size() / kChannels);
     int64_t offset = -back;
     while (frames > 0) {
-        int64_t filled = 0;
-        while (frames > 0 && filled < room) {
-            const auto n = static_cast<unsigned>(
-                std::min({frames, static_cast<int64_t>(bufferFrames_), room - filled}));
-            float* at = block_.data() + filled * kChannels;
-            if (corked_) {
-                std::fill(at, at + static_cast<size_t>(n) * kChannels, 0.0f);
-            } else {
-                bool known = false;
-                const int64_t playNs = PlayTime(written_, &known);
-                callback_(at, n, playNs, known, user_);
-            }
-            written_ += n * kFrameBytes;
-            filled += n;
-            frames -= n;
+        const auto n = static_cast<unsigned>(std::min<int64_t>(frames, bufferFrames_));
+        if (corked_) {
+            for (float& s : block_)
+                s = 0.0f;
+        } else {
+            bool known = false;
+            const int64_t playNs = PlayTime(written_, &known);
+            callback_(block_.data(), n, playNs, known, user_);
         }
-        pa_stream_write(stream_, block_.data(), static_cast<size_t>(filled * kFrameBytes), nullptr,
-                        offset, PA_SEEK_RELATIVE);
+        pa_stream_write(stream_, block_.data(), n * kFrameBytes, nullptr, offset, PA_SEEK_RELATIVE);
         offset = 0;
+        written_ += n * kFrameBytes;
+        frames -= n;
     }
 }
 
