@@ -7,8 +7,7 @@
 #include <memory>
 #include <string>
 
-typedef struct _jack_client jack_client_t;
-typedef struct _jack_port jack_port_t;
+#include "devices/JackMidiClient.h"
 
 namespace mb {
 
@@ -33,20 +32,14 @@ public:
     ~JackMidiInput();
 
     // The server has shut the client down. Any thread.
-    bool Lost() const { return lost_.load(std::memory_order_acquire); }
+    bool Lost() const { return jack_.Lost(); }
 
 private:
     explicit JackMidiInput(Receiver receiver);
     static int Process(uint32_t frames, void* user);
-    static void ShutDown(void* user);
 
     Receiver receiver_;
-    jack_client_t* client_ = nullptr;
-    jack_port_t* port_ = nullptr;
-    // Counted at the end of every cycle: the window thread reads it once the client is
-    // deactivated, which orders the callback's last accesses before what follows.
-    std::atomic<uint64_t> cycles_{0};
-    std::atomic<bool> lost_{false};
+    JackMidiClient jack_;
 };
 
 } // namespace mb

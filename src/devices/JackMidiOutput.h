@@ -6,10 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "devices/JackMidiClient.h"
 #include "midi/MidiTarget.h"
-
-typedef struct _jack_client jack_client_t;
-typedef struct _jack_port jack_port_t;
 
 namespace mb {
 
@@ -53,24 +51,17 @@ public:
     int64_t PlaceOf(int64_t ns) override;
     double UnitsPerMs() const override { return unitsPerMs_; }
     void Emit(const MidiEvent& event) override;
-    bool Lost() const override { return lost_.load(std::memory_order_acquire); }
+    bool Lost() const override { return jack_.Lost(); }
 
 private:
     JackMidiOutput(MidiSource& source, std::function<int64_t()> soundDelayNs);
     static int Process(uint32_t frames, void* user);
-    // JACK's thread: the server has shut the client down.
-    static void ShutDown(void* user);
 
     MidiSource& source_;
     std::function<int64_t()> soundDelayNs_;
-    jack_client_t* client_ = nullptr;
-    jack_port_t* port_ = nullptr;
+    JackMidiClient jack_;
     double unitsPerMs_ = 48.0;
     double rate_ = 48000.0;
-    // Counted at the end of every cycle: the window thread reads it once the client is
-    // deactivated, which orders the callback's last accesses before what follows.
-    std::atomic<uint64_t> cycles_{0};
-    std::atomic<bool> lost_{false};
     // The process thread's own: the cycle being written, its first frame extended to 64
     // bits, and the offset of the last event written in it.
     void* buffer_ = nullptr;
