@@ -396,7 +396,8 @@ int64_t AudioMixer::PlaceOnGrid(const GridTime& at, int64_t blockStart, bool set
         runStreamAt_ = streamAt_;
         first = true;
     }
-    const bool latest = origin == &runs_[static_cast<size_t>((nextRun_ + kRunOrigins - 1) % kRunOrigins)];
+    const bool latest =
+        origin == &runs_[static_cast<size_t>((nextRun_ + kRunOrigins - 1) % kRunOrigins)];
     if (at.byTime && !first) {
         // Placed by its own moment: the run has no grid to creep or to move.
         if (latest)
