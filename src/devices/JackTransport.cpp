@@ -111,7 +111,7 @@ int JackTransport::Process(uint32_t frames, void* user) {
         view.qpm = self->ownBpm_;
         view.quarters = static_cast<double>(pos.frame) * view.qpm / (kSecondsPerMinute * view.rate);
     }
-    self->Publish(view);
+    self->views_.Publish(view);
     return 0;
 }
 
@@ -167,40 +167,6 @@ void JackTransport::Timebase(jack_transport_state_t /*state*/,
     pos->beat_type = static_cast<float>(kMasterBeatType);
     pos->ticks_per_beat = kMasterTicksPerBeat;
     pos->beats_per_minute = bpm;
-}
-
-void JackTransport::Publish(const TransportView& view) {
-    const uint32_t next = published_.load(std::memory_order_relaxed) + 1;
-    Slot& slot = slots_[next % kSlots];
-    constexpr auto kRelaxed = std::memory_order_relaxed;
-    slot.state.store(view.state, kRelaxed);
-    slot.frame.store(view.frame, kRelaxed);
-    slot.frameTime.store(view.frameTime, kRelaxed);
-    slot.rate.store(view.rate, kRelaxed);
-    slot.period.store(view.period, kRelaxed);
-    slot.quarters.store(view.quarters, kRelaxed);
-    slot.qpm.store(view.qpm, kRelaxed);
-    published_.store(next, std::memory_order_release);
-}
-
-TransportView JackTransport::Read() const {
-    TransportView view;
-    for (;;) {
-        const uint32_t seq = published_.load(std::memory_order_acquire);
-        const Slot& slot = slots_[seq % kSlots];
-        constexpr auto kAcquire = std::memory_order_acquire;
-        view.state = slot.state.load(kAcquire);
-        view.frame = slot.frame.load(kAcquire);
-        view.frameTime = slot.frameTime.load(kAcquire);
-        view.rate = slot.rate.load(kAcquire);
-        view.period = slot.period.load(kAcquire);
-        view.quarters = slot.quarters.load(kAcquire);
-        view.qpm = slot.qpm.load(kAcquire);
-        // The writer fills the slot after the next two: this one is whole unless it
-        // has come round to it again.
-        if (published_.load(std::memory_order_relaxed) - seq < kSlots - 1)
-            return view;
-    }
 }
 
 int64_t JackTransport::NsOfFrameTime(int64_t frameTime, const TransportView& view) const {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -10,6 +9,7 @@
 #include "engine/SessionTimeline.h"
 #include "engine/TransportGrid.h"
 #include "model/Relaxed.h"
+#include "platform/Snapshots.h"
 
 #include <jack/jack.h>
 #include <jack/transport.h>
@@ -75,19 +75,6 @@ public:
     int64_t RunStartsAtStep() const override { return runStep_; }
 
 private:
-    static constexpr int kSlots = 4;
-    // Written with relaxed stores, read with acquire loads (so that the reader's second
-    // look at the sequence number comes after them).
-    struct Slot {
-        std::atomic<int32_t> state{0};
-        std::atomic<int64_t> frame{0};
-        std::atomic<int64_t> frameTime{0};
-        std::atomic<uint32_t> rate{0};
-        std::atomic<uint32_t> period{0};
-        std::atomic<double> quarters{0.0};
-        std::atomic<double> qpm{0.0};
-    };
-
     explicit JackTransport(Hooks hooks);
     static int Process(uint32_t frames, void* user);
     static int Sync(jack_transport_state_t state, jack_position_t* position, void* user);
@@ -97,8 +84,7 @@ private:
                          int newPosition,
                          void* user);
     static void ShutDown(void* user);
-    void Publish(const TransportView& view);
-    TransportView Read() const;
+    TransportView Read() const { return views_.Read(); }
     // Window thread: JACK's time of a frame on CLOCK_MONOTONIC, and back.
     int64_t NsOfFrameTime(int64_t frameTime, const TransportView& view) const;
     int64_t FrameTimeOfNs(int64_t ns, const TransportView& view) const;
@@ -110,8 +96,8 @@ private:
     jack_client_t* client_ = nullptr;
     bool master_ = false;
     std::atomic<bool> lost_{false};
-    std::array<Slot, kSlots> slots_{};
-    std::atomic<uint32_t> published_{0};
+    // Each cycle's view, published by the process callback.
+    Snapshots<TransportView> views_;
     // The setup's tempo, for the master's bars and beats.
     Relaxed<double> ownBpm_{120.0};
 

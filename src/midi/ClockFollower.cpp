@@ -186,43 +186,6 @@ void ClockFollower::Fit() {
 // The sequence number is odd while the fields change. Every field is stored with
 // release and loaded with acquire, so a reader that sees any new field sees the odd
 // number after it, and tries again.
-void ClockFollower::Publish() {
-    const uint32_t slot = latest_.load(kRelaxed) ^ 1U;
-    Published& p = published_[slot];
-    const uint32_t sequence = p.sequence.load(kRelaxed);
-    p.sequence.store(sequence + 1, kRelaxed);
-    p.clocks.store(own_.clocks, kRelease);
-    p.anchor.store(own_.anchor, kRelease);
-    p.anchorNs.store(own_.anchorNs, kRelease);
-    p.intervalNs.store(own_.intervalNs, kRelease);
-    p.lastClockNs.store(own_.lastClockNs, kRelease);
-    p.startClock.store(own_.startClock, kRelease);
-    p.startPosition.store(own_.startPosition, kRelease);
-    p.transports.store(own_.transports, kRelease);
-    p.lastTransport.store(own_.lastTransport, kRelease);
-    p.sequence.store(sequence + 2, kRelease);
-    latest_.store(slot, kRelease);
-}
-
-ClockFollower::Snapshot ClockFollower::Read() const {
-    Snapshot s;
-    for (;;) {
-        const Published& p = published_[latest_.load(kAcquire)];
-        const uint32_t before = p.sequence.load(kAcquire);
-        s.clocks = p.clocks.load(kAcquire);
-        s.anchor = p.anchor.load(kAcquire);
-        s.anchorNs = p.anchorNs.load(kAcquire);
-        s.intervalNs = p.intervalNs.load(kAcquire);
-        s.lastClockNs = p.lastClockNs.load(kAcquire);
-        s.startClock = p.startClock.load(kAcquire);
-        s.startPosition = p.startPosition.load(kAcquire);
-        s.transports = p.transports.load(kAcquire);
-        s.lastTransport = p.lastTransport.load(kAcquire);
-        if ((before & 1U) == 0 && p.sequence.load(kRelaxed) == before)
-            return s;
-    }
-}
-
 int64_t ClockFollower::DueNs(const Snapshot& line, int64_t clock) const {
     return std::llround(line.AtNs(clock)) - latencyNs_;
 }

@@ -9,6 +9,7 @@
 
 #include "engine/SessionTimeline.h"
 #include "model/Relaxed.h"
+#include "platform/Snapshots.h"
 
 namespace mb {
 
@@ -136,23 +137,6 @@ private:
         }
         double Bpm() const { return 60e9 / (kClocksPerBeat * intervalNs); }
     };
-    // The fields of a Snapshot, each an atomic, under a sequence number that is odd
-    // while the input thread writes them. The input thread writes the two slots in
-    // turn and then names the one written last, so that a reader never waits for a
-    // writer that is held up halfway (the step clock may run at a higher priority).
-    struct Published {
-        std::atomic<uint32_t> sequence{0};
-        std::atomic<int64_t> clocks{0};
-        std::atomic<int64_t> anchor{0};
-        std::atomic<int64_t> anchorNs{0};
-        std::atomic<double> intervalNs{0.0};
-        std::atomic<int64_t> lastClockNs{0};
-        std::atomic<int64_t> startClock{0};
-        std::atomic<int64_t> startPosition{0};
-        std::atomic<uint32_t> transports{0};
-        std::atomic<unsigned char> lastTransport{0};
-    };
-
     void OnClock(int64_t timeNs);
     // The clock at timeNs, about to be counted, lies on the line one to kMaxLostClocks
     // clocks further on: it is held in doubt until the next one. CountLostClocks, at the
@@ -160,14 +144,14 @@ private:
     void DoubtClock(int64_t timeNs);
     void CountLostClocks(int64_t timeNs);
     void Fit();
-    void Publish();
-    Snapshot Read() const;
+    // The input thread publishes its own; the step clock and the window read it whole.
+    void Publish() { published_.Publish(own_); }
+    Snapshot Read() const { return published_.Read(); }
     int64_t DueNs(const Snapshot& line, int64_t clock) const;
 
     Hooks hooks_;
     Relaxed<bool> on_{false};
-    std::array<Published, 2> published_;
-    std::atomic<uint32_t> latest_{0};
+    Snapshots<Snapshot> published_;
 
     // The input thread's own.
     std::array<int64_t, kFitClocks> times_{};
