@@ -32,10 +32,9 @@ public:
         Slot& slot = slots_[index];
         const uint32_t sequence = slot.sequence.load(std::memory_order_relaxed);
         slot.sequence.store(sequence + 1, std::memory_order_relaxed);
-        // The odd number is seen before any word written after it.
-        std::atomic_thread_fence(std::memory_order_release);
+        // Released: a reader that sees a word sees the odd number before it.
         for (size_t i = 0; i < kWords; ++i)
-            slot.words[i].store(words[i], std::memory_order_relaxed);
+            slot.words[i].store(words[i], std::memory_order_release);
         slot.sequence.store(sequence + 2, std::memory_order_release);
         latest_.store(index, std::memory_order_release);
     }
@@ -45,10 +44,9 @@ public:
         for (;;) {
             const Slot& slot = slots_[latest_.load(std::memory_order_acquire)];
             const uint32_t before = slot.sequence.load(std::memory_order_acquire);
+            // Acquired: a word of a later write seen here makes its odd number seen below.
             for (size_t i = 0; i < kWords; ++i)
-                words[i] = slot.words[i].load(std::memory_order_relaxed);
-            // Any word of a later write seen here makes its odd number seen below.
-            std::atomic_thread_fence(std::memory_order_acquire);
+                words[i] = slot.words[i].load(std::memory_order_acquire);
             if ((before & 1U) == 0 && slot.sequence.load(std::memory_order_relaxed) == before)
                 break;
         }
