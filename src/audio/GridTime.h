@@ -11,11 +11,11 @@ namespace mb {
 // sample clock exactly as the tempo says, however the callbacks and the clocks jitter.
 // A run of 0 is no grid: `originNs` alone is the moment (a command for "now").
 //
-// A run that follows a clock outside the program (a MIDI clock, a JACK transport) has
-// its steps' moments from that clock, read on the producers' clock through the same
-// mapping the output's blocks are timed by; spaced at the nominal rate they would creep
-// by as much as the two clocks' rates differ. Such a run is `byTime`: each of its steps
-// sounds on the frame its own moment maps to.
+// A run that follows a clock outside the program by its times (a MIDI clock) has its
+// steps' moments from that clock, read on the producers' clock through the same mapping
+// the output's blocks are timed by; spaced at the nominal rate they would creep by as
+// much as the two clocks' rates differ. Such a run is `byTime`: each of its steps sounds
+// on the frame its own moment maps to.
 struct GridTime {
     uint32_t run = 0;
     // CLOCK_MONOTONIC nanoseconds (the offline clock's when rendering) of the origin.

@@ -15,6 +15,7 @@ bool JackMidiClient::Open(const char* portName,
                           std::string* error) {
     JackMidiOutput::QuietErrors();
     output_ = output;
+    other_ = other;
     client_ = jack_client_open(MidiPorts::kClientName, JackNoStartServer, nullptr);
     if (client_ == nullptr) {
         *error = "no JACK server is running";
@@ -33,10 +34,7 @@ bool JackMidiClient::Open(const char* portName,
     return true;
 }
 
-bool JackMidiClient::Activate(Process process,
-                              void* user,
-                              const std::string& other,
-                              std::string* error) {
+bool JackMidiClient::Activate(Process process, void* user, std::string* error) {
     jack_set_process_callback(client_, process, user);
     jack_on_shutdown(client_, &JackMidiClient::ShutDown, this);
     if (jack_activate(client_) != 0) {
@@ -44,8 +42,8 @@ bool JackMidiClient::Activate(Process process,
         return false;
     }
     const char* own = jack_port_name(port_);
-    const int connected = output_ ? jack_connect(client_, own, other.c_str())
-                                  : jack_connect(client_, other.c_str(), own);
+    const int connected = output_ ? jack_connect(client_, own, other_.c_str())
+                                  : jack_connect(client_, other_.c_str(), own);
     if (connected != 0 && connected != EEXIST) {
         *error = "JACK could not connect to it";
         return false;

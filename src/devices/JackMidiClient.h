@@ -25,12 +25,12 @@ public:
     JackMidiClient& operator=(const JackMidiClient&) = delete;
     ~JackMidiClient() { Close(); }
 
-    // The client, with a port `portName` that sends (`output`) or hears; an input's
-    // `other` must be there already. False, with the reason in *error, when that fails.
+    // The client, with a port `portName` that sends (`output`) or hears, to be connected
+    // with `other` (a JACK port's full name: where an output sends, what an input hears;
+    // an input's must be there already). False, with the reason in *error, when that fails.
     bool Open(const char* portName, bool output, const std::string& other, std::string* error);
-    // `process` is called with `user` every cycle from now on; then the port is connected
-    // with `other` (a JACK port's full name: where an output sends, what an input hears).
-    bool Activate(Process process, void* user, const std::string& other, std::string* error);
+    // `process` is called with `user` every cycle from now on; then the port is connected.
+    bool Activate(Process process, void* user, std::string* error);
     // No process call is made once it returns.
     void Close();
 
@@ -47,6 +47,7 @@ private:
     jack_client_t* client_ = nullptr;
     jack_port_t* port_ = nullptr;
     bool output_ = false;
+    std::string other_;
     // Counted at the end of every cycle: the window thread reads it once the client is
     // deactivated, which orders the callback's last accesses before what follows.
     std::atomic<uint64_t> cycles_{0};

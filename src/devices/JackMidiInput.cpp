@@ -15,7 +15,7 @@ std::unique_ptr<JackMidiInput> JackMidiInput::Open(const std::string& source,
                                                    std::string* error) {
     std::unique_ptr<JackMidiInput> input(new JackMidiInput(std::move(receiver)));
     if (!input->jack_.Open(portName, false, source, error) ||
-        !input->jack_.Activate(&JackMidiInput::Process, input.get(), source, error))
+        !input->jack_.Activate(&JackMidiInput::Process, input.get(), error))
         return nullptr;
     return input;
 }

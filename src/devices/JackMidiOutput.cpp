@@ -41,7 +41,7 @@ std::unique_ptr<JackMidiOutput> JackMidiOutput::Open(MidiSource& source,
         return nullptr;
     output->rate_ = jack_get_sample_rate(output->jack_.client());
     output->unitsPerMs_ = output->rate_ / 1000.0;
-    if (!output->jack_.Activate(&JackMidiOutput::Process, output.get(), destination, error))
+    if (!output->jack_.Activate(&JackMidiOutput::Process, output.get(), error))
         return nullptr;
     return output;
 }

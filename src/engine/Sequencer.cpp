@@ -206,8 +206,6 @@ void Sequencer::LeaveSession() {
     // No step is taken while the run moves onto its own grid.
     timer_->Stop();
     onSession_ = 0;
-    // A run placed by time stays so: its grid, placed once at its first step, would lie
-    // as far from its moments as the clocks have crept since.
     if (!running())
         return;
     tempoApplied_ = tempoChanges_.load(std::memory_order_acquire);

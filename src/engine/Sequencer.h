@@ -188,7 +188,9 @@ private:
     Relaxed<int32_t> firstStepPending_{0};
     // The run follows the shared session's timeline.
     Relaxed<int32_t> onSession_{0};
-    // Its steps are placed by the session's times (SessionTimeline::StepsByTime).
+    // Its steps are placed by the session's times (SessionTimeline::StepsByTime). Kept
+    // for the whole run, also once it leaves the session: its grid, placed once at its
+    // first step, would lie as far from its moments as the clocks have crept since.
     Relaxed<int32_t> byTime_{0};
     // Offset of the last step taken, in milliseconds after the origin.
     Relaxed<double> lastDueMs_{0.0};
