@@ -48,6 +48,12 @@ packages=(
   shared-mime-info
   desktop-file-utils
   liblo-dev
+  # The LV2 plugin, its test host (lilv) and the TTL check (lv2_validate runs
+  # sord_validate, which sordi has).
+  lv2-dev
+  liblilv-dev
+  lilv-utils
+  sordi
   appstream
   dpkg-dev
   file

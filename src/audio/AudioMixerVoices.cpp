@@ -198,9 +198,9 @@ bool AudioMixer::MixVoice(Voice& v, float* out, int frames, bool wide) {
             pos += static_cast<uint64_t>(k) * step;
             for (; k < n; ++k, pos += step) {
                 const float* y = base + (pos >> 32);
-                const float t = static_cast<float>(pos & MixKernels::kFractionMask) *
-                                MixKernels::kFractionScale;
-                const float s = MixKernels::Cubic(y[-1], y[0], y[1], y[2], t);
+                const float t = MixKernels::Fraction(pos);
+                const float s = wide ? MixKernels::CubicWide(y[-1], y[0], y[1], y[2], t)
+                                     : MixKernels::Cubic(y[-1], y[0], y[1], y[2], t);
                 out[2 * k] += s * gl;
                 out[2 * k + 1] += s * gr;
             }
@@ -219,10 +219,13 @@ bool AudioMixer::MixVoice(Voice& v, float* out, int frames, bool wide) {
             pos += static_cast<uint64_t>(k) * step;
             for (; k < n; ++k, pos += step) {
                 const float* y = base + 2 * (pos >> 32);
-                const float t = static_cast<float>(pos & MixKernels::kFractionMask) *
-                                MixKernels::kFractionScale;
-                out[2 * k] += MixKernels::Cubic(y[-2], y[0], y[2], y[4], t) * gl;
-                out[2 * k + 1] += MixKernels::Cubic(y[-1], y[1], y[3], y[5], t) * gr;
+                const float t = MixKernels::Fraction(pos);
+                out[2 * k] += (wide ? MixKernels::CubicWide(y[-2], y[0], y[2], y[4], t)
+                                    : MixKernels::Cubic(y[-2], y[0], y[2], y[4], t)) *
+                              gl;
+                out[2 * k + 1] += (wide ? MixKernels::CubicWide(y[-1], y[1], y[3], y[5], t)
+                                        : MixKernels::Cubic(y[-1], y[1], y[3], y[5], t)) *
+                                  gr;
             }
         }
     }

@@ -1,5 +1,7 @@
 #include "audio/MixKernels.h"
 
+#include <cmath>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #include <xmmintrin.h>
@@ -257,6 +259,13 @@ static MB_AVX2 int MixStereoAvx(
     return k;
 }
 
+MB_AVX2 float MixKernels::CubicWide(float y0, float y1, float y2, float y3, float t) {
+    const float c1 = 0.5f * (y2 - y0);
+    const float c2 = std::fma(-0.5f, y3, std::fma(2.0f, y2, std::fma(-2.5f, y1, y0)));
+    const float c3 = std::fma(1.5f, y1 - y2, 0.5f * (y3 - y0));
+    return std::fma(std::fma(std::fma(c3, t, c2), t, c1), t, y1);
+}
+
 int MixKernels::MonoWide(
     const float* base, uint64_t pos, uint64_t step, float gl, float gr, float* out, int n) {
     return MixMonoAvx(base, pos, step, gl, gr, out, n);
@@ -272,6 +281,10 @@ bool MixKernels::HasWide() {
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
 #else
+float MixKernels::CubicWide(float y0, float y1, float y2, float y3, float t) {
+    return Cubic(y0, y1, y2, y3, t);
+}
+
 int MixKernels::MonoWide(const float*, uint64_t, uint64_t, float, float, float*, int) {
     return 0;
 }

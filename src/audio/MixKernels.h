@@ -8,8 +8,10 @@ namespace mb {
 // (frames, 32.32) that moves by `step` per output frame, through a 4-point cubic, times
 // the left and right gains, added to interleaved stereo output. Each kernel mixes as
 // many whole groups of frames (four, or eight for the wide ones) as fit in n and returns
-// how many frames it mixed; the caller mixes the rest one by one with Cubic. Audio thread:
-// no allocation, no locks.
+// how many frames it mixed; the caller mixes the rest one by one with Cubic (CubicWide after
+// a wide kernel) at Fraction(pos), which give every frame exactly what the kernel would:
+// a frame sounds the same whichever block it falls in, so a render in blocks of any size
+// is the same to the sample. Audio thread: no allocation, no locks.
 class MixKernels {
 public:
     static constexpr uint64_t kOne = uint64_t{1} << 32;
@@ -23,6 +25,13 @@ public:
         const float c2 = y0 - 2.5f * y1 + 2.0f * y2 - 0.5f * y3;
         const float c3 = 0.5f * (y3 - y0) + 1.5f * (y1 - y2);
         return ((c3 * t + c2) * t + c1) * t + y1;
+    }
+    // The same with the wide kernels' fused multiply-adds, in their order.
+    static float CubicWide(float y0, float y1, float y2, float y3, float t);
+    // The fraction of a position as the kernels take it: its top 24 bits, exact as a float.
+    static float Fraction(uint64_t pos) {
+        return static_cast<float>(static_cast<uint32_t>(pos & kFractionMask) >> 8) *
+               (1.0f / 16777216.0f);
     }
 
     // Four frames at a time with the baseline instruction set (SSE2); 0 elsewhere.

@@ -9,7 +9,6 @@ namespace mb {
 
 namespace {
 
-constexpr int64_t kNsPerSecond = 1000000000;
 // The most steps taken before the mixer renders: each is at most two commands (a silence
 // and a trigger), and the mixer holds a few thousand waiting commands. A block of a tempo
 // so fast that more steps fall in it is cut short.
@@ -35,6 +34,7 @@ OfflineSession::OfflineSession(Setup& setup, Notifier& notifier, Options options
     ports.sound = this;
     ports.windowSteps = &counter_;
     ports.midi = options_.midi;
+    ports.session = options_.timeline;
     sequencer_.Init(ports, &setup, std::make_unique<VirtualClock>(nowNs_));
 }
 
@@ -47,10 +47,6 @@ OfflineSession::~OfflineSession() {
 
 VirtualClock& OfflineSession::clock() const {
     return *static_cast<VirtualClock*>(sequencer_.clock());
-}
-
-int64_t OfflineSession::FrameTimeNs(int64_t frame) const {
-    return frame * kNsPerSecond / options_.rate;
 }
 
 void OfflineSession::StepCounter::TakeStep(const StepEvent&) {
@@ -73,6 +69,18 @@ void OfflineSession::Start(int64_t stepLimit) {
     // The first step is taken by the start itself.
     if (stepLimit_ >= 0 && stepsTaken_ >= stepLimit_)
         clock().Stop();
+}
+
+void OfflineSession::MoveTo(int64_t frame) {
+    frame_ = frame;
+    nowNs_ = FrameTimeNs(frame);
+}
+
+void OfflineSession::StartOnTimeline() {
+    nowNs_ = FrameTimeNs(frame_);
+    stepsTaken_ = 0;
+    stepLimit_ = -1;
+    sequencer_.StartOnTimeline();
 }
 
 void OfflineSession::Render(float* out, int64_t frames) {

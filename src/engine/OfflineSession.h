@@ -10,6 +10,7 @@
 namespace mb {
 
 class Notifier;
+class SessionTimeline;
 class Setup;
 class VirtualClock;
 
@@ -24,6 +25,7 @@ public:
     // Frames mixed per call into the mixer: large enough that the per-block work is
     // negligible, small enough to stay in the processor's cache.
     static constexpr int kBlockFrames = 2048;
+    static constexpr int64_t kNsPerSecond = 1000000000;
 
     struct Options {
         // Output frames per second; every sound keeps its pitch at any rate.
@@ -37,6 +39,9 @@ public:
         // Takes every step as the live MIDI output does (a MIDI file's writer); may be
         // none. Called on the rendering thread.
         StepFollower* midi = nullptr;
+        // The timeline the steps follow (a plugin host's transport, on the session's
+        // frames through NsOfFrame); none: the setup's own tempo from Start.
+        SessionTimeline* timeline = nullptr;
     };
 
     // Opens an offline device for the engine, which reports to `notifier`; the engine is
@@ -56,6 +61,13 @@ public:
     // Starts playback at time 0 (frame 0). After `stepLimit` steps (negative: no limit)
     // the step clock takes no more, and what sounds rings out.
     void Start(int64_t stepLimit = -1);
+    // Before the first render: the session's frames are counted from `frame` (its clock
+    // stands at NsOfFrame(frame)), as a session that takes over from another goes on.
+    void MoveTo(int64_t frame);
+    // Starts a run on the timeline's first step from the frame rendered next; the chain
+    // stands where the timeline's step count puts it.
+    void StartOnTimeline();
+    bool Running() const { return sequencer_.running(); }
     // Renders the next `frames` stereo frames into out (interleaved, overwritten).
     void Render(float* out, int64_t frames);
     // Stops playback; what still sounds is cut.
@@ -63,6 +75,13 @@ public:
     // A voice is still sounding or has a step waiting for its frame.
     bool Sounding() const;
     int64_t framesRendered() const { return frame_; }
+
+    // The session clock's nanoseconds at a frame: the moment of the frame's start, cut to
+    // the nanosecond (the mixer rounds back to the same frame).
+    static int64_t NsOfFrame(int64_t frame, uint32_t rate) {
+        // In 128 bits: a plugin's frame count runs for days.
+        return static_cast<int64_t>(static_cast<__int128>(frame) * kNsPerSecond / rate);
+    }
 
     // Starts, renders `frames` stereo frames into memory and stops.
     std::vector<float> Render(int64_t frames);
@@ -83,7 +102,7 @@ private:
     void UnmuteAll() override { engine_.UnmuteAll(); }
 
     VirtualClock& clock() const;
-    int64_t FrameTimeNs(int64_t frame) const;
+    int64_t FrameTimeNs(int64_t frame) const { return NsOfFrame(frame, options_.rate); }
 
     Options options_;
     int64_t nowNs_ = 0;

@@ -78,6 +78,9 @@ public:
     // step can still be sent its lead ahead, else sent now and met by an output that
     // writes over its queue while quiet.
     void StartHeardAt(int64_t heardNs);
+    // Starts a run on the followed timeline's first step from now on, telling no one (the
+    // timeline itself started: a plugin host's transport).
+    void StartOnTimeline() { StartOnSession(timer_->NowNs(), false); }
     void Stop();
     // The shared session was turned off: a run that follows it goes on at the setup's
     // own tempo from its last step.
