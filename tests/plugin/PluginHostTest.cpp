@@ -142,7 +142,7 @@ public:
             const auto* bytes = static_cast<const uint8_t*>(LV2_ATOM_BODY_CONST(&event->body));
             if (event->body.type == Urid(LV2_MIDI__MidiEvent) && (bytes[0] & 0xF0) == 0x90 &&
                 bytes[2] > 0)
-                notes.push_back(frames + event->time.frames);
+                notes.push_back({frames + event->time.frames, bytes[1]});
         }
         if (out != nullptr)
             for (uint32_t i = 0; i < kBlock; ++i) {
@@ -163,10 +163,47 @@ public:
         answers_.clear();
     }
 
+    // The path the plugin last told on its notify output (patch:Set of the setup).
+    std::string Told() const {
+        std::string told;
+        const auto* seq = reinterpret_cast<const LV2_Atom_Sequence*>(notify_.data());
+        LV2_ATOM_SEQUENCE_FOREACH(seq, event) {
+            const auto* object = reinterpret_cast<const LV2_Atom_Object*>(&event->body);
+            const LV2_Atom* value = nullptr;
+            lv2_atom_object_get(object, const_cast<Host*>(this)->Urid(LV2_PATCH__value), &value, 0);
+            if (value != nullptr)
+                told = static_cast<const char*>(LV2_ATOM_BODY_CONST(value));
+        }
+        return told;
+    }
+    void Get() {
+        LV2_Atom_Forge_Frame object;
+        lv2_atom_forge_frame_time(&forge_, 0);
+        lv2_atom_forge_object(&forge_, &object, 0, Urid(LV2_PATCH__Get));
+        lv2_atom_forge_pop(&forge_, &object);
+    }
+    // The plugin's state as a host saves it with the song, and restored into this one.
+    LilvState* Save() {
+        return lilv_state_new_from_instance(plugin_, instance_, &map_, nullptr, nullptr, nullptr,
+                                            nullptr, &Host::NoPortValue, nullptr, 0, features_);
+    }
+    void Restore(const LilvState* state) {
+        lilv_state_restore(state, instance_, nullptr, nullptr, 0, features_);
+    }
+
+    struct Note {
+        int64_t at;
+        int note;
+    };
     int64_t frames = 0;
-    std::vector<int64_t> notes;
+    std::vector<Note> notes;
 
 private:
+    static const void* NoPortValue(const char*, void*, uint32_t* size, uint32_t* type) {
+        *size = 0;
+        *type = 0;
+        return nullptr;
+    }
     static LV2_URID Map(LV2_URID_Map_Handle handle, const char* uri) {
         auto& uris = static_cast<Host*>(handle)->uris_;
         for (size_t i = 0; i < uris.size(); ++i)
@@ -216,6 +253,15 @@ std::string Render(const std::string& setup, double seconds, const std::string& 
 
 const std::string kDemo = MARROWBEAT_LV2_BUNDLE "/kit/demo.mbx";
 
+// Writes the demo to `path` with its sounds named by their folder and its JSON changed by
+// the sed expression `edit`.
+bool WriteDemo(const std::string& path, const std::string& edit) {
+    const std::string line = std::string(MB_CLI_PATH) + " info '" + kDemo + "' | sed -e '" +
+                             edit + "' -e 's#\"soundFolder\": *\"[^\"]*\"#\"soundFolder\": \"" +
+                             MB_KIT_DIR + "\"#' | " + MB_CLI_PATH + " write - -o '" + path + "'";
+    return std::system(line.c_str()) == 0;
+}
+
 // Sample for sample the render's, from the transport's start at bar 1, for the demo the
 // plugin plays without a setup (at 118 BPM) and for a setup named by the path parameter
 // (the demo at 150 BPM).
@@ -223,13 +269,7 @@ TEST(PluginHostTest, PlaysAsTheRenderFromBarOne) {
     const std::filesystem::path dir = testing::TempDir();
     const std::string fast = (dir / "kit" / "fast.mbx").string();
     std::filesystem::create_directories(dir / "kit");
-    // The demo at 150 BPM, its sounds named by their folder.
-    ASSERT_EQ(std::system((std::string(MB_CLI_PATH) + " info '" + kDemo +
-                           "' | sed -e 's/\"bpm\": *[0-9.]*/\"bpm\": 150/' -e "
-                           "'s#\"soundFolder\": *\"[^\"]*\"#\"soundFolder\": \"" MB_KIT_DIR "\"#' | " +
-                           MB_CLI_PATH + " write - -o '" + fast + "'")
-                              .c_str()),
-              0);
+    ASSERT_TRUE(WriteDemo(fast, "s/\"bpm\": *[0-9.]*/\"bpm\": 150/"));
     struct Case {
         const char* name;
         std::string setup;
@@ -278,8 +318,8 @@ TEST(PluginHostTest, FollowsTheTransport) {
         host.Run();
     const size_t before = host.notes.size();
     ASSERT_GT(before, 4u);
-    for (int64_t at : host.notes) {
-        const int64_t hostFrame = at - start + 100000;
+    for (const Host::Note& n : host.notes) {
+        const int64_t hostFrame = n.at - start + 100000;
         EXPECT_EQ(hostFrame % 6000, 0) << "note at host frame " << hostFrame;
     }
     host.Position(0, 0.0f, 100000 + host.frames - start, (100000 + host.frames - start) * perFrame, 120.0f);
@@ -292,9 +332,60 @@ TEST(PluginHostTest, FollowsTheTransport) {
         host.Run();
     ASSERT_GT(host.notes.size(), before);
     for (size_t i = before; i < host.notes.size(); ++i) {
-        const int64_t hostFrame = host.notes[i] - again + 12345;
+        const int64_t hostFrame = host.notes[i].at - again + 12345;
         EXPECT_EQ(hostFrame % 6000, 0) << "note at host frame " << hostFrame;
     }
+}
+
+// A setup file saved anew is read again and takes over at the next bar; the path is kept
+// in the state a host saves and comes back with it.
+TEST(PluginHostTest, TakesUpTheSavedFileAtABarAndKeepsItsPath) {
+    const std::filesystem::path dir = std::filesystem::path(testing::TempDir()) / "saved";
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "song.mbx").string();
+    ASSERT_TRUE(WriteDemo(path, "s/\"bpm\": *[0-9.]*/\"bpm\": 120/"));
+    Host host;
+    ASSERT_TRUE(host.ok());
+    host.Position(0, 0.0f, 0, 0.0, 120.0f);
+    host.SetSetup(path);
+    host.Run();
+    host.Get();
+    host.Run();
+    EXPECT_EQ(host.Told(), path);
+    const int64_t start = host.frames;
+    host.Position(0, 1.0f, 0, 0.0, 120.0f);
+    while (host.frames < start + kRate / 4)
+        host.Run();
+    // Every step now plays sound 15 (note 51): saved as the window saves, a new file.
+    const int64_t saved = host.frames - start;
+    ASSERT_TRUE(WriteDemo(path, "s/\"sound\": *[0-9]*/\"sound\": 15/"));
+    while (host.frames < start + 4 * kRate)
+        host.Run();
+    // 96 000 frames a bar. Old notes up to a bar line, new ones from it, within a bar and
+    // the plugin's half-second look at the file.
+    int64_t lastOld = -1, firstNew = -1;
+    for (const Host::Note& n : host.notes) {
+        if (n.note == 51 && firstNew < 0)
+            firstNew = n.at - start;
+        if (n.note != 51) {
+            lastOld = n.at - start;
+            EXPECT_LT(firstNew, 0) << "an old note after the new setup took over";
+        }
+    }
+    ASSERT_GE(firstNew, 0);
+    EXPECT_GT(lastOld, saved);
+    EXPECT_EQ(firstNew % 96000, 0);
+    EXPECT_LE(firstNew, saved + kRate / 2 + 96000 + kBlock);
+
+    LilvState* state = host.Save();
+    ASSERT_NE(state, nullptr);
+    Host restored;
+    ASSERT_TRUE(restored.ok());
+    restored.Restore(state);
+    lilv_state_free(state);
+    restored.Get();
+    restored.Run();
+    EXPECT_EQ(restored.Told(), path);
 }
 
 } // namespace
