@@ -146,8 +146,14 @@ void HostedPlayer::Position(const HostPosition& p) {
         v.qpm = current_ ? current_->setup().bpm.load() : 120.0;
     const bool rolling = p.hasSpeed ? p.speed > 0.0 : wasRolling;
     v.state = rolling ? TransportView::kRolling : TransportView::kStopped;
-    const int64_t elapsed = frame_ - was.frameTime;
-    const int64_t expectedFrame = was.frame + (wasRolling ? elapsed : 0);
+    // A transport at another speed than 1 moves as far along its own frames.
+    const auto elapsed = static_cast<int64_t>(std::llround(
+        static_cast<double>(frame_ - was.frameTime) * (wasRolling ? speed_ : 0.0)));
+    const int64_t expectedFrame = was.frame + elapsed;
+    const double expectedQuarters =
+        was.quarters + static_cast<double>(elapsed) * was.qpm / (60.0 * rate_);
+    if (p.hasSpeed)
+        speed_ = p.speed;
     v.frame = p.hasFrame ? p.frame : expectedFrame;
     const double perFrame = v.qpm / (60.0 * rate_);
     double quarters = 0.0;
@@ -161,12 +167,11 @@ void HostedPlayer::Position(const HostPosition& p) {
     } else if (p.hasFrame) {
         quarters = static_cast<double>(v.frame) * perFrame;
     } else {
-        quarters = wasRolling ? timeline_.QuartersAt(frame_) : was.quarters;
+        quarters = expectedQuarters;
     }
-    const bool jumped =
-        wasRolling && rolling &&
-        (std::llabs(v.frame - expectedFrame) > kJumpFrames ||
-         std::fabs(quarters - timeline_.QuartersAt(frame_)) > kJumpQuarters);
+    const bool jumped = wasRolling && rolling &&
+                        (std::llabs(v.frame - expectedFrame) > kJumpFrames ||
+                         std::fabs(quarters - expectedQuarters) > kJumpQuarters);
     if (!rolling || !wasRolling || jumped)
         smoother_.Reset();
     v.quarters = rolling ? smoother_.Take(v.frame, quarters, v.qpm, rate_, kJumpQuarters) : quarters;

@@ -127,6 +127,8 @@ private:
     // The host has said where its transport stands: it is followed from then on.
     bool hostKnown_ = false;
     bool begun_ = false;
+    // The transport's speed as the host last said (frames of its own a frame of ours).
+    double speed_ = 1.0;
     double beatsPerBar_ = 4.0;
     double beatUnit_ = 4.0;
     BbtSmoother smoother_;

@@ -117,11 +117,13 @@ public:
         int64_t at = std::clamp<int64_t>(event.at - blockStart_, 0, frames_ - 1);
         at = std::max(at, last_);
         last_ = at;
-        if (lv2_atom_forge_frame_time(&forge_, at) == 0)
+        // Whole events only: one that does not fit the host's buffer is left out.
+        const uint32_t need = sizeof(LV2_Atom_Event) + lv2_atom_pad_size(event.size);
+        if (forge_.offset + need > forge_.size)
             return;
-        LV2_Atom atom{event.size, uris_.midiEvent};
-        if (lv2_atom_forge_raw(&forge_, &atom, sizeof atom) == 0)
-            return;
+        lv2_atom_forge_frame_time(&forge_, at);
+        const LV2_Atom atom{event.size, uris_.midiEvent};
+        lv2_atom_forge_raw(&forge_, &atom, sizeof atom);
         lv2_atom_forge_raw(&forge_, event.bytes, event.size);
         lv2_atom_forge_pad(&forge_, event.size);
     }
@@ -134,6 +136,18 @@ private:
     int64_t last_ = 0;
     uint32_t frames_ = 0;
 };
+
+// The object's properties as lv2_atom_object_get found them, each only when it lies
+// wholly inside the object: a host's sizes are not taken on trust.
+bool Inside(const LV2_Atom_Object* object, const LV2_Atom* atom) {
+    if (atom == nullptr)
+        return false;
+    const auto* begin = reinterpret_cast<const char*>(object);
+    const auto* end = begin + sizeof(LV2_Atom) + object->atom.size;
+    const auto* at = reinterpret_cast<const char*>(atom);
+    return at >= begin && at + sizeof(LV2_Atom) <= end &&
+           atom->size <= static_cast<size_t>(end - at) - sizeof(LV2_Atom);
+}
 
 bool NumberOf(const Uris& u, const LV2_Atom* atom, double& out) {
     if (atom == nullptr)
@@ -319,6 +333,9 @@ void Plugin::Handle(const LV2_Atom_Object* object) {
                             uris_.timeBar, &bar, uris_.timeBarBeat, &barBeat, uris_.timeBeatUnit,
                             &beatUnit, uris_.timeBeatsPerBar, &beatsPerBar,
                             uris_.timeBeatsPerMinute, &bpm, 0);
+        for (const LV2_Atom** a : {&speed, &frame, &bar, &barBeat, &beatUnit, &beatsPerBar, &bpm})
+            if (!Inside(object, *a))
+                *a = nullptr;
         mb::HostPosition p;
         double value = 0.0;
         p.hasSpeed = NumberOf(uris_, speed, p.speed);
@@ -348,7 +365,9 @@ void Plugin::Handle(const LV2_Atom_Object* object) {
         return;
     const LV2_Atom *property = nullptr, *value = nullptr;
     lv2_atom_object_get(object, uris_.patchProperty, &property, uris_.patchValue, &value, 0);
-    if (property == nullptr || property->type != uris_.atomUrid ||
+    if (!Inside(object, value))
+        value = nullptr;
+    if (!Inside(object, property) || property->type != uris_.atomUrid ||
         property->size < sizeof(LV2_URID) ||
         reinterpret_cast<const LV2_Atom_URID*>(property)->body != uris_.setup)
         return;
@@ -411,7 +430,9 @@ void Plugin::Run(uint32_t frames) {
                 std::clamp<int64_t>(event->time.frames, static_cast<int64_t>(done), frames));
             RenderUntil(at, done);
             if ((event->body.type == uris_.atomObject || event->body.type == uris_.atomBlank) &&
-                event->body.size >= sizeof(LV2_Atom_Object_Body))
+                event->body.size >= sizeof(LV2_Atom_Object_Body) &&
+                reinterpret_cast<const char*>(&event->body) + sizeof(LV2_Atom) + event->body.size <=
+                    reinterpret_cast<const char*>(control_) + sizeof(LV2_Atom) + control_->atom.size)
                 Handle(reinterpret_cast<const LV2_Atom_Object*>(&event->body));
         }
     }
