@@ -46,6 +46,20 @@ case "$render" in
   *"16 of 16 sounds loaded"*) ;;
   *) echo "the installed demo setup did not load its sixteen sounds" >&2; exit 1 ;;
 esac
+# The LV2 plugin is where hosts look, with two audio outputs and a MIDI output, and its
+# demo (through the bundle's kit link) is the installed one.
+uri=https://marrowbeat.example/lv2/step-sequencer
+env -u LV2_PATH lv2ls | grep -qx "$uri" || { echo "lv2ls does not list $uri" >&2; exit 1; }
+info=$(env -u LV2_PATH lv2info "$uri")
+audio=$(echo "$info" | awk '/Port [0-9]+:/ { if (a && o) n++; a = o = 0 }
+  /AudioPort/ { a = 1 } /OutputPort/ { o = 1 } END { if (a && o) n++; print n + 0 }')
+midi=$(echo "$info" | grep -c 'Symbol: *midi_out' || true)
+if [ "$audio" != 2 ] || [ "$midi" != 1 ]; then
+  echo "lv2info shows $audio audio outputs and $midi MIDI outputs, not 2 and 1" >&2
+  exit 1
+fi
+[ -f /usr/lib/lv2/marrowbeat.lv2/kit/demo.mbx ] || { echo "the plugin's kit link is broken" >&2; exit 1; }
+echo "installed: the LV2 plugin $uri"
 # The maintainer scripts registered the file type and the desktop entry.
 grep -q 'application/x-marrowbeat-setup' /usr/share/mime/globs2
 grep -q 'application/x-marrowbeat-setup=marrowbeat.desktop' /usr/share/applications/mimeinfo.cache
