@@ -1,7 +1,11 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "model/Loop.h"
 
 namespace mb {
 
@@ -16,9 +20,27 @@ struct LoopChain {
         int loop = 0; // 0 to 7
         int64_t passes = 1;
     };
-    // In playing order; no loop is in both or twice in one.
-    std::vector<Entry> leadIn;
-    std::vector<Entry> cycle;
+    // Loops in playing order, each at most once: kept in place, so that a chain is made
+    // without allocating (a plugin host's audio thread places the chain at every start).
+    class Entries {
+    public:
+        void push_back(const Entry& e) {
+            if (size_ < items_.size())
+                items_[size_++] = e;
+        }
+        const Entry* begin() const { return items_.data(); }
+        const Entry* end() const { return items_.data() + size_; }
+        bool empty() const { return size_ == 0; }
+        size_t size() const { return size_; }
+        const Entry& front() const { return items_[0]; }
+
+    private:
+        std::array<Entry, kLoopCount> items_{};
+        size_t size_ = 0;
+    };
+    // No loop is in both or twice in one.
+    Entries leadIn;
+    Entries cycle;
     // Passes (measures) of the lead-in and of one round of the cycle.
     int64_t leadInPasses = 0;
     int64_t cyclePasses = 0;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,32 @@
 #include <lv2/worker/worker.h>
 
 #include "plugin/PluginUris.h"
+
+// The allocations and frees made while the plugin's run() runs (this program's operator new
+// and delete stand in for the library's, the plugin's too). Not under the sanitizers,
+// which keep their own.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#define MB_COUNT_ALLOCATIONS 1
+namespace {
+std::atomic<bool> counting{false};
+std::atomic<int> allocations{0};
+} // namespace
+void* operator new(std::size_t size) {
+    if (counting.load(std::memory_order_relaxed))
+        allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size == 0 ? 1 : size))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    if (p != nullptr && counting.load(std::memory_order_relaxed))
+        allocations.fetch_add(1, std::memory_order_relaxed);
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    operator delete(p);
+}
+#endif
 
 namespace mb {
 namespace {
@@ -50,7 +78,9 @@ std::vector<float> ReadFloatWave(const std::string& path) {
 }
 
 // A host with one instance of the plugin: a URID map, a worker run between blocks (as
-// hosts do, after run()), an atom sequence to send and the ports' buffers.
+// hosts do, after run()), an atom sequence to send and the ports' buffers. It finds any
+// memory allocated or freed in run() (where a start, a stop, a locate, a tempo change and
+// a setup taking over all happen).
 class Host {
 public:
     Host() {
@@ -81,6 +111,9 @@ public:
         Clear();
     }
     ~Host() {
+#ifdef MB_COUNT_ALLOCATIONS
+        EXPECT_EQ(allocations.exchange(0), 0) << "run() allocated or freed memory";
+#endif
         if (instance_ != nullptr) {
             lilv_instance_deactivate(instance_);
             lilv_instance_free(instance_);
@@ -136,7 +169,13 @@ public:
             seq->atom.type = Urid(LV2_ATOM__Chunk);
             seq->atom.size = kAtomBytes - sizeof(LV2_Atom);
         }
+#ifdef MB_COUNT_ALLOCATIONS
+        counting = true;
         lilv_instance_run(instance_, kBlock);
+        counting = false;
+#else
+        lilv_instance_run(instance_, kBlock);
+#endif
         const auto* seq = reinterpret_cast<const LV2_Atom_Sequence*>(midi_.data());
         LV2_ATOM_SEQUENCE_FOREACH(seq, event) {
             const auto* bytes = static_cast<const uint8_t*>(LV2_ATOM_BODY_CONST(&event->body));
@@ -213,8 +252,15 @@ private:
         return static_cast<LV2_URID>(uris.size());
     }
     static LV2_Worker_Status Schedule(LV2_Worker_Schedule_Handle handle, uint32_t size, const void* data) {
+        // The host's own queue (a real host's is a ring made beforehand) is not run()'s.
+#ifdef MB_COUNT_ALLOCATIONS
+        const bool was = counting.exchange(false);
+#endif
         const auto* bytes = static_cast<const char*>(data);
         static_cast<Host*>(handle)->work_.emplace_back(bytes, bytes + size);
+#ifdef MB_COUNT_ALLOCATIONS
+        counting = was;
+#endif
         return LV2_WORKER_SUCCESS;
     }
     static LV2_Worker_Status Respond(LV2_Worker_Respond_Handle handle, uint32_t size, const void* data) {
