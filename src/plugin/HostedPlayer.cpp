@@ -28,7 +28,8 @@ bool Usable(double value) {
 
 } // namespace
 
-HostedSession::Loaded HostedSession::Load(const std::string& path, uint32_t rate, HostTimeline& timeline) {
+HostedSession::Loaded
+HostedSession::Load(const std::string& path, uint32_t rate, HostTimeline& timeline) {
     Loaded out;
     const SetupDocument::ReadOutcome read = SetupDocument::ReadFile(path);
     if (!read.error.empty()) {
@@ -39,8 +40,8 @@ HostedSession::Loaded HostedSession::Load(const std::string& path, uint32_t rate
     read.record.ApplyTo(s->setup_);
     const auto folder = PathNames::ExistingSoundFolder(s->setup_.soundFolder, path);
     if (!folder) {
-        out.error = "Cannot find the sound folder '" + s->setup_.soundFolder + "' of the setup file '" +
-                    path + "'.";
+        out.error = "Cannot find the sound folder '" + s->setup_.soundFolder +
+                    "' of the setup file '" + path + "'.";
         return out;
     }
     std::error_code error;
@@ -147,8 +148,8 @@ void HostedPlayer::Position(const HostPosition& p) {
     const bool rolling = p.hasSpeed ? p.speed > 0.0 : wasRolling;
     v.state = rolling ? TransportView::kRolling : TransportView::kStopped;
     // A transport at another speed than 1 moves as far along its own frames.
-    const auto elapsed = static_cast<int64_t>(std::llround(
-        static_cast<double>(frame_ - was.frameTime) * (wasRolling ? speed_ : 0.0)));
+    const auto elapsed = static_cast<int64_t>(
+        std::llround(static_cast<double>(frame_ - was.frameTime) * (wasRolling ? speed_ : 0.0)));
     const int64_t expectedFrame = was.frame + elapsed;
     const double expectedQuarters =
         was.quarters + static_cast<double>(elapsed) * was.qpm / (60.0 * rate_);
@@ -174,7 +175,8 @@ void HostedPlayer::Position(const HostPosition& p) {
                          std::fabs(quarters - expectedQuarters) > kJumpQuarters);
     if (!rolling || !wasRolling || jumped)
         smoother_.Reset();
-    v.quarters = rolling ? smoother_.Take(v.frame, quarters, v.qpm, rate_, kJumpQuarters) : quarters;
+    v.quarters =
+        rolling ? smoother_.Take(v.frame, quarters, v.qpm, rate_, kJumpQuarters) : quarters;
     timeline_.Take(v);
     begun_ = true;
     if (!rolling) {
@@ -191,8 +193,7 @@ void HostedPlayer::Position(const HostPosition& p) {
 }
 
 int64_t HostedPlayer::NextBarFrame() const {
-    const auto perBar =
-        std::max<int64_t>(std::llround(beatsPerBar_ * 4.0 * 4.0 / beatUnit_), 1);
+    const auto perBar = std::max<int64_t>(std::llround(beatsPerBar_ * 4.0 * 4.0 / beatUnit_), 1);
     const int64_t step = timeline_.FirstStepFrom(frame_);
     // Rounded up to a whole bar, for steps before bar 1 too.
     const int64_t rest = ((step % perBar) + perBar) % perBar;

@@ -177,7 +177,10 @@ bool PathOf(const Uris& u, const LV2_Atom* atom, const char*& text, size_t& size
 
 class Plugin {
 public:
-    Plugin(double rate, const std::string& bundle, LV2_URID_Map* map, LV2_Worker_Schedule* schedule,
+    Plugin(double rate,
+           const std::string& bundle,
+           LV2_URID_Map* map,
+           LV2_Worker_Schedule* schedule,
            LV2_Log_Log* log)
         : rate_(static_cast<uint32_t>(rate)), uris_(map), schedule_(schedule), player_(rate_),
           midi_(midiForge_, uris_, rate_) {
@@ -214,14 +217,18 @@ public:
     void Run(uint32_t frames);
 
     // Worker.
-    LV2_Worker_Status Work(LV2_Worker_Respond_Function respond, LV2_Worker_Respond_Handle handle,
-                           uint32_t size, const void* data);
+    LV2_Worker_Status Work(LV2_Worker_Respond_Function respond,
+                           LV2_Worker_Respond_Handle handle,
+                           uint32_t size,
+                           const void* data);
     LV2_Worker_Status Response(uint32_t size, const void* data);
 
     // State.
-    LV2_State_Status Save(LV2_State_Store_Function store, LV2_State_Handle handle,
+    LV2_State_Status Save(LV2_State_Store_Function store,
+                          LV2_State_Handle handle,
                           const LV2_Feature* const* features);
-    LV2_State_Status Restore(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle,
+    LV2_State_Status Restore(LV2_State_Retrieve_Function retrieve,
+                             LV2_State_Handle handle,
                              const LV2_Feature* const* features);
 
     ~Plugin() {
@@ -249,7 +256,6 @@ private:
         tellPath_ = true;
     }
     bool Schedule(Message::Kind kind, HostedSession* session, const char* path, size_t size);
-    void TakeEvents(uint32_t from, uint32_t until, uint32_t& done);
     void Handle(const LV2_Atom_Object* object);
     void RenderUntil(uint32_t until, uint32_t& done);
     void WritePath();
@@ -329,10 +335,9 @@ void Plugin::Handle(const LV2_Atom_Object* object) {
     if (object->body.otype == uris_.timePosition) {
         const LV2_Atom *speed = nullptr, *frame = nullptr, *bar = nullptr, *barBeat = nullptr,
                        *beatUnit = nullptr, *beatsPerBar = nullptr, *bpm = nullptr;
-        lv2_atom_object_get(object, uris_.timeSpeed, &speed, uris_.timeFrame, &frame,
-                            uris_.timeBar, &bar, uris_.timeBarBeat, &barBeat, uris_.timeBeatUnit,
-                            &beatUnit, uris_.timeBeatsPerBar, &beatsPerBar,
-                            uris_.timeBeatsPerMinute, &bpm, 0);
+        lv2_atom_object_get(object, uris_.timeSpeed, &speed, uris_.timeFrame, &frame, uris_.timeBar,
+                            &bar, uris_.timeBarBeat, &barBeat, uris_.timeBeatUnit, &beatUnit,
+                            uris_.timeBeatsPerBar, &beatsPerBar, uris_.timeBeatsPerMinute, &bpm, 0);
         for (const LV2_Atom** a : {&speed, &frame, &bar, &barBeat, &beatUnit, &beatsPerBar, &bpm})
             if (!Inside(object, *a))
                 *a = nullptr;
@@ -374,7 +379,8 @@ void Plugin::Handle(const LV2_Atom_Object* object) {
     const char* text = nullptr;
     size_t size = 0;
     if (!PathOf(uris_, value, text, size)) {
-        lv2_log_error(&logger_, "Marrowbeat: the setup must be named by a path of at most %zu bytes\n",
+        lv2_log_error(&logger_,
+                      "Marrowbeat: the setup must be named by a path of at most %zu bytes\n",
                       kMaxPath);
         return;
     }
@@ -432,7 +438,8 @@ void Plugin::Run(uint32_t frames) {
             if ((event->body.type == uris_.atomObject || event->body.type == uris_.atomBlank) &&
                 event->body.size >= sizeof(LV2_Atom_Object_Body) &&
                 reinterpret_cast<const char*>(&event->body) + sizeof(LV2_Atom) + event->body.size <=
-                    reinterpret_cast<const char*>(control_) + sizeof(LV2_Atom) + control_->atom.size)
+                    reinterpret_cast<const char*>(control_) + sizeof(LV2_Atom) +
+                        control_->atom.size)
                 Handle(reinterpret_cast<const LV2_Atom_Object*>(&event->body));
         }
     }
@@ -463,8 +470,10 @@ void Plugin::Run(uint32_t frames) {
     }
 }
 
-LV2_Worker_Status Plugin::Work(LV2_Worker_Respond_Function respond, LV2_Worker_Respond_Handle handle,
-                               uint32_t size, const void* data) {
+LV2_Worker_Status Plugin::Work(LV2_Worker_Respond_Function respond,
+                               LV2_Worker_Respond_Handle handle,
+                               uint32_t size,
+                               const void* data) {
     Message message;
     if (size < sizeof message)
         return LV2_WORKER_ERR_UNKNOWN;
@@ -540,7 +549,8 @@ const LV2_Feature* Find(const LV2_Feature* const* features, const char* uri) {
     return nullptr;
 }
 
-LV2_State_Status Plugin::Save(LV2_State_Store_Function store, LV2_State_Handle handle,
+LV2_State_Status Plugin::Save(LV2_State_Store_Function store,
+                              LV2_State_Handle handle,
                               const LV2_Feature* const* features) {
     const PathText saved = paths_.Read();
     // The demo is what plays without a path: nothing to keep.
@@ -552,9 +562,8 @@ LV2_State_Status Plugin::Save(LV2_State_Store_Function store, LV2_State_Handle h
     auto* freePath = freeFeature ? static_cast<LV2_State_Free_Path*>(freeFeature->data) : nullptr;
     char* abstract = mapPath ? mapPath->abstract_path(mapPath->handle, saved.text.data()) : nullptr;
     const char* text = abstract != nullptr ? abstract : saved.text.data();
-    const LV2_State_Status status =
-        store(handle, uris_.setup, text, std::strlen(text) + 1, uris_.atomPath,
-              LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
+    const LV2_State_Status status = store(handle, uris_.setup, text, std::strlen(text) + 1,
+                                          uris_.atomPath, LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
     if (abstract != nullptr) {
         if (freePath != nullptr)
             freePath->free_path(freePath->handle, abstract);
@@ -564,7 +573,8 @@ LV2_State_Status Plugin::Save(LV2_State_Store_Function store, LV2_State_Handle h
     return status;
 }
 
-LV2_State_Status Plugin::Restore(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle,
+LV2_State_Status Plugin::Restore(LV2_State_Retrieve_Function retrieve,
+                                 LV2_State_Handle handle,
                                  const LV2_Feature* const* features) {
     size_t size = 0;
     uint32_t type = 0;
@@ -603,7 +613,9 @@ LV2_State_Status Plugin::Restore(LV2_State_Retrieve_Function retrieve, LV2_State
 
 // The C entry points.
 
-LV2_Handle Instantiate(const LV2_Descriptor*, double rate, const char* bundle,
+LV2_Handle Instantiate(const LV2_Descriptor*,
+                       double rate,
+                       const char* bundle,
                        const LV2_Feature* const* features) {
     LV2_URID_Map* map = nullptr;
     LV2_Worker_Schedule* schedule = nullptr;
@@ -637,8 +649,11 @@ void Cleanup(LV2_Handle instance) {
     delete static_cast<Plugin*>(instance);
 }
 
-LV2_Worker_Status Work(LV2_Handle instance, LV2_Worker_Respond_Function respond,
-                       LV2_Worker_Respond_Handle handle, uint32_t size, const void* data) {
+LV2_Worker_Status Work(LV2_Handle instance,
+                       LV2_Worker_Respond_Function respond,
+                       LV2_Worker_Respond_Handle handle,
+                       uint32_t size,
+                       const void* data) {
     return static_cast<Plugin*>(instance)->Work(respond, handle, size, data);
 }
 
@@ -646,13 +661,19 @@ LV2_Worker_Status WorkResponse(LV2_Handle instance, uint32_t size, const void* d
     return static_cast<Plugin*>(instance)->Response(size, data);
 }
 
-LV2_State_Status Save(LV2_Handle instance, LV2_State_Store_Function store, LV2_State_Handle handle,
-                      uint32_t, const LV2_Feature* const* features) {
+LV2_State_Status Save(LV2_Handle instance,
+                      LV2_State_Store_Function store,
+                      LV2_State_Handle handle,
+                      uint32_t,
+                      const LV2_Feature* const* features) {
     return static_cast<Plugin*>(instance)->Save(store, handle, features);
 }
 
-LV2_State_Status Restore(LV2_Handle instance, LV2_State_Retrieve_Function retrieve,
-                         LV2_State_Handle handle, uint32_t, const LV2_Feature* const* features) {
+LV2_State_Status Restore(LV2_Handle instance,
+                         LV2_State_Retrieve_Function retrieve,
+                         LV2_State_Handle handle,
+                         uint32_t,
+                         const LV2_Feature* const* features) {
     return static_cast<Plugin*>(instance)->Restore(retrieve, handle, features);
 }
 
@@ -666,8 +687,8 @@ const void* ExtensionData(const char* uri) {
     return nullptr;
 }
 
-const LV2_Descriptor kDescriptor = {MARROWBEAT_LV2_URI, Instantiate, ConnectPort, nullptr, Run,
-                                    nullptr, Cleanup, ExtensionData};
+const LV2_Descriptor kDescriptor = {
+    MARROWBEAT_LV2_URI, Instantiate, ConnectPort, nullptr, Run, nullptr, Cleanup, ExtensionData};
 
 } // namespace
 

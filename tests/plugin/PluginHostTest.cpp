@@ -120,8 +120,12 @@ public:
         }
         lilv_world_free(world_);
     }
-    bool ok() const { return instance_ != nullptr && worker_ != nullptr; }
-    LV2_URID Urid(const char* uri) { return Map(this, uri); }
+    bool ok() const {
+        return instance_ != nullptr && worker_ != nullptr;
+    }
+    LV2_URID Urid(const char* uri) {
+        return Map(this, uri);
+    }
 
     // The next block's control input: empty, then what the calls below add.
     void Clear() {
@@ -251,7 +255,8 @@ private:
         uris.emplace_back(uri);
         return static_cast<LV2_URID>(uris.size());
     }
-    static LV2_Worker_Status Schedule(LV2_Worker_Schedule_Handle handle, uint32_t size, const void* data) {
+    static LV2_Worker_Status
+    Schedule(LV2_Worker_Schedule_Handle handle, uint32_t size, const void* data) {
         // The host's own queue (a real host's is a ring made beforehand) is not run()'s.
 #ifdef MB_COUNT_ALLOCATIONS
         const bool was = counting.exchange(false);
@@ -263,7 +268,8 @@ private:
 #endif
         return LV2_WORKER_SUCCESS;
     }
-    static LV2_Worker_Status Respond(LV2_Worker_Respond_Handle handle, uint32_t size, const void* data) {
+    static LV2_Worker_Status
+    Respond(LV2_Worker_Respond_Handle handle, uint32_t size, const void* data) {
         const auto* bytes = static_cast<const char*>(data);
         static_cast<Host*>(handle)->answers_.emplace_back(bytes, bytes + size);
         return LV2_WORKER_SUCCESS;
@@ -291,9 +297,9 @@ private:
 };
 
 std::string Render(const std::string& setup, double seconds, const std::string& out) {
-    const std::string line = std::string(MB_CLI_PATH) + " render '" + setup +
-                             "' --float --rate " + std::to_string(kRate) + " --seconds " +
-                             std::to_string(seconds) + " -o '" + out + "' >/dev/null 2>&1";
+    const std::string line = std::string(MB_CLI_PATH) + " render '" + setup + "' --float --rate " +
+                             std::to_string(kRate) + " --seconds " + std::to_string(seconds) +
+                             " -o '" + out + "' >/dev/null 2>&1";
     return std::system(line.c_str()) == 0 ? out : std::string();
 }
 
@@ -302,8 +308,8 @@ const std::string kDemo = MARROWBEAT_LV2_BUNDLE "/kit/demo.mbx";
 // Writes the demo to `path` with its sounds named by their folder and its JSON changed by
 // the sed expression `edit`.
 bool WriteDemo(const std::string& path, const std::string& edit) {
-    const std::string line = std::string(MB_CLI_PATH) + " info '" + kDemo + "' | sed -e '" +
-                             edit + "' -e 's#\"soundFolder\": *\"[^\"]*\"#\"soundFolder\": \"" +
+    const std::string line = std::string(MB_CLI_PATH) + " info '" + kDemo + "' | sed -e '" + edit +
+                             "' -e 's#\"soundFolder\": *\"[^\"]*\"#\"soundFolder\": \"" +
                              MB_KIT_DIR + "\"#' | " + MB_CLI_PATH + " write - -o '" + path + "'";
     return std::system(line.c_str()) == 0;
 }
@@ -368,7 +374,8 @@ TEST(PluginHostTest, FollowsTheTransport) {
         const int64_t hostFrame = n.at - start + 100000;
         EXPECT_EQ(hostFrame % 6000, 0) << "note at host frame " << hostFrame;
     }
-    host.Position(0, 0.0f, 100000 + host.frames - start, (100000 + host.frames - start) * perFrame, 120.0f);
+    host.Position(0, 0.0f, 100000 + host.frames - start, (100000 + host.frames - start) * perFrame,
+                  120.0f);
     for (int i = 0; i < 100; ++i)
         host.Run();
     EXPECT_EQ(host.notes.size(), before) << "notes after the stop";
