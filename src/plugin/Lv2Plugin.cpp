@@ -549,6 +549,28 @@ const LV2_Feature* Find(const LV2_Feature* const* features, const char* uri) {
     return nullptr;
 }
 
+// A path as the host's state keeps it (abstract: relative to the saved session, say) or
+// as it names a file here, through the host's mapping when it gives one.
+std::string StatePath(const LV2_Feature* const* features, const char* path, bool abstract) {
+    const LV2_Feature* mapFeature = Find(features, LV2_STATE__mapPath);
+    const LV2_Feature* freeFeature = Find(features, LV2_STATE__freePath);
+    auto* map = mapFeature ? static_cast<LV2_State_Map_Path*>(mapFeature->data) : nullptr;
+    if (map == nullptr)
+        return path;
+    char* mapped =
+        abstract ? map->abstract_path(map->handle, path) : map->absolute_path(map->handle, path);
+    if (mapped == nullptr)
+        return path;
+    std::string out = mapped;
+    if (freeFeature != nullptr) {
+        auto* free = static_cast<LV2_State_Free_Path*>(freeFeature->data);
+        free->free_path(free->handle, mapped);
+    } else {
+        std::free(mapped);
+    }
+    return out;
+}
+
 LV2_State_Status Plugin::Save(LV2_State_Store_Function store,
                               LV2_State_Handle handle,
                               const LV2_Feature* const* features) {
@@ -556,20 +578,9 @@ LV2_State_Status Plugin::Save(LV2_State_Store_Function store,
     // The demo is what plays without a path: nothing to keep.
     if (saved.text[0] == '\0')
         return LV2_STATE_SUCCESS;
-    const LV2_Feature* mapFeature = Find(features, LV2_STATE__mapPath);
-    const LV2_Feature* freeFeature = Find(features, LV2_STATE__freePath);
-    auto* mapPath = mapFeature ? static_cast<LV2_State_Map_Path*>(mapFeature->data) : nullptr;
-    auto* freePath = freeFeature ? static_cast<LV2_State_Free_Path*>(freeFeature->data) : nullptr;
-    char* abstract = mapPath ? mapPath->abstract_path(mapPath->handle, saved.text.data()) : nullptr;
-    const char* text = abstract != nullptr ? abstract : saved.text.data();
-    const LV2_State_Status status = store(handle, uris_.setup, text, std::strlen(text) + 1,
+    const std::string text = StatePath(features, saved.text.data(), true);
+    const LV2_State_Status status = store(handle, uris_.setup, text.c_str(), text.size() + 1,
                                           uris_.atomPath, LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
-    if (abstract != nullptr) {
-        if (freePath != nullptr)
-            freePath->free_path(freePath->handle, abstract);
-        else
-            std::free(abstract);
-    }
     return status;
 }
 
@@ -593,18 +604,7 @@ LV2_State_Status Plugin::Restore(LV2_State_Retrieve_Function retrieve,
         Tell("the stored setup is not a path", true);
         return LV2_STATE_ERR_BAD_TYPE;
     }
-    const LV2_Feature* mapFeature = Find(features, LV2_STATE__mapPath);
-    const LV2_Feature* freeFeature = Find(features, LV2_STATE__freePath);
-    auto* mapPath = mapFeature ? static_cast<LV2_State_Map_Path*>(mapFeature->data) : nullptr;
-    auto* freePath = freeFeature ? static_cast<LV2_State_Free_Path*>(freeFeature->data) : nullptr;
-    char* absolute = mapPath ? mapPath->absolute_path(mapPath->handle, text) : nullptr;
-    const std::string path = absolute != nullptr ? absolute : text;
-    if (absolute != nullptr) {
-        if (freePath != nullptr)
-            freePath->free_path(freePath->handle, absolute);
-        else
-            std::free(absolute);
-    }
+    const std::string path = StatePath(features, text, false);
     if (path.size() > kMaxPath || !Load(path))
         return LV2_STATE_ERR_UNKNOWN;
     SetPath(path.data(), path.size());
