@@ -25,6 +25,7 @@ OfflineSession::OfflineSession(Setup& setup, Notifier& notifier, Options options
         config.mixer.rate = options_.rate;
         config.mixer.latencyFrames = 0;
         config.mixer.limitOutput = options_.limitOutput;
+        config.mixer.keepTimeOverGaps = options_.keepTimeOverGaps;
         config.clock = [this] { return nowNs_; };
         return std::make_unique<AudioDevice>(std::move(config));
     });
@@ -81,6 +82,11 @@ void OfflineSession::StartOnTimeline() {
     stepsTaken_ = 0;
     stepLimit_ = -1;
     sequencer_.StartOnTimeline();
+}
+
+void OfflineSession::TimelineMoved() {
+    nowNs_ = FrameTimeNs(frame_);
+    clock().Poke();
 }
 
 void OfflineSession::Render(float* out, int64_t frames) {

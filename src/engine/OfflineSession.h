@@ -42,6 +42,9 @@ public:
         // The timeline the steps follow (a plugin host's transport, on the session's
         // frames through NsOfFrame); none: the setup's own tempo from Start.
         SessionTimeline* timeline = nullptr;
+        // A step that the timeline puts before the frame rendered next (the host skipped
+        // frames) sounds at once, and the rest of its run keeps its places.
+        bool keepTimeOverGaps = false;
     };
 
     // Opens an offline device for the engine, which reports to `notifier`; the engine is
@@ -68,6 +71,9 @@ public:
     // stands where the timeline's step count puts it.
     void StartOnTimeline();
     bool Running() const { return sequencer_.running(); }
+    // The timeline moved (a host's new word): the step clock looks again from the frame
+    // rendered next, rather than sleeping to a step placed on the old one.
+    void TimelineMoved();
     // Renders the next `frames` stereo frames into out (interleaved, overwritten).
     void Render(float* out, int64_t frames);
     // Stops playback; what still sounds is cut.

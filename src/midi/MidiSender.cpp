@@ -250,7 +250,8 @@ void MidiSender::SendStep(MidiTarget& target, int64_t at) {
         run_ = next_.run;
         origin_ = nextOrigin_;
     }
-    origin_ += late;
+    if (!sameRun || !options_.keepTimeOverGaps)
+        origin_ += late;
     stepMs_ = next_.offsetMs;
     stepPeriodMs_ = next_.periodMs;
     stepChange_ = next_.tempoChange;

@@ -46,6 +46,9 @@ public:
         int channel = 10;
         bool notes = true;
         bool clock = true;
+        // A step too late for its place goes out at once and the rest of its run keeps
+        // its places (the times are a plugin host's own: only that step was held up).
+        bool keepTimeOverGaps = false;
     };
 
     MidiSender();

@@ -16,7 +16,10 @@ namespace {
 // A position further than this from where the transport was running to is a locate
 // (a host's beat cut to its tick lies far closer).
 constexpr double kJumpQuarters = 1.0 / 64.0;
-constexpr int64_t kJumpFrames = 1;
+// Frames a host may skip (a quarter of a second) and still go on rather than locate.
+constexpr uint32_t kMaxSkipParts = 4;
+// A beat this close above the timeline's is on it (rounding).
+constexpr double kOnQuarters = 1e-9;
 // A beat that a host cut to its tick lies at most this far behind its frame's own.
 constexpr double kTickQuarters = 1.0 / 128.0;
 // The setup replaced rings out this long at most.
@@ -49,11 +52,13 @@ HostedSession::Load(const std::string& path, uint32_t rate, HostTimeline& timeli
     s->setup_.soundNames = SoundFolder::ListWaveFiles(s->setup_.soundFolder);
     MidiSender::Options midi;
     midi.clock = false;
+    midi.keepTimeOverGaps = true;
     s->midi_.Enable(midi);
     OfflineSession::Options options;
     options.rate = rate;
     options.midi = &s->midi_;
     options.timeline = &timeline;
+    options.keepTimeOverGaps = true;
     s->offline_ = std::make_unique<OfflineSession>(s->setup_, s->notes_, options);
     s->offline_->engine().LoadAll();
     out.notice = read.notice;
@@ -170,9 +175,19 @@ void HostedPlayer::Position(const HostPosition& p) {
     } else {
         quarters = expectedQuarters;
     }
-    const bool jumped = wasRolling && rolling &&
-                        (std::llabs(v.frame - expectedFrame) > kJumpFrames ||
-                         std::fabs(quarters - expectedQuarters) > kJumpQuarters);
+    // The transport goes on from where this timeline has it (rolling on, stopping, starting
+    // again where it stood), its frames maybe run on by cycles this plugin missed: its beat
+    // then lies between where the timeline stood and where it is now, cut to a tick or
+    // left behind by a master that missed those cycles too. The timeline's own position is
+    // the true one; anything else is a locate.
+    const int64_t skipped = v.frame - expectedFrame;
+    const double ours = expectedQuarters + static_cast<double>(skipped) * perFrame;
+    const bool goesOn = begun_ && skipped >= 0 && skipped <= rate_ / kMaxSkipParts &&
+                        quarters >= expectedQuarters - kTickQuarters &&
+                        quarters <= ours + kOnQuarters;
+    if (goesOn)
+        quarters = ours;
+    const bool jumped = wasRolling && rolling && !goesOn;
     if (!rolling || !wasRolling || jumped)
         smoother_.Reset();
     v.quarters =
@@ -188,8 +203,10 @@ void HostedPlayer::Position(const HostPosition& p) {
         Start();
         return;
     }
-    if (current_)
+    if (current_) {
+        current_->offline().TimelineMoved();
         current_->SetTempo(v.qpm);
+    }
 }
 
 int64_t HostedPlayer::NextBarFrame() const {

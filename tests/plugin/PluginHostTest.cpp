@@ -359,33 +359,41 @@ TEST(PluginHostTest, FollowsTheTransport) {
     Host host;
     ASSERT_TRUE(host.ok());
     // 120 BPM at 48 kHz: 6000 frames a sixteenth. The transport rolls from bar 2, beat
-    // 2 and a third of a sixteenth (host frame 100 000), stops after a second, and rolls
-    // again from host frame 12 345.
+    // 2 and a third of a sixteenth (host frame 100 000); half a second on, the host skips
+    // a block (its frames run on 256 further than the plugin rendered, its master's beat
+    // still where the block began); it stops after a second, and rolls again from host
+    // frame 12 345. Every note lies on a sixteenth of the host's frames.
     const double perFrame = 2.0 / kRate;
     host.Position(0, 0.0f, 0, 0.0, 120.0f);
     host.Run();
-    const int64_t start = host.frames;
+    // The host frame of the plugin's frame 0.
+    int64_t offset = 100000 - host.frames;
     host.Position(0, 1.0f, 100000, 100000 * perFrame, 120.0f);
-    while (host.frames < start + kRate)
+    while (host.frames + offset < 124000)
+        host.Run();
+    const int64_t stale = host.frames + offset;
+    offset += 256;
+    host.Position(0, 1.0f, host.frames + offset, stale * perFrame, 120.0f);
+    while (host.frames + offset < 100000 + kRate)
         host.Run();
     const size_t before = host.notes.size();
-    ASSERT_GT(before, 4u);
+    ASSERT_GT(before, 6u);
     for (const Host::Note& n : host.notes) {
-        const int64_t hostFrame = n.at - start + 100000;
+        const int64_t hostFrame = n.at + (n.at < stale - offset + 256 ? offset - 256 : offset);
         EXPECT_EQ(hostFrame % 6000, 0) << "note at host frame " << hostFrame;
     }
-    host.Position(0, 0.0f, 100000 + host.frames - start, (100000 + host.frames - start) * perFrame,
-                  120.0f);
+    const int64_t stopped = host.frames + offset;
+    host.Position(0, 0.0f, stopped, stopped * perFrame, 120.0f);
     for (int i = 0; i < 100; ++i)
         host.Run();
     EXPECT_EQ(host.notes.size(), before) << "notes after the stop";
-    const int64_t again = host.frames;
+    offset = 12345 - host.frames;
     host.Position(0, 1.0f, 12345, 12345 * perFrame, 120.0f);
-    while (host.frames < again + kRate / 2)
+    while (host.frames + offset < 12345 + kRate / 2)
         host.Run();
     ASSERT_GT(host.notes.size(), before);
     for (size_t i = before; i < host.notes.size(); ++i) {
-        const int64_t hostFrame = host.notes[i].at - again + 12345;
+        const int64_t hostFrame = host.notes[i].at + offset;
         EXPECT_EQ(hostFrame % 6000, 0) << "note at host frame " << hostFrame;
     }
 }
