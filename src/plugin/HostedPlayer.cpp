@@ -177,14 +177,15 @@ void HostedPlayer::Position(const HostPosition& p) {
     }
     // The transport goes on from where this timeline has it (rolling on, stopping, starting
     // again where it stood), its frames maybe run on by cycles this plugin missed: its beat
-    // then lies between where the timeline stood and where it is now, cut to a tick or
-    // left behind by a master that missed those cycles too. The timeline's own position is
-    // the true one; anything else is a locate.
+    // is then no further ahead than the timeline is now, and no further behind than where
+    // it stood by as many frames again (a master that missed those cycles too left its beat
+    // cycles behind), cut to a tick. The timeline's own position is the true one; anything
+    // else is a locate.
     const int64_t skipped = v.frame - expectedFrame;
     const double ours = expectedQuarters + static_cast<double>(skipped) * perFrame;
+    const double oldest = expectedQuarters - static_cast<double>(skipped) * perFrame;
     const bool goesOn = begun_ && skipped >= 0 && skipped <= rate_ / kMaxSkipParts &&
-                        quarters >= expectedQuarters - kTickQuarters &&
-                        quarters <= ours + kOnQuarters;
+                        quarters >= oldest - kTickQuarters && quarters <= ours + kOnQuarters;
     if (goesOn)
         quarters = ours;
     const bool jumped = wasRolling && rolling && !goesOn;

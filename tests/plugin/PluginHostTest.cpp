@@ -361,8 +361,8 @@ TEST(PluginHostTest, FollowsTheTransport) {
     // 120 BPM at 48 kHz: 6000 frames a sixteenth. The transport rolls from bar 2, beat
     // 2 and a third of a sixteenth (host frame 100 000); half a second on, the host skips
     // a block (its frames run on 256 further than the plugin rendered, its master's beat
-    // still where the block began); it stops after a second, and rolls again from host
-    // frame 12 345. Every note lies on a sixteenth of the host's frames.
+    // a block behind where the plugin stood); it stops after a second, and rolls again
+    // from host frame 12 345. Every note lies on a sixteenth of the host's frames.
     const double perFrame = 2.0 / kRate;
     host.Position(0, 0.0f, 0, 0.0, 120.0f);
     host.Run();
@@ -373,7 +373,7 @@ TEST(PluginHostTest, FollowsTheTransport) {
         host.Run();
     const int64_t stale = host.frames + offset;
     offset += 256;
-    host.Position(0, 1.0f, host.frames + offset, stale * perFrame, 120.0f);
+    host.Position(0, 1.0f, host.frames + offset, (stale - 256) * perFrame, 120.0f);
     while (host.frames + offset < 100000 + kRate)
         host.Run();
     const size_t before = host.notes.size();
