@@ -398,6 +398,34 @@ TEST(PluginHostTest, FollowsTheTransport) {
     }
 }
 
+// The loop chain counts from the host's bar 1: rolled from bar 4 (the demo's fill, after
+// three passes of its main beat), the plugin plays there what it plays there when rolled
+// from bar 1.
+TEST(PluginHostTest, TheChainCountsFromBarOne) {
+    const double perFrame = 2.0 / kRate;
+    constexpr int64_t kBar = 96000;
+    std::vector<Host::Note> heard[2];
+    for (int from : {0, 3}) {
+        Host host;
+        ASSERT_TRUE(host.ok());
+        host.Position(0, 0.0f, 0, 0.0, 120.0f);
+        host.Run();
+        const int64_t offset = from * kBar - host.frames;
+        host.Position(0, 1.0f, from * kBar, from * kBar * perFrame, 120.0f);
+        while (host.frames + offset < 6 * kBar)
+            host.Run();
+        for (const Host::Note& n : host.notes)
+            if (n.at + offset >= 3 * kBar && n.at + offset < 6 * kBar)
+                heard[from != 0].push_back({n.at + offset, n.note});
+    }
+    ASSERT_GT(heard[0].size(), 16u);
+    ASSERT_EQ(heard[1].size(), heard[0].size());
+    for (size_t i = 0; i < heard[0].size(); ++i) {
+        EXPECT_EQ(heard[1][i].at, heard[0][i].at);
+        EXPECT_EQ(heard[1][i].note, heard[0][i].note) << "at host frame " << heard[0][i].at;
+    }
+}
+
 // A setup file saved anew is read again and takes over at the next bar; the path is kept
 // in the state a host saves and comes back with it.
 TEST(PluginHostTest, TakesUpTheSavedFileAtABarAndKeepsItsPath) {
