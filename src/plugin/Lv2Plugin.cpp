@@ -87,7 +87,7 @@ struct Uris {
 
 // What run() asks of the worker and what the worker answers.
 struct Message {
-    enum Kind : uint32_t { kLoad, kCheck, kFree, kLoaded };
+    enum Kind : uint32_t { kLoad, kCheck, kFree, kLoaded, kRefused };
     Kind kind = kLoad;
     HostedSession* session = nullptr;
     uint32_t pathSize = 0;
@@ -379,9 +379,8 @@ void Plugin::Handle(const LV2_Atom_Object* object) {
     const char* text = nullptr;
     size_t size = 0;
     if (!PathOf(uris_, value, text, size)) {
-        lv2_log_error(&logger_,
-                      "Marrowbeat: the setup must be named by a path of at most %zu bytes\n",
-                      kMaxPath);
+        // Said by the worker: the log may not be safe to call here.
+        Schedule(Message::kRefused, nullptr, nullptr, 0);
         return;
     }
     if (Schedule(Message::kLoad, nullptr, text, size))
@@ -480,6 +479,11 @@ LV2_Worker_Status Plugin::Work(LV2_Worker_Respond_Function respond,
     std::memcpy(&message, data, sizeof message);
     if (message.kind == Message::kFree) {
         delete message.session;
+        return LV2_WORKER_SUCCESS;
+    }
+    if (message.kind == Message::kRefused) {
+        Tell("the setup must be named by a path of at most " + std::to_string(kMaxPath) + " bytes",
+             true);
         return LV2_WORKER_SUCCESS;
     }
     if (message.pathSize > size - sizeof message)
