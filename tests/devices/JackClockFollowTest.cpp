@@ -66,8 +66,17 @@ public:
             return false;
         port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
         jack_set_process_callback(client_, &ClockSender::Process, this);
+        jack_set_xrun_callback(
+            client_,
+            [](void* user) {
+                static_cast<ClockSender*>(user)->xruns_.fetch_add(1, std::memory_order_relaxed);
+                return 0;
+            },
+            this);
         return port_ != nullptr && jack_activate(client_) == 0;
     }
+    // Cycles the server missed (the machine held it up).
+    int Xruns() const { return xruns_.load(std::memory_order_relaxed); }
     void Go() { going_.store(true, std::memory_order_release); }
     size_t Sent() const { return sent_.load(std::memory_order_acquire); }
     int64_t ClockNs(size_t k) const { return clockNs_[k]; }
@@ -116,6 +125,7 @@ private:
     jack_port_t* port_ = nullptr;
     std::atomic<bool> going_{false};
     std::atomic<size_t> sent_{0};
+    std::atomic<int> xruns_{0};
     bool started_ = false;
     uint32_t next_ = 0;
     std::array<int64_t, 1000> clockNs_{};
@@ -128,57 +138,69 @@ TEST(JackClockFollow, TakesTheTempoAndEachClocksFrameWithinAMillisecond) {
             FAIL() << "jackd is missing";
         GTEST_SKIP() << "jackd is not installed";
     }
-    ClockSender sender;
-    bool up = false;
-    for (int i = 0; i < 150 && !up; ++i) {
-        std::this_thread::sleep_for(100ms);
-        up = sender.Open();
-    }
-    ASSERT_TRUE(up) << "the JACK server did not come up";
+    // A run in which the server missed cycles (the machine held it up) says nothing of the
+    // follower: the dummy driver's frames then stray from the clock the stamps are read on.
+    // It is run again, three times at most, and the test is skipped when every run was.
+    constexpr int kRuns = 3;
+    for (int run = 1; run <= kRuns; ++run) {
+        ClockSender sender;
+        bool up = false;
+        for (int i = 0; i < 150 && !up; ++i) {
+            std::this_thread::sleep_for(100ms);
+            up = sender.Open();
+        }
+        ASSERT_TRUE(up) << "the JACK server did not come up";
 
-    ClockFollower follower;
-    follower.SetOn(true);
-    std::string error;
-    const auto input = MidiInput::Open(
-        {MidiPortId::kJack, "clock-sender:out"}, [](bool) {}, &follower, &error);
-    ASSERT_NE(input, nullptr) << error;
-    sender.Go();
+        ClockFollower follower;
+        follower.SetOn(true);
+        std::string error;
+        const auto input = MidiInput::Open(
+            {MidiPortId::kJack, "clock-sender:out"}, [](bool) {}, &follower, &error);
+        ASSERT_NE(input, nullptr) << error;
+        sender.Go();
 
-    // Two beats and then some, generously on a busy machine.
-    ClockFollower::News news;
-    for (int i = 0; i < 1000 && news.transport != ClockFollower::News::Transport::kStart; ++i) {
-        std::this_thread::sleep_for(10ms);
+        // Two beats and then some, generously on a busy machine.
+        ClockFollower::News news;
+        for (int i = 0; i < 1000 && news.transport != ClockFollower::News::Transport::kStart; ++i) {
+            std::this_thread::sleep_for(10ms);
+            news = follower.Poll(MonotonicNs());
+        }
+        ASSERT_EQ(news.transport, ClockFollower::News::Transport::kStart);
+        while (sender.Sent() < 60)
+            std::this_thread::sleep_for(10ms);
+        // The tempo of the last two beats as the sender timed them: on a busy machine the
+        // dummy driver's frames do not pass at exactly 48 000 a second.
         news = follower.Poll(MonotonicNs());
-    }
-    ASSERT_EQ(news.transport, ClockFollower::News::Transport::kStart);
-    while (sender.Sent() < 60)
-        std::this_thread::sleep_for(10ms);
-    // The tempo of the last two beats as the sender timed them: on a busy machine the
-    // dummy driver's frames do not pass at exactly 48 000 a second.
-    news = follower.Poll(MonotonicNs());
-    const size_t sent = sender.Sent();
-    const double intervalNs =
-        static_cast<double>(sender.ClockNs(sent - 1) - sender.ClockNs(sent - 48)) / 47.0;
-    EXPECT_NEAR(news.bpm, 60e9 / (ClockFollower::kClocksPerBeat * intervalNs), 0.05);
-    EXPECT_NEAR(news.bpm, 120.0, 1.0);
+        const size_t sent = sender.Sent();
+        const double intervalNs =
+            static_cast<double>(sender.ClockNs(sent - 1) - sender.ClockNs(sent - 48)) / 47.0;
 
-    // The next eight 16ths, foretold, against the clocks when they are sent.
-    follower.BeginRun(MonotonicNs(), false);
-    const int64_t step = follower.RunStartsAtStep();
-    ASSERT_GT(step, 0);
-    int64_t due[8];
-    for (int n = 0; n < 8; ++n)
-        due[n] = follower.StepDueNs(n);
-    const size_t last = static_cast<size_t>(step + 7) * ClockFollower::kClocksPerStep;
-    for (int i = 0; i < 2000 && sender.Sent() <= last; ++i)
-        std::this_thread::sleep_for(10ms);
-    ASSERT_GT(sender.Sent(), last);
-    for (int n = 0; n < 8; ++n)
-        EXPECT_NEAR(static_cast<double>(due[n]),
-                    static_cast<double>(sender.ClockNs(static_cast<size_t>(step + n) *
-                                                       ClockFollower::kClocksPerStep)),
-                    1e6)
-            << "16th " << step + n;
+        // The next eight 16ths, foretold, against the clocks when they are sent.
+        follower.BeginRun(MonotonicNs(), false);
+        const int64_t step = follower.RunStartsAtStep();
+        ASSERT_GT(step, 0);
+        int64_t due[8];
+        for (int n = 0; n < 8; ++n)
+            due[n] = follower.StepDueNs(n);
+        const size_t last = static_cast<size_t>(step + 7) * ClockFollower::kClocksPerStep;
+        for (int i = 0; i < 2000 && sender.Sent() <= last; ++i)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_GT(sender.Sent(), last);
+        if (sender.Xruns() > 0) {
+            if (run < kRuns)
+                continue;
+            GTEST_SKIP() << "the JACK server missed cycles in every run";
+        }
+        EXPECT_NEAR(news.bpm, 60e9 / (ClockFollower::kClocksPerBeat * intervalNs), 0.05);
+        EXPECT_NEAR(news.bpm, 120.0, 1.0);
+        for (int n = 0; n < 8; ++n)
+            EXPECT_NEAR(static_cast<double>(due[n]),
+                        static_cast<double>(sender.ClockNs(static_cast<size_t>(step + n) *
+                                                           ClockFollower::kClocksPerStep)),
+                        1e6)
+                << "16th " << step + n;
+        break;
+    }
 }
 
 } // namespace
