@@ -83,7 +83,8 @@ std::vector<float> ReadFloatWave(const std::string& path) {
 // a setup taking over all happen).
 class Host {
 public:
-    Host() {
+    explicit Host(uint32_t rate = kRate, uint32_t block = kBlock)
+        : block_(block), left_(block), right_(block) {
         world_ = lilv_world_new();
         LilvNode* bundle = lilv_new_file_uri(world_, nullptr, MARROWBEAT_LV2_BUNDLE "/");
         lilv_world_load_bundle(world_, bundle);
@@ -97,7 +98,7 @@ public:
         scheduleFeature_ = {LV2_WORKER__schedule, &schedule_};
         lv2_atom_forge_init(&forge_, &map_);
         if (plugin_ != nullptr)
-            instance_ = lilv_plugin_instantiate(plugin_, kRate, features_);
+            instance_ = lilv_plugin_instantiate(plugin_, rate, features_);
         if (instance_ == nullptr)
             return;
         worker_ = static_cast<const LV2_Worker_Interface*>(
@@ -175,10 +176,10 @@ public:
         }
 #ifdef MB_COUNT_ALLOCATIONS
         counting = true;
-        lilv_instance_run(instance_, kBlock);
+        lilv_instance_run(instance_, block_);
         counting = false;
 #else
-        lilv_instance_run(instance_, kBlock);
+        lilv_instance_run(instance_, block_);
 #endif
         const auto* seq = reinterpret_cast<const LV2_Atom_Sequence*>(midi_.data());
         LV2_ATOM_SEQUENCE_FOREACH(seq, event) {
@@ -188,11 +189,11 @@ public:
                 notes.push_back({frames + event->time.frames, bytes[1]});
         }
         if (out != nullptr)
-            for (uint32_t i = 0; i < kBlock; ++i) {
+            for (uint32_t i = 0; i < block_; ++i) {
                 out->push_back(left_[i]);
                 out->push_back(right_[i]);
             }
-        frames += kBlock;
+        frames += block_;
         Clear();
         while (!work_.empty()) {
             const std::vector<char> job = std::move(work_.front());
@@ -290,15 +291,17 @@ private:
     alignas(8) std::vector<uint64_t> control_ = std::vector<uint64_t>(kAtomBytes / 8);
     std::vector<uint64_t> notify_ = std::vector<uint64_t>(kAtomBytes / 8);
     std::vector<uint64_t> midi_ = std::vector<uint64_t>(kAtomBytes / 8);
-    std::vector<float> left_ = std::vector<float>(kBlock);
-    std::vector<float> right_ = std::vector<float>(kBlock);
+    uint32_t block_;
+    std::vector<float> left_;
+    std::vector<float> right_;
     std::deque<std::vector<char>> work_;
     std::vector<std::vector<char>> answers_;
 };
 
-std::string Render(const std::string& setup, double seconds, const std::string& out) {
+std::string
+Render(const std::string& setup, uint32_t rate, double seconds, const std::string& out) {
     const std::string line = std::string(MB_CLI_PATH) + " render '" + setup + "' --float --rate " +
-                             std::to_string(kRate) + " --seconds " + std::to_string(seconds) +
+                             std::to_string(rate) + " --seconds " + std::to_string(seconds) +
                              " -o '" + out + "' >/dev/null 2>&1";
     return std::system(line.c_str()) == 0 ? out : std::string();
 }
@@ -315,8 +318,8 @@ bool WriteDemo(const std::string& path, const std::string& edit) {
 }
 
 // Sample for sample the render's, from the transport's start at bar 1, for the demo the
-// plugin plays without a setup (at 118 BPM) and for a setup named by the path parameter
-// (the demo at 150 BPM).
+// plugin plays without a setup (at 118 BPM; also at 44.1 kHz in blocks of 333 frames) and
+// for a setup named by the path parameter (the demo at 150 BPM).
 TEST(PluginHostTest, PlaysAsTheRenderFromBarOne) {
     const std::filesystem::path dir = testing::TempDir();
     const std::string fast = (dir / "kit" / "fast.mbx").string();
@@ -326,14 +329,18 @@ TEST(PluginHostTest, PlaysAsTheRenderFromBarOne) {
         const char* name;
         std::string setup;
         float bpm;
+        uint32_t rate;
+        uint32_t block;
     };
-    for (const Case& c : {Case{"demo", "", 118.0f}, Case{"named", fast, 150.0f}}) {
+    for (const Case& c : {Case{"demo", "", 118.0f, kRate, kBlock},
+                          Case{"demo, 44.1 kHz, 333", "", 118.0f, 44100, 333},
+                          Case{"named", fast, 150.0f, kRate, kBlock}}) {
         SCOPED_TRACE(c.name);
         const std::string setup = c.setup.empty() ? kDemo : c.setup;
         const std::vector<float> expected =
-            ReadFloatWave(Render(setup, 3.0, (dir / "render.wav").string()));
-        ASSERT_GT(expected.size(), 2u * kRate);
-        Host host;
+            ReadFloatWave(Render(setup, c.rate, 3.0, (dir / "render.wav").string()));
+        ASSERT_GT(expected.size(), 2u * c.rate);
+        Host host(c.rate, c.block);
         ASSERT_TRUE(host.ok());
         const float bpm = c.bpm;
         host.Position(0, 0.0f, 0, 0.0, bpm);
