@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -16,16 +15,7 @@
 #include <string>
 #include <vector>
 
-#include <lilv/lilv.h>
-#include <lv2/atom/forge.h>
-#include <lv2/atom/util.h>
-#include <lv2/midi/midi.h>
-#include <lv2/patch/patch.h>
-#include <lv2/time/time.h>
-#include <lv2/urid/urid.h>
-#include <lv2/worker/worker.h>
-
-#include "plugin/PluginUris.h"
+#include "LilvHost.h"
 
 // The allocations and frees made while the plugin's run() runs (this program's operator new
 // and delete stand in for the library's, the plugin's too). Not under the sanitizers,
@@ -58,7 +48,6 @@ namespace {
 
 constexpr uint32_t kRate = 48000;
 constexpr uint32_t kBlock = 256;
-constexpr size_t kAtomBytes = 16384;
 
 // Samples of a 32-bit float stereo WAV file, interleaved.
 std::vector<float> ReadFloatWave(const std::string& path) {
@@ -77,225 +66,19 @@ std::vector<float> ReadFloatWave(const std::string& path) {
     return {};
 }
 
-// A host with one instance of the plugin: a URID map, a worker run between blocks (as
-// hosts do, after run()), an atom sequence to send and the ports' buffers. It finds any
-// memory allocated or freed in run() (where a start, a stop, a locate, a tempo change and
-// a setup taking over all happen).
-class Host {
-public:
-    explicit Host(uint32_t rate = kRate, uint32_t block = kBlock)
-        : block_(block), left_(block), right_(block) {
-        world_ = lilv_world_new();
-        LilvNode* bundle = lilv_new_file_uri(world_, nullptr, MARROWBEAT_LV2_BUNDLE "/");
-        lilv_world_load_bundle(world_, bundle);
-        lilv_node_free(bundle);
-        LilvNode* uri = lilv_new_uri(world_, MARROWBEAT_LV2_URI);
-        plugin_ = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world_), uri);
-        lilv_node_free(uri);
-        map_ = {this, &Host::Map};
-        schedule_ = {this, &Host::Schedule};
-        mapFeature_ = {LV2_URID__map, &map_};
-        scheduleFeature_ = {LV2_WORKER__schedule, &schedule_};
-        lv2_atom_forge_init(&forge_, &map_);
-        if (plugin_ != nullptr)
-            instance_ = lilv_plugin_instantiate(plugin_, rate, features_);
-        if (instance_ == nullptr)
-            return;
-        worker_ = static_cast<const LV2_Worker_Interface*>(
-            lilv_instance_get_extension_data(instance_, LV2_WORKER__interface));
-        lilv_instance_connect_port(instance_, 0, control_.data());
-        lilv_instance_connect_port(instance_, 1, notify_.data());
-        lilv_instance_connect_port(instance_, 2, midi_.data());
-        lilv_instance_connect_port(instance_, 3, left_.data());
-        lilv_instance_connect_port(instance_, 4, right_.data());
-        lilv_instance_activate(instance_);
-        Clear();
+// The test's host: it finds any memory allocated or freed in run() (where a start, a stop,
+// a locate, a tempo change and a setup taking over all happen).
+struct Host : test::LilvHost {
+    explicit Host(uint32_t rate = kRate, uint32_t block = kBlock) : LilvHost(rate, block) {
+#ifdef MB_COUNT_ALLOCATIONS
+        counting = &::counting;
+#endif
     }
     ~Host() {
 #ifdef MB_COUNT_ALLOCATIONS
         EXPECT_EQ(allocations.exchange(0), 0) << "run() allocated or freed memory";
 #endif
-        if (instance_ != nullptr) {
-            lilv_instance_deactivate(instance_);
-            lilv_instance_free(instance_);
-        }
-        lilv_world_free(world_);
     }
-    bool ok() const {
-        return instance_ != nullptr && worker_ != nullptr;
-    }
-    LV2_URID Urid(const char* uri) {
-        return Map(this, uri);
-    }
-
-    // The next block's control input: empty, then what the calls below add.
-    void Clear() {
-        lv2_atom_forge_set_buffer(&forge_, reinterpret_cast<uint8_t*>(control_.data()), kAtomBytes);
-        lv2_atom_forge_sequence_head(&forge_, &sequence_, 0);
-    }
-    void Position(uint32_t at, float speed, int64_t frame, double quarters, float bpm) {
-        LV2_Atom_Forge_Frame object;
-        lv2_atom_forge_frame_time(&forge_, at);
-        lv2_atom_forge_object(&forge_, &object, 0, Urid(LV2_TIME__Position));
-        lv2_atom_forge_key(&forge_, Urid(LV2_TIME__speed));
-        lv2_atom_forge_float(&forge_, speed);
-        lv2_atom_forge_key(&forge_, Urid(LV2_TIME__frame));
-        lv2_atom_forge_long(&forge_, frame);
-        lv2_atom_forge_key(&forge_, Urid(LV2_TIME__bar));
-        lv2_atom_forge_long(&forge_, static_cast<int64_t>(quarters / 4));
-        lv2_atom_forge_key(&forge_, Urid(LV2_TIME__barBeat));
-        lv2_atom_forge_float(&forge_, static_cast<float>(std::fmod(quarters, 4.0)));
-        lv2_atom_forge_key(&forge_, Urid(LV2_TIME__beatUnit));
-        lv2_atom_forge_int(&forge_, 4);
-        lv2_atom_forge_key(&forge_, Urid(LV2_TIME__beatsPerBar));
-        lv2_atom_forge_float(&forge_, 4.0f);
-        lv2_atom_forge_key(&forge_, Urid(LV2_TIME__beatsPerMinute));
-        lv2_atom_forge_float(&forge_, bpm);
-        lv2_atom_forge_pop(&forge_, &object);
-    }
-    void SetSetup(const std::string& path) {
-        LV2_Atom_Forge_Frame object;
-        lv2_atom_forge_frame_time(&forge_, 0);
-        lv2_atom_forge_object(&forge_, &object, 0, Urid(LV2_PATCH__Set));
-        lv2_atom_forge_key(&forge_, Urid(LV2_PATCH__property));
-        lv2_atom_forge_urid(&forge_, Urid(MARROWBEAT_LV2_SETUP_URI));
-        lv2_atom_forge_key(&forge_, Urid(LV2_PATCH__value));
-        lv2_atom_forge_path(&forge_, path.c_str(), static_cast<uint32_t>(path.size()));
-        lv2_atom_forge_pop(&forge_, &object);
-    }
-
-    // Runs one block (the control input as built, then cleared) and the worker after it.
-    // The block's sound is appended to `out` (interleaved), the frames of its note-ons to
-    // `notes` (counted from the host's start).
-    void Run(std::vector<float>* out = nullptr) {
-        lv2_atom_forge_pop(&forge_, &sequence_);
-        for (auto* port : {&notify_, &midi_}) {
-            auto* seq = reinterpret_cast<LV2_Atom_Sequence*>(port->data());
-            seq->atom.type = Urid(LV2_ATOM__Chunk);
-            seq->atom.size = kAtomBytes - sizeof(LV2_Atom);
-        }
-#ifdef MB_COUNT_ALLOCATIONS
-        counting = true;
-        lilv_instance_run(instance_, block_);
-        counting = false;
-#else
-        lilv_instance_run(instance_, block_);
-#endif
-        const auto* seq = reinterpret_cast<const LV2_Atom_Sequence*>(midi_.data());
-        LV2_ATOM_SEQUENCE_FOREACH(seq, event) {
-            const auto* bytes = static_cast<const uint8_t*>(LV2_ATOM_BODY_CONST(&event->body));
-            if (event->body.type == Urid(LV2_MIDI__MidiEvent) && (bytes[0] & 0xF0) == 0x90 &&
-                bytes[2] > 0)
-                notes.push_back({frames + event->time.frames, bytes[1]});
-        }
-        if (out != nullptr)
-            for (uint32_t i = 0; i < block_; ++i) {
-                out->push_back(left_[i]);
-                out->push_back(right_[i]);
-            }
-        frames += block_;
-        Clear();
-        while (!work_.empty()) {
-            const std::vector<char> job = std::move(work_.front());
-            work_.pop_front();
-            worker_->work(lilv_instance_get_handle(instance_), &Host::Respond, this,
-                          static_cast<uint32_t>(job.size()), job.data());
-        }
-        for (const std::vector<char>& answer : answers_)
-            worker_->work_response(lilv_instance_get_handle(instance_),
-                                   static_cast<uint32_t>(answer.size()), answer.data());
-        answers_.clear();
-    }
-
-    // The path the plugin last told on its notify output (patch:Set of the setup).
-    std::string Told() const {
-        std::string told;
-        const auto* seq = reinterpret_cast<const LV2_Atom_Sequence*>(notify_.data());
-        LV2_ATOM_SEQUENCE_FOREACH(seq, event) {
-            const auto* object = reinterpret_cast<const LV2_Atom_Object*>(&event->body);
-            const LV2_Atom* value = nullptr;
-            lv2_atom_object_get(object, const_cast<Host*>(this)->Urid(LV2_PATCH__value), &value, 0);
-            if (value != nullptr)
-                told = static_cast<const char*>(LV2_ATOM_BODY_CONST(value));
-        }
-        return told;
-    }
-    void Get() {
-        LV2_Atom_Forge_Frame object;
-        lv2_atom_forge_frame_time(&forge_, 0);
-        lv2_atom_forge_object(&forge_, &object, 0, Urid(LV2_PATCH__Get));
-        lv2_atom_forge_pop(&forge_, &object);
-    }
-    // The plugin's state as a host saves it with the song, and restored into this one.
-    LilvState* Save() {
-        return lilv_state_new_from_instance(plugin_, instance_, &map_, nullptr, nullptr, nullptr,
-                                            nullptr, &Host::NoPortValue, nullptr, 0, features_);
-    }
-    void Restore(const LilvState* state) {
-        lilv_state_restore(state, instance_, nullptr, nullptr, 0, features_);
-    }
-
-    struct Note {
-        int64_t at;
-        int note;
-    };
-    int64_t frames = 0;
-    std::vector<Note> notes;
-
-private:
-    static const void* NoPortValue(const char*, void*, uint32_t* size, uint32_t* type) {
-        *size = 0;
-        *type = 0;
-        return nullptr;
-    }
-    static LV2_URID Map(LV2_URID_Map_Handle handle, const char* uri) {
-        auto& uris = static_cast<Host*>(handle)->uris_;
-        for (size_t i = 0; i < uris.size(); ++i)
-            if (uris[i] == uri)
-                return static_cast<LV2_URID>(i + 1);
-        uris.emplace_back(uri);
-        return static_cast<LV2_URID>(uris.size());
-    }
-    static LV2_Worker_Status
-    Schedule(LV2_Worker_Schedule_Handle handle, uint32_t size, const void* data) {
-        // The host's own queue (a real host's is a ring made beforehand) is not run()'s.
-#ifdef MB_COUNT_ALLOCATIONS
-        const bool was = counting.exchange(false);
-#endif
-        const auto* bytes = static_cast<const char*>(data);
-        static_cast<Host*>(handle)->work_.emplace_back(bytes, bytes + size);
-#ifdef MB_COUNT_ALLOCATIONS
-        counting = was;
-#endif
-        return LV2_WORKER_SUCCESS;
-    }
-    static LV2_Worker_Status
-    Respond(LV2_Worker_Respond_Handle handle, uint32_t size, const void* data) {
-        const auto* bytes = static_cast<const char*>(data);
-        static_cast<Host*>(handle)->answers_.emplace_back(bytes, bytes + size);
-        return LV2_WORKER_SUCCESS;
-    }
-
-    LilvWorld* world_ = nullptr;
-    const LilvPlugin* plugin_ = nullptr;
-    LilvInstance* instance_ = nullptr;
-    const LV2_Worker_Interface* worker_ = nullptr;
-    std::vector<std::string> uris_;
-    LV2_URID_Map map_{};
-    LV2_Worker_Schedule schedule_{};
-    LV2_Feature mapFeature_{};
-    LV2_Feature scheduleFeature_{};
-    const LV2_Feature* features_[3] = {&mapFeature_, &scheduleFeature_, nullptr};
-    LV2_Atom_Forge forge_{};
-    LV2_Atom_Forge_Frame sequence_{};
-    alignas(8) std::vector<uint64_t> control_ = std::vector<uint64_t>(kAtomBytes / 8);
-    std::vector<uint64_t> notify_ = std::vector<uint64_t>(kAtomBytes / 8);
-    std::vector<uint64_t> midi_ = std::vector<uint64_t>(kAtomBytes / 8);
-    uint32_t block_;
-    std::vector<float> left_;
-    std::vector<float> right_;
-    std::deque<std::vector<char>> work_;
-    std::vector<std::vector<char>> answers_;
 };
 
 std::string
@@ -447,7 +230,7 @@ TEST(PluginHostTest, TakesUpTheSavedFileAtABarAndKeepsItsPath) {
     host.Run();
     host.Get();
     host.Run();
-    EXPECT_EQ(host.Told(), path);
+    EXPECT_EQ(host.told, path);
     const int64_t start = host.frames;
     host.Position(0, 1.0f, 0, 0.0, 120.0f);
     while (host.frames < start + kRate / 4)
@@ -481,7 +264,7 @@ TEST(PluginHostTest, TakesUpTheSavedFileAtABarAndKeepsItsPath) {
     lilv_state_free(state);
     restored.Get();
     restored.Run();
-    EXPECT_EQ(restored.Told(), path);
+    EXPECT_EQ(restored.told, path);
 }
 
 } // namespace
