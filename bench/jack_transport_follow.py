@@ -10,10 +10,12 @@ locate and a tempo change do.  Run from the project's root:
 
   /usr/bin/python3 bench/jack_transport_follow.py build/bench/bench16.mbx
 """
-import argparse, json, os, shutil, subprocess, sys, tempfile, threading, time
+import argparse, json, os, shutil, subprocess, sys, tempfile, time
 
 import numpy as np
 import jack
+
+from jack_master import Master, error_runs
 
 ap = argparse.ArgumentParser()
 ap.add_argument('setup')
@@ -28,59 +30,13 @@ ap.add_argument('--program-master', action='store_true')
 ap.add_argument('--settle', type=float, default=2.0, help='seconds between connecting and rolling')
 args = ap.parse_args()
 
-server = 'marrowbeat-bench'
-env = dict(os.environ, JACK_DEFAULT_SERVER=server, JACK_NO_AUDIO_RESERVATION='1')
-os.environ.update(env)
-jackd = subprocess.Popen(['jackd', '-n', server, '-d', 'dummy', '-r', str(args.rate),
-                          '-p', str(args.period)], stdout=subprocess.DEVNULL,
-                         stderr=subprocess.DEVNULL, env=env)
+master = Master('marrowbeat-bench', args.rate, args.period, args.bpm,
+                timebase=not args.program_master)
+client, ins, rate, env = master.client, master.ins, master.rate, master.env
 tmp = tempfile.mkdtemp()
 program = None
 try:
-    client = None
-    for _ in range(300):
-        try:
-            client = jack.Client('transport-test', no_start_server=True, servername=server)
-            break
-        except jack.JackError:
-            time.sleep(0.1)
-    if client is None:
-        sys.exit('no JACK server started')
-    rate = client.samplerate
-    ins = [client.inports.register('in_%d' % i) for i in (1, 2)]
-    bpm = [args.bpm]
-    # The master's own timeline: beats at a frame, bent at each tempo change.
-    bend = {'frame': 0, 'beats': 0.0, 'bpm': args.bpm}
-    bends = [dict(bend)]
-
-    def beats_at(frame):
-        return bend['beats'] + (frame - bend['frame']) * bend['bpm'] / (60.0 * rate)
-
-    def timebase(state, blocksize, pos, new_pos):
-        if bpm[0] != bend['bpm']:
-            bend['beats'] = beats_at(pos.frame)
-            bend['frame'] = pos.frame
-            bend['bpm'] = bpm[0]
-            bends.append(dict(bend))
-        b = beats_at(pos.frame)
-        bar = int(b // 4)
-        beat = int(b - bar * 4)
-        pos.valid = jack.POSITION_BBT
-        pos.bar = bar + 1
-        pos.beat = beat + 1
-        pos.tick = int((b - bar * 4 - beat) * 1920)
-        pos.bar_start_tick = bar * 4 * 1920.0
-        pos.beats_per_bar = 4.0
-        pos.beat_type = 4.0
-        pos.ticks_per_beat = 1920.0
-        pos.beats_per_minute = bpm[0]
-
     blocks = []
-    xruns = [0]
-
-    @client.set_xrun_callback
-    def xrun(delay):
-        xruns[0] += 1
 
     @client.set_process_callback
     def process(frames):
@@ -88,8 +44,6 @@ try:
         data = ins[0].get_array().copy() + ins[1].get_array()
         blocks.append((state, pos.frame, client.last_frame_time, data))
 
-    if not args.program_master:
-        client.set_timebase_callback(timebase, conditional=False)
     client.activate()
     client.transport_stop()
     client.transport_locate(0)
@@ -108,16 +62,8 @@ try:
         time.sleep(0.1)
     if len(outs) < 2:
         sys.exit('the program has no JACK output ports: %s' % outs)
-    # The program's client may still be settling in: try the connections for a while.
-    for o, i in zip(outs[:2], ins):
-        for attempt in range(50):
-            try:
-                client.connect(o, i)
-                break
-            except jack.JackError:
-                time.sleep(0.1)
-        else:
-            sys.exit('could not connect %s to %s' % (o, i))
+    # The program's client may still be settling in: the connections are tried a while.
+    master.connect(outs[:2], program)
     time.sleep(args.settle)
     blocks.clear()
     t0 = time.time()
@@ -126,16 +72,14 @@ try:
         time.sleep(0.05)
         if args.locate and time.time() - t0 >= args.secs / 2 and not getattr(args, 'located', False):
             args.located = True
-            client.transport_locate(int(8 * 60.0 / bpm[0] * rate))  # bar 3
-        if args.tempo_to and time.time() - t0 >= args.secs / 2 and bpm[0] != args.tempo_to:
-            bpm[0] = args.tempo_to
+            client.transport_locate(int(8 * 60.0 / master.bpm * rate))  # bar 3
+        if args.tempo_to and time.time() - t0 >= args.secs / 2 and master.bpm != args.tempo_to:
+            master.bpm = args.tempo_to
     client.transport_stop()
     time.sleep(0.5)
     if program.poll() is not None:
         print('program ended', file=sys.stderr)
     rec = list(blocks)
-    client.deactivate()
-    client.close()
 finally:
     if program:
         program.terminate()
@@ -143,8 +87,7 @@ finally:
             program.wait(5)
         except subprocess.TimeoutExpired:
             program.kill()
-    jackd.terminate()
-    jackd.wait()
+    master.close()
     shutil.rmtree(tmp, ignore_errors=True)
 
 # Onsets: the first sample above the threshold after 1000 quiet ones, on the transport.
@@ -163,24 +106,10 @@ for state, frame, ftime, data in rec:
             quiet += 1
 
 
-def sixteenth(frame, master_bpm_segments):
-    return None
-
-
 report = {'onsets': len(onsets), 'rate': rate, 'period': args.period,
           'rolling_blocks': sum(1 for b in rec if b[0] == jack.ROLLING)}
-
-
-def grid_error(frame):
-    """Frames from the nearest sixteenth of the master's timeline (bent at tempo changes)."""
-    seg = bends[0]
-    for b in bends:
-        if frame >= b['frame']:
-            seg = b
-    beats = seg['beats'] + (frame - seg['frame']) * seg['bpm'] / (60.0 * rate)
-    six = beats * 4
-    return (six - round(six)) * 60.0 * rate / (seg['bpm'] * 4)
-
+grid_error = master.grid_error
+bends = master.bends
 
 if onsets and start_frame:
     errs = np.array([grid_error(t) for _, t, _ in onsets])
@@ -188,19 +117,12 @@ if onsets and start_frame:
     report['max_abs_err_frames'] = round(float(np.max(np.abs(errs))), 2)
     report['within_1_frame'] = int(np.sum(np.abs(errs) <= 1.0))
     report['bends'] = len(bends) - 1
-    # The errors in order, as runs of one value: [error, count].
-    runs = []
-    for e in np.round(errs, 1):
-        if runs and runs[-1][0] == float(e):
-            runs[-1][1] += 1
-        else:
-            runs.append([float(e), 1])
-    report['error_runs'] = runs[:12]
+    report['error_runs'] = error_runs(errs)
     if args.tempo_to:
         bf = bends[-1]['frame']
         after = [t for _, t, _ in onsets if t >= bf]
         bad = [t for t in after if abs(grid_error(t)) > 1.0]
         report['tempo_change_frame'] = bf
         report['late_onsets_after_change'] = len(bad)
-report['xruns'] = xruns[0]
+report['xruns'] = master.xruns
 print(json.dumps(report))

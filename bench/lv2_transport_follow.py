@@ -21,6 +21,8 @@ import argparse, json, os, pathlib, shutil, subprocess, sys, tempfile, time
 import numpy as np
 import jack
 
+from jack_master import TICKS, Master, error_runs
+
 PLUGIN = 'https://marrowbeat.example/lv2/step-sequencer'
 
 ap = argparse.ArgumentParser()
@@ -37,9 +39,6 @@ ap.add_argument('--settle', type=float, default=2.0, help='seconds between conne
 args = ap.parse_args()
 
 server = 'marrowbeat-lv2-bench'
-env = dict(os.environ, JACK_DEFAULT_SERVER=server, JACK_NO_AUDIO_RESERVATION='1',
-           LV2_PATH=str(pathlib.Path(args.bundle).resolve().parent))
-os.environ.update(env)
 tmp = tempfile.mkdtemp()
 command = ['jalv', '-n', 'marrowbeat-lv2']
 if args.setup:
@@ -61,57 +60,13 @@ if args.setup:
     command += ['-l', state]
 command.append(PLUGIN)
 
-jackd = subprocess.Popen(['jackd', '-n', server, '-d', 'dummy', '-r', str(args.rate),
-                          '-p', str(args.period)], stdout=subprocess.DEVNULL,
-                         stderr=subprocess.DEVNULL, env=env)
+master = Master(server, args.rate, args.period, args.bpm,
+                env=dict(os.environ, LV2_PATH=str(pathlib.Path(args.bundle).resolve().parent)))
+client, ins, rate, env = master.client, master.ins, master.rate, master.env
 jalv = None
 log_path = os.path.join(tmp, 'jalv.log')
 try:
-    client = None
-    for _ in range(300):
-        try:
-            client = jack.Client('transport-test', no_start_server=True, servername=server)
-            break
-        except jack.JackError:
-            time.sleep(0.1)
-    if client is None:
-        sys.exit('no JACK server started')
-    rate = client.samplerate
-    ins = [client.inports.register('in_%d' % i) for i in (1, 2)]
-    bpm = [args.bpm]
-    # The master's own timeline: beats at a frame, bent at each tempo change.
-    bend = {'frame': 0, 'beats': 0.0, 'bpm': args.bpm}
-    bends = [dict(bend)]
-
-    def beats_at(frame):
-        return bend['beats'] + (frame - bend['frame']) * bend['bpm'] / (60.0 * rate)
-
-    def timebase(state, blocksize, pos, new_pos):
-        if bpm[0] != bend['bpm']:
-            bend['beats'] = beats_at(pos.frame)
-            bend['frame'] = pos.frame
-            bend['bpm'] = bpm[0]
-            bends.append(dict(bend))
-        b = beats_at(pos.frame)
-        bar = int(b // 4)
-        beat = int(b - bar * 4)
-        pos.valid = jack.POSITION_BBT
-        pos.bar = bar + 1
-        pos.beat = beat + 1
-        # Whole ticks, as masters give them: up to 12.5 frames behind at 120 BPM.
-        pos.tick = int((b - bar * 4 - beat) * 1920)
-        pos.bar_start_tick = bar * 4 * 1920.0
-        pos.beats_per_bar = 4.0
-        pos.beat_type = 4.0
-        pos.ticks_per_beat = 1920.0
-        pos.beats_per_minute = bpm[0]
-
     blocks = []
-    xruns = [0]
-
-    @client.set_xrun_callback
-    def xrun(delay):
-        xruns[0] += 1
 
     @client.set_process_callback
     def process(frames):
@@ -122,7 +77,6 @@ try:
                 if pos.valid & jack.POSITION_BBT else None)
         blocks.append((state, pos.frame, data, said))
 
-    client.set_timebase_callback(timebase, conditional=False)
     client.activate()
     client.transport_stop()
     client.transport_locate(0)
@@ -130,17 +84,7 @@ try:
     # jalv leaves at the end of its standard input: a pipe kept open holds it.
     jalv = subprocess.Popen(command, env=env, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
                             stderr=open(log_path, 'w'))
-    for port, i in zip(('marrowbeat-lv2:out_l', 'marrowbeat-lv2:out_r'), ins):
-        for attempt in range(100):
-            try:
-                client.connect(port, i)
-                break
-            except jack.JackError:
-                if jalv.poll() is not None:
-                    sys.exit('jalv ended: ' + open(log_path).read())
-                time.sleep(0.1)
-        else:
-            sys.exit('could not connect %s' % port)
+    master.connect(('marrowbeat-lv2:out_l', 'marrowbeat-lv2:out_r'), jalv, 'jalv')
     time.sleep(args.settle)
     # The recording's block at each transport_start.
     starts = []
@@ -159,9 +103,9 @@ try:
 
     def middle():
         if args.locate:
-            client.transport_locate(int(8 * 60.0 / bpm[0] * rate))  # bar 3
+            client.transport_locate(int(8 * 60.0 / master.bpm * rate))  # bar 3
         if args.tempo_to:
-            bpm[0] = args.tempo_to
+            master.bpm = args.tempo_to
 
     roll(args.secs, middle)
     time.sleep(args.stopped_secs)
@@ -170,8 +114,6 @@ try:
     if jalv.poll() is not None:
         print('jalv ended', file=sys.stderr)
     rec = list(blocks)
-    client.deactivate()
-    client.close()
 finally:
     if jalv:
         jalv.terminate()
@@ -179,8 +121,7 @@ finally:
             jalv.wait(5)
         except subprocess.TimeoutExpired:
             jalv.kill()
-    jackd.terminate()
-    jackd.wait()
+    master.close()
     log = open(log_path).read() if os.path.exists(log_path) else ''
     shutil.rmtree(tmp, ignore_errors=True)
 
@@ -197,18 +138,9 @@ loud = np.flatnonzero(np.abs(sig) > 1e-4)
 onsets = loud[np.diff(loud, prepend=-10 ** 9) > 1000]
 
 
-def timeline(frame):
-    """Beats at a transport frame on the master's timeline (bent at tempo changes), and
-    frames a beat there."""
-    seg = ([b for b in bends if frame >= b['frame']] or bends)[-1]
-    per = 60.0 * rate / seg['bpm']
-    return seg['beats'] + (frame - seg['frame']) / per, per
-
-
-def grid_error(frame):
-    """Frames from the nearest sixteenth of the master's timeline."""
-    beats, per = timeline(frame)
-    return (beats * 4 - round(beats * 4)) * per / 4
+timeline = master.beats_at
+grid_error = master.grid_error
+bends = master.bends
 
 
 def sixteenths(lo, hi):
@@ -227,14 +159,7 @@ report = {'setup': args.setup or 'demo', 'period': args.period, 'rate': rate, 'b
 if len(errs):
     report['max_abs_err_frames'] = round(float(np.max(np.abs(errs))), 2)
     report['within_1_frame'] = int(np.sum(np.abs(errs) <= 1.0))
-    # The errors in order, as runs of one value: [error, count].
-    runs = []
-    for e in np.round(errs, 1):
-        if runs and runs[-1][0] == float(e):
-            runs[-1][1] += 1
-        else:
-            runs.append([float(e), 1])
-    report['error_runs'] = runs[:12]
+    report['error_runs'] = error_runs(errs)
 # Each roll: where it started, the first onset after (transport frames) and its error.
 report['rolls'] = []
 for n, b in enumerate(starts):
@@ -256,11 +181,11 @@ if args.tempo_to and len(bends) > 1:
     report['tempo_change_frame'] = bends[-1]['frame']
     report['late_onsets_after_change'] = int(sum(
         1 for i, e in zip(on_roll, errs) if tframe[i] >= bends[-1]['frame'] and abs(e) > 1.0))
-report['xruns'] = xruns[0]
+report['xruns'] = master.xruns
 # Rolling blocks whose bars and beats lie more than a tick from their frame's own: after
 # an xrun the master's word may be a cycle old while the frame has moved on.
 report['stale_bbt_blocks'] = sum(
     1 for s, f, _, said in rec
-    if s == jack.ROLLING and said is not None and abs(said - timeline(f)[0]) > 1.0 / 1920 + 1e-9)
+    if s == jack.ROLLING and said is not None and abs(said - timeline(f)[0]) > 1.0 / TICKS + 1e-9)
 report['plugin_log'] = [l for l in log.splitlines() if 'Marrowbeat' in l]
 print(json.dumps(report))
