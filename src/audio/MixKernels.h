@@ -16,7 +16,6 @@ class MixKernels {
 public:
     static constexpr uint64_t kOne = uint64_t{1} << 32;
     static constexpr uint64_t kFractionMask = kOne - 1;
-    static constexpr float kFractionScale = 1.0f / 4294967296.0f;
 
     // 4-point cubic (Catmull-Rom) through y0..y3, at t from y1 (0) to y2 (1). At t = 0 it
     // returns y1 exactly, so a voice at its file's own rate plays the samples unchanged.

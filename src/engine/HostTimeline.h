@@ -24,7 +24,6 @@ public:
     // Where the transport stands from view.frameTime on.
     void Take(const TransportView& view) { view_ = view; }
     const TransportView& view() const { return view_; }
-    uint32_t rate() const { return rate_; }
 
     // The session frame at which the transport reaches step `step` (from bar 1).
     int64_t FrameOfStep(int64_t step) const {
@@ -37,7 +36,7 @@ public:
     // Quarter notes since bar 1 at session frame `at`.
     double QuartersAt(int64_t at) const {
         return view_.quarters +
-               static_cast<double>(at - view_.frameTime) * view_.qpm / (60.0 * view_.rate);
+               static_cast<double>(at - view_.frameTime) * view_.qpm / (60.0 * rate_);
     }
 
     // SessionTimeline.

@@ -255,6 +255,10 @@ private:
         paths_.Publish(path_);
         tellPath_ = true;
     }
+    // The file of the setup playing: the one chosen, or the demo.
+    const char* SetupFile() const {
+        return path_.text[0] != '\0' ? path_.text.data() : demoPath_.c_str();
+    }
     bool Schedule(Message::Kind kind, HostedSession* session, const char* path, size_t size);
     void Handle(const LV2_Atom_Object* object);
     void RenderUntil(uint32_t until, uint32_t& done);
@@ -395,7 +399,7 @@ void Plugin::RenderUntil(uint32_t until, uint32_t& done) {
 }
 
 void Plugin::WritePath() {
-    const char* text = path_.text[0] != '\0' ? path_.text.data() : demoPath_.c_str();
+    const char* text = SetupFile();
     LV2_Atom_Forge_Frame frame;
     lv2_atom_forge_frame_time(&notifyForge_, 0);
     lv2_atom_forge_object(&notifyForge_, &frame, 0, uris_.patchSet);
@@ -464,7 +468,7 @@ void Plugin::Run(uint32_t frames) {
     sinceCheck_ += frames;
     if (sinceCheck_ >= checkFrames_ && !loading_) {
         sinceCheck_ = 0;
-        const char* text = path_.text[0] != '\0' ? path_.text.data() : demoPath_.c_str();
+        const char* text = SetupFile();
         Schedule(Message::kCheck, nullptr, text, std::strlen(text));
     }
 }
