@@ -22,6 +22,8 @@ fi
 source scripts/sound-server.sh
 start_sound_server
 build/default/bench/bench_live_timing build/default/kit 20
+# The sound server's stream alone, writing silence: its CPU per buffer size.
+build/default/bench/bench_pulse_stream_cost 10 3
 # Two instances started together, on a virtual display and a sound server of their own.
 build/default/bench/bench_instances_phase build/default/kit 8 3
 # The program's start-up, memory and CPU while playing the demo, on a virtual display.
