@@ -6,6 +6,7 @@
 #include "engine/RenderJob.h"
 #include "files/SetupRecord.h"
 #include "model/Setup.h"
+#include "platform/Clocks.h"
 #include "platform/Notifier.h"
 
 namespace mb {
@@ -87,6 +88,7 @@ void AudioExporter::Start(const RenderSettings& settings,
     progress_ = prompts_.ShowProgress((midiPath.empty() ? kProgressText : kMidiProgressText) +
                                       std::filesystem::path(target_).filename().string() + "...");
     worker_ = std::thread([this, record, folder, names, path, midiPath, settings] {
+        NameThisThread("mb-export");
         // Worker thread: messages of the sound loading are not shown (the window loaded
         // the same sounds and said so).
         SilentNotifier quiet;

@@ -49,7 +49,10 @@ std::unique_ptr<AudioDevice> OutputKeeper::Open(StreamOpener opener,
     } catch (const std::exception&) {
         return nullptr;
     }
-    self->keeper_ = std::thread([self] { self->Keep(); });
+    self->keeper_ = std::thread([self] {
+        NameThisThread("mb-output");
+        self->Keep();
+    });
     device->AttachOutput(std::move(output));
     return device;
 }

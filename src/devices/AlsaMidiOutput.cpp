@@ -42,6 +42,7 @@ AlsaMidiOutput::~AlsaMidiOutput() {
 }
 
 void AlsaMidiOutput::Run() {
+    NameThisThread("mb-midi-out");
     LowerTimerSlack();
     TryRealtimePriority(kSenderPriority);
     while (!quit_.load(std::memory_order_acquire)) {

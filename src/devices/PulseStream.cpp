@@ -101,6 +101,7 @@ bool PulseStream::Open(const std::string& sink,
     queuedNs_.store(static_cast<int64_t>(queuedFrames) * 1000000000 / rate,
                     std::memory_order_relaxed);
     loop_ = pa_threaded_mainloop_new();
+    pa_threaded_mainloop_set_name(loop_, "mb-pulse");
     context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Marrowbeat");
     pa_context_set_state_callback(
         context_, [](pa_context*, void* u) { OnStateChange(static_cast<PulseStream*>(u)); }, this);

@@ -55,6 +55,10 @@ bool TryRealtimePriority(int priority) {
     return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
 }
 
+void NameThisThread(const char* name) {
+    pthread_setname_np(pthread_self(), name);
+}
+
 void LowerTimerSlack() {
     // One nanosecond is the smallest slack the kernel accepts (0 would restore the
     // default of 50 microseconds).

@@ -20,6 +20,9 @@ void SleepUntilNs(int64_t deadlineNs);
 // Returns false, changing nothing, when the system refuses.
 bool TryRealtimePriority(int priority);
 
+// Names the calling thread as profilers and `top -H` show it (at most 15 characters).
+void NameThisThread(const char* name);
+
 // Lowers the calling thread's timer slack so that absolute sleeps wake close to their
 // deadline.
 void LowerTimerSlack();

@@ -107,6 +107,7 @@ void DeadlineTimer::Poke() {
 }
 
 void DeadlineTimer::Run() {
+    NameThisThread("mb-timer");
     TryRealtimePriority(kTimerThreadPriority);
     LowerTimerSlack();
 
