@@ -146,6 +146,8 @@ void HostedPlayer::Position(const HostPosition& p) {
     TransportView v = was;
     v.rate = rate_;
     v.frameTime = frame_;
+    // The host's own tempo (the timeline holds it times the speed).
+    v.qpm = hostQpm_;
     if (p.hasTempo && Usable(p.bpm))
         v.qpm = QpmOfBpm(p.bpm, beatUnit_);
     else if (!begun_ || !Usable(v.qpm))
@@ -156,8 +158,7 @@ void HostedPlayer::Position(const HostPosition& p) {
     const auto elapsed = static_cast<int64_t>(
         std::llround(static_cast<double>(frame_ - was.frameTime) * (wasRolling ? speed_ : 0.0)));
     const int64_t expectedFrame = was.frame + elapsed;
-    const double expectedQuarters =
-        was.quarters + static_cast<double>(elapsed) * was.qpm / (60.0 * rate_);
+    const double expectedQuarters = wasRolling ? timeline_.QuartersAt(frame_) : was.quarters;
     if (p.hasSpeed)
         speed_ = p.speed;
     v.frame = p.hasFrame ? p.frame : expectedFrame;
@@ -193,6 +194,12 @@ void HostedPlayer::Position(const HostPosition& p) {
         smoother_.Reset();
     v.quarters =
         rolling ? smoother_.Take(v.frame, quarters, v.qpm, rate_, kJumpQuarters) : quarters;
+    hostQpm_ = v.qpm;
+    // Between the host's words its transport runs on at its speed: on the plugin's frames,
+    // its quarters come as at that multiple of its tempo (the timeline counts frames only
+    // from the view's own).
+    if (rolling)
+        v.qpm *= speed_;
     timeline_.Take(v);
     begun_ = true;
     if (!rolling) {

@@ -127,8 +127,10 @@ private:
     // The host has said where its transport stands: it is followed from then on.
     bool hostKnown_ = false;
     bool begun_ = false;
-    // The transport's speed as the host last said (frames of its own a frame of ours).
+    // The transport's speed as the host last said (frames of its own a frame of ours), and
+    // its tempo (0 before it has said one).
     double speed_ = 1.0;
+    double hostQpm_ = 0.0;
     double beatsPerBar_ = 4.0;
     double beatUnit_ = 4.0;
     BbtSmoother smoother_;

@@ -151,8 +151,9 @@ TEST(PluginHostTest, FollowsTheTransport) {
     // 120 BPM at 48 kHz: 6000 frames a sixteenth. The transport rolls from bar 2, beat
     // 2 and a third of a sixteenth (host frame 100 000); half a second on, the host skips
     // a block (its frames run on 256 further than the plugin rendered, its master's beat
-    // a block behind where the plugin stood); it stops after a second, and rolls again
-    // from host frame 12 345. Every note lies on a sixteenth of the host's frames.
+    // a block behind where the plugin stood); it stops after a second, rolls again from
+    // host frame 12 345, and half a second on goes on at half speed. Every note lies on a
+    // sixteenth of the host's frames.
     const double perFrame = 2.0 / kRate;
     host.Position(0, 0.0f, 0, 0.0, 120.0f);
     host.Run();
@@ -185,6 +186,19 @@ TEST(PluginHostTest, FollowsTheTransport) {
     for (size_t i = before; i < host.notes.size(); ++i) {
         const int64_t hostFrame = host.notes[i].at + offset;
         EXPECT_EQ(hostFrame % 6000, 0) << "note at host frame " << hostFrame;
+    }
+    // At half speed (a varispeed), told once: the host's frames run on at half a frame a
+    // frame of the plugin's, and so do its sixteenths.
+    const size_t fast = host.notes.size();
+    const int64_t slowFrom = host.frames;
+    const int64_t slowAt = host.frames + offset;
+    host.Position(0, 0.5f, slowAt, slowAt * perFrame, 120.0f);
+    while (host.frames < slowFrom + kRate)
+        host.Run();
+    ASSERT_GE(host.notes.size(), fast + 3);
+    for (size_t i = fast; i < host.notes.size(); ++i) {
+        const int64_t twice = 2 * slowAt + (host.notes[i].at - slowFrom);
+        EXPECT_EQ(twice % 12000, 0) << "note at host frame " << twice / 2.0 << " at half speed";
     }
 }
 
