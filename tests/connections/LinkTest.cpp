@@ -18,10 +18,10 @@
 namespace mb {
 namespace {
 
-// How long a change may take to reach the other side.
-constexpr int kReachMs = 1000;
-// How long joining may take.
-constexpr int kJoinMs = 5000;
+// How long a change may take to reach the other side, and joining: generous, for a busy
+// machine and the sanitizers (each wait ends as soon as its condition holds).
+constexpr int kReachMs = 5000;
+constexpr int kJoinMs = 10000;
 
 class LinkWindowTest : public ::testing::Test, protected test::AppFixture {
 protected:
