@@ -13,11 +13,16 @@ AppFixture::AppFixture(bool realOutput)
     : AppFixture(realOutput ? SoundEngine::DeviceOpener()
                             : [] { return std::unique_ptr<AudioDevice>(); }) {}
 
-AppFixture::AppFixture(SoundEngine::DeviceOpener audio) {
+AppFixture::AppFixture(SoundEngine::DeviceOpener audio) : audio_(std::move(audio)) {
     EnsureApplication();
+    NewWindow();
+}
+
+void AppFixture::NewWindow() {
+    window.reset();
     MainWindow::Options options;
     options.prompts = &prompts;
-    options.audio = std::move(audio);
+    options.audio = audio_;
     options.linkInstances = false;
     options.color = kColor;
     options.settingsPath = Scratch("settings.ini");

@@ -57,6 +57,8 @@ public:
     explicit AppFixture(SoundEngine::DeviceOpener audio);
     ~AppFixture();
 
+    // A new window in place of the one there (not started yet).
+    void NewWindow();
     // Starts the window on a setup path (empty: untitled) and shows it.
     void Start(const std::string& path = {});
 
@@ -77,6 +79,9 @@ public:
     QTemporaryDir scratch;
     ScriptedPrompts prompts;
     std::unique_ptr<MainWindow> window;
+
+private:
+    SoundEngine::DeviceOpener audio_;
 };
 
 } // namespace mb::test

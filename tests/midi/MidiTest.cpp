@@ -89,6 +89,13 @@ public:
         out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
         audio_ = jack_port_register(client_, "audio", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
         jack_set_process_callback(client_, &JackRecorder::Process, this);
+        jack_set_xrun_callback(
+            client_,
+            [](void* user) {
+                static_cast<JackRecorder*>(user)->xruns_.fetch_add(1, std::memory_order_relaxed);
+                return 0;
+            },
+            this);
         jack_activate(client_);
     }
     ~JackRecorder() {
@@ -107,6 +114,8 @@ public:
         return jack_connect(client_, source, Port(port).c_str()) == 0;
     }
     void Send(unsigned char byte) { pending_.store(byte, std::memory_order_release); }
+    // Cycles the server missed (a busy machine): frames recorded around them are not exact.
+    int Xruns() const { return xruns_.load(std::memory_order_relaxed); }
     // JACK's estimate of the frame being processed now.
     int64_t FrameNow() const { return jack_frame_time(client_); }
     std::vector<Received> Events() const {
@@ -167,6 +176,7 @@ private:
     int64_t firstFrame_ = -1;
     std::atomic<size_t> count_{0};
     std::atomic<unsigned char> pending_{0};
+    std::atomic<int> xruns_{0};
 };
 
 class MidiTest : public ::testing::Test, protected test::AppFixture {
@@ -251,49 +261,63 @@ TEST_F(MidiTest, UnderJackNotesAndClocksLandOnTheStepFrames) {
     if (!HaveJack())
         GTEST_SKIP() << "jackd is not installed";
     ASSERT_TRUE(StartJack(48000)) << "the JACK server did not start";
-    JackRecorder recorder("recorder");
-    ASSERT_TRUE(recorder.ok());
-    ChooseMidi({MidiPortId::kJack, recorder.Port("in")}, {MidiPortId::kJack, recorder.Port("out")});
-    Start();
-    int64_t startFrame = 0;
-    PlayThroughMidi([&](unsigned char byte) { recorder.Send(byte); }, kBpm, kSteps,
-                    [&] { startFrame = recorder.FrameNow(); });
+    // A run in which the server missed cycles (a machine busy with other work) is run
+    // again, three runs at most.
+    constexpr int kRuns = 3;
+    for (int run = 1; run <= kRuns; ++run) {
+        if (run > 1)
+            NewWindow();
+        JackRecorder recorder("recorder");
+        ASSERT_TRUE(recorder.ok());
+        ChooseMidi({MidiPortId::kJack, recorder.Port("in")},
+                   {MidiPortId::kJack, recorder.Port("out")});
+        Start();
+        int64_t startFrame = 0;
+        PlayThroughMidi([&](unsigned char byte) { recorder.Send(byte); }, kBpm, kSteps,
+                        [&] { startFrame = recorder.FrameNow(); });
+        if (recorder.Xruns() > 0) {
+            if (run < kRuns)
+                continue;
+            GTEST_SKIP() << "the JACK server missed cycles in every run";
+        }
 
-    const std::vector<Received> events = recorder.Events();
-    ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events.front().status, kStart);
-    EXPECT_EQ(events.back().status, kStop);
-    const std::vector<int64_t> notes = Frames(events, 0x99);
-    const std::vector<int64_t> clocks = Frames(events, kClock);
-    // Every step of the new setup is on: a note on every step, on its exact frame from
-    // the first, and six clocks from each to the next on their exact frames.
-    const double p = Sequencer::PeriodFromTempo(kBpm);
-    auto grid = [](double ms) { return std::llround(ms * kRate / 1000.0); };
-    ASSERT_GE(notes.size(), static_cast<size_t>(kSteps));
-    ASSERT_GE(clocks.size(), 6 * (notes.size() - 1));
-    // The first step sounds when the program starts: with no sound output, its note is
-    // one JACK period (1024 frames) and 5 ms (240) later, less the time the test took to
-    // see it playing.
-    EXPECT_LE(notes[0] - startFrame, 1024 + 240);
-    EXPECT_GE(notes[0] - startFrame, 1024 + 240 - 24000);
-    // A step clock held up for longer than that lead (a machine loaded with other work)
-    // moves the rest of the run on, as it does the sound: the distance of each step from
-    // its grid place may only grow, and seldom. Between such moves all is exact.
-    int64_t shift = 0;
-    int moves = 0;
-    for (size_t k = 0; k < notes.size(); ++k) {
-        const double stepMs = static_cast<double>(k) * p;
-        const int64_t off = notes[k] - notes[0] - grid(stepMs);
-        ASSERT_GE(off, shift) << "step " << k << " came early";
-        moves += off != shift ? 1 : 0;
-        shift = off;
-        const bool steady =
-            k + 1 < notes.size() && notes[k + 1] - notes[0] - grid(stepMs + p) == off;
-        for (int j = 0; j < 6 && steady; ++j)
-            ASSERT_EQ(clocks[6 * k + j] - notes[0] - off, grid(stepMs + j * p / 6))
-                << "step " << k << " clock " << j;
+        const std::vector<Received> events = recorder.Events();
+        ASSERT_FALSE(events.empty());
+        EXPECT_EQ(events.front().status, kStart);
+        EXPECT_EQ(events.back().status, kStop);
+        const std::vector<int64_t> notes = Frames(events, 0x99);
+        const std::vector<int64_t> clocks = Frames(events, kClock);
+        // Every step of the new setup is on: a note on every step, on its exact frame from
+        // the first, and six clocks from each to the next on their exact frames.
+        const double p = Sequencer::PeriodFromTempo(kBpm);
+        auto grid = [](double ms) { return std::llround(ms * kRate / 1000.0); };
+        ASSERT_GE(notes.size(), static_cast<size_t>(kSteps));
+        ASSERT_GE(clocks.size(), 6 * (notes.size() - 1));
+        // The first step sounds when the program starts: with no sound output, its note is
+        // one JACK period (1024 frames) and 5 ms (240) later, less the time the test took
+        // to see it playing.
+        EXPECT_LE(notes[0] - startFrame, 1024 + 240);
+        EXPECT_GE(notes[0] - startFrame, 1024 + 240 - 24000);
+        // A step clock held up for longer than that lead (a machine loaded with other work)
+        // moves the rest of the run on, as it does the sound: the distance of each step
+        // from its grid place may only grow, and seldom. Between such moves all is exact.
+        int64_t shift = 0;
+        int moves = 0;
+        for (size_t k = 0; k < notes.size(); ++k) {
+            const double stepMs = static_cast<double>(k) * p;
+            const int64_t off = notes[k] - notes[0] - grid(stepMs);
+            ASSERT_GE(off, shift) << "step " << k << " came early";
+            moves += off != shift ? 1 : 0;
+            shift = off;
+            const bool steady =
+                k + 1 < notes.size() && notes[k + 1] - notes[0] - grid(stepMs + p) == off;
+            for (int j = 0; j < 6 && steady; ++j)
+                ASSERT_EQ(clocks[6 * k + j] - notes[0] - off, grid(stepMs + j * p / 6))
+                    << "step " << k << " clock " << j;
+        }
+        EXPECT_LE(moves, 2);
+        break;
     }
-    EXPECT_LE(moves, 2);
 }
 
 // A JACK server that goes away takes the MIDI output with it: the window says so once,
