@@ -368,42 +368,57 @@ TEST_F(MidiTest, UnderJackANoteCarriesTheFrameOfItsSound) {
         GTEST_SKIP() << "jackd is not installed";
     // The sound output goes to JACK, at the server's 44 100 Hz.
     ASSERT_TRUE(StartJack(44100)) << "the JACK server did not start";
-    JackRecorder recorder("recorder");
-    ASSERT_TRUE(recorder.ok());
-    ChooseMidi({MidiPortId::kJack, recorder.Port("in")}, {MidiPortId::kJack, recorder.Port("out")});
-    MainWindow::Options options;
-    options.prompts = &prompts;
-    options.linkInstances = false;
-    options.settingsPath = Scratch("settings.ini");
-    options.audioApi = "jack";
-    window = std::make_unique<MainWindow>(std::move(options));
-    Start(WriteDemo("demo.mbx", MARROWBEAT_KIT_FOLDER));
-    ASSERT_TRUE(recorder.Connect("Marrowbeat:outport 0", "audio"))
-        << "the sound output did not open on JACK";
-    // One loop of the kick on every step, loud and short, with silence between.
-    mb::Setup& setup = Probe(*window).GetSetup();
-    setup.selectedLoop = 0;
-    setup.loop(0).nextLoop = 0;
-    for (Step& step : setup.loop(0).steps) {
-        step.on = 1;
-        step.sound = 0;
-        step.pitch = 0;
-        step.volume = 127;
-    }
-    QTest::qWait(500); // the sound output settles
-    PlayThroughMidi([&](unsigned char byte) { recorder.Send(byte); }, 100.0, 16);
+    // A run in which the server missed cycles is run again, three runs at most.
+    constexpr int kRuns = 3;
+    for (int run = 1; run <= kRuns; ++run) {
+        window.reset();
+        JackRecorder recorder("recorder");
+        ASSERT_TRUE(recorder.ok());
+        ChooseMidi({MidiPortId::kJack, recorder.Port("in")},
+                   {MidiPortId::kJack, recorder.Port("out")});
+        MainWindow::Options options;
+        options.prompts = &prompts;
+        options.linkInstances = false;
+        options.settingsPath = Scratch("settings.ini");
+        options.audioApi = "jack";
+        window = std::make_unique<MainWindow>(std::move(options));
+        Start(WriteDemo("demo.mbx", MARROWBEAT_KIT_FOLDER));
+        ASSERT_TRUE(recorder.Connect("Marrowbeat:outport 0", "audio"))
+            << "the sound output did not open on JACK";
+        // One loop of the kick on every step, loud and short, with silence between.
+        mb::Setup& setup = Probe(*window).GetSetup();
+        setup.selectedLoop = 0;
+        setup.loop(0).nextLoop = 0;
+        for (Step& step : setup.loop(0).steps) {
+            step.on = 1;
+            step.sound = 0;
+            step.pitch = 0;
+            step.volume = 127;
+        }
+        QTest::qWait(500); // the sound output settles
+        PlayThroughMidi([&](unsigned char byte) { recorder.Send(byte); }, 100.0, 16);
+        if (recorder.Xruns() > 0) {
+            window.reset();
+            if (run < kRuns)
+                continue;
+            GTEST_SKIP() << "the JACK server missed cycles in every run";
+        }
 
-    const std::vector<int64_t> notes = Frames(recorder.Events(), 0x99);
-    const std::vector<int64_t> onsets = recorder.Onsets();
-    ASSERT_GE(notes.size(), 8u);
-    // Every note with its sound, within 2 ms: the sound's frame is placed from the time
-    // of its callback, which comes a little after JACK's own start of the cycle.
-    for (size_t k = 0; k < notes.size(); ++k) {
-        const auto near = std::lower_bound(onsets.begin(), onsets.end(), notes[k] - 88);
-        EXPECT_TRUE(near != onsets.end() && *near <= notes[k] + 88)
-            << "step " << k << " at frame " << notes[k] << " has no sound there";
+        const std::vector<int64_t> notes = Frames(recorder.Events(), 0x99);
+        const std::vector<int64_t> onsets = recorder.Onsets();
+        ASSERT_GE(notes.size(), 8u);
+        // Every note with its sound, within 2 ms: the sound's frame is placed from the time
+        // of its callback, which comes a little after JACK's own start of the cycle.
+        for (size_t k = 0; k < notes.size(); ++k) {
+            const auto near = std::lower_bound(onsets.begin(), onsets.end(), notes[k] - 88);
+            EXPECT_TRUE(near != onsets.end() && *near <= notes[k] + 88)
+                << "step " << k << " at frame " << notes[k] << " has no sound there";
+        }
+        EXPECT_EQ(onsets.size(), notes.size());
+        // The window's sound output goes before the recorder it plays into.
+        window.reset();
+        break;
     }
-    EXPECT_EQ(onsets.size(), notes.size());
 }
 
 TEST_F(MidiTest, ThroughTheAlsaSequencerNotesAndClocksFollowTheSteps) {
