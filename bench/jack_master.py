@@ -99,6 +99,17 @@ class Master:
         self.jackd.wait()
 
 
+def stop(process):
+    """Ends a process the benchmark started (a kill when it does not end within 5 s)."""
+    if process is None:
+        return
+    process.terminate()
+    try:
+        process.wait(5)
+    except subprocess.TimeoutExpired:
+        process.kill()
+
+
 def error_runs(errs, most=12):
     """Errors in order as runs of one value, to a tenth of a frame: [error, count]."""
     runs = []

@@ -15,7 +15,7 @@ import argparse, json, os, shutil, subprocess, sys, tempfile, time
 import numpy as np
 import jack
 
-from jack_master import Master, error_runs
+from jack_master import Master, error_runs, stop
 
 ap = argparse.ArgumentParser()
 ap.add_argument('setup')
@@ -81,12 +81,7 @@ try:
         print('program ended', file=sys.stderr)
     rec = list(blocks)
 finally:
-    if program:
-        program.terminate()
-        try:
-            program.wait(5)
-        except subprocess.TimeoutExpired:
-            program.kill()
+    stop(program)
     master.close()
     shutil.rmtree(tmp, ignore_errors=True)
 

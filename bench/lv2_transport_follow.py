@@ -21,7 +21,7 @@ import argparse, json, os, pathlib, shutil, subprocess, sys, tempfile, time
 import numpy as np
 import jack
 
-from jack_master import TICKS, Master, error_runs
+from jack_master import TICKS, Master, error_runs, stop
 
 PLUGIN = 'https://marrowbeat.example/lv2/step-sequencer'
 
@@ -115,12 +115,7 @@ try:
         print('jalv ended', file=sys.stderr)
     rec = list(blocks)
 finally:
-    if jalv:
-        jalv.terminate()
-        try:
-            jalv.wait(5)
-        except subprocess.TimeoutExpired:
-            jalv.kill()
+    stop(jalv)
     master.close()
     log = open(log_path).read() if os.path.exists(log_path) else ''
     shutil.rmtree(tmp, ignore_errors=True)

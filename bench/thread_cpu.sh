@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Where the program's CPU goes while it plays: its real window under a private Xvfb plays
-# the shared click benchmark into a PulseAudio null sink of its own, and each thread's
-# run time (from the scheduler, to the nanosecond) and the times it went to sleep are
-# read over the measurement, beside the sound server's threads. The total is the figure
+# the shared click benchmark into a null sink of a PulseAudio server of its own
+# (scripts/sound-server.sh), and each thread's run time (from the scheduler, to the
+# nanosecond) and the times it went to sleep are read over the measurement, beside the
+# sound server's threads. The total is the figure
 # ../shared/bench/gui_bench.py reports as cpu_play_pct; this says which thread spends it.
 #
 #   bench/thread_cpu.sh [SECONDS, default 20] [PROGRAM OPTIONS...]
@@ -13,12 +14,9 @@ secs="${1:-20}"
 shift || true
 /usr/bin/python3 ../shared/bench/make_bench_setup.py build/bench >/dev/null
 
-export XDG_RUNTIME_DIR
-XDG_RUNTIME_DIR=$(mktemp -d /tmp/marrowbeat-threads-XXXXXX)
+source scripts/sound-server.sh
+start_sound_server
 config=$(mktemp -d)
-pulseaudio --daemonize=yes --system=no --exit-idle-time=-1 -n --disallow-exit=no \
-  --load="module-null-sink sink_name=cap rate=44100 channels=2" \
-  --load="module-native-protocol-unix" >/dev/null 2>&1
 display=:$((90 + RANDOM % 100))
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
@@ -26,12 +24,11 @@ app=
 cleanup() {
   [ -n "$app" ] && kill "$app" 2>/dev/null || true
   kill "$xvfb" 2>/dev/null || true
-  pulseaudio --kill >/dev/null 2>&1 || true
-  rm -rf "$XDG_RUNTIME_DIR" "$config"
+  stop_sound_server
+  rm -rf "$config"
 }
 trap cleanup EXIT
 sleep 1
-pactl set-default-sink cap
 export DISPLAY="$display"
 XDG_CONFIG_HOME="$config" build/default/src/app/marrowbeat "$@" build/bench/bench16.mbx \
   >/dev/null 2>&1 &
@@ -47,7 +44,7 @@ threads() {
       "$(cut -d' ' -f1 "$t/schedstat")" "$(awk '/^voluntary/{print $2}' "$t/status")"
   done
 }
-server=$(pgrep -x pulseaudio | head -1)
+server=$(cat "$XDG_RUNTIME_DIR/pulse/pid")
 threads "$app" > "$XDG_RUNTIME_DIR/app-a"
 threads "$server" > "$XDG_RUNTIME_DIR/server-a"
 sleep "$secs"

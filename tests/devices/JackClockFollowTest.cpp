@@ -17,6 +17,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "JackXruns.h"
 #include "devices/MidiInput.h"
 #include "midi/ClockFollower.h"
 #include "platform/Clocks.h"
@@ -66,17 +67,10 @@ public:
             return false;
         port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
         jack_set_process_callback(client_, &ClockSender::Process, this);
-        jack_set_xrun_callback(
-            client_,
-            [](void* user) {
-                static_cast<ClockSender*>(user)->xruns_.fetch_add(1, std::memory_order_relaxed);
-                return 0;
-            },
-            this);
+        xruns_.Watch(client_);
         return port_ != nullptr && jack_activate(client_) == 0;
     }
-    // Cycles the server missed (the machine held it up).
-    int Xruns() const { return xruns_.load(std::memory_order_relaxed); }
+    int Xruns() const { return xruns_.count(); }
     void Go() { going_.store(true, std::memory_order_release); }
     size_t Sent() const { return sent_.load(std::memory_order_acquire); }
     int64_t ClockNs(size_t k) const { return clockNs_[k]; }
@@ -125,7 +119,7 @@ private:
     jack_port_t* port_ = nullptr;
     std::atomic<bool> going_{false};
     std::atomic<size_t> sent_{0};
-    std::atomic<int> xruns_{0};
+    test::JackXruns xruns_;
     bool started_ = false;
     uint32_t next_ = 0;
     std::array<int64_t, 1000> clockNs_{};

@@ -27,6 +27,7 @@
 #include <unistd.h>
 
 #include "AppTestSupport.h"
+#include "JackXruns.h"
 #include "devices/JackMidiOutput.h"
 #include "devices/MidiPorts.h"
 #include "files/PersistedSettings.h"
@@ -89,13 +90,7 @@ public:
         out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
         audio_ = jack_port_register(client_, "audio", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
         jack_set_process_callback(client_, &JackRecorder::Process, this);
-        jack_set_xrun_callback(
-            client_,
-            [](void* user) {
-                static_cast<JackRecorder*>(user)->xruns_.fetch_add(1, std::memory_order_relaxed);
-                return 0;
-            },
-            this);
+        xruns_.Watch(client_);
         jack_activate(client_);
     }
     ~JackRecorder() {
@@ -114,8 +109,7 @@ public:
         return jack_connect(client_, source, Port(port).c_str()) == 0;
     }
     void Send(unsigned char byte) { pending_.store(byte, std::memory_order_release); }
-    // Cycles the server missed (a busy machine): frames recorded around them are not exact.
-    int Xruns() const { return xruns_.load(std::memory_order_relaxed); }
+    int Xruns() const { return xruns_.count(); }
     // JACK's estimate of the frame being processed now.
     int64_t FrameNow() const { return jack_frame_time(client_); }
     std::vector<Received> Events() const {
@@ -176,7 +170,7 @@ private:
     int64_t firstFrame_ = -1;
     std::atomic<size_t> count_{0};
     std::atomic<unsigned char> pending_{0};
-    std::atomic<int> xruns_{0};
+    test::JackXruns xruns_;
 };
 
 class MidiTest : public ::testing::Test, protected test::AppFixture {
